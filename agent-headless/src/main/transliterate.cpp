@@ -1,0 +1,75 @@
+#include "main/transliterate.h"
+
+#include <cstdint>
+
+namespace zunel {
+namespace {
+
+// The ASCII stand-in for one non-ASCII code point.
+std::string_view replacement(std::uint32_t cp) {
+  switch (cp) {
+    case 192: case 193: case 194: case 196: return "A";
+    case 200: case 201: case 202: case 203: return "E";
+    case 204: case 205: case 206: case 207: return "I";
+    case 210: case 211: case 212: case 214: return "O";
+    case 217: case 218: case 219: case 220: return "U";
+    case 209: return "N";
+    case 224: case 225: case 226: case 228: return "a";
+    case 232: case 233: case 234: case 235: return "e";
+    case 236: case 237: case 238: case 239: return "i";
+    case 242: case 243: case 244: case 246: return "o";
+    case 249: case 250: case 251: case 252: return "u";
+    case 241: return "n";
+    case 161: case 191: return "";
+    case 171: case 187: case 8220: case 8221: return "\"";
+    case 8216: case 8217: return "'";
+    case 8211: case 8212: return "-";
+    case 8230: return "...";
+    case 8594: return ">";
+    case 10003: return "OK";
+    default: return "?";
+  }
+}
+
+// Length of the UTF-8 sequence that starts with `lead`, or 0 if it cannot start one.
+std::size_t sequence_length(unsigned char lead) {
+  if (lead >= 0xc2 && lead <= 0xdf) return 2;
+  if (lead >= 0xe0 && lead <= 0xef) return 3;
+  if (lead >= 0xf0 && lead <= 0xf4) return 4;
+  return 0;
+}
+
+}  // namespace
+
+std::string transliterate_for_console(std::string_view text) {
+  std::string out;
+  out.reserve(text.size());
+  std::size_t i = 0;
+  while (i < text.size()) {
+    const auto lead = static_cast<unsigned char>(text[i]);
+    if (lead < 0x80) {
+      out.push_back(static_cast<char>(lead));
+      ++i;
+      continue;
+    }
+    const std::size_t len = sequence_length(lead);
+    std::uint32_t cp = len == 2 ? lead & 0x1f : len == 3 ? lead & 0x0f : lead & 0x07;
+    std::size_t j = 1;
+    for (; len != 0 && j < len && i + j < text.size(); ++j) {
+      const auto c = static_cast<unsigned char>(text[i + j]);
+      if ((c & 0xc0) != 0x80) break;
+      cp = cp << 6 | (c & 0x3f);
+    }
+    if (len == 0 || j != len) {
+      // Malformed: one "?" for what was consumed, then carry on.
+      out.push_back('?');
+      i += len == 0 ? 1 : j;
+      continue;
+    }
+    out.append(replacement(cp));
+    i += len;
+  }
+  return out;
+}
+
+}  // namespace zunel

@@ -1,0 +1,31 @@
+#pragma once
+// The time source of every expiry rule. Injected so tests can stand exactly
+// on a boundary instead of sleeping.
+
+#include <cstdint>
+
+namespace zunel {
+
+class Clock {
+ public:
+  virtual ~Clock() = default;
+  // Whole seconds since 1970-01-01 UTC; a clock set before 1970 reads 0.
+  virtual std::uint64_t now_secs() const = 0;
+};
+
+// The operating system's wall clock. Lives for the whole process.
+Clock& system_clock();
+
+// A clock that reads what the test sets.
+class FakeClock final : public Clock {
+ public:
+  explicit FakeClock(std::uint64_t start = 1'700'000'000) : now_(start) {}
+  std::uint64_t now_secs() const override { return now_; }
+  void set(std::uint64_t t) { now_ = t; }
+  void advance(std::uint64_t secs) { now_ += secs; }
+
+ private:
+  std::uint64_t now_;
+};
+
+}  // namespace zunel

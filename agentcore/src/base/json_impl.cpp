@@ -1,0 +1,2 @@
+// The one translation unit that compiles Boost.JSON's header-only library.
+#include <boost/json/src.hpp>

@@ -1,0 +1,33 @@
+#!/usr/bin/env bash
+# Installs, from Debian's packages, everything the build, the tests and the
+# benchmarks need. Idempotent: packages already present are not touched.
+set -euo pipefail
+
+packages=(
+  # Linux build
+  cmake ninja-build g++ pkg-config
+  libboost1.81-dev libsodium-dev libcups2-dev
+  libgtest-dev libgmock-dev libbenchmark-dev
+  # tests that use real parts: pseudo-terminals, a private CUPS server, scripts
+  socat cups-daemon cups-client python3 python3-nacl procps
+  # Windows cross-build and its tests under Wine
+  g++-mingw-w64-x86-64-posix wine wine64 autoconf automake libtool make
+  debian-archive-keyring xz-utils
+)
+
+missing=()
+for p in "${packages[@]}"; do
+  if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed'; then
+    missing+=("$p")
+  fi
+done
+
+if [ "${#missing[@]}" -gt 0 ]; then
+  if [ "$(id -u)" -ne 0 ]; then
+    echo "install-deps: missing packages (${missing[*]}); run as root" >&2
+    exit 1
+  fi
+  export DEBIAN_FRONTEND=noninteractive
+  apt-get update -qq
+  apt-get install -y -qq --no-install-recommends "${missing[@]}"
+fi

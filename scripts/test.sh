@@ -1,0 +1,17 @@
+#!/usr/bin/env bash
+# Installs what is missing, builds the test configuration with AddressSanitizer
+# and UndefinedBehaviorSanitizer, runs every test through CTest, then builds the
+# Windows executable and runs its tests under Wine. Exits non-zero on any failure.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+scripts/install-deps.sh
+
+build=${ZUNEL_TEST_BUILD_DIR:-build-test}
+cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Debug -DZUNEL_SANITIZE=ON
+cmake --build "$build" -j2
+ctest --test-dir "$build" --output-on-failure
+
+if [ -x scripts/windows-test.sh ]; then
+  scripts/windows-test.sh
+fi

@@ -10,6 +10,8 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev
   # tests that use real parts: pseudo-terminals, a private CUPS server, scripts
   socat cups-daemon cups-client python3 python3-nacl procps
+  # an independent reader of the shell links the installer writes
+  liblnk-utils
   # Windows cross-build and its tests under Wine
   g++-mingw-w64-x86-64-posix wine wine64 autoconf automake libtool make
   debian-archive-keyring xz-utils

@@ -15,7 +15,14 @@ packages=(
   # Windows cross-build and its tests under Wine
   g++-mingw-w64-x86-64-posix wine wine64 autoconf automake libtool make
   debian-archive-keyring xz-utils
+  # the real-browser test: Debian's Chromium and a throwaway HTTPS certificate
+  chromium chromium-driver openssl
 )
+# The browser test drives Chromium from Node.js; a machine that already has a
+# Node.js with npm (from any source) keeps it, others get Debian's.
+if ! command -v node >/dev/null 2>&1 || ! command -v npm >/dev/null 2>&1; then
+  packages+=(nodejs npm)
+fi
 
 missing=()
 for p in "${packages[@]}"; do

@@ -1,0 +1,95 @@
+#include "main/local_files.h"
+
+#include <windows.h>
+#include <knownfolders.h>
+#include <shlobj.h>
+
+#include <fstream>
+#include <iterator>
+
+#include "base/utf8.h"
+
+namespace zunel {
+namespace {
+
+namespace fs = std::filesystem;
+
+std::optional<fs::path> known_folder(REFKNOWNFOLDERID id) {
+  PWSTR raw = nullptr;
+  const HRESULT hr = SHGetKnownFolderPath(id, 0, nullptr, &raw);
+  std::optional<fs::path> result;
+  if (SUCCEEDED(hr) && raw != nullptr) result = fs::path(raw);
+  // Released on every path: the call may allocate even when it fails.
+  CoTaskMemFree(raw);
+  return result;
+}
+
+Error os_error(DWORD code) {
+  wchar_t* buffer = nullptr;
+  const DWORD n = FormatMessageW(
+      FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+      nullptr, code, 0, reinterpret_cast<LPWSTR>(&buffer), 0, nullptr);
+  std::u16string text;
+  if (n > 0 && buffer != nullptr) text.assign(reinterpret_cast<const char16_t*>(buffer), n);
+  LocalFree(buffer);
+  while (!text.empty() && (text.back() == u'\r' || text.back() == u'\n' || text.back() == u' ')) {
+    text.pop_back();
+  }
+  std::string message = text.empty() ? "error del sistema" : utf16_to_utf8(text);
+  return fail(message + " (os error " + std::to_string(code) + ")");
+}
+
+}  // namespace
+
+std::optional<fs::path> roaming_app_data_dir() {
+  // Both folders must resolve; only the roaming one is used.
+  auto local = known_folder(FOLDERID_LocalAppData);
+  auto roaming = known_folder(FOLDERID_RoamingAppData);
+  if (!local || !roaming) return std::nullopt;
+  return roaming;
+}
+
+fs::path temp_fallback_data_dir() {
+  wchar_t buffer[MAX_PATH + 2] = {};
+  const DWORD n = GetTempPathW(MAX_PATH + 1, buffer);
+  const fs::path tmp = (n > 0 && n <= MAX_PATH + 1) ? fs::path(buffer) : fs::path(L"C:\\Windows\\Temp");
+  return tmp / L"zunel-print-agent";
+}
+
+Status create_private_dirs(const fs::path& dir) {
+  std::error_code ec;
+  fs::create_directories(dir, ec);
+  if (ec) return os_error(static_cast<DWORD>(ec.value()));
+  return {};
+}
+
+Status write_private_file(const fs::path& file, std::string_view content) {
+  const HANDLE h = CreateFileW(file.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                               FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (h == INVALID_HANDLE_VALUE) return os_error(GetLastError());
+  DWORD written = 0;
+  const BOOL ok = content.empty() ||
+                  WriteFile(h, content.data(), static_cast<DWORD>(content.size()), &written, nullptr);
+  const DWORD code = GetLastError();
+  CloseHandle(h);
+  if (!ok) return os_error(code);
+  return {};
+}
+
+std::optional<std::string> read_whole_file(const fs::path& file) {
+  // A directory opens as a stream on some systems and reads as empty.
+  std::error_code ec;
+  if (fs::is_directory(file, ec)) return std::nullopt;
+  std::ifstream in(file, std::ios::binary);
+  if (!in) return std::nullopt;
+  std::string content((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  if (in.bad()) return std::nullopt;
+  return content;
+}
+
+std::string display_path(const fs::path& path) {
+  const std::wstring& wide = path.native();
+  return utf16_to_utf8(std::u16string_view(reinterpret_cast<const char16_t*>(wide.data()), wide.size()));
+}
+
+}  // namespace zunel

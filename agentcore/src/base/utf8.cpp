@@ -1,0 +1,133 @@
+#include "base/utf8.h"
+
+#include <cstdint>
+#include <optional>
+
+namespace zunel {
+namespace {
+
+constexpr char32_t REPLACEMENT = 0xfffd;
+
+// Decodes the code point at text[i], advancing i. Nothing for a malformed
+// sequence; i then points past the first byte.
+std::optional<char32_t> decode(std::string_view text, std::size_t& i) {
+  const auto lead = static_cast<unsigned char>(text[i++]);
+  if (lead < 0x80) return lead;
+  std::size_t len;
+  char32_t cp;
+  char32_t min;
+  if (lead >= 0xc2 && lead <= 0xdf) {
+    len = 1, cp = lead & 0x1f, min = 0x80;
+  } else if (lead >= 0xe0 && lead <= 0xef) {
+    len = 2, cp = lead & 0x0f, min = 0x800;
+  } else if (lead >= 0xf0 && lead <= 0xf4) {
+    len = 3, cp = lead & 0x07, min = 0x10000;
+  } else {
+    return std::nullopt;
+  }
+  if (text.size() - i < len) return std::nullopt;
+  for (std::size_t k = 0; k < len; ++k) {
+    const auto c = static_cast<unsigned char>(text[i + k]);
+    if ((c & 0xc0) != 0x80) return std::nullopt;
+    cp = cp << 6 | (c & 0x3f);
+  }
+  if (cp < min || cp > 0x10ffff || (cp >= 0xd800 && cp <= 0xdfff)) return std::nullopt;
+  i += len;
+  return cp;
+}
+
+void append_utf8(std::string& out, char32_t cp) {
+  if (cp < 0x80) {
+    out.push_back(static_cast<char>(cp));
+  } else if (cp < 0x800) {
+    out.push_back(static_cast<char>(0xc0 | cp >> 6));
+    out.push_back(static_cast<char>(0x80 | (cp & 0x3f)));
+  } else if (cp < 0x10000) {
+    out.push_back(static_cast<char>(0xe0 | cp >> 12));
+    out.push_back(static_cast<char>(0x80 | (cp >> 6 & 0x3f)));
+    out.push_back(static_cast<char>(0x80 | (cp & 0x3f)));
+  } else {
+    out.push_back(static_cast<char>(0xf0 | cp >> 18));
+    out.push_back(static_cast<char>(0x80 | (cp >> 12 & 0x3f)));
+    out.push_back(static_cast<char>(0x80 | (cp >> 6 & 0x3f)));
+    out.push_back(static_cast<char>(0x80 | (cp & 0x3f)));
+  }
+}
+
+bool is_white_space(char32_t cp) {
+  return (cp >= 0x09 && cp <= 0x0d) || cp == 0x20 || cp == 0x85 || cp == 0xa0 || cp == 0x1680 ||
+         (cp >= 0x2000 && cp <= 0x200a) || cp == 0x2028 || cp == 0x2029 || cp == 0x202f ||
+         cp == 0x205f || cp == 0x3000;
+}
+
+}  // namespace
+
+bool is_valid_utf8(std::string_view text) {
+  std::size_t i = 0;
+  while (i < text.size()) {
+    // Fast path for ASCII runs: bodies are mostly ASCII JSON.
+    if (static_cast<unsigned char>(text[i]) < 0x80) {
+      ++i;
+      continue;
+    }
+    if (!decode(text, i)) return false;
+  }
+  return true;
+}
+
+std::string utf16_to_utf8(std::u16string_view text) {
+  std::string out;
+  out.reserve(text.size());
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    char32_t cp = text[i];
+    if (cp >= 0xd800 && cp <= 0xdbff && i + 1 < text.size() && text[i + 1] >= 0xdc00 &&
+        text[i + 1] <= 0xdfff) {
+      cp = 0x10000 + ((cp - 0xd800) << 10) + (text[i + 1] - 0xdc00);
+      ++i;
+    } else if (cp >= 0xd800 && cp <= 0xdfff) {
+      cp = REPLACEMENT;
+    }
+    append_utf8(out, cp);
+  }
+  return out;
+}
+
+std::u16string utf8_to_utf16(std::string_view text) {
+  std::u16string out;
+  out.reserve(text.size());
+  std::size_t i = 0;
+  while (i < text.size()) {
+    const char32_t cp = decode(text, i).value_or(REPLACEMENT);
+    if (cp >= 0x10000) {
+      out.push_back(static_cast<char16_t>(0xd800 + ((cp - 0x10000) >> 10)));
+      out.push_back(static_cast<char16_t>(0xdc00 + ((cp - 0x10000) & 0x3ff)));
+    } else {
+      out.push_back(static_cast<char16_t>(cp));
+    }
+  }
+  return out;
+}
+
+std::string_view trim_unicode_space(std::string_view text) {
+  // Leading: decode forward.
+  std::size_t start = 0;
+  while (start < text.size()) {
+    std::size_t next = start;
+    const auto cp = decode(text, next);
+    if (!cp || !is_white_space(*cp)) break;
+    start = next;
+  }
+  // Trailing: step back to each code point's first byte.
+  std::size_t end = text.size();
+  while (end > start) {
+    std::size_t first = end - 1;
+    while (first > start && (static_cast<unsigned char>(text[first]) & 0xc0) == 0x80) --first;
+    std::size_t next = first;
+    const auto cp = decode(text, next);
+    if (!cp || next != end || !is_white_space(*cp)) break;
+    end = first;
+  }
+  return text.substr(start, end - start);
+}
+
+}  // namespace zunel

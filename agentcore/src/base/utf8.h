@@ -1,0 +1,26 @@
+#pragma once
+// UTF-8 validation and UTF-16 conversion, written out because the standard
+// library's converters are deprecated and the system's text must behave the
+// same on every platform.
+
+#include <string>
+#include <string_view>
+
+namespace zunel {
+
+// True when `text` is well-formed UTF-8 (no overlong forms, no surrogates,
+// nothing above U+10FFFF).
+bool is_valid_utf8(std::string_view text);
+
+// Converts UTF-16 to UTF-8; a lone surrogate becomes U+FFFD.
+std::string utf16_to_utf8(std::u16string_view text);
+
+// Converts UTF-8 to UTF-16; each malformed byte becomes U+FFFD.
+std::u16string utf8_to_utf16(std::string_view text);
+
+// Removes Unicode white space (the White_Space property: tab, line feed,
+// carriage return, space, no-break space, the typographic spaces, ...) from
+// both ends. REQUIRES: is_valid_utf8(text).
+std::string_view trim_unicode_space(std::string_view text);
+
+}  // namespace zunel

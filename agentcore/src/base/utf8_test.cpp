@@ -1,0 +1,58 @@
+#include "base/utf8.h"
+
+#include <gtest/gtest.h>
+
+namespace zunel {
+namespace {
+
+TEST(Utf8, ValidatesWellFormedTextOnly) {
+  for (const char* good : {"", "plain", "código", "→✓", "\xf0\x9f\x91\x8d", "\xef\xbf\xbf"}) {
+    EXPECT_TRUE(is_valid_utf8(good)) << good;
+  }
+  const char* bad[] = {
+      "\x80",             // lone continuation byte
+      "\xc3",             // truncated
+      "\xc0\xaf",         // overlong slash
+      "\xe0\x80\xaf",     // overlong, three bytes
+      "\xed\xa0\x80",     // surrogate U+D800
+      "\xf4\x90\x80\x80", // above U+10FFFF
+      "\xff",             // never valid
+      "ok\xe2\x86",       // truncated at the end
+  };
+  for (const char* b : bad) EXPECT_FALSE(is_valid_utf8(b)) << b;
+}
+
+TEST(Utf8, ConvertsToAndFromUtf16IncludingSurrogatePairs) {
+  const std::string text = "Ñandú → 👍";
+  const std::u16string wide = utf8_to_utf16(text);
+  EXPECT_EQ(wide, u"Ñandú → 👍");
+  EXPECT_EQ(utf16_to_utf8(wide), text);
+}
+
+TEST(Utf8, ReplacesWhatCannotBeConverted) {
+  const char16_t lone_high[] = {u'a', 0xd800, u'b', 0};
+  EXPECT_EQ(utf16_to_utf8(lone_high), "a\xef\xbf\xbd" "b");
+  const char16_t lone_low_at_end[] = {u'a', 0xdc00, 0};
+  EXPECT_EQ(utf16_to_utf8(lone_low_at_end), "a\xef\xbf\xbd");
+  EXPECT_EQ(utf8_to_utf16("a\xff" "b"), u"a\xfffd" "b");
+}
+
+TEST(Utf8, TrimsUnicodeWhiteSpaceAtBothEndsOnly) {
+  struct Case {
+    const char* in;
+    const char* out;
+  } cases[] = {
+      {"abc", "abc"},
+      {"abc\n", "abc"},
+      {" \t\r\nabc \r\n", "abc"},
+      {"\xc2\xa0" "abc" "\xe3\x80\x80", "abc"},  // no-break space, ideographic space
+      {"a b", "a b"},
+      {"   ", ""},
+      {"", ""},
+      {"\xc3\xa9 ", "\xc3\xa9"},  // a multi-byte letter at the end stays
+  };
+  for (const auto& c : cases) EXPECT_EQ(trim_unicode_space(c.in), c.out) << c.in;
+}
+
+}  // namespace
+}  // namespace zunel

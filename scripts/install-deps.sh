@@ -10,6 +10,8 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev
   # tests that use real parts: pseudo-terminals, a private CUPS server, scripts
   socat cups-daemon cups-client python3 python3-nacl procps
+  # the socket backend (raw queues to a loopback listener) comes with cups
+  cups
   # an independent reader of the shell links the installer writes
   liblnk-utils
   # Windows cross-build and its tests under Wine

@@ -1,0 +1,21 @@
+#include "main/agent_main.h"
+
+#include <cstdlib>
+#include <iostream>
+
+#include "main/commands.h"
+#include "main/dispatch.h"
+#include "main/process_setup.h"
+
+namespace zunel {
+
+int agent_main(const std::vector<std::string>& args) {
+  // Present at all, even empty, means: started without a console on purpose.
+  setup_process(std::getenv("ZUNEL_NO_CONSOLE") == nullptr);
+  const int code = dispatch(args, real_commands(), std::cout, std::cerr);
+  std::cout.flush();
+  std::cerr.flush();
+  return code;
+}
+
+}  // namespace zunel

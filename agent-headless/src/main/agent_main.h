@@ -1,0 +1,14 @@
+#pragma once
+// The process entry shared by both platforms, after the arguments were read
+// as UTF-8.
+
+#include <string>
+#include <vector>
+
+namespace zunel {
+
+// Sets up the process, runs the command named by `args` (program name
+// excluded) with the real operations, and returns the exit code.
+int agent_main(const std::vector<std::string>& args);
+
+}  // namespace zunel

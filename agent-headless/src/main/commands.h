@@ -1,0 +1,10 @@
+#pragma once
+// The real operations behind the command table.
+
+#include "main/dispatch.h"
+
+namespace zunel {
+
+Commands real_commands();
+
+}  // namespace zunel

@@ -1,0 +1,92 @@
+#include "main/dispatch.h"
+
+#include "base/constants.h"
+#include "main/transliterate.h"
+
+namespace zunel {
+namespace {
+
+void write_usage(std::ostream& err) {
+  err << transliterate_for_console(usage_text()) << '\n';
+  err.flush();
+}
+
+int report(const ExplainedOutcome& result, std::ostream& out, std::ostream& err) {
+  std::ostream& stream = result.ok ? out : err;
+  stream << transliterate_for_console(result.text) << '\n';
+  stream.flush();
+  return result.ok ? 0 : result.exit_code;
+}
+
+}  // namespace
+
+std::string usage_text() {
+  std::string text;
+  text += "zunel-print-agent ";
+  text += AGENT_VERSION;
+  text +=
+      "\n"
+      "\n"
+      "USO:\n"
+      "  zunel-print-agent [run|pair|list|revoke <id>|install|uninstall|status|version]\n"
+      "\n"
+      "  run           Arranca el agente en segundo plano (servidor + control). Bloqueante.\n"
+      "  pair          Muestra un código de emparejamiento para vincular el ERP.\n"
+      "  list          Lista los dispositivos vinculados y el estado del agente.\n"
+      "  revoke <id>   Desvincula un dispositivo.\n"
+      "  install       Crea el auto-inicio en Startup del usuario, arranca el agente y verifica "
+      "que responde.\n"
+      "  uninstall     Quita el auto-inicio.\n"
+      "  status        Estado del auto-inicio.\n"
+      "  version       Versión.";
+  return text;
+}
+
+int dispatch(const std::vector<std::string>& args, const Commands& commands, std::ostream& out,
+             std::ostream& err) {
+  const std::string command = args.empty() ? "run" : args[0];
+  const auto arg = [&](std::size_t i) -> std::optional<std::string> {
+    if (args.size() > i) return args[i];
+    return std::nullopt;
+  };
+
+  if (command == "run") return commands.run();
+  if (command == "pair") return commands.pair();
+  if (command == "list" || command == "info") return commands.list();
+  if (command == "revoke") {
+    const auto id = arg(1);
+    if (!id) {
+      err << "uso: zunel-print-agent revoke <id>\n";
+      err.flush();
+      return 2;
+    }
+    return commands.revoke(*id);
+  }
+  if (command == "install") return report(commands.install(), out, err);
+  if (command == "cleanup") return report(commands.cleanup(arg(1)), out, err);
+  if (command == "uninstall") {
+    const Status removed = commands.uninstall();
+    const ExplainedOutcome result{removed.ok(),
+                                  removed.ok() ? "Auto-inicio desinstalado." : removed.error(), 1};
+    return report(result, out, err);
+  }
+  if (command == "status") {
+    out << transliterate_for_console(commands.status()) << '\n';
+    out.flush();
+    return 0;
+  }
+  if (command == "version" || command == "-v" || command == "--version") {
+    out << COMMAND_NAME << ' ' << AGENT_VERSION << '\n';
+    out.flush();
+    return 0;
+  }
+  if (command == "help" || command == "-h" || command == "--help") {
+    write_usage(err);
+    return 0;
+  }
+  err << "comando desconocido: " << command << "\n\n";
+  write_usage(err);
+  return 2;
+}
+
+}  // namespace zunel

@@ -1,0 +1,161 @@
+#include "main/dispatch.h"
+
+#include <gtest/gtest.h>
+
+#include <sstream>
+
+namespace zunel {
+namespace {
+
+// Records which operation ran, with its argument, and returns chosen results.
+struct Recorder {
+  std::vector<std::string> calls;
+  ExplainedOutcome install_result{true, "Instalado y corriendo ✓", 0};
+  Status uninstall_result;
+
+  Commands commands() {
+    Commands c;
+    c.run = [this] { calls.push_back("run"); return 0; };
+    c.pair = [this] { calls.push_back("pair"); return 0; };
+    c.list = [this] { calls.push_back("list"); return 0; };
+    c.revoke = [this](const std::string& id) { calls.push_back("revoke:" + id); return 0; };
+    c.install = [this] { calls.push_back("install"); return install_result; };
+    c.cleanup = [this](const std::optional<std::string>& folder) {
+      calls.push_back("cleanup:" + folder.value_or("<none>"));
+      return install_result;
+    };
+    c.uninstall = [this] { calls.push_back("uninstall"); return uninstall_result; };
+    c.status = [this] {
+      calls.push_back("status");
+      return std::string("instalado (Startup) y corriendo ✓");
+    };
+    return c;
+  }
+};
+
+struct Result {
+  int code;
+  std::string out, err;
+};
+
+Result run(Recorder& rec, std::vector<std::string> args) {
+  std::ostringstream out, err;
+  const int code = dispatch(args, rec.commands(), out, err);
+  return {code, out.str(), err.str()};
+}
+
+const std::string USAGE_ASCII =
+    "zunel-print-agent 1.0.1\n"
+    "\n"
+    "USO:\n"
+    "  zunel-print-agent [run|pair|list|revoke <id>|install|uninstall|status|version]\n"
+    "\n"
+    "  run           Arranca el agente en segundo plano (servidor + control). Bloqueante.\n"
+    "  pair          Muestra un codigo de emparejamiento para vincular el ERP.\n"
+    "  list          Lista los dispositivos vinculados y el estado del agente.\n"
+    "  revoke <id>   Desvincula un dispositivo.\n"
+    "  install       Crea el auto-inicio en Startup del usuario, arranca el agente y verifica que "
+    "responde.\n"
+    "  uninstall     Quita el auto-inicio.\n"
+    "  status        Estado del auto-inicio.\n"
+    "  version       Version.\n";
+
+TEST(Dispatch, EachCommandReachesItsOperation) {
+  struct Case {
+    std::vector<std::string> args;
+    std::string call;
+  } cases[] = {
+      {{}, "run"},
+      {{"run"}, "run"},
+      {{"run", "extra"}, "run"},
+      {{"pair"}, "pair"},
+      {{"list"}, "list"},
+      {{"info"}, "list"},
+      {{"revoke", "dev-1"}, "revoke:dev-1"},
+      {{"revoke", "dev-1", "ignored"}, "revoke:dev-1"},
+      {{"install"}, "install"},
+      {{"cleanup"}, "cleanup:<none>"},
+      {{"cleanup", "C:\\old"}, "cleanup:C:\\old"},
+      {{"uninstall"}, "uninstall"},
+      {{"status"}, "status"},
+  };
+  for (const auto& c : cases) {
+    Recorder rec;
+    const Result r = run(rec, c.args);
+    EXPECT_EQ(r.code, 0);
+    EXPECT_EQ(rec.calls, std::vector<std::string>{c.call}) << (c.args.empty() ? "" : c.args[0]);
+  }
+}
+
+TEST(Dispatch, VersionAndHelp) {
+  for (const char* v : {"version", "-v", "--version"}) {
+    Recorder rec;
+    const Result r = run(rec, {v});
+    EXPECT_EQ(r.code, 0);
+    EXPECT_EQ(r.out, "zunel-print-agent 1.0.1\n");
+    EXPECT_EQ(r.err, "");
+  }
+  for (const char* h : {"help", "-h", "--help"}) {
+    Recorder rec;
+    const Result r = run(rec, {h});
+    EXPECT_EQ(r.code, 0);
+    EXPECT_EQ(r.out, "");
+    EXPECT_EQ(r.err, USAGE_ASCII);
+  }
+}
+
+TEST(Dispatch, UnknownCommandsAreCaseSensitiveAndKeepTheArgumentAsTyped) {
+  for (const char* arg : {"List", "RUN", "-V", "", "versión", "--help=x"}) {
+    Recorder rec;
+    const Result r = run(rec, {arg});
+    EXPECT_EQ(r.code, 2) << arg;
+    EXPECT_EQ(r.err, std::string("comando desconocido: ") + arg + "\n\n" + USAGE_ASCII);
+    EXPECT_TRUE(rec.calls.empty());
+  }
+}
+
+TEST(Dispatch, RevokeWithoutIdIsAUsageErrorAndRunsNothing) {
+  Recorder rec;
+  const Result r = run(rec, {"revoke"});
+  EXPECT_EQ(r.code, 2);
+  EXPECT_EQ(r.err, "uso: zunel-print-agent revoke <id>\n");
+  EXPECT_TRUE(rec.calls.empty());
+}
+
+TEST(Dispatch, InstallAndCleanupResultsAreTransliteratedWithTheirExitCodes) {
+  Recorder rec;
+  Result r = run(rec, {"install"});
+  EXPECT_EQ(r.code, 0);
+  EXPECT_EQ(r.out, "Instalado y corriendo OK\n");
+  EXPECT_EQ(r.err, "");
+
+  rec.install_result = {false, "Falló — D4", 14};
+  r = run(rec, {"install"});
+  EXPECT_EQ(r.code, 14);
+  EXPECT_EQ(r.out, "");
+  EXPECT_EQ(r.err, "Fallo - D4\n");
+
+  rec.install_result = {false, "sin explicación", 1};
+  r = run(rec, {"cleanup", "x"});
+  EXPECT_EQ(r.code, 1);
+  EXPECT_EQ(r.err, "sin explicacion\n");
+}
+
+TEST(Dispatch, UninstallAndStatus) {
+  Recorder rec;
+  Result r = run(rec, {"uninstall"});
+  EXPECT_EQ(r.code, 0);
+  EXPECT_EQ(r.out, "Auto-inicio desinstalado.\n");
+
+  rec.uninstall_result = fail("no se pudo borrar el acceso directo: Acceso denegado");
+  r = run(rec, {"uninstall"});
+  EXPECT_EQ(r.code, 1);
+  EXPECT_EQ(r.err, "no se pudo borrar el acceso directo: Acceso denegado\n");
+
+  r = run(rec, {"status"});
+  EXPECT_EQ(r.code, 0);
+  EXPECT_EQ(r.out, "instalado (Startup) y corriendo OK\n");
+}
+
+}  // namespace
+}  // namespace zunel

@@ -1,0 +1,50 @@
+"""The command table as a person at the terminal sees it."""
+
+import unittest
+
+from harness import TempHome, run_cli
+
+USAGE = (
+    b"zunel-print-agent 1.0.1\n\nUSO:\n"
+    b"  zunel-print-agent [run|pair|list|revoke <id>|install|uninstall|status|version]\n\n"
+    b"  run           Arranca el agente en segundo plano (servidor + control). Bloqueante.\n"
+    b"  pair          Muestra un codigo de emparejamiento para vincular el ERP.\n"
+    b"  list          Lista los dispositivos vinculados y el estado del agente.\n"
+    b"  revoke <id>   Desvincula un dispositivo.\n"
+    b"  install       Crea el auto-inicio en Startup del usuario, arranca el agente y verifica"
+    b" que responde.\n"
+    b"  uninstall     Quita el auto-inicio.\n"
+    b"  status        Estado del auto-inicio.\n"
+    b"  version       Version.\n"
+)
+
+
+class CommandLine(unittest.TestCase):
+    def setUp(self):
+        self.home = TempHome()
+        self.addCleanup(self.home.remove)
+
+    def test_version(self):
+        for arg in ("version", "-v", "--version"):
+            self.assertEqual(run_cli(self.home, arg), (0, b"zunel-print-agent 1.0.1\n", b""))
+
+    def test_help_goes_to_standard_error(self):
+        for arg in ("help", "-h", "--help"):
+            self.assertEqual(run_cli(self.home, arg), (0, b"", USAGE))
+
+    def test_unknown_commands(self):
+        for arg in ("List", "RUN", "-V"):
+            self.assertEqual(run_cli(self.home, arg),
+                             (2, b"", b"comando desconocido: " + arg.encode() + b"\n\n" + USAGE))
+
+    def test_revoke_without_id_reads_no_token(self):
+        self.assertEqual(run_cli(self.home, "revoke"),
+                         (2, b"", b"uso: zunel-print-agent revoke <id>\n"))
+
+    def test_no_console_with_empty_value_still_writes_to_pipes(self):
+        code, out, _ = run_cli(self.home, "version", env=self.home.env(ZUNEL_NO_CONSOLE=""))
+        self.assertEqual((code, out), (0, b"zunel-print-agent 1.0.1\n"))
+
+
+if __name__ == "__main__":
+    unittest.main(verbosity=2)

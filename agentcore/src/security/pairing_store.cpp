@@ -11,6 +11,7 @@
 #include "base/build_config.h"
 #include "base/constants.h"
 #include "base/hex.h"
+#include "base/utf8.h"
 #include "security/atomic_file.h"
 #include "security/crypto.h"
 #include "security/persisted.h"

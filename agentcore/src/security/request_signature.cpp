@@ -5,8 +5,8 @@
 #include <optional>
 
 #include "base/hex.h"
+#include "base/utf8.h"
 #include "security/crypto.h"
-#include "security/unicode_text.h"
 
 namespace zunel {
 namespace {

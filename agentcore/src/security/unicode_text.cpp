@@ -42,31 +42,7 @@ Decoded decode_at(std::string_view text, std::size_t pos) {
   return {value, length};
 }
 
-bool is_white_space(char32_t c) {
-  return (c >= 0x09 && c <= 0x0D) || c == 0x20 || c == 0x85 || c == 0xA0 || c == 0x1680 ||
-         (c >= 0x2000 && c <= 0x200A) || c == 0x2028 || c == 0x2029 || c == 0x202F ||
-         c == 0x205F || c == 0x3000;
-}
-
 }  // namespace
-
-std::string_view trim_unicode_space(std::string_view text) {
-  std::size_t begin = 0;
-  while (begin < text.size()) {
-    const Decoded d = decode_at(text, begin);
-    if (!is_white_space(d.scalar)) break;
-    begin += d.length;
-  }
-  // Walk forward so that every character boundary is known; the end is the
-  // boundary after the last character that is not white space.
-  std::size_t end = begin;
-  for (std::size_t pos = begin; pos < text.size();) {
-    const Decoded d = decode_at(text, pos);
-    pos += d.length;
-    if (!is_white_space(d.scalar)) end = pos;
-  }
-  return text.substr(begin, end - begin);
-}
 
 std::string_view first_chars(std::string_view text, std::size_t max_chars) {
   std::size_t pos = 0;

@@ -42,3 +42,12 @@ if [ "${#missing[@]}" -gt 0 ]; then
   apt-get update -qq
   apt-get install -y -qq --no-install-recommends "${missing[@]}"
 fi
+
+# The browser test's Node.js packages, as package-lock.json fixes them
+# (tests/browser/node_modules, not committed). No browser is downloaded: the
+# test uses Debian's Chromium.
+browser_tests="$(cd "$(dirname "$0")/../tests/browser" && pwd)"
+if [ ! -f "$browser_tests/node_modules/.package-lock.json" ] ||
+   [ "$browser_tests/package-lock.json" -nt "$browser_tests/node_modules/.package-lock.json" ]; then
+  (cd "$browser_tests" && npm ci --no-audit --no-fund --loglevel=error)
+fi

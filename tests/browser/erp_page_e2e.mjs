@@ -1,0 +1,338 @@
+// The whole road in a real browser: Debian's Chromium, headless, opens the
+// reference ERP page over HTTPS from a subdomain of the ERP's domain and talks
+// to the real agent on 127.0.0.1:47631: ping, pairing with a code from
+// `zunel-print-agent pair`, the printer list, and a print whose bytes must
+// arrive unchanged at a loopback TCP listener. A page from a look-alike
+// origin must not read any answer nor use the pairing code.
+//
+// The page's host names are mapped to a loopback HTTPS server of this test
+// (--host-resolver-rules, port 443 mapped to the server's port), and that
+// server is declared a public address so that Chromium applies its
+// local-network checks exactly as for an ERP on the internet; the loopback
+// permission is then granted over the DevTools protocol.
+//
+// Environment (set by CTest): ZUNEL_AGENT_EXE, ZUNEL_EXE_RUNNER (optional),
+// ZUNEL_ERP_ORIGIN_DOMAIN, ZUNEL_ARTIFACT_DIR (where the screenshot goes),
+// ZUNEL_CHROMIUM (default /usr/bin/chromium).
+import { test } from 'node:test';
+import assert from 'node:assert/strict';
+import { spawn, spawnSync } from 'node:child_process';
+import fs from 'node:fs';
+import http from 'node:http';
+import https from 'node:https';
+import net from 'node:net';
+import os from 'node:os';
+import path from 'node:path';
+import { fileURLToPath } from 'node:url';
+import { chromium } from 'playwright-core';
+
+const here = path.dirname(fileURLToPath(import.meta.url));
+const pageDir = path.resolve(here, '../../examples/erp-page');
+const exe = process.env.ZUNEL_AGENT_EXE;
+const runner = (process.env.ZUNEL_EXE_RUNNER ?? '').split(' ').filter(Boolean);
+const domain = process.env.ZUNEL_ERP_ORIGIN_DOMAIN || 'erp.zunel.example';
+const artifacts = process.env.ZUNEL_ARTIFACT_DIR || path.join(os.tmpdir(), 'zunel-browser-artifacts');
+const chromiumPath = process.env.ZUNEL_CHROMIUM || '/usr/bin/chromium';
+
+const AGENT_PORT = 47631;
+const ERP_ORIGIN = `https://caja.${domain}`;
+// Ends with the domain's letters but is not a subdomain: the agent refuses it.
+const FOREIGN_ORIGIN = `https://falso${domain}`;
+const WAIT_MS = 20000;
+
+assert.ok(exe, 'ZUNEL_AGENT_EXE must name the agent executable');
+
+const tmp = fs.mkdtempSync(path.join(os.tmpdir(), 'zunel-browser-'));
+const home = path.join(tmp, 'home');
+fs.mkdirSync(home, { mode: 0o700 });
+const agentEnv = { ...process.env, HOME: home };
+
+// ---- helpers ---------------------------------------------------------------
+
+function command(args) {
+  return runner.length ? [runner[0], [...runner.slice(1), exe, ...args]] : [exe, args];
+}
+
+// One GET /v1/ping from Node; resolves with the status or null when nothing answers.
+function nodePing() {
+  return new Promise((resolve) => {
+    const req = http.get({ host: '127.0.0.1', port: AGENT_PORT, path: '/v1/ping', timeout: 2000 }, (res) => {
+      res.resume();
+      res.on('end', () => resolve(res.statusCode));
+    });
+    req.on('error', () => resolve(null));
+    req.on('timeout', () => req.destroy());
+  });
+}
+
+async function until(what, check, ms = WAIT_MS) {
+  const end = Date.now() + ms;
+  for (;;) {
+    const v = await check();
+    if (v) return v;
+    if (Date.now() > end) throw new Error(`timed out waiting for ${what}`);
+    await new Promise((r) => setTimeout(r, 100));
+  }
+}
+
+function makeCertificate() {
+  const key = path.join(tmp, 'key.pem');
+  const cert = path.join(tmp, 'cert.pem');
+  const r = spawnSync('openssl', ['req', '-x509', '-newkey', 'ec', '-pkeyopt', 'ec_paramgen_curve:prime256v1',
+    '-nodes', '-days', '2', '-subj', `/CN=caja.${domain}`, '-keyout', key, '-out', cert,
+    '-addext', `subjectAltName=DNS:${domain},DNS:*.${domain},DNS:falso${domain}`], { encoding: 'utf8' });
+  assert.equal(r.status, 0, `openssl failed: ${r.stderr}`);
+  return { key: fs.readFileSync(key), cert: fs.readFileSync(cert) };
+}
+
+// The page's two files and nothing else, whatever the Host.
+function startPageServer() {
+  const files = {
+    '/': ['index.html', 'text/html; charset=utf-8'],
+    '/index.html': ['index.html', 'text/html; charset=utf-8'],
+    '/zunel-agent.js': ['zunel-agent.js', 'text/javascript; charset=utf-8'],
+  };
+  const server = https.createServer(makeCertificate(), (req, res) => {
+    const f = files[new URL(req.url, 'https://x').pathname];
+    if (!f) {
+      res.writeHead(404).end();
+      return;
+    }
+    res.writeHead(200, { 'Content-Type': f[1], 'Cache-Control': 'no-store' });
+    res.end(fs.readFileSync(path.join(pageDir, f[0])));
+  });
+  return new Promise((resolve) => server.listen(0, '127.0.0.1', () => resolve(server)));
+}
+
+// A raw TCP printer: keeps every connection's bytes.
+function startSink() {
+  const jobs = [];
+  const server = net.createServer((sock) => {
+    const job = { chunks: [], done: false };
+    jobs.push(job);
+    sock.on('data', (d) => job.chunks.push(d));
+    sock.on('close', () => { job.done = true; });
+    sock.on('error', () => {});
+  });
+  return new Promise((resolve) => server.listen(0, '127.0.0.1', () => resolve({ server, jobs })));
+}
+
+// A loopback port with nothing listening on it.
+async function closedPort() {
+  const s = net.createServer();
+  await new Promise((r) => s.listen(0, '127.0.0.1', r));
+  const port = s.address().port;
+  await new Promise((r) => s.close(r));
+  return port;
+}
+
+function runCli(args) {
+  const [cmd, argv] = command(args);
+  return spawnSync(cmd, argv, { env: agentEnv, encoding: 'utf8', timeout: 60000 });
+}
+
+let agent = null;
+let agentLog = '';
+
+async function startAgent() {
+  assert.equal(await nodePing(), null, `something already answers on 127.0.0.1:${AGENT_PORT}`);
+  const [cmd, argv] = command(['run']);
+  agent = spawn(cmd, argv, { env: agentEnv, stdio: ['ignore', 'pipe', 'pipe'] });
+  agent.stdout.on('data', (d) => { agentLog += d; });
+  agent.stderr.on('data', (d) => { agentLog += d; });
+  agent.exited = new Promise((r) => agent.on('exit', r));
+  await until('the agent to answer GET /v1/ping', async () => {
+    if (agent.exitCode !== null) throw new Error(`agent exited with ${agent.exitCode}:\n${agentLog}`);
+    return (await nodePing()) === 200;
+  }, 60000);
+}
+
+async function stopAgent() {
+  if (!agent || agent.exitCode !== null) return;
+  process.kill(agent.pid, 'SIGTERM');
+  const t = setTimeout(() => { if (agent.exitCode === null) process.kill(agent.pid, 'SIGKILL'); }, 5000);
+  await agent.exited;
+  clearTimeout(t);
+}
+
+// Clicks a button and waits for its result box to settle; returns {state, text}.
+async function press(page, button, resultBox) {
+  await page.click(`#${button}`);
+  const box = page.locator(`#${resultBox}`);
+  await page.waitForSelector(`#${resultBox}:is([data-state="ok"], [data-state="error"])`, { timeout: WAIT_MS });
+  return { state: await box.getAttribute('data-state'), text: await box.textContent() };
+}
+
+// ---- the test ---------------------------------------------------------------
+
+test('the reference page drives the real agent in Chromium', { timeout: 240000 }, async (t) => {
+  const pageServer = await startPageServer();
+  const sink = await startSink();
+  const pagePort = pageServer.address().port;
+  const profile = path.join(tmp, 'profile');
+  let context = null;
+
+  try {
+    context = await chromium.launchPersistentContext(profile, {
+      executablePath: chromiumPath,
+      headless: true,
+      ignoreHTTPSErrors: true,
+      viewport: { width: 900, height: 1100 },
+      args: [
+        '--no-sandbox', '--disable-gpu', '--no-first-run', '--disable-background-networking',
+        '--disable-component-update', '--disable-sync', '--disable-quic', '--ignore-certificate-errors',
+        `--host-resolver-rules=MAP caja.${domain}:443 127.0.0.1:${pagePort},` +
+          `MAP falso${domain}:443 127.0.0.1:${pagePort},MAP * ~NOTFOUND,EXCLUDE 127.0.0.1`,
+        // The page server stands for the ERP on the internet.
+        `--ip-address-space-overrides=127.0.0.1:${pagePort}=public`,
+      ],
+    });
+    const page = context.pages()[0] ?? await context.newPage();
+    const consoleLines = [];
+    page.on('console', (m) => consoleLines.push(m.text()));
+    const cdp = await context.newCDPSession(page);
+    // Chromium's "loopback-network" permission, which a person grants at the
+    // prompt or an administrator by policy.
+    const allowLoopback = (origin) => cdp.send('Browser.grantPermissions', { origin, permissions: ['loopbackNetwork'] });
+    const denyLoopback = (origin) => cdp.send('Browser.setPermission',
+      { origin, permission: { name: 'loopback-network' }, setting: 'denied' });
+
+    await allowLoopback(ERP_ORIGIN);
+    await page.goto(`${ERP_ORIGIN}/`);
+    assert.equal(await page.evaluate(() => location.origin), ERP_ORIGIN);
+
+    await t.test('without an agent the page says it is not running', async () => {
+      const r = await press(page, 'ping', 'ping-result');
+      assert.equal(r.state, 'error');
+      assert.match(r.text, /no está corriendo/);
+    });
+
+    await startAgent();
+
+    await t.test('ping from the ERP origin reads the answer', async () => {
+      const r = await press(page, 'ping', 'ping-result');
+      assert.equal(r.state, 'ok', r.text);
+      assert.match(r.text, /versión 1\.0\.1, id [0-9a-f]{32}\. Este sitio no tiene ningún equipo emparejado/);
+    });
+
+    await t.test('with the loopback permission denied the page says the browser blocked it', async () => {
+      await denyLoopback(ERP_ORIGIN);
+      await page.reload();
+      const r = await press(page, 'ping', 'ping-result');
+      assert.equal(r.state, 'error');
+      assert.match(r.text, /El navegador bloqueó la conexión/);
+      await allowLoopback(ERP_ORIGIN);
+      await page.reload();
+    });
+
+    const pairRun = runCli(['pair']);
+    const code = /(\d{6})/.exec(pairRun.stdout)?.[1];
+    await t.test('`zunel-print-agent pair` gives a six-digit code', () => {
+      assert.equal(pairRun.status, 0, `pair failed: ${pairRun.stderr}`);
+      assert.match(pairRun.stdout, /^Codigo de emparejamiento: \d{6}\n/);
+    });
+
+    await t.test('a look-alike origin reads no answer and cannot use the code', async () => {
+      const foreign = await context.newPage();
+      await allowLoopback(FOREIGN_ORIGIN);
+      await foreign.goto(`${FOREIGN_ORIGIN}/`);
+      const seen = await foreign.evaluate(async ({ code }) => {
+        const url = 'http://127.0.0.1:47631';
+        const attempt = async (p) => {
+          try {
+            const r = await p;
+            return { type: r.type, status: r.status, body: await r.text() };
+          } catch (e) {
+            return { error: e.name };
+          }
+        };
+        const body = JSON.stringify({ code, label: 'intruso' });
+        return {
+          ping: await attempt(fetch(`${url}/v1/ping`)),
+          // reaches the agent (an opaque answer), so the refusal above is CORS, not the network
+          pingOpaque: await attempt(fetch(`${url}/v1/ping`, { mode: 'no-cors' })),
+          pair: await attempt(fetch(`${url}/v1/pair`, { method: 'POST', headers: { 'Content-Type': 'application/json' }, body })),
+          // a simple request needs no preflight: it is sent, the agent must refuse it
+          pairNoPreflight: await attempt(fetch(`${url}/v1/pair`, { method: 'POST', mode: 'no-cors', body })),
+        };
+      }, { code });
+      assert.deepEqual(seen, {
+        ping: { error: 'TypeError' },
+        pingOpaque: { type: 'opaque', status: 0, body: '' },
+        pair: { error: 'TypeError' },
+        pairNoPreflight: { type: 'opaque', status: 0, body: '' },
+      });
+      await foreign.fill('#code', code);
+      const r = await press(foreign, 'pair', 'pair-result');
+      assert.equal(r.state, 'error');
+      assert.equal(await foreign.evaluate(() => localStorage.length), 0);
+      await foreign.close();
+    });
+
+    let deviceId = null;
+    await t.test('pairing with the code from the ERP origin keeps token and device id', async () => {
+      await page.fill('#code', code);
+      await page.fill('#label', 'Caja de prueba');
+      const r = await press(page, 'pair', 'pair-result');
+      assert.equal(r.state, 'ok', r.text);
+      deviceId = /dispositivo ([0-9a-f]{16})\./.exec(r.text)?.[1];
+      assert.ok(deviceId, r.text);
+      const kept = await page.evaluate(() => JSON.parse(localStorage.getItem('zunel-print-agent.pairing')));
+      assert.match(kept.token, /^[0-9a-f]{64}$/);
+      assert.equal(kept.deviceId, deviceId);
+      assert.match(kept.agentId, /^[0-9a-f]{32}$/);
+      const again = await press(page, 'ping', 'ping-result');
+      assert.match(again.text, /Este sitio tiene un equipo emparejado/);
+    });
+
+    await t.test('the printer list is a signed request the agent accepts', async () => {
+      const r = await press(page, 'printers', 'printers-result');
+      // Without a print server the agent answers its own enumeration error (500);
+      // a refused signature or origin would be 401 or 403.
+      if (r.state === 'error') assert.match(r.text, /^El agente respondió 500: /);
+      else assert.ok(r.text.length > 0);
+    });
+
+    const job = Buffer.concat([Buffer.from(Array.from({ length: 256 }, (_, i) => i)), Buffer.from('\x1b@Zunel ñ\n')]);
+    await t.test('a print reaches the network printer byte for byte', async () => {
+      await page.selectOption('#kind', 'network');
+      await page.fill('#host', '127.0.0.1');
+      await page.fill('#port', String(sink.server.address().port));
+      await page.selectOption('#format', 'hex');
+      await page.fill('#data', job.toString('hex').replace(/(.{64})/g, '$1\n'));
+      const r = await press(page, 'print', 'print-result');
+      assert.equal(r.state, 'ok', r.text);
+      assert.equal(r.text, `Impreso: ${job.length} bytes enviados.`);
+      await until('the printer connection to close', () => sink.jobs.length === 1 && sink.jobs[0].done, 5000);
+      assert.deepEqual(Buffer.concat(sink.jobs[0].chunks), job);
+      fs.mkdirSync(artifacts, { recursive: true });
+      await page.screenshot({ path: path.join(artifacts, 'erp-page-after-print.png'), fullPage: true });
+    });
+
+    await t.test("a printer that is not there gives the agent's error text", async () => {
+      await page.fill('#port', String(await closedPort()));
+      const r = await press(page, 'print', 'print-result');
+      assert.equal(r.state, 'error');
+      assert.match(r.text, /^El agente respondió 502: \S/);
+    });
+
+    await t.test('after `revoke` the page is told to pair again', async () => {
+      const rv = runCli(['revoke', deviceId]);
+      assert.equal(rv.status, 0, `revoke failed: ${rv.stdout}${rv.stderr}`);
+      await page.fill('#port', String(sink.server.address().port));
+      const r = await press(page, 'print', 'print-result');
+      assert.equal(r.state, 'error');
+      assert.match(r.text, /rechazó la firma \(no autorizado\)/);
+      assert.equal(sink.jobs.length, 1, 'nothing more may reach the printer');
+    });
+
+    if (process.exitCode) console.log(consoleLines.join('\n'));
+  } finally {
+    if (context) await context.close();
+    await stopAgent();
+    pageServer.close();
+    sink.server.close();
+    if (agentLog) console.log(`--- agent output ---\n${agentLog}`);
+    fs.rmSync(tmp, { recursive: true, force: true });
+  }
+});

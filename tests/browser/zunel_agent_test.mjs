@@ -1,0 +1,192 @@
+// Unit tests of the reference page's client module under Node.js: the request
+// signature against values computed independently (Python's hmac, and
+// node:crypto over the bytes actually sent), and how the client turns the
+// agent's answers and the browser's failures into errors.
+import { test } from 'node:test';
+import assert from 'node:assert/strict';
+import { createHash, createHmac, webcrypto } from 'node:crypto';
+
+globalThis.crypto ??= webcrypto;
+
+const { AgentClient, AgentError, STORAGE_KEY, signatureHeaders, printBody, hexToBytes } =
+  await import('../../examples/erp-page/zunel-agent.js');
+
+const TOKEN = Array.from({ length: 32 }, (_, i) => i.toString(16).padStart(2, '0')).join('');
+
+class MemoryStorage {
+  constructor() { this.map = new Map(); }
+  getItem(k) { return this.map.has(k) ? this.map.get(k) : null; }
+  setItem(k, v) { this.map.set(k, String(v)); }
+  removeItem(k) { this.map.delete(k); }
+}
+
+// A fetch that records each request and answers from a script.
+function scriptedFetch(answers) {
+  const calls = [];
+  const fetch = async (url, init) => {
+    calls.push({ url, init });
+    const a = answers.shift();
+    if (a instanceof Error) throw a;
+    return new Response(a.body, { status: a.status, headers: { 'Content-Type': 'application/json' } });
+  };
+  return { fetch, calls };
+}
+
+function pairedClient(answers, extra = {}) {
+  const storage = new MemoryStorage();
+  storage.setItem(STORAGE_KEY, JSON.stringify({ token: TOKEN, deviceId: 'd1', agentId: 'a1' }));
+  const f = scriptedFetch(answers);
+  return { client: new AgentClient({ storage, fetch: f.fetch, permissions: null, ...extra }), calls: f.calls, storage };
+}
+
+test('signature matches values computed with Python hmac', async () => {
+  const cases = [
+    {
+      body: printBody({ kind: 'network', host: '127.0.0.1', port: 9100 }, new Uint8Array([27, 64, 65, 10])),
+      nonce: 'n-1',
+      sign: '135fb3883edd3de84fa21f0a6e4ef7e276684cb9304cdcbc0ae59a3d2f3754b7',
+    },
+    // an empty body (GET) is signed with the digest of zero bytes
+    { body: '', nonce: 'abc', sign: '2c7d280c14388bebf97301e83f8dbc53b8bc02bf67735d3f1edc67702272cf51' },
+  ];
+  for (const c of cases) {
+    // milliseconds are dropped, not rounded
+    const h = await signatureHeaders(TOKEN, new TextEncoder().encode(c.body), { now: 1700000000999, nonce: c.nonce });
+    assert.deepEqual(h, {
+      'Authorization': `Bearer ${TOKEN}`,
+      'X-Zunel-Timestamp': '1700000000',
+      'X-Zunel-Nonce': c.nonce,
+      'X-Zunel-Sign': c.sign,
+    });
+  }
+});
+
+test('print body is the target and the bytes as numbers', () => {
+  assert.equal(printBody({ kind: 'winspool', printer: 'Caja ñ' }, new Uint8Array([0, 255, 10])),
+    '{"target":{"kind":"winspool","printer":"Caja ñ"},"bytes":[0,255,10]}');
+  assert.equal(printBody({ kind: 'serial', port: 'COM3', baud: 9600 }, []),
+    '{"target":{"kind":"serial","port":"COM3","baud":9600},"bytes":[]}');
+});
+
+test('a signed print carries a signature over the exact bytes sent', async () => {
+  const { client, calls } = pairedClient([{ status: 200, body: '{"ok":true}' }, { status: 200, body: '{"ok":true}' }]);
+  const data = new Uint8Array(256).map((_, i) => i);
+  const before = Math.floor(Date.now() / 1000);
+  await client.print({ kind: 'network', host: '127.0.0.1', port: 9100 }, data);
+  await client.print({ kind: 'network', host: '127.0.0.1', port: 9100 }, data);
+  const after = Math.floor(Date.now() / 1000);
+
+  assert.equal(calls.length, 2);
+  const { url, init } = calls[0];
+  assert.equal(url, 'http://127.0.0.1:47631/v1/print');
+  assert.equal(init.method, 'POST');
+  const sent = Buffer.from(init.body);
+  assert.deepEqual(JSON.parse(sent.toString('utf8')).bytes, Array.from(data));
+  const h = init.headers;
+  assert.equal(h['Authorization'], `Bearer ${TOKEN}`);
+  assert.equal(h['Content-Type'], 'application/json');
+  const ts = Number(h['X-Zunel-Timestamp']);
+  assert.ok(ts >= before && ts <= after, `timestamp ${ts} not in [${before}, ${after}]`);
+  assert.match(h['X-Zunel-Nonce'], /^[0-9a-f]{32}$/);
+  const message = `${h['X-Zunel-Timestamp']}.${h['X-Zunel-Nonce']}.${createHash('sha256').update(sent).digest('hex')}`;
+  assert.equal(h['X-Zunel-Sign'], createHmac('sha256', Buffer.from(TOKEN, 'hex')).update(message).digest('hex'));
+  // a fresh nonce for every request
+  assert.notEqual(calls[1].init.headers['X-Zunel-Nonce'], h['X-Zunel-Nonce']);
+});
+
+test('the printer list is a signed GET without a body', async () => {
+  const list = [{ manufacturer: null, offline: true, product: 'Térmica', product_id: 0, serial: null, vendor_id: 0 }];
+  const { client, calls } = pairedClient([{ status: 200, body: JSON.stringify({ printers: list }) }]);
+  assert.deepEqual(await client.printers(), list);
+  const { url, init } = calls[0];
+  assert.equal(url, 'http://127.0.0.1:47631/v1/printers');
+  assert.equal(init.method, 'GET');
+  assert.equal(init.body, undefined);
+  assert.equal(init.headers['Content-Type'], undefined);
+  const h = init.headers;
+  const message = `${h['X-Zunel-Timestamp']}.${h['X-Zunel-Nonce']}.${createHash('sha256').update('').digest('hex')}`;
+  assert.equal(h['X-Zunel-Sign'], createHmac('sha256', Buffer.from(TOKEN, 'hex')).update(message).digest('hex'));
+});
+
+test('pairing sends the code and label and keeps token, device id and agent id', async () => {
+  const storage = new MemoryStorage();
+  const f = scriptedFetch([{ status: 200, body: `{"token":"${TOKEN}","device_id":"0011223344556677","agent_id":"ab"}` }]);
+  const client = new AgentClient({ storage, fetch: f.fetch, permissions: null });
+  assert.equal(client.pairing, null);
+  const p = await client.pair(' 012345 ', 'Caja 1');
+  assert.deepEqual(p, { token: TOKEN, deviceId: '0011223344556677', agentId: 'ab' });
+  assert.deepEqual(client.pairing, p);
+  assert.equal(new TextDecoder().decode(f.calls[0].init.body), '{"code":"012345","label":"Caja 1"}');
+  assert.equal(f.calls[0].init.headers['Authorization'], undefined);
+  client.forget();
+  assert.equal(client.pairing, null);
+});
+
+test('renewing by ticket names the current device', async () => {
+  const { client, calls } = pairedClient([{ status: 200, body: `{"token":"${'f'.repeat(64)}","device_id":"d1","agent_id":"a1"}` }]);
+  const p = await client.provision('h.p.s', 'Caja');
+  assert.equal(new TextDecoder().decode(calls[0].init.body), '{"ticket":"h.p.s","label":"Caja","device_id":"d1"}');
+  assert.equal(p.token, 'f'.repeat(64));
+  assert.equal(client.pairing.token, 'f'.repeat(64));
+});
+
+test('signed calls without a pairing fail before any request', async () => {
+  const f = scriptedFetch([]);
+  const client = new AgentClient({ storage: new MemoryStorage(), fetch: f.fetch, permissions: null });
+  await assert.rejects(client.printers(), (e) => e instanceof AgentError && e.kind === 'not-paired');
+  await assert.rejects(client.print({ kind: 'network', host: 'h', port: 1 }, [1]), (e) => e.kind === 'not-paired');
+  assert.equal(f.calls.length, 0);
+});
+
+test('answers of the agent become errors with its text', async () => {
+  const cases = [
+    { answer: { status: 401, body: '{"error":"no autorizado"}' }, kind: 'refused', status: 401, message: 'no autorizado' },
+    { answer: { status: 502, body: '{"error":"Connection refused (os error 111)"}' }, kind: 'refused', status: 502,
+      message: 'Connection refused (os error 111)' },
+    { answer: { status: 403, body: '{"error":"origen no permitido"}' }, kind: 'refused', status: 403, message: 'origen no permitido' },
+    { answer: { status: 500, body: '<html>' }, kind: 'bad-answer', status: 500 },
+  ];
+  for (const c of cases) {
+    const { client } = pairedClient([c.answer]);
+    await assert.rejects(client.print({ kind: 'network', host: 'h', port: 1 }, [1]), (e) => {
+      assert.ok(e instanceof AgentError);
+      assert.equal(e.kind, c.kind);
+      assert.equal(e.status, c.status);
+      if (c.message) assert.equal(e.message, c.message);
+      return true;
+    });
+  }
+});
+
+test('no answer: a denied loopback permission means blocked, anything else not running', async () => {
+  const perms = (states) => ({
+    query: async ({ name }) => {
+      if (!(name in states)) throw new TypeError(`unknown permission ${name}`);
+      return { state: states[name] };
+    },
+  });
+  const cases = [
+    { permissions: perms({ 'loopback-network': 'denied' }), kind: 'blocked' },
+    { permissions: perms({ 'loopback-network': 'granted' }), kind: 'not-running' },
+    { permissions: perms({ 'loopback-network': 'prompt' }), kind: 'not-running' },
+    // browsers before the loopback permission was split out
+    { permissions: perms({ 'local-network-access': 'denied' }), kind: 'blocked' },
+    { permissions: perms({}), kind: 'not-running' },
+    { permissions: null, kind: 'not-running' },
+  ];
+  for (const c of cases) {
+    const { client } = pairedClient([new TypeError('Failed to fetch')], { permissions: c.permissions });
+    await assert.rejects(client.ping(), (e) => e instanceof AgentError && e.kind === c.kind);
+  }
+});
+
+test('hex reading is strict', () => {
+  const cases = [
+    ['', []], ['00ff', [0, 255]], ['ABcd', [0xab, 0xcd]],
+    ['0', null], ['0g', null], [' 00', null], ['0x00', null], [null, null],
+  ];
+  for (const [text, bytes] of cases) {
+    const got = hexToBytes(text);
+    assert.deepEqual(got === null ? null : Array.from(got), bytes, `hexToBytes(${JSON.stringify(text)})`);
+  }
+});

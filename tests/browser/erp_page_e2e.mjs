@@ -126,6 +126,74 @@ async function closedPort() {
   return port;
 }
 
+// A private CUPS server (the spooler on Linux) with raw queues that print to
+// loopback TCP listeners: nothing of the system's CUPS is touched.
+async function startCups(queues) {
+  const dir = path.join(tmp, 'cups');
+  for (const d of ['', 'spool', 'cache', 'state', 'log', 'tmp']) fs.mkdirSync(path.join(dir, d), { recursive: true });
+  // The backends run as the lp user and must reach the spool and temp dirs.
+  fs.chmodSync(tmp, 0o755);
+  fs.chmodSync(dir, 0o755);
+  const socket = path.join(dir, 'cups.sock');
+  fs.writeFileSync(path.join(dir, 'cupsd.conf'), [
+    `Listen ${socket}`, 'Browsing Off', 'WebInterface No', 'DefaultAuthType None', 'LogLevel warn',
+    '<Location />', '  Order allow,deny', '  Allow all', '</Location>',
+    '<Policy default>', '  <Limit All>', '    Order deny,allow', '  </Limit>', '</Policy>', ''].join('\n'));
+  fs.writeFileSync(path.join(dir, 'cups-files.conf'), [
+    `ServerRoot ${dir}`, `RequestRoot ${dir}/spool`, `CacheDir ${dir}/cache`, `StateDir ${dir}/state`,
+    `TempDir ${dir}/tmp`, `AccessLog ${dir}/log/access_log`, `ErrorLog ${dir}/log/error_log`,
+    `PageLog ${dir}/log/page_log`, 'Sandboxing Relaxed', ''].join('\n'));
+  const cupsd = spawn('/usr/sbin/cupsd', ['-f', '-c', path.join(dir, 'cupsd.conf'), '-s', path.join(dir, 'cups-files.conf')],
+    { stdio: 'ignore' });
+  children.push(cupsd);
+  await until('the private CUPS server', () => {
+    if (cupsd.exitCode !== null) throw new Error(`cupsd exited with ${cupsd.exitCode}`);
+    // lpstat exits 0 even when the server is down: read its text.
+    const r = spawnSync('lpstat', ['-h', socket, '-r'], { encoding: 'utf8' });
+    return /scheduler is running/.test(r.stdout);
+  }, 10000);
+  for (const q of queues) {
+    const r = spawnSync('lpadmin', ['-h', socket, '-p', q.name, '-E', '-v', `socket://127.0.0.1:${q.port}`], { encoding: 'utf8' });
+    assert.equal(r.status, 0, `lpadmin ${q.name}: ${r.stderr}`);
+    if (q.paused) assert.equal(spawnSync('cupsdisable', ['-h', socket, q.name]).status, 0);
+  }
+  return socket;
+}
+
+// Two joined pseudo-terminals: the agent writes to one as its serial port,
+// the test reads the other.
+async function startSerialPair() {
+  const a = path.join(tmp, 'ttyAgent');
+  const b = path.join(tmp, 'ttyPrinter');
+  const socat = spawn('socat', [`pty,raw,echo=0,link=${a}`, `pty,raw,echo=0,link=${b}`], { stdio: 'ignore' });
+  children.push(socat);
+  await until('the serial pair', () => fs.existsSync(a) && fs.existsSync(b), 10000);
+  const received = [];
+  const fd = fs.openSync(b, fs.constants.O_RDONLY | fs.constants.O_NOCTTY | fs.constants.O_NONBLOCK);
+  const reader = setInterval(() => {
+    const buf = Buffer.alloc(65536);
+    for (;;) {
+      let n = 0;
+      try { n = fs.readSync(fd, buf, 0, buf.length, null); } catch (e) { if (e.code === 'EAGAIN') break; throw e; }
+      if (n <= 0) break;
+      received.push(Buffer.from(buf.subarray(0, n)));
+    }
+  }, 20);
+  return { port: a, received: () => Buffer.concat(received), close: () => { clearInterval(reader); fs.closeSync(fd); } };
+}
+
+// Processes other than the agent that the test started; each is stopped by its id.
+const children = [];
+
+async function stopProcess(child) {
+  if (child.exitCode !== null || child.signalCode !== null) return;
+  const exited = new Promise((r) => child.once('exit', r));
+  process.kill(child.pid, 'SIGTERM');
+  const t = setTimeout(() => { if (child.exitCode === null && child.signalCode === null) process.kill(child.pid, 'SIGKILL'); }, 5000);
+  await exited;
+  clearTimeout(t);
+}
+
 function runCli(args) {
   const [cmd, argv] = command(args);
   return spawnSync(cmd, argv, { env: agentEnv, encoding: 'utf8', timeout: 60000 });
@@ -140,20 +208,12 @@ async function startAgent() {
   agent = spawn(cmd, argv, { env: agentEnv, stdio: ['ignore', 'pipe', 'pipe'] });
   agent.stdout.on('data', (d) => { agentLog += d; });
   agent.stderr.on('data', (d) => { agentLog += d; });
-  agent.exited = new Promise((r) => agent.on('exit', r));
   await until('the agent to answer GET /v1/ping', async () => {
     if (agent.exitCode !== null) throw new Error(`agent exited with ${agent.exitCode}:\n${agentLog}`);
     return (await nodePing()) === 200;
   }, 60000);
 }
 
-async function stopAgent() {
-  if (!agent || agent.exitCode !== null) return;
-  process.kill(agent.pid, 'SIGTERM');
-  const t = setTimeout(() => { if (agent.exitCode === null) process.kill(agent.pid, 'SIGKILL'); }, 5000);
-  await agent.exited;
-  clearTimeout(t);
-}
 
 // Clicks a button and waits for its result box to settle; returns {state, text}.
 async function press(page, button, resultBox) {
@@ -166,14 +226,19 @@ async function press(page, button, resultBox) {
 // ---- the test ---------------------------------------------------------------
 
 test('the reference page drives the real agent in Chromium', { timeout: 240000 }, async (t) => {
-  const pageServer = await startPageServer();
-  const sink = await startSink();
-  const pagePort = pageServer.address().port;
-  const profile = path.join(tmp, 'profile');
-  let context = null;
-
+  let pageServer, sink, spoolSink, serial, context;
   try {
-    context = await chromium.launchPersistentContext(profile, {
+    pageServer = await startPageServer();
+    sink = await startSink();
+    spoolSink = await startSink();
+    const pagePort = pageServer.address().port;
+    agentEnv.CUPS_SERVER = await startCups([
+      { name: 'Caja_Prueba', port: spoolSink.server.address().port },
+      { name: 'Pausada', port: spoolSink.server.address().port, paused: true },
+    ]);
+    serial = await startSerialPair();
+
+    context = await chromium.launchPersistentContext(path.join(tmp, 'profile'), {
       executablePath: chromiumPath,
       headless: true,
       ignoreHTTPSErrors: true,
@@ -285,31 +350,60 @@ test('the reference page drives the real agent in Chromium', { timeout: 240000 }
       assert.match(again.text, /Este sitio tiene un equipo emparejado/);
     });
 
-    await t.test('the printer list is a signed request the agent accepts', async () => {
+    await t.test("the printer list shows the spooler's queues", async () => {
       const r = await press(page, 'printers', 'printers-result');
-      // Without a print server the agent answers its own enumeration error (500);
-      // a refused signature or origin would be 401 or 403.
-      if (r.state === 'error') assert.match(r.text, /^El agente respondió 500: /);
-      else assert.ok(r.text.length > 0);
+      assert.equal(r.state, 'ok', r.text);
+      assert.deepEqual(r.text.split('\n').sort(), ['Caja_Prueba', 'Pausada (sin conexión)']);
     });
 
-    const job = Buffer.concat([Buffer.from(Array.from({ length: 256 }, (_, i) => i)), Buffer.from('\x1b@Zunel ñ\n')]);
-    await t.test('a print reaches the network printer byte for byte', async () => {
-      await page.selectOption('#kind', 'network');
-      await page.fill('#host', '127.0.0.1');
-      await page.fill('#port', String(sink.server.address().port));
-      await page.selectOption('#format', 'hex');
-      await page.fill('#data', job.toString('hex').replace(/(.{64})/g, '$1\n'));
-      const r = await press(page, 'print', 'print-result');
-      assert.equal(r.state, 'ok', r.text);
-      assert.equal(r.text, `Impreso: ${job.length} bytes enviados.`);
-      await until('the printer connection to close', () => sink.jobs.length === 1 && sink.jobs[0].done, 5000);
-      assert.deepEqual(Buffer.concat(sink.jobs[0].chunks), job);
-      fs.mkdirSync(artifacts, { recursive: true });
-      await page.screenshot({ path: path.join(artifacts, 'erp-page-after-print.png'), fullPage: true });
-    });
+    // One job per kind of destination, each checked byte for byte where it lands.
+    const allBytes = Buffer.from(Array.from({ length: 256 }, (_, i) => i));
+    const destinations = [
+      {
+        kind: 'network',
+        fill: { '#host': '127.0.0.1', '#port': String(sink.server.address().port) },
+        job: Buffer.concat([allBytes, Buffer.from('\x1b@Red ñ\n')]),
+        landed: async (n) => {
+          await until('the network printer connection to close', () => sink.jobs.length === 1 && sink.jobs[0].done, 5000);
+          return Buffer.concat(sink.jobs[0].chunks);
+        },
+      },
+      {
+        kind: 'winspool',
+        fill: { '#printer': 'Caja_Prueba' },
+        job: Buffer.concat([Buffer.from('^XA^FDEtiqueta^FS^XZ\r\n'), allBytes]),
+        landed: async () => {
+          await until('the spooler job to reach its printer', () => spoolSink.jobs.length === 1 && spoolSink.jobs[0].done, 15000);
+          return Buffer.concat(spoolSink.jobs[0].chunks);
+        },
+      },
+      {
+        kind: 'serial',
+        fill: { '#serial-port': serial.port, '#baud': '9600' },
+        job: Buffer.concat([Buffer.from('\x1b@Serie\n'), allBytes]),
+        landed: async (n) => {
+          await until('the bytes on the serial line', () => serial.received().length >= n, 5000);
+          return serial.received();
+        },
+      },
+    ];
+    for (const d of destinations) {
+      await t.test(`a print reaches the ${d.kind} destination byte for byte`, async () => {
+        await page.selectOption('#kind', d.kind);
+        for (const [field, value] of Object.entries(d.fill)) await page.fill(field, value);
+        await page.selectOption('#format', 'hex');
+        await page.fill('#data', d.job.toString('hex').replace(/(.{64})/g, '$1\n'));
+        const r = await press(page, 'print', 'print-result');
+        assert.equal(r.state, 'ok', r.text);
+        assert.equal(r.text, `Impreso: ${d.job.length} bytes enviados.`);
+        assert.deepEqual(await d.landed(d.job.length), d.job);
+      });
+    }
+    fs.mkdirSync(artifacts, { recursive: true });
+    await page.screenshot({ path: path.join(artifacts, 'erp-page-after-print.png'), fullPage: true });
 
     await t.test("a printer that is not there gives the agent's error text", async () => {
+      await page.selectOption('#kind', 'network');
       await page.fill('#port', String(await closedPort()));
       const r = await press(page, 'print', 'print-result');
       assert.equal(r.state, 'error');
@@ -329,9 +423,12 @@ test('the reference page drives the real agent in Chromium', { timeout: 240000 }
     if (process.exitCode) console.log(consoleLines.join('\n'));
   } finally {
     if (context) await context.close();
-    await stopAgent();
-    pageServer.close();
-    sink.server.close();
+    if (agent) await stopProcess(agent);
+    serial?.close();
+    for (const c of children) await stopProcess(c);
+    pageServer?.close();
+    sink?.server.close();
+    spoolSink?.server.close();
     if (agentLog) console.log(`--- agent output ---\n${agentLog}`);
     fs.rmSync(tmp, { recursive: true, force: true });
   }

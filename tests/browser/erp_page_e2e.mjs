@@ -46,6 +46,7 @@ const tmp = fs.mkdtempSync(path.join(os.tmpdir(), 'zunel-browser-'));
 const home = path.join(tmp, 'home');
 fs.mkdirSync(home, { mode: 0o700 });
 const agentEnv = { ...process.env, HOME: home };
+for (const name of ['XDG_DATA_HOME', 'XDG_CONFIG_HOME', 'ZUNEL_NO_CONSOLE']) delete agentEnv[name];
 
 // ---- helpers ---------------------------------------------------------------
 

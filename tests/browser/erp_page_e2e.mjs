@@ -17,6 +17,7 @@
 import { test } from 'node:test';
 import assert from 'node:assert/strict';
 import { spawn, spawnSync } from 'node:child_process';
+import crypto from 'node:crypto';
 import fs from 'node:fs';
 import http from 'node:http';
 import https from 'node:https';
@@ -35,7 +36,10 @@ const artifacts = process.env.ZUNEL_ARTIFACT_DIR || path.join(os.tmpdir(), 'zune
 const chromiumPath = process.env.ZUNEL_CHROMIUM || '/usr/bin/chromium';
 
 const AGENT_PORT = 47631;
-const ERP_ORIGIN = `https://caja.${domain}`;
+// A subdomain of its own per run, so that no device paired by an earlier run
+// (a Wine prefix keeps the agent's files) counts as this page's.
+const ERP_HOST = `caja-${crypto.randomBytes(4).toString('hex')}.${domain}`;
+const ERP_ORIGIN = `https://${ERP_HOST}`;
 // Ends with the domain's letters but is not a subdomain: the agent refuses it.
 const FOREIGN_ORIGIN = `https://falso${domain}`;
 const WAIT_MS = 20000;
@@ -80,7 +84,7 @@ function makeCertificate() {
   const key = path.join(tmp, 'key.pem');
   const cert = path.join(tmp, 'cert.pem');
   const r = spawnSync('openssl', ['req', '-x509', '-newkey', 'ec', '-pkeyopt', 'ec_paramgen_curve:prime256v1',
-    '-nodes', '-days', '2', '-subj', `/CN=caja.${domain}`, '-keyout', key, '-out', cert,
+    '-nodes', '-days', '2', '-subj', `/CN=${ERP_HOST}`, '-keyout', key, '-out', cert,
     '-addext', `subjectAltName=DNS:${domain},DNS:*.${domain},DNS:falso${domain}`], { encoding: 'utf8' });
   assert.equal(r.status, 0, `openssl failed: ${r.stderr}`);
   return { key: fs.readFileSync(key), cert: fs.readFileSync(cert) };
@@ -247,7 +251,7 @@ test('the reference page drives the real agent in Chromium', { timeout: 240000 }
       args: [
         '--no-sandbox', '--disable-gpu', '--no-first-run', '--disable-background-networking',
         '--disable-component-update', '--disable-sync', '--disable-quic', '--ignore-certificate-errors',
-        `--host-resolver-rules=MAP caja.${domain}:443 127.0.0.1:${pagePort},` +
+        `--host-resolver-rules=MAP ${ERP_HOST}:443 127.0.0.1:${pagePort},` +
           `MAP falso${domain}:443 127.0.0.1:${pagePort},MAP * ~NOTFOUND,EXCLUDE 127.0.0.1`,
         // The page server stands for the ERP on the internet.
         `--ip-address-space-overrides=127.0.0.1:${pagePort}=public`,

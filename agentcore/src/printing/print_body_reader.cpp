@@ -1,0 +1,386 @@
+#include "printing/print_body_reader.h"
+
+#include <array>
+#include <boost/json/basic_parser_impl.hpp>
+#include <cstdint>
+#include <limits>
+#include <optional>
+#include <string>
+#include <system_error>
+#include <utility>
+#include <vector>
+
+#include "base/strict_json.h"
+
+namespace zunel {
+namespace {
+
+namespace json = boost::json;
+
+enum class FieldType { Text, U16, U32 };
+
+struct FieldSpec {
+  std::string_view name;
+  FieldType type;
+};
+
+struct KindSpec {
+  std::string_view name;
+  std::size_t field_count;
+  std::array<FieldSpec, 2> fields;
+};
+
+// The kinds and their fields in declaration order (the order of the array form).
+constexpr std::array<KindSpec, 4> KINDS{{
+    {"network", 2, {{{"host", FieldType::Text}, {"port", FieldType::U16}}}},
+    {"usb", 2, {{{"vendor_id", FieldType::U16}, {"product_id", FieldType::U16}}}},
+    {"serial", 2, {{{"port", FieldType::Text}, {"baud", FieldType::U32}}}},
+    {"winspool", 1, {{{"printer", FieldType::Text}, {}}}},
+}};
+
+// Every member name that some kind reads; a target object keeps these until
+// its "kind" is known, since "kind" may come last.
+constexpr std::array<std::string_view, 6> FIELD_NAMES{"host",      "port", "vendor_id",
+                                                      "product_id", "baud", "printer"};
+
+// One captured target field, before its kind says what type it must have.
+struct Scalar {
+  enum class Type { Absent, Text, Unsigned, Other } type = Type::Absent;
+  std::string text;
+  std::uint64_t number = 0;
+};
+
+std::optional<std::size_t> kind_index(std::string_view name) {
+  for (std::size_t i = 0; i < KINDS.size(); ++i) {
+    if (KINDS[i].name == name) return i;
+  }
+  return std::nullopt;
+}
+
+std::optional<std::size_t> field_name_index(std::string_view name) {
+  for (std::size_t i = 0; i < FIELD_NAMES.size(); ++i) {
+    if (FIELD_NAMES[i] == name) return i;
+  }
+  return std::nullopt;
+}
+
+bool fits(const Scalar& s, FieldType type) {
+  switch (type) {
+    case FieldType::Text:
+      return s.type == Scalar::Type::Text;
+    case FieldType::U16:
+      return s.type == Scalar::Type::Unsigned && s.number <= std::numeric_limits<std::uint16_t>::max();
+    case FieldType::U32:
+      return s.type == Scalar::Type::Unsigned && s.number <= std::numeric_limits<std::uint32_t>::max();
+  }
+  return false;
+}
+
+// REQUIRES: fits() holds for every field of the kind.
+PrintTarget make_target(std::size_t kind, std::array<Scalar, 2>& v) {
+  switch (kind) {
+    case 0:
+      return {PrintTarget::Network{std::move(v[0].text), static_cast<std::uint16_t>(v[1].number)}};
+    case 1:
+      return {PrintTarget::Usb{static_cast<std::uint16_t>(v[0].number),
+                               static_cast<std::uint16_t>(v[1].number)}};
+    case 2:
+      return {PrintTarget::Serial{std::move(v[0].text), static_cast<std::uint32_t>(v[1].number)}};
+    default:
+      return {PrintTarget::WinSpool{std::move(v[0].text)}};
+  }
+}
+
+// What the next value in the document stands for.
+enum class Slot { Body, Target, Bytes, Byte, Kind, Field, Skip, Invalid };
+
+struct Frame {
+  enum class Type { BodyObject, BodyArray, TargetObject, TargetArray, BytesArray, SkipObject, SkipArray };
+  Type type = Type::SkipArray;
+  std::size_t index = 0;          // arrays: elements begun so far
+  Slot pending = Slot::Skip;      // objects: what the value after the last key is
+  Scalar* field = nullptr;        // ...and where it goes when it is a target field
+  std::vector<std::string> keys;  // objects: keys seen, to refuse duplicates
+};
+
+// basic_parser handler that builds the PrintBody as the events arrive. Any
+// refusal sets `reason` and stops the parser.
+class BodyHandler {
+ public:
+  static constexpr std::size_t max_object_size = std::size_t(-1);
+  static constexpr std::size_t max_array_size = std::size_t(-1);
+  static constexpr std::size_t max_key_size = std::size_t(-1);
+  static constexpr std::size_t max_string_size = std::size_t(-1);
+
+  PrintBody body;
+  const char* reason = nullptr;
+  // Size of the whole text: no byte array in it can hold more elements than
+  // half of it, so the bytes are reserved once and never reallocated.
+  std::size_t text_size = 0;
+
+  bool on_document_begin(json::error_code&) { return true; }
+  bool on_document_end(json::error_code& ec) {
+    if (!have_body_) return refuse(ec, "no body");
+    return true;
+  }
+
+  bool on_object_begin(json::error_code& ec) {
+    const Slot slot = take_slot();
+    switch (slot) {
+      case Slot::Body:
+        return push(Frame::Type::BodyObject);
+      case Slot::Target:
+        return push(Frame::Type::TargetObject);
+      case Slot::Field:
+        slot_field_->type = Scalar::Type::Other;
+        return push(Frame::Type::SkipObject);
+      case Slot::Skip:
+        return push(Frame::Type::SkipObject);
+      default:
+        return refuse(ec, "unexpected object");
+    }
+  }
+
+  bool on_object_end(std::size_t, json::error_code& ec) {
+    const Frame::Type type = stack_.back().type;
+    stack_.pop_back();
+    if (type == Frame::Type::BodyObject) {
+      if (!have_target_ || !have_bytes_) return refuse(ec, "body without target or bytes");
+      have_body_ = true;
+    } else if (type == Frame::Type::TargetObject) {
+      if (!kind_) return refuse(ec, "target without kind");
+      const KindSpec& spec = KINDS[*kind_];
+      std::array<Scalar, 2> values;
+      for (std::size_t i = 0; i < spec.field_count; ++i) {
+        values[i] = std::move(named_[*field_name_index(spec.fields[i].name)]);
+      }
+      return finish_target(ec, values);
+    }
+    return true;
+  }
+
+  bool on_array_begin(json::error_code& ec) {
+    const Slot slot = take_slot();
+    switch (slot) {
+      case Slot::Body:
+        return push(Frame::Type::BodyArray);
+      case Slot::Target:
+        return push(Frame::Type::TargetArray);
+      case Slot::Bytes:
+        body.bytes.reserve(text_size / 2);
+        return push(Frame::Type::BytesArray);
+      case Slot::Field:
+        slot_field_->type = Scalar::Type::Other;
+        return push(Frame::Type::SkipArray);
+      case Slot::Skip:
+        return push(Frame::Type::SkipArray);
+      default:
+        return refuse(ec, "unexpected array");
+    }
+  }
+
+  bool on_array_end(std::size_t, json::error_code& ec) {
+    const Frame frame = std::move(stack_.back());
+    stack_.pop_back();
+    switch (frame.type) {
+      case Frame::Type::BodyArray:
+        if (frame.index != 2) return refuse(ec, "body array needs exactly two elements");
+        have_body_ = true;
+        return true;
+      case Frame::Type::TargetArray:
+        if (!kind_ || frame.index != 1 + KINDS[*kind_].field_count) {
+          return refuse(ec, "wrong number of target fields");
+        }
+        return finish_target(ec, positional_);
+      case Frame::Type::BytesArray:
+        have_bytes_ = true;
+        return true;
+      default:
+        return true;
+    }
+  }
+
+  bool on_key_part(json::string_view s, std::size_t, json::error_code&) {
+    part_.append(s.data(), s.size());
+    return true;
+  }
+
+  bool on_key(json::string_view s, std::size_t, json::error_code& ec) {
+    part_.append(s.data(), s.size());
+    Frame& f = stack_.back();
+    for (const std::string& k : f.keys) {
+      if (k == part_) return refuse(ec, "duplicate member");
+    }
+    f.keys.push_back(part_);
+    f.field = nullptr;
+    f.pending = Slot::Skip;
+    if (f.type == Frame::Type::BodyObject) {
+      if (part_ == "target") f.pending = Slot::Target;
+      if (part_ == "bytes") f.pending = Slot::Bytes;
+    } else if (f.type == Frame::Type::TargetObject) {
+      if (part_ == "kind") {
+        f.pending = Slot::Kind;
+      } else if (const auto i = field_name_index(part_)) {
+        f.pending = Slot::Field;
+        f.field = &named_[*i];
+      }
+    }
+    part_.clear();
+    return true;
+  }
+
+  bool on_string_part(json::string_view s, std::size_t, json::error_code&) {
+    part_.append(s.data(), s.size());
+    return true;
+  }
+
+  bool on_string(json::string_view s, std::size_t, json::error_code& ec) {
+    part_.append(s.data(), s.size());
+    const Slot slot = take_slot();
+    bool ok = true;
+    if (slot == Slot::Kind) {
+      kind_ = kind_index(part_);
+      if (!kind_) ok = refuse(ec, "unknown kind");
+    } else if (slot == Slot::Field) {
+      slot_field_->type = Scalar::Type::Text;
+      slot_field_->text = std::move(part_);
+    } else if (slot != Slot::Skip) {
+      ok = refuse(ec, "unexpected string");
+    }
+    part_.clear();
+    return ok;
+  }
+
+  bool on_number_part(json::string_view, json::error_code&) { return true; }
+
+  bool on_int64(std::int64_t i, json::string_view, json::error_code& ec) {
+    // The hot path: one call per byte of the job.
+    if (!stack_.empty() && stack_.back().type == Frame::Type::BytesArray) {
+      if (i < 0 || i > 255) return refuse(ec, "byte out of range");
+      body.bytes.push_back(static_cast<std::uint8_t>(i));
+      return true;
+    }
+    if (i < 0) return on_other(ec);
+    return on_unsigned(static_cast<std::uint64_t>(i), ec);
+  }
+
+  bool on_uint64(std::uint64_t u, json::string_view, json::error_code& ec) {
+    return on_unsigned(u, ec);
+  }
+
+  bool on_double(double, json::string_view, json::error_code& ec) { return on_other(ec); }
+  bool on_bool(bool, json::error_code& ec) { return on_other(ec); }
+  bool on_null(json::error_code& ec) { return on_other(ec); }
+  bool on_comment_part(json::string_view, json::error_code&) { return true; }
+  bool on_comment(json::string_view, json::error_code&) { return true; }
+
+ private:
+  std::vector<Frame> stack_;
+  std::string part_;  // the key or string being assembled from its parts
+  bool root_taken_ = false;
+  bool have_body_ = false;
+  bool have_target_ = false;
+  bool have_bytes_ = false;
+  std::optional<std::size_t> kind_;
+  std::array<Scalar, FIELD_NAMES.size()> named_;  // object form, by FIELD_NAMES
+  std::array<Scalar, 2> positional_;              // array form, in declaration order
+  Scalar* slot_field_ = nullptr;                  // set by take_slot() for Slot::Field
+
+  bool refuse(json::error_code& ec, const char* why) {
+    reason = why;
+    ec = std::make_error_code(std::errc::invalid_argument);
+    return false;
+  }
+
+  bool push(Frame::Type type) {
+    stack_.emplace_back();
+    stack_.back().type = type;
+    return true;
+  }
+
+  // Says what the value that begins now stands for, and counts it in its array.
+  Slot take_slot() {
+    if (stack_.empty()) {
+      if (root_taken_) return Slot::Invalid;
+      root_taken_ = true;
+      return Slot::Body;
+    }
+    Frame& f = stack_.back();
+    switch (f.type) {
+      case Frame::Type::BodyObject:
+      case Frame::Type::TargetObject:
+        slot_field_ = f.field;
+        return f.pending;
+      case Frame::Type::SkipObject:
+      case Frame::Type::SkipArray:
+        return Slot::Skip;
+      case Frame::Type::BodyArray: {
+        const std::size_t i = f.index++;
+        return i == 0 ? Slot::Target : i == 1 ? Slot::Bytes : Slot::Invalid;
+      }
+      case Frame::Type::TargetArray: {
+        const std::size_t i = f.index++;
+        if (i == 0) return Slot::Kind;
+        if (!kind_ || i > KINDS[*kind_].field_count) return Slot::Invalid;
+        slot_field_ = &positional_[i - 1];
+        return Slot::Field;
+      }
+      case Frame::Type::BytesArray:
+        ++f.index;
+        return Slot::Byte;
+    }
+    return Slot::Invalid;
+  }
+
+  bool on_unsigned(std::uint64_t u, json::error_code& ec) {
+    const Slot slot = take_slot();
+    if (slot == Slot::Field) {
+      slot_field_->type = Scalar::Type::Unsigned;
+      slot_field_->number = u;
+      return true;
+    }
+    if (slot == Slot::Skip) return true;
+    return refuse(ec, slot == Slot::Byte ? "byte out of range" : "unexpected number");
+  }
+
+  // A value that no field or byte accepts: a fraction, exponent, negative
+  // number, boolean or null.
+  bool on_other(json::error_code& ec) {
+    const Slot slot = take_slot();
+    if (slot == Slot::Field) {
+      slot_field_->type = Scalar::Type::Other;
+      return true;
+    }
+    if (slot == Slot::Skip) return true;
+    return refuse(ec, "unexpected value");
+  }
+
+  bool finish_target(json::error_code& ec, std::array<Scalar, 2>& values) {
+    const KindSpec& spec = KINDS[*kind_];
+    for (std::size_t i = 0; i < spec.field_count; ++i) {
+      if (!fits(values[i], spec.fields[i].type)) return refuse(ec, "missing or mistyped target field");
+    }
+    body.target = make_target(*kind_, values);
+    have_target_ = true;
+    return true;
+  }
+};
+
+}  // namespace
+
+Outcome<PrintBody> read_print_body(std::string_view text) {
+  json::parse_options options;
+  options.max_depth = JSON_MAX_DEPTH;
+  json::basic_parser<BodyHandler> parser(options);
+  parser.handler().text_size = text.size();
+  json::error_code ec;
+  const std::size_t used = parser.write_some(false, text.data(), text.size(), ec);
+  if (ec) {
+    const char* reason = parser.handler().reason;
+    return fail(reason != nullptr ? reason : ec.message());
+  }
+  if (used != text.size()) return fail("extra data");
+  return std::move(parser.handler().body);
+}
+
+}  // namespace zunel

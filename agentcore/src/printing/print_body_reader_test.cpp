@@ -1,0 +1,142 @@
+#include "printing/print_body_reader.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+namespace zunel {
+namespace {
+
+using Bytes = std::vector<std::uint8_t>;
+
+PrintTarget network(std::string host, std::uint16_t port) { return {PrintTarget::Network{std::move(host), port}}; }
+PrintTarget usb(std::uint16_t v, std::uint16_t p) { return {PrintTarget::Usb{v, p}}; }
+PrintTarget serial(std::string port, std::uint32_t baud) { return {PrintTarget::Serial{std::move(port), baud}}; }
+PrintTarget winspool(std::string printer) { return {PrintTarget::WinSpool{std::move(printer)}}; }
+
+struct Accepted {
+  const char* json;
+  PrintTarget target;
+  Bytes bytes;
+};
+
+TEST(PrintBodyReader, AcceptsEveryFormAndKind) {
+  const std::vector<Accepted> cases = {
+      {R"({"target":{"kind":"network","host":"192.168.1.50","port":9100},"bytes":[27,64,65,10]})",
+       network("192.168.1.50", 9100), {27, 64, 65, 10}},
+      // Members in any order, "kind" last, unknown members skipped whatever they hold.
+      {R"({"bytes":[0,255],"extra":{"a":[1,{"b":null}]},"target":{"port":0,"x":[true],"host":"h","kind":"network"}})",
+       network("h", 0), {0, 255}},
+      {R"({"target":{"kind":"network","host":"::1","port":65535,"note":"x"},"bytes":[]})", network("::1", 65535), {}},
+      {R"({"target":{"kind":"usb","vendor_id":1208,"product_id":514},"bytes":[1]})", usb(1208, 514), {1}},
+      {R"({"target":{"baud":4294967295,"kind":"serial","port":"COM12"},"bytes":[2]})",
+       serial("COM12", 4294967295u), {2}},
+      {R"({"target":{"kind":"winspool","printer":"Caja \u00e9 \"1\""},"bytes":[3]})",
+       winspool("Caja \xc3\xa9 \"1\""), {3}},
+      // Array forms of the body and of the target.
+      {R"([{"kind":"winspool","printer":"P"},[65]])", winspool("P"), {65}},
+      {R"([["network","10.0.0.1",9100],[]])", network("10.0.0.1", 9100), {}},
+      {R"({"target":["usb",0,65535],"bytes":[]})", usb(0, 65535), {}},
+      {R"({"target":["serial","/dev/ttyS0",9600],"bytes":[9]})", serial("/dev/ttyS0", 9600), {9}},
+      // A member the kind does not use may hold anything, even a mistyped field of another kind.
+      {R"({"target":{"kind":"winspool","printer":"P","port":{"k":1},"baud":-1,"host":7},"bytes":[]})",
+       winspool("P"), {}},
+      // Texts exactly as sent: no trimming, embedded NUL kept.
+      {R"({"target":{"kind":"network","host":" Host ","port":1},"bytes":[]})", network(" Host ", 1), {}},
+      {R"({"target":{"kind":"winspool","printer":"a\u0000b"},"bytes":[]})", winspool(std::string("a\0b", 3)), {}},
+      // Surrounding white space, -0 as the integer zero, a surrogate pair.
+      {" \n\t{\"target\":{\"kind\":\"winspool\",\"printer\":\"\\ud83d\\ude00\"},\"bytes\":[-0]} \r\n",
+       winspool("\xf0\x9f\x98\x80"), {0}},
+  };
+  for (const auto& c : cases) {
+    auto body = read_print_body(c.json);
+    ASSERT_TRUE(body.ok()) << c.json << ": " << body.error();
+    EXPECT_EQ(body->target, c.target) << c.json;
+    EXPECT_EQ(body->bytes, c.bytes) << c.json;
+  }
+}
+
+TEST(PrintBodyReader, RefusesBodiesThatBreakARule) {
+  const std::string t = R"({"kind":"winspool","printer":"P"})";
+  const std::vector<std::string> cases = {
+      // Not one JSON value.
+      "", " ", "{", "nul", R"({"target":)" + t + R"(,"bytes":[]} {})", R"({"target":)" + t + R"(,"bytes":[]}x)",
+      // Body shape.
+      "[]", "null", "65", R"("text")", R"({"bytes":[]})", R"({"target":)" + t + "}",
+      "[" + t + "]", "[" + t + ",[],[]]", R"({"target":)" + t + R"(,"bytes":[],"bytes":[]})",
+      R"({"target":)" + t + R"(,"target":)" + t + R"(,"bytes":[]})", R"({"target":null,"bytes":[]})",
+      // Bytes.
+      R"({"target":)" + t + R"(,"bytes":"QUJD"})", R"({"target":)" + t + R"(,"bytes":[256]})",
+      R"({"target":)" + t + R"(,"bytes":[-1]})", R"({"target":)" + t + R"(,"bytes":[1.0]})",
+      R"({"target":)" + t + R"(,"bytes":[1e1]})", R"({"target":)" + t + R"(,"bytes":["1"]})",
+      R"({"target":)" + t + R"(,"bytes":[null]})", R"({"target":)" + t + R"(,"bytes":[[1]]})",
+      R"({"target":)" + t + R"(,"bytes":[18446744073709551615]})", R"({"target":)" + t + R"(,"bytes":{}})",
+      R"({"target":)" + t + R"(,"bytes":[1,]})",
+      // Kind.
+      R"({"target":{"kind":"Winspool","printer":"P"},"bytes":[]})",
+      R"({"target":{"kind":"lpt","printer":"P"},"bytes":[]})",
+      R"({"target":{"printer":"P"},"bytes":[]})",
+      R"({"target":{"kind":"winspool","kind":"winspool","printer":"P"},"bytes":[]})",
+      R"({"target":{"kind":1,"printer":"P"},"bytes":[]})",
+      // Fields: missing, twice, of another type, out of range.
+      R"({"target":{"kind":"serial","port":"COM1"},"bytes":[]})",
+      R"({"target":{"kind":"winspool","printer":"P","printer":"Q"},"bytes":[]})",
+      R"({"target":{"kind":"network","host":"h","port":65536},"bytes":[]})",
+      R"({"target":{"kind":"network","host":"h","port":-1},"bytes":[]})",
+      R"({"target":{"kind":"network","host":"h","port":91.0},"bytes":[]})",
+      R"({"target":{"kind":"network","host":"h","port":"9100"},"bytes":[]})",
+      R"({"target":{"kind":"network","host":1,"port":9100},"bytes":[]})",
+      R"({"target":{"kind":"network","host":null,"port":9100},"bytes":[]})",
+      R"({"target":{"kind":"usb","vendor_id":65536,"product_id":1},"bytes":[]})",
+      R"({"target":{"kind":"serial","port":"COM1","baud":4294967296},"bytes":[]})",
+      R"({"target":{"kind":"serial","port":"COM1","baud":9600e0},"bytes":[]})",
+      R"({"target":{"kind":"winspool","printer":["P"]},"bytes":[]})",
+      // Array form of the target: wrong arity, order or kind.
+      R"({"target":["network","h"],"bytes":[]})", R"({"target":["network","h",1,2],"bytes":[]})",
+      R"({"target":["network",9100,"h"],"bytes":[]})", R"({"target":[],"bytes":[]})",
+      R"({"target":["Network","h",1],"bytes":[]})", R"({"target":[{"kind":"winspool"},"P"],"bytes":[]})",
+      // Duplicates are refused inside skipped members too.
+      R"({"target":)" + t + R"(,"bytes":[],"x":{"a":1,"a":2}})",
+      R"({"target":{"kind":"winspool","printer":"P","x":[{"k":1,"k":1}]},"bytes":[]})",
+      // Malformed text: bad UTF-8, a lone surrogate escape, an unknown escape.
+      "{\"target\":{\"kind\":\"winspool\",\"printer\":\"\xff\"},\"bytes\":[]}",
+      "{\"target\":{\"kind\":\"winspool\",\"printer\":\"\xed\xa0\x80\"},\"bytes\":[]}",
+      R"({"target":{"kind":"winspool","printer":"\ud800"},"bytes":[]})",
+      R"({"target":{"kind":"winspool","printer":"\x41"},"bytes":[]})",
+  };
+  for (const auto& json : cases) {
+    EXPECT_FALSE(read_print_body(json).ok()) << json;
+  }
+}
+
+TEST(PrintBodyReader, NestingLimitIs128Levels) {
+  // The body object is level 1; a skipped member adds the rest.
+  const auto body_with_depth = [](int depth) {
+    const int inner = depth - 1;
+    return R"({"target":{"kind":"winspool","printer":"P"},"bytes":[],"x":)" + std::string(inner, '[') +
+           std::string(inner, ']') + "}";
+  };
+  EXPECT_TRUE(read_print_body(body_with_depth(128)).ok());
+  EXPECT_FALSE(read_print_body(body_with_depth(129)).ok());
+}
+
+TEST(PrintBodyReader, DecodesALargeJobByteForByte) {
+  // Long enough that the parser hands over numbers and strings in parts.
+  Bytes expected;
+  std::string json = R"({"target":{"kind":"network","host":")" + std::string(70000, 'h') +
+                     R"(","port":9100},"bytes":[)";
+  for (int i = 0; i < 300000; ++i) {
+    const auto b = static_cast<std::uint8_t>((i * 31 + i / 256) % 256);
+    expected.push_back(b);
+    json += std::to_string(b);
+    json += i + 1 < 300000 ? "," : "]}";
+  }
+  auto body = read_print_body(json);
+  ASSERT_TRUE(body.ok()) << body.error();
+  EXPECT_EQ(body->bytes, expected);
+  EXPECT_EQ(std::get<PrintTarget::Network>(body->target.kind).host.size(), 70000u);
+}
+
+}  // namespace
+}  // namespace zunel

@@ -1,0 +1,61 @@
+#pragma once
+// A print job's destination and the print request body.
+
+#include <cstdint>
+#include <string>
+#include <variant>
+#include <vector>
+
+namespace zunel {
+
+// The four kinds of destination. Texts are kept exactly as received: no
+// trimming, case folding or validation of their form.
+
+// "network": raw TCP to host:port. `host` is a name, an IPv4 literal or an
+// IPv6 literal without brackets.
+struct NetworkTarget {
+  std::string host;
+  std::uint16_t port = 0;
+  bool operator==(const NetworkTarget&) const = default;
+};
+
+// "usb": accepted on the wire, refused by print_to_target with a message
+// that points to the spooler destination. The ids are never used.
+struct UsbTarget {
+  std::uint16_t vendor_id = 0;
+  std::uint16_t product_id = 0;
+  bool operator==(const UsbTarget&) const = default;
+};
+
+// "serial": a serial port by name (COM3, /dev/ttyUSB0) and its baud rate.
+struct SerialTarget {
+  std::string port;
+  std::uint32_t baud = 0;
+  bool operator==(const SerialTarget&) const = default;
+};
+
+// "winspool": a printer known to the system's print spooler, by name.
+struct WinSpoolTarget {
+  std::string printer;
+  bool operator==(const WinSpoolTarget&) const = default;
+};
+
+// Where a job goes, tagged on the wire by "kind".
+struct PrintTarget {
+  using Network = NetworkTarget;
+  using Usb = UsbTarget;
+  using Serial = SerialTarget;
+  using WinSpool = WinSpoolTarget;
+
+  std::variant<Network, Usb, Serial, WinSpool> kind;
+  bool operator==(const PrintTarget&) const = default;
+};
+
+// The body of a print request: the destination and the exact bytes to send
+// (printer command data, possibly empty), which reach the printer unchanged.
+struct PrintBody {
+  PrintTarget target;
+  std::vector<std::uint8_t> bytes;
+};
+
+}  // namespace zunel

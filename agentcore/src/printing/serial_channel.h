@@ -1,0 +1,21 @@
+#pragma once
+// Serial output: open the port with the fixed line settings, write every
+// byte, wait for the data to leave, close.
+
+#include <cstdint>
+#include <span>
+#include <string>
+
+#include "base/outcome.h"
+#include "printing/serial_port.h"
+
+namespace zunel {
+
+// Errors: the port's open or configuration error as the system words it (no
+// code suffix); "failed to write whole buffer" when a write takes nothing
+// within its 5 s; write and flush errors as os_error_text(). The port is
+// closed on every path.
+[[nodiscard]] Status send_serial(SerialPorts& ports, const std::string& port, std::uint32_t baud,
+                                 std::span<const std::uint8_t> bytes);
+
+}  // namespace zunel

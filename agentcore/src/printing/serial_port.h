@@ -1,0 +1,62 @@
+#pragma once
+// Serial ports as the serial channel uses them: open with fixed line
+// settings, bounded writes, a flush that waits for the data to leave.
+
+#include <chrono>
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "base/outcome.h"
+
+namespace zunel {
+
+// The line settings of every job; only the baud rate comes from the request.
+// DTR and RTS are left in the port's default state (inactive).
+struct SerialSettings {
+  enum class Parity { None };
+  enum class StopBits { One };
+  enum class FlowControl { None };
+
+  std::uint32_t baud_rate = 0;
+  unsigned data_bits = 8;
+  Parity parity = Parity::None;
+  StopBits stop_bits = StopBits::One;
+  FlowControl flow_control = FlowControl::None;
+  // Bounds each write call (the channel never reads).
+  std::chrono::milliseconds write_timeout{5000};
+  bool operator==(const SerialSettings&) const = default;
+};
+
+// An open, configured port. Destroying it closes the port.
+class SerialLine {
+ public:
+  virtual ~SerialLine() = default;
+  // One write call over `data`, bounded by the write time-out: the count the
+  // port took, which may be less than `size`, and 0 when it took nothing in
+  // time. Errors read as os_error_text().
+  [[nodiscard]] virtual Outcome<std::size_t> write_some(const std::uint8_t* data, std::size_t size) = 0;
+  // Returns once the written data has left the port's buffers.
+  [[nodiscard]] virtual Status flush() = 0;
+};
+
+class SerialPorts {
+ public:
+  virtual ~SerialPorts() = default;
+  // Opens `name` for reading and writing, unshared, and applies `settings`.
+  // The error is the system's message text alone (os_error_message()),
+  // without the " (os error N)" suffix; nothing stays open.
+  [[nodiscard]] virtual Outcome<std::unique_ptr<SerialLine>> open(const std::string& name,
+                                                                  const SerialSettings& settings) = 0;
+};
+
+// The real serial ports of this OS; lives for the whole process.
+SerialPorts& system_serial_ports();
+
+// The name under which Windows opens a serial port: in the device namespace
+// (`\\.\` in front) unless it begins with a backslash, so that COM10 and
+// above work. The empty name becomes `\\.\`.
+std::string windows_serial_device_name(const std::string& name);
+
+}  // namespace zunel

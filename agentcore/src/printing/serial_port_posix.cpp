@@ -1,0 +1,93 @@
+#include "printing/serial_port.h"
+
+#include <poll.h>
+#include <sys/ioctl.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <boost/asio/io_context.hpp>
+#include <boost/asio/serial_port.hpp>
+#include <cerrno>
+
+#include "printing/os_error_text.h"
+
+namespace zunel {
+namespace {
+
+namespace asio = boost::asio;
+
+std::string library_message(const boost::system::error_code& ec) {
+  if (ec.category() == boost::system::system_category()) return os_error_message(ec.value());
+  return ec.message();
+}
+
+class PosixSerialLine final : public SerialLine {
+ public:
+  PosixSerialLine(std::unique_ptr<asio::io_context> context, std::unique_ptr<asio::serial_port> port,
+                  std::chrono::milliseconds write_timeout)
+      : context_(std::move(context)), port_(std::move(port)), write_timeout_(write_timeout) {}
+
+  Outcome<std::size_t> write_some(const std::uint8_t* data, std::size_t size) override {
+    // The port is non-blocking (Asio opens it so); waiting here bounds the call.
+    const int fd = port_->native_handle();
+    const auto deadline = std::chrono::steady_clock::now() + write_timeout_;
+    for (;;) {
+      const ssize_t n = ::write(fd, data, size);
+      if (n >= 0) return static_cast<std::size_t>(n);
+      if (errno == EINTR) continue;
+      if (errno != EAGAIN && errno != EWOULDBLOCK) return fail(os_error_text(errno));
+      const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+          deadline - std::chrono::steady_clock::now());
+      if (left.count() <= 0) return std::size_t{0};
+      pollfd p{fd, POLLOUT, 0};
+      if (::poll(&p, 1, static_cast<int>(left.count())) < 0 && errno != EINTR) {
+        return fail(os_error_text(errno));
+      }
+    }
+  }
+
+  Status flush() override {
+    while (::tcdrain(port_->native_handle()) != 0) {
+      if (errno != EINTR) return fail(os_error_text(errno));
+    }
+    return {};
+  }
+
+ private:
+  std::unique_ptr<asio::io_context> context_;
+  std::unique_ptr<asio::serial_port> port_;  // closed by its destructor
+  std::chrono::milliseconds write_timeout_;
+};
+
+class PosixSerialPorts final : public SerialPorts {
+ public:
+  Outcome<std::unique_ptr<SerialLine>> open(const std::string& name, const SerialSettings& settings) override {
+    // The system would open the part before a NUL: that device is not the one named.
+    if (name.find('\0') != std::string::npos) return fail(os_error_message(ENOENT));
+    auto context = std::make_unique<asio::io_context>();
+    auto port = std::make_unique<asio::serial_port>(*context);
+    boost::system::error_code ec;
+    port->open(name, ec);
+    if (ec) return fail(library_message(ec));
+    // Unshared, as on Windows: a second open of the port fails while the job runs.
+    if (::ioctl(port->native_handle(), TIOCEXCL) != 0) return fail(os_error_message(errno));
+    // The only settings asked for are the ones SerialSettings can hold.
+    port->set_option(asio::serial_port::baud_rate(settings.baud_rate), ec);
+    if (!ec) port->set_option(asio::serial_port::character_size(settings.data_bits), ec);
+    if (!ec) port->set_option(asio::serial_port::parity(asio::serial_port::parity::none), ec);
+    if (!ec) port->set_option(asio::serial_port::stop_bits(asio::serial_port::stop_bits::one), ec);
+    if (!ec) port->set_option(asio::serial_port::flow_control(asio::serial_port::flow_control::none), ec);
+    if (ec) return fail(library_message(ec));  // the port closes with `port`
+    return std::unique_ptr<SerialLine>(
+        std::make_unique<PosixSerialLine>(std::move(context), std::move(port), settings.write_timeout));
+  }
+};
+
+}  // namespace
+
+SerialPorts& system_serial_ports() {
+  static PosixSerialPorts ports;
+  return ports;
+}
+
+}  // namespace zunel

@@ -1,0 +1,81 @@
+#include "printing/serial_port.h"
+
+#include <windows.h>
+
+#include "base/utf8.h"
+#include "printing/os_error_text.h"
+
+namespace zunel {
+namespace {
+
+class WinSerialLine final : public SerialLine {
+ public:
+  explicit WinSerialLine(HANDLE h) : h_(h) {}
+  ~WinSerialLine() override { ::CloseHandle(h_); }
+  WinSerialLine(const WinSerialLine&) = delete;
+  WinSerialLine& operator=(const WinSerialLine&) = delete;
+
+  Outcome<std::size_t> write_some(const std::uint8_t* data, std::size_t size) override {
+    // The port's write time-out ends the call with what was taken by then.
+    const DWORD chunk = size > 0xffffffffu ? 0xffffffffu : static_cast<DWORD>(size);
+    DWORD written = 0;
+    if (!::WriteFile(h_, data, chunk, &written, nullptr)) return fail(os_error_text(::GetLastError()));
+    return static_cast<std::size_t>(written);
+  }
+
+  Status flush() override {
+    if (!::FlushFileBuffers(h_)) return fail(os_error_text(::GetLastError()));
+    return {};
+  }
+
+ private:
+  HANDLE h_;
+};
+
+class WinSerialPorts final : public SerialPorts {
+ public:
+  Outcome<std::unique_ptr<SerialLine>> open(const std::string& name, const SerialSettings& settings) override {
+    // The system would open the part before a NUL: that device is not the one named.
+    if (name.find('\0') != std::string::npos) return fail(os_error_message(ERROR_FILE_NOT_FOUND));
+    const std::u16string path = utf8_to_utf16(windows_serial_device_name(name));
+    const HANDLE h = ::CreateFileW(reinterpret_cast<const wchar_t*>(path.c_str()), GENERIC_READ | GENERIC_WRITE,
+                                   0, nullptr, OPEN_EXISTING, 0, nullptr);
+    if (h == INVALID_HANDLE_VALUE) return fail(os_error_message(::GetLastError()));
+    auto line = std::make_unique<WinSerialLine>(h);  // closes on every path
+
+    DCB dcb{};
+    dcb.DCBlength = sizeof dcb;
+    if (!::GetCommState(h, &dcb)) return fail(os_error_message(::GetLastError()));
+    dcb.BaudRate = settings.baud_rate;
+    dcb.ByteSize = static_cast<BYTE>(settings.data_bits);
+    dcb.Parity = NOPARITY;
+    dcb.fParity = FALSE;
+    dcb.StopBits = ONESTOPBIT;
+    dcb.fBinary = TRUE;
+    dcb.fOutxCtsFlow = FALSE;
+    dcb.fOutxDsrFlow = FALSE;
+    dcb.fDsrSensitivity = FALSE;
+    dcb.fOutX = FALSE;
+    dcb.fInX = FALSE;
+    dcb.fNull = FALSE;
+    dcb.fAbortOnError = FALSE;
+    // DTR and RTS held inactive.
+    dcb.fDtrControl = DTR_CONTROL_DISABLE;
+    dcb.fRtsControl = RTS_CONTROL_DISABLE;
+    if (!::SetCommState(h, &dcb)) return fail(os_error_message(::GetLastError()));
+
+    COMMTIMEOUTS timeouts{};
+    timeouts.WriteTotalTimeoutConstant = static_cast<DWORD>(settings.write_timeout.count());
+    if (!::SetCommTimeouts(h, &timeouts)) return fail(os_error_message(::GetLastError()));
+    return std::unique_ptr<SerialLine>(std::move(line));
+  }
+};
+
+}  // namespace
+
+SerialPorts& system_serial_ports() {
+  static WinSerialPorts ports;
+  return ports;
+}
+
+}  // namespace zunel

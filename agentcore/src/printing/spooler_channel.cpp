@@ -1,0 +1,49 @@
+#include "printing/spooler_channel.h"
+
+#include <limits>
+
+namespace zunel {
+namespace {
+
+Error call_failed(const char* call, std::uint32_t code) {
+  return fail(std::string(call) + " falló (Win32 err " + std::to_string(code) + ")");
+}
+
+}  // namespace
+
+Status send_winspool(Spooler& spooler, const std::string& printer, std::span<const std::uint8_t> bytes) {
+  // The spooler counts bytes in 32 bits: a larger job would go out cut short.
+  if (bytes.size() > std::numeric_limits<std::uint32_t>::max()) {
+    return fail("WritePrinter no admite trabajos de " + std::to_string(bytes.size()) + " bytes");
+  }
+  const auto total = static_cast<std::uint32_t>(bytes.size());
+
+  SpoolerHandle handle = 0;
+  if (!spooler.open_printer(printer, handle)) {
+    return fail("OpenPrinter('" + printer + "') falló (Win32 err " + std::to_string(spooler.last_error()) + ")");
+  }
+  if (!spooler.start_doc(handle, SPOOLER_DOCUMENT_NAME, SPOOLER_DATA_TYPE)) {
+    const Error error = call_failed("StartDocPrinter", spooler.last_error());
+    spooler.close_printer(handle);
+    return error;
+  }
+  if (!spooler.start_page(handle)) {
+    const Error error = call_failed("StartPagePrinter", spooler.last_error());
+    spooler.close_printer(handle);
+    return error;
+  }
+  std::uint32_t written = 0;
+  const bool wrote = spooler.write(handle, bytes.data(), total, written);
+  // Taken at once, before the calls below can overwrite it.
+  const std::uint32_t write_error = wrote ? 0 : spooler.last_error();
+  spooler.end_page(handle);
+  spooler.end_doc(handle);
+  spooler.close_printer(handle);
+  if (!wrote) return call_failed("WritePrinter", write_error);
+  if (written != total) {
+    return fail("WritePrinter escribió " + std::to_string(written) + "/" + std::to_string(total) + " bytes");
+  }
+  return {};
+}
+
+}  // namespace zunel

@@ -1,0 +1,65 @@
+#include "printing/spooler.h"
+
+#include <windows.h>
+#include <winspool.h>
+
+#include "base/utf8.h"
+
+namespace zunel {
+namespace {
+
+HANDLE as_handle(SpoolerHandle h) { return reinterpret_cast<HANDLE>(h); }
+
+std::wstring wide(const std::string& text) {
+  const std::u16string u16 = utf8_to_utf16(text);
+  return std::wstring(u16.begin(), u16.end());
+}
+
+class WinSpooler final : public Spooler {
+ public:
+  bool open_printer(const std::string& name, SpoolerHandle& handle) override {
+    // The system would read the name only up to a NUL: that printer is not the one named.
+    if (name.find('\0') != std::string::npos) {
+      ::SetLastError(ERROR_INVALID_PRINTER_NAME);
+      return false;
+    }
+    std::wstring printer = wide(name);
+    HANDLE h = nullptr;
+    if (!::OpenPrinterW(printer.data(), &h, nullptr)) return false;
+    handle = reinterpret_cast<SpoolerHandle>(h);
+    return true;
+  }
+
+  bool start_doc(SpoolerHandle handle, const std::string& document_name, const std::string& data_type) override {
+    std::wstring doc = wide(document_name);
+    std::wstring type = wide(data_type);
+    DOC_INFO_1W info{};
+    info.pDocName = doc.data();
+    info.pOutputFile = nullptr;
+    info.pDatatype = type.data();
+    return ::StartDocPrinterW(as_handle(handle), 1, reinterpret_cast<LPBYTE>(&info)) != 0;
+  }
+
+  bool start_page(SpoolerHandle handle) override { return ::StartPagePrinter(as_handle(handle)) != 0; }
+
+  bool write(SpoolerHandle handle, const std::uint8_t* data, std::uint32_t size, std::uint32_t& written) override {
+    DWORD n = 0;
+    const BOOL ok = ::WritePrinter(as_handle(handle), const_cast<std::uint8_t*>(data), size, &n);
+    written = n;
+    return ok != 0;
+  }
+
+  bool end_page(SpoolerHandle handle) override { return ::EndPagePrinter(as_handle(handle)) != 0; }
+  bool end_doc(SpoolerHandle handle) override { return ::EndDocPrinter(as_handle(handle)) != 0; }
+  bool close_printer(SpoolerHandle handle) override { return ::ClosePrinter(as_handle(handle)) != 0; }
+  std::uint32_t last_error() override { return ::GetLastError(); }
+};
+
+}  // namespace
+
+Spooler& system_spooler() {
+  static WinSpooler spooler;
+  return spooler;
+}
+
+}  // namespace zunel

@@ -1,0 +1,37 @@
+#include "printing/tcp_channel.h"
+
+#include <memory>
+#include <optional>
+
+namespace zunel {
+
+Status send_tcp(TcpNetwork& network, const std::string& host, std::uint16_t port,
+                std::span<const std::uint8_t> bytes, std::chrono::milliseconds connect_timeout) {
+  auto addresses = network.resolve(host, port);
+  if (!addresses) return fail(addresses.error());
+  if (addresses->empty()) return fail("could not resolve to any addresses");
+
+  std::unique_ptr<TcpConnection> connection;
+  std::optional<Error> last_error;
+  for (const TcpAddress& address : *addresses) {
+    auto attempt = network.connect(address, connect_timeout);
+    if (attempt) {
+      connection = std::move(*attempt);
+      break;
+    }
+    last_error = fail(attempt.error());
+  }
+  if (!connection) return *last_error;
+
+  if (auto set = connection->set_send_timeout(TCP_SEND_TIMEOUT); !set) return fail(set.error());
+  // Straight from the caller's buffer: no copy into pieces.
+  while (!bytes.empty()) {
+    auto sent = connection->send_some(bytes.data(), bytes.size());
+    if (!sent) return fail(sent.error());
+    if (*sent == 0) return fail("failed to write whole buffer");
+    bytes = bytes.subspan(*sent);
+  }
+  return {};
+}
+
+}  // namespace zunel

@@ -1,0 +1,30 @@
+#pragma once
+// Raw TCP output: one connection per job, the bytes as they are, then close.
+
+#include <chrono>
+#include <cstdint>
+#include <span>
+#include <string>
+
+#include "base/outcome.h"
+#include "printing/tcp_network.h"
+
+namespace zunel {
+
+// Each send call may stay blocked this long before the job fails.
+inline constexpr std::chrono::milliseconds TCP_SEND_TIMEOUT{5000};
+// Each connection attempt gives up after this long. Windows gives up by
+// itself after about 21 s, Linux only after minutes, and the agent serves one
+// request at a time: the bound makes every platform behave like Windows.
+inline constexpr std::chrono::milliseconds TCP_CONNECT_TIMEOUT{21000};
+
+// Resolves host:port, tries the addresses in turn (the first that connects
+// is used; if all fail, the last error is the result), sets the send
+// time-out and sends all the bytes. An empty job connects, sends nothing and
+// succeeds. Errors: "could not resolve to any addresses", "failed to write
+// whole buffer" (a send took 0 bytes), or the system's text.
+[[nodiscard]] Status send_tcp(TcpNetwork& network, const std::string& host, std::uint16_t port,
+                              std::span<const std::uint8_t> bytes,
+                              std::chrono::milliseconds connect_timeout = TCP_CONNECT_TIMEOUT);
+
+}  // namespace zunel

@@ -1,0 +1,50 @@
+#pragma once
+// The system's resolver and TCP sockets, as the raw TCP channel uses them.
+// Error texts are the system's, in the form of os_error_text().
+
+#include <chrono>
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "base/outcome.h"
+
+namespace zunel {
+
+// One address the resolver gave; its bytes are the platform's own socket
+// address and mean nothing to the channel logic.
+struct TcpAddress {
+  std::string bytes;
+  bool operator==(const TcpAddress&) const = default;
+};
+
+// A connected stream. Destroying it closes the socket (no half-close, no
+// lingering wait for the printer).
+class TcpConnection {
+ public:
+  virtual ~TcpConnection() = default;
+  // SO_SNDTIMEO: a send that stays blocked this long fails.
+  [[nodiscard]] virtual Status set_send_timeout(std::chrono::milliseconds timeout) = 0;
+  // One send call over `data`; the count the system took, which may be less
+  // than `size`, and 0 when it took nothing.
+  [[nodiscard]] virtual Outcome<std::size_t> send_some(const std::uint8_t* data, std::size_t size) = 0;
+};
+
+class TcpNetwork {
+ public:
+  virtual ~TcpNetwork() = default;
+  // The addresses of host:port in the resolver's order. An IPv4 or IPv6
+  // literal is used as it is, without a lookup. May be empty.
+  [[nodiscard]] virtual Outcome<std::vector<TcpAddress>> resolve(const std::string& host,
+                                                                 std::uint16_t port) = 0;
+  // Connects, giving up after `timeout` with the system's time-out error.
+  [[nodiscard]] virtual Outcome<std::unique_ptr<TcpConnection>> connect(const TcpAddress& address,
+                                                                        std::chrono::milliseconds timeout) = 0;
+};
+
+// The real resolver and sockets of this OS; lives for the whole process.
+TcpNetwork& system_tcp_network();
+
+}  // namespace zunel

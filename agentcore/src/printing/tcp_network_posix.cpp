@@ -1,0 +1,129 @@
+#include "printing/tcp_network.h"
+
+#include <fcntl.h>
+#include <netdb.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <sys/time.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+
+#include "printing/os_error_text.h"
+
+namespace zunel {
+namespace {
+
+Error resolver_error(int code) {
+  if (code == EAI_SYSTEM) return fail(os_error_text(errno));
+  return fail(std::string(gai_strerror(code)) + " (os error " + std::to_string(code) + ")");
+}
+
+class PosixTcpConnection final : public TcpConnection {
+ public:
+  explicit PosixTcpConnection(int fd) : fd_(fd) {}
+  ~PosixTcpConnection() override { ::close(fd_); }
+  PosixTcpConnection(const PosixTcpConnection&) = delete;
+  PosixTcpConnection& operator=(const PosixTcpConnection&) = delete;
+
+  Status set_send_timeout(std::chrono::milliseconds timeout) override {
+    timeval tv{};
+    tv.tv_sec = static_cast<time_t>(timeout.count() / 1000);
+    tv.tv_usec = static_cast<suseconds_t>(timeout.count() % 1000 * 1000);
+    if (::setsockopt(fd_, SOL_SOCKET, SO_SNDTIMEO, &tv, sizeof tv) != 0) return fail(os_error_text(errno));
+    return {};
+  }
+
+  Outcome<std::size_t> send_some(const std::uint8_t* data, std::size_t size) override {
+    for (;;) {
+      // MSG_NOSIGNAL: a printer that closed the connection is an error, not a signal.
+      const ssize_t n = ::send(fd_, data, size, MSG_NOSIGNAL);
+      if (n >= 0) return static_cast<std::size_t>(n);
+      if (errno != EINTR) return fail(os_error_text(errno));
+    }
+  }
+
+ private:
+  int fd_;
+};
+
+// Waits for a non-blocking connect to finish; 0 when connected, else errno.
+int finish_connect(int fd, std::chrono::milliseconds timeout) {
+  const auto deadline = std::chrono::steady_clock::now() + timeout;
+  for (;;) {
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+        deadline - std::chrono::steady_clock::now());
+    if (left.count() <= 0) return ETIMEDOUT;
+    pollfd p{fd, POLLOUT, 0};
+    const int r = ::poll(&p, 1, static_cast<int>(left.count()));
+    if (r < 0 && errno == EINTR) continue;
+    if (r < 0) return errno;
+    if (r == 0) return ETIMEDOUT;
+    int error = 0;
+    socklen_t len = sizeof error;
+    if (::getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &len) != 0) return errno;
+    return error;
+  }
+}
+
+class PosixTcpNetwork final : public TcpNetwork {
+ public:
+  Outcome<std::vector<TcpAddress>> resolve(const std::string& host, std::uint16_t port) override {
+    // A name with a NUL in it names no host; the C resolver would read only
+    // the part before the NUL and connect somewhere else.
+    if (host.find('\0') != std::string::npos) return resolver_error(EAI_NONAME);
+    const std::string service = std::to_string(port);
+    addrinfo hints{};
+    hints.ai_family = AF_UNSPEC;
+    hints.ai_socktype = SOCK_STREAM;
+    hints.ai_protocol = IPPROTO_TCP;
+    // Literals first, so that they never reach the resolver.
+    hints.ai_flags = AI_NUMERICHOST | AI_NUMERICSERV;
+    addrinfo* list = nullptr;
+    int rc = ::getaddrinfo(host.c_str(), service.c_str(), &hints, &list);
+    if (rc == EAI_NONAME) {
+      hints.ai_flags = AI_NUMERICSERV;
+      rc = ::getaddrinfo(host.c_str(), service.c_str(), &hints, &list);
+    }
+    if (rc != 0) return resolver_error(rc);
+    std::vector<TcpAddress> addresses;
+    for (const addrinfo* a = list; a != nullptr; a = a->ai_next) {
+      addresses.push_back({std::string(reinterpret_cast<const char*>(a->ai_addr), a->ai_addrlen)});
+    }
+    ::freeaddrinfo(list);
+    return addresses;
+  }
+
+  Outcome<std::unique_ptr<TcpConnection>> connect(const TcpAddress& address,
+                                                  std::chrono::milliseconds timeout) override {
+    sockaddr_storage storage{};
+    if (address.bytes.size() > sizeof storage) return fail(os_error_text(EINVAL));
+    std::memcpy(&storage, address.bytes.data(), address.bytes.size());
+    const auto* sa = reinterpret_cast<const sockaddr*>(&storage);
+    const auto len = static_cast<socklen_t>(address.bytes.size());
+
+    const int fd = ::socket(sa->sa_family, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, IPPROTO_TCP);
+    if (fd < 0) return fail(os_error_text(errno));
+    auto connection = std::make_unique<PosixTcpConnection>(fd);  // closes on every path
+    int error = 0;
+    if (::connect(fd, sa, len) != 0) {
+      error = errno == EINPROGRESS ? finish_connect(fd, timeout) : errno;
+    }
+    if (error != 0) return fail(os_error_text(error));
+    // Back to blocking sends, which the send time-out then bounds.
+    const int flags = ::fcntl(fd, F_GETFL);
+    if (flags < 0 || ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) != 0) return fail(os_error_text(errno));
+    return std::unique_ptr<TcpConnection>(std::move(connection));
+  }
+};
+
+}  // namespace
+
+TcpNetwork& system_tcp_network() {
+  static PosixTcpNetwork network;
+  return network;
+}
+
+}  // namespace zunel

@@ -2,6 +2,8 @@
 
 #include <iostream>
 
+#include "main/run.h"
+
 namespace zunel {
 namespace {
 
@@ -15,7 +17,7 @@ int not_available(const char* name) {
 
 Commands real_commands() {
   Commands c;
-  c.run = [] { return not_available("run"); };
+  c.run = run_agent;
   c.pair = [] { return not_available("pair"); };
   c.list = [] { return not_available("list"); };
   c.revoke = [](const std::string&) { return not_available("revoke"); };

@@ -1,0 +1,64 @@
+#include "main/run.h"
+
+#include <boost/asio/io_context.hpp>
+#include <iostream>
+#include <memory>
+
+#include "base/build_config.h"
+#include "base/constants.h"
+#include "base/loopback_listener.h"
+#include "main/data_dir.h"
+#include "main/local_files.h"
+#include "printing/print_platform.h"
+#include "security/pairing_store.h"
+#include "server/api.h"
+
+namespace zunel {
+
+int run_agent() {
+  const auto data_dir = resolve_data_dir();
+  const auto state_dir = state_dir_of(data_dir);
+  if (Status made = create_private_dirs(state_dir); !made) {
+    std::cerr << "No se pudo crear el directorio de datos " << display_path(state_dir) << ": "
+              << made.error() << std::endl;
+    return 1;
+  }
+
+  auto token = prepare_control_token(data_dir, system_random());
+  if (!token) {
+    std::cerr << "No se pudo preparar el token de control: " << token.error() << std::endl;
+    return 1;
+  }
+
+  auto loaded = load_state(state_dir, std::string(AGENT_VERSION));
+  if (!loaded) {
+    // Only a failing random source (no agent id can be made) gets here.
+    std::cerr << "[agente] no se pudo cargar el estado: " << loaded.error() << std::endl;
+    return 1;
+  }
+  // Shared with the control thread, which outlives nothing but may outlive
+  // this frame's other locals during process exit.
+  std::shared_ptr<AgentState> state(std::move(*loaded));
+
+  // The control channel is served on its own thread once it exists; for now
+  // the port is held so a second agent sees it taken.
+  boost::asio::io_context control_io;
+  auto control = open_loopback_listener(control_io, CONTROL_PORT);
+  if (!control) {
+    std::cerr << "[control] no se pudo abrir el puerto " << CONTROL_PORT << ": " << control.error()
+              << std::endl;
+  }
+
+  std::cout << "Zunel print agent (headless) " << AGENT_VERSION
+            << " — escuchando en 127.0.0.1:" << HTTP_PORT << '\n'
+            << "Empareja con:  zunel-print-agent pair" << std::endl;
+
+  ApiContext api{*state, system_print_platform(), std::string(erp_origin_domain())};
+  if (Status served = serve_http(api, std::cerr); !served) {
+    std::cerr << "[agente] no se pudo iniciar el servidor: " << served.error() << std::endl;
+    return 1;
+  }
+  return 0;
+}
+
+}  // namespace zunel

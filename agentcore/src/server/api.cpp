@@ -1,0 +1,201 @@
+#include "server/api.h"
+
+#include <array>
+#include <boost/json/serialize.hpp>
+#include <boost/json/string.hpp>
+#include <optional>
+#include <string_view>
+#include <vector>
+
+#include "base/constants.h"
+#include "base/utf8.h"
+#include "printing/print_body_reader.h"
+#include "printing/printer_list.h"
+#include "printing/printing.h"
+#include "security/agent_state.h"
+#include "security/pairing_store.h"
+#include "security/request_signature.h"
+#include "security/tickets.h"
+#include "server/gates.h"
+#include "server/http_server.h"
+#include "server/request_bodies.h"
+
+namespace zunel {
+namespace {
+
+using Cors = std::optional<std::string>;
+
+std::uint16_t http_port(AgentState& state) { return state.lock()->port; }
+
+std::string agent_id(AgentState& state) { return state.lock()->id; }
+
+std::string json_string(std::string_view text) {
+  return boost::json::serialize(boost::json::string(text));
+}
+
+HttpResponse credentials_answer(const DeviceCredentials& creds, const std::string& id,
+                                const Cors& cors) {
+  return json_response(200, cors,
+                       "{\"token\":" + json_string(creds.token_hex) +
+                           ",\"device_id\":" + json_string(creds.device_id) +
+                           ",\"agent_id\":" + json_string(id) + "}");
+}
+
+HttpResponse invalid_json(const Cors& cors) {
+  return json_response(400, cors, "{\"error\":\"json inválido\"}");
+}
+
+HttpResponse ping(const HttpRequest&, ApiContext& ctx, const Cors& cors) {
+  std::string id, version;
+  {
+    auto locked = ctx.state.lock();
+    id = locked->id;
+    version = locked->version;
+  }
+  bool paired = false;
+  if (cors) {
+    auto locked = ctx.state.lock();
+    const AgentInfo info = snapshot(locked);
+    for (const auto& device : info.devices) paired = paired || device.origin == *cors;
+  }
+  return json_response(200, cors,
+                       "{\"ok\":true,\"id\":" + json_string(id) +
+                           ",\"version\":" + json_string(version) +
+                           ",\"paired\":" + (paired ? "true" : "false") +
+                           ",\"platform\":\"windows\",\"capabilities\":[\"print\",\"printers\","
+                           "\"provision\",\"revocations\"]}");
+}
+
+HttpResponse printers(const HttpRequest&, ApiContext& ctx, const Cors& cors) {
+  auto list = list_printers(ctx.printing);
+  if (!list) return json_response(500, cors, error_body(list.error()));
+  return json_response(200, cors, printers_answer_json(*list));
+}
+
+HttpResponse pair(const HttpRequest& req, ApiContext& ctx, const Cors& cors) {
+  const auto body = decode_pair_body(req.body);
+  if (!body) return invalid_json(cors);
+  Outcome<std::optional<DeviceCredentials>> paired = [&] {
+    auto locked = ctx.state.lock();
+    return pair_with_code(locked, *cors, body->code, body->label.value_or(""));
+  }();
+  if (!paired) return json_response(500, cors, error_body(paired.error()));
+  if (!paired->has_value()) {
+    return json_response(401, cors, "{\"error\":\"código inválido o expirado\"}");
+  }
+  return credentials_answer(**paired, agent_id(ctx.state), cors);
+}
+
+HttpResponse provision(const HttpRequest& req, ApiContext& ctx, const Cors& cors) {
+  const auto body = decode_prov_body(req.body);
+  if (!body) return invalid_json(cors);
+  std::string id;
+  Outcome<DeviceCredentials> provisioned = fail("");
+  {
+    // One hold of the lock from the ticket check to the new device.
+    auto locked = ctx.state.lock();
+    const auto claims = check_provisioning_ticket(locked, body->ticket);
+    if (!claims) return json_response(401, cors, "{\"error\":\"ticket inválido\"}");
+    provisioned =
+        provision_device(locked, *cors, body->label.value_or(""), body->device_id, *claims);
+    id = locked->id;
+  }
+  if (!provisioned) return json_response(500, cors, error_body(provisioned.error()));
+  return credentials_answer(*provisioned, id, cors);
+}
+
+HttpResponse revocations(const HttpRequest& req, ApiContext& ctx, const Cors& cors) {
+  const auto body = decode_rev_body(req.body);
+  if (!body) return invalid_json(cors);
+  const std::optional<std::uint64_t> seq = [&] {
+    auto locked = ctx.state.lock();
+    return apply_revocation_list(locked, body->list);
+  }();
+  if (!seq) return json_response(401, cors, "{\"error\":\"lista inválida\"}");
+  return json_response(200, cors, "{\"applied_seq\":" + std::to_string(*seq) + "}");
+}
+
+HttpResponse print(const HttpRequest& req, ApiContext& ctx, const Cors& cors) {
+  auto body = read_print_body(req.body);
+  if (!body) return invalid_json(cors);
+  const Status printed = print_to_target(body->target, body->bytes, ctx.printing);
+  if (!printed) return json_response(502, cors, error_body(printed.error()));
+  return json_response(200, cors, "{\"ok\":true}");
+}
+
+using Endpoint = HttpResponse (*)(const HttpRequest&, ApiContext&, const Cors&);
+
+struct Route {
+  std::string_view method;
+  std::string_view path;
+  bool needs_origin;
+  bool reads_body;
+  bool signed_request;
+  Endpoint endpoint;
+};
+
+constexpr std::array<Route, 6> ROUTES{{
+    {"GET", "/v1/ping", false, false, false, ping},
+    {"GET", "/v1/printers", true, false, true, printers},
+    {"POST", "/v1/pair", true, true, false, pair},
+    {"POST", "/v1/provision", true, true, false, provision},
+    {"POST", "/v1/revocations", true, true, false, revocations},
+    {"POST", "/v1/print", true, true, true, print},
+}};
+
+HttpResponse origin_refused() {
+  return json_response(403, std::nullopt, "{\"error\":\"origen no permitido\"}");
+}
+
+}  // namespace
+
+HttpResponse handle_request(const HttpRequest& req, ApiContext& ctx) {
+  const std::uint16_t port = http_port(ctx.state);
+  const std::string* host = find_header(req.headers, "host");
+  const std::string* origin = find_header(req.headers, "origin");
+  const std::string_view path = std::string_view(req.target).substr(0, req.target.find('?'));
+
+  if (!host_allowed(host ? *host : std::string_view(), port)) {
+    return json_response(403, std::nullopt, "{\"error\":\"host no permitido\"}");
+  }
+  Cors cors;
+  if (origin && origin_allowed(*origin, ctx.erp_domain)) cors = *origin;
+
+  if (req.method == "OPTIONS") return cors ? preflight_response(*cors) : origin_refused();
+
+  for (const Route& route : ROUTES) {
+    if (route.method != req.method || route.path != path) continue;
+    if (route.needs_origin && !cors) return origin_refused();
+    if (route.reads_body) {
+      if (req.body_state == BodyState::TooLarge) {
+        return json_response(413, cors, "{\"error\":\"cuerpo demasiado grande\"}");
+      }
+      if (req.body_state != BodyState::Complete || !is_valid_utf8(req.body)) {
+        return json_response(400, cors, "{\"error\":\"cuerpo ilegible\"}");
+      }
+    }
+    if (route.signed_request) {
+      std::vector<HeaderField> headers;
+      headers.reserve(req.headers.size());
+      for (const auto& [name, value] : req.headers) headers.emplace_back(name, value);
+      const std::string_view body = route.reads_body ? std::string_view(req.body) : "";
+      if (verify_request(ctx.state, headers, *cors, body) != RequestVerdict::accept) {
+        return json_response(401, cors, "{\"error\":\"no autorizado\"}");
+      }
+    }
+    return route.endpoint(req, ctx, cors);
+  }
+  return json_response(404, cors, "{\"error\":\"no encontrado\"}");
+}
+
+Status serve_http(ApiContext& ctx, std::ostream& diagnostics) {
+  const std::uint16_t port = http_port(ctx.state);
+  auto server = HttpServer::bind(port);
+  if (!server) return fail(server.error());
+  diagnostics << "[agente impresión] escuchando en http://127.0.0.1:" << port << '\n';
+  diagnostics.flush();
+  (*server)->serve([&ctx](const HttpRequest& req) { return handle_request(req, ctx); });
+  return {};
+}
+
+}  // namespace zunel

@@ -1,0 +1,34 @@
+#pragma once
+// The agent's HTTP API: the gates, CORS, the routing table and the six
+// endpoints. Requests are handled one at a time on the serving thread.
+
+#include <memory>
+#include <ostream>
+#include <string>
+
+#include "base/outcome.h"
+#include "server/http_message.h"
+
+namespace zunel {
+
+class AgentState;
+struct PrintPlatform;
+
+// What the endpoints reach. The state is shared with the control channel;
+// each state operation takes its lock for that operation alone.
+struct ApiContext {
+  AgentState& state;
+  PrintPlatform& printing;
+  std::string erp_domain;  // the ERP's web domain, as built in
+};
+
+// Answers one request completely; never fails outward.
+HttpResponse handle_request(const HttpRequest& request, ApiContext& context);
+
+// Runs the API on 127.0.0.1 at the state's HTTP port, on the calling thread,
+// until the process ends. Writes "[agente impresión] escuchando en
+// http://127.0.0.1:<port>" to `diagnostics` once listening. Fails with the
+// operating system's text when the port cannot be bound.
+[[nodiscard]] Status serve_http(ApiContext& context, std::ostream& diagnostics);
+
+}  // namespace zunel

@@ -1,0 +1,339 @@
+#include "server/api.h"
+
+#include <gtest/gtest.h>
+#include <sodium.h>
+
+#include "base/hex.h"
+#include "printing/print_platform.h"
+#include "security/pairing_store.h"
+#include "security/security_test_support.h"
+#include "server/api_test_support.h"
+#include "server/gates.h"
+
+namespace zunel {
+namespace {
+
+using testing::StateFixture;
+
+const std::string DOMAIN = "erp.zunel.example";
+const std::string ORIGIN = "https://app.erp.zunel.example";
+const std::string HOST = "127.0.0.1:47631";
+
+const HeaderList JSON_HEADERS = {{"Content-Type", "application/json; charset=utf-8"},
+                                 {"Cache-Control", "no-store"},
+                                 {"Access-Control-Allow-Credentials", "false"}};
+
+HeaderList json_headers_with_cors(const std::string& origin) {
+  HeaderList h = JSON_HEADERS;
+  h.emplace_back("Access-Control-Allow-Origin", origin);
+  h.emplace_back("Vary", "Origin");
+  return h;
+}
+
+class Api : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(fx.load());
+    fx.state->lock()->port = 47631;
+  }
+
+  HttpResponse send(const std::string& method, const std::string& target, HeaderList headers,
+                    std::string body = "", BodyState state = BodyState::Complete) {
+    HttpRequest req{method, target, std::move(headers), std::move(body), state};
+    ApiContext ctx{*fx.state, printing.platform, DOMAIN};
+    return handle_request(req, ctx);
+  }
+
+  HttpResponse from_page(const std::string& method, const std::string& target,
+                         std::string body = "", HeaderList extra = {}) {
+    HeaderList headers{{"Host", HOST}, {"Origin", ORIGIN}};
+    headers.insert(headers.end(), extra.begin(), extra.end());
+    return send(method, target, std::move(headers), std::move(body));
+  }
+
+  // Pairs a device for ORIGIN through the endpoint and returns its token.
+  std::string pair_device() {
+    auto code = [&] {
+      auto locked = fx.state->lock();
+      return new_pairing_code(locked);
+    }();
+    EXPECT_TRUE(code.ok());
+    const HttpResponse res = from_page("POST", "/v1/pair", "{\"code\":\"" + *code + "\"}");
+    EXPECT_EQ(res.status, 200u) << res.body;
+    const std::string marker = "\"token\":\"";
+    return res.body.substr(res.body.find(marker) + marker.size(), 64);
+  }
+
+  // The signature headers of a request over `body`, signed now.
+  HeaderList signed_headers(const std::string& token, const std::string& body,
+                            const std::string& nonce) {
+    return sign_request(token, body, nonce, fx.clock.now_secs());
+  }
+
+  StateFixture fx;
+  FakePrinting printing;
+};
+
+TEST_F(Api, HostGateRefusesEverythingButLoopbackWithThePort) {
+  const char* refused[] = {"127.0.0.1", "localhost", "LOCALHOST:47631", "127.0.0.1:47632",
+                           "[::1]:47631", "127.0.0.1:47631 ", ""};
+  for (const char* host : refused) {
+    for (const char* method : {"GET", "OPTIONS", "POST"}) {
+      const HttpResponse res = send(method, "/v1/ping", {{"Host", host}, {"Origin", ORIGIN}});
+      EXPECT_EQ(res.status, 403u) << host;
+      EXPECT_EQ(res.body, "{\"error\":\"host no permitido\"}");
+      EXPECT_EQ(res.headers, JSON_HEADERS) << "no CORS headers on a refused host";
+    }
+  }
+  EXPECT_EQ(send("GET", "/v1/ping", {}).status, 403u) << "no Host header at all";
+  for (const char* host : {"127.0.0.1:47631", "localhost:47631"}) {
+    EXPECT_EQ(send("GET", "/v1/ping", {{"Host", host}}).status, 200u) << host;
+  }
+  EXPECT_EQ(send("GET", "/v1/ping", {{"host", "127.0.0.1:47631"}, {"Host", "evil"}}).status, 200u)
+      << "the first Host header counts, whatever its case";
+}
+
+TEST_F(Api, OriginRule) {
+  const struct {
+    const char* origin;
+    bool allowed;
+  } cases[] = {
+      {"https://erp.zunel.example", true},
+      {"https://app.erp.zunel.example", true},
+      {"https://a.b.erp.zunel.example", true},
+      {"https://.erp.zunel.example", true},
+      {"http://app.erp.zunel.example", false},
+      {"https://app.erp.zunel.example:443", false},
+      {"https://evilerp.zunel.example", false},
+      {"https://erp.zunel.example.evil.com", false},
+      {"https://user@app.erp.zunel.example", true},  // no "/" or ":", ends with the domain
+      {"https://x/app.erp.zunel.example", false},
+      {"HTTPS://app.erp.zunel.example", false},
+      {"https://APP.erp.zunel.example", true},  // the subdomain part is not checked for case
+      {"https://app.ERP.zunel.example", false},
+      {"null", false},
+      {"", false},
+  };
+  for (const auto& c : cases) EXPECT_EQ(origin_allowed(c.origin, DOMAIN), c.allowed) << c.origin;
+}
+
+TEST_F(Api, PreflightFromAnAllowedOriginOnAnyPath) {
+  for (const char* path : {"/v1/print", "/nowhere", "/v1/ping?x=1"}) {
+    const HttpResponse res = from_page("OPTIONS", path);
+    EXPECT_EQ(res.status, 204u);
+    EXPECT_EQ(res.body, "");
+    EXPECT_EQ(res.headers,
+              (HeaderList{{"Access-Control-Allow-Origin", ORIGIN},
+                          {"Vary", "Origin"},
+                          {"Access-Control-Allow-Methods", "GET, POST, OPTIONS"},
+                          {"Access-Control-Allow-Headers",
+                           "Authorization, Content-Type, X-Zunel-Timestamp, X-Zunel-Nonce, "
+                           "X-Zunel-Sign"},
+                          {"Access-Control-Allow-Credentials", "false"},
+                          {"Access-Control-Max-Age", "600"}}));
+  }
+  for (HeaderList headers : {HeaderList{{"Host", HOST}, {"Origin", "http://erp.zunel.example"}},
+                             HeaderList{{"Host", HOST}}}) {
+    const HttpResponse res = send("OPTIONS", "/v1/print", headers);
+    EXPECT_EQ(res.status, 403u);
+    EXPECT_EQ(res.body, "{\"error\":\"origen no permitido\"}");
+    EXPECT_EQ(res.headers, JSON_HEADERS);
+  }
+}
+
+TEST_F(Api, UnknownMethodsAndPathsAre404WithCorsWhenAllowed) {
+  const struct {
+    const char* method;
+    const char* target;
+  } cases[] = {{"POST", "/v1/ping"}, {"GET", "/v1/pair"}, {"HEAD", "/v1/ping"},
+               {"PUT", "/v1/print"}, {"GET", "/v1/ping/"}, {"GET", "/V1/PING"},
+               {"DELETE", "/v1/printers"}, {"GET", "/"}};
+  for (const auto& c : cases) {
+    const HttpResponse res = from_page(c.method, c.target);
+    EXPECT_EQ(res.status, 404u) << c.method << " " << c.target;
+    EXPECT_EQ(res.body, "{\"error\":\"no encontrado\"}");
+    EXPECT_EQ(res.headers, json_headers_with_cors(ORIGIN));
+  }
+  const HttpResponse bare = send("GET", "/nowhere", {{"Host", HOST}});
+  EXPECT_EQ(bare.status, 404u);
+  EXPECT_EQ(bare.headers, JSON_HEADERS);
+}
+
+TEST_F(Api, PingTellsWhetherThisOriginHasAPairedDevice) {
+  const std::string id = fx.state->lock()->id;
+  const std::string unpaired = "{\"ok\":true,\"id\":\"" + id +
+                               "\",\"version\":\"1.0.1\",\"paired\":false,\"platform\":\"windows\","
+                               "\"capabilities\":[\"print\",\"printers\",\"provision\",\"revocations\"]}";
+  HttpResponse res = send("GET", "/v1/ping?x=1", {{"Host", HOST}});
+  EXPECT_EQ(res.status, 200u);
+  EXPECT_EQ(res.body, unpaired);
+  EXPECT_EQ(res.headers, JSON_HEADERS) << "no Origin: no CORS headers";
+
+  pair_device();
+  std::string paired = unpaired;
+  paired.replace(paired.find("false"), 5, "true");
+  res = from_page("GET", "/v1/ping");
+  EXPECT_EQ(res.body, paired);
+  EXPECT_EQ(res.headers, json_headers_with_cors(ORIGIN));
+
+  res = send("GET", "/v1/ping", {{"Host", HOST}, {"Origin", "https://other.erp.zunel.example"}});
+  EXPECT_EQ(res.body, unpaired) << "another allowed origin has no device";
+  res = send("GET", "/v1/ping", {{"Host", HOST}, {"Origin", "https://evil.example"}});
+  EXPECT_EQ(res.body, unpaired);
+  EXPECT_EQ(res.headers, JSON_HEADERS) << "a refused origin gets no CORS headers";
+}
+
+TEST_F(Api, PairingByCode) {
+  auto code = [&] {
+    auto locked = fx.state->lock();
+    return new_pairing_code(locked);
+  }();
+  ASSERT_TRUE(code.ok());
+  const std::string wrong = *code == "000000" ? "000001" : "000000";
+  HttpResponse res = from_page("POST", "/v1/pair", "{\"code\":\"" + wrong + "\"}");
+  EXPECT_EQ(res.status, 401u);
+  EXPECT_EQ(res.body, "{\"error\":\"código inválido o expirado\"}");
+  EXPECT_EQ(res.headers, json_headers_with_cors(ORIGIN));
+
+  res = from_page("POST", "/v1/pair", "{\"code\":\"" + *code + "\",\"label\":null,\"x\":[1]}");
+  ASSERT_EQ(res.status, 200u) << "a wrong code first does not use up the right one";
+  const auto info = [&] {
+    auto locked = fx.state->lock();
+    return snapshot(locked);
+  }();
+  ASSERT_EQ(info.devices.size(), 1u);
+  const std::string token = res.body.substr(10, 64);
+  EXPECT_TRUE(from_hex(token).has_value());
+  EXPECT_EQ(res.body, "{\"token\":\"" + token + "\",\"device_id\":\"" + info.devices[0].id +
+                          "\",\"agent_id\":\"" + info.id + "\"}");
+  EXPECT_EQ(info.devices[0].origin, ORIGIN);
+  EXPECT_EQ(info.devices[0].label, "Dispositivo") << "null label is no label";
+
+  res = from_page("POST", "/v1/pair", "{\"code\":\"" + *code + "\"}");
+  EXPECT_EQ(res.status, 401u) << "a code pairs once";
+}
+
+TEST_F(Api, BodyChecksComeInOrder) {
+  // Not valid UTF-8: refused before the signature is looked at.
+  for (const char* path : {"/v1/pair", "/v1/print", "/v1/provision", "/v1/revocations"}) {
+    HttpResponse res = from_page("POST", path, "{\"code\":\"\xff\"}");
+    EXPECT_EQ(res.status, 400u) << path;
+    EXPECT_EQ(res.body, "{\"error\":\"cuerpo ilegible\"}");
+    EXPECT_EQ(res.headers, json_headers_with_cors(ORIGIN));
+    res = send("POST", path, {{"Host", HOST}, {"Origin", ORIGIN}}, "", BodyState::Unreadable);
+    EXPECT_EQ(res.status, 400u);
+    res = send("POST", path, {{"Host", HOST}, {"Origin", ORIGIN}}, "", BodyState::TooLarge);
+    EXPECT_EQ(res.status, 413u);
+    EXPECT_EQ(res.body, "{\"error\":\"cuerpo demasiado grande\"}");
+    // The origin gate comes first.
+    res = send("POST", path, {{"Host", HOST}}, "\xff");
+    EXPECT_EQ(res.status, 403u);
+    EXPECT_EQ(res.body, "{\"error\":\"origen no permitido\"}");
+  }
+}
+
+TEST_F(Api, BodiesThatDoNotDecodeAre400) {
+  const char* bodies[] = {
+      "{\"code\":123456}", "{\"code\":\"1\"} {}", "[\"123456\"]", "{\"label\":\"x\"}",
+      "{\"code\":\"1\",\"code\":\"2\"}", "{\"code\":\"1\",\"label\":5}", "", "null",
+  };
+  for (const char* body : bodies) {
+    const HttpResponse res = from_page("POST", "/v1/pair", body);
+    EXPECT_EQ(res.status, 400u) << body;
+    EXPECT_EQ(res.body, "{\"error\":\"json inválido\"}");
+  }
+  EXPECT_EQ(from_page("POST", "/v1/provision", "{\"ticket\":1}").status, 400u);
+  EXPECT_EQ(from_page("POST", "/v1/revocations", "{}").status, 400u);
+  EXPECT_EQ(from_page("POST", "/v1/revocations", "{\"list\":\"a.b.c\"}").status, 401u);
+  EXPECT_EQ(from_page("POST", "/v1/provision", "{\"ticket\":\"a.b.c\"}").body,
+            "{\"error\":\"ticket inválido\"}");
+}
+
+TEST_F(Api, PrintersNeedOriginAndSignature) {
+  const std::string token = pair_device();
+  printing.printers.result = std::vector<PrinterInfo>{PrinterInfo{0, 0, {}, "Caja 1", {}, true}};
+
+  HttpResponse res = send("GET", "/v1/printers",
+                          [&] {
+                            HeaderList h{{"Host", HOST}};
+                            for (auto& f : signed_headers(token, "", "n-1")) h.push_back(f);
+                            return h;
+                          }());
+  EXPECT_EQ(res.status, 403u) << "a valid signature without Origin is still refused";
+
+  res = from_page("GET", "/v1/printers");
+  EXPECT_EQ(res.status, 401u);
+  EXPECT_EQ(res.body, "{\"error\":\"no autorizado\"}");
+  EXPECT_EQ(res.headers, json_headers_with_cors(ORIGIN));
+
+  res = from_page("GET", "/v1/printers", "", signed_headers(token, "", "n-2"));
+  EXPECT_EQ(res.status, 200u);
+  EXPECT_EQ(res.body,
+            "{\"printers\":[{\"manufacturer\":null,\"offline\":true,\"product\":\"Caja 1\","
+            "\"product_id\":0,\"serial\":null,\"vendor_id\":0}]}");
+
+  printing.printers.result = fail("EnumPrinters falló (Win32 err 1722)");
+  res = from_page("GET", "/v1/printers", "", signed_headers(token, "", "n-3"));
+  EXPECT_EQ(res.status, 500u);
+  EXPECT_EQ(res.body, "{\"error\":\"EnumPrinters falló (Win32 err 1722)\"}");
+}
+
+TEST_F(Api, PrintSendsTheBytesAndReportsTheChannelError) {
+  const std::string token = pair_device();
+  const std::string body =
+      "{\"target\":{\"kind\":\"network\",\"host\":\"10.0.0.9\",\"port\":9100},\"bytes\":[27,64,10]}";
+  HttpResponse res = from_page("POST", "/v1/print", body, signed_headers(token, body, "p-1"));
+  EXPECT_EQ(res.status, 200u) << res.body;
+  EXPECT_EQ(res.body, "{\"ok\":true}");
+  EXPECT_EQ(printing.network.sent, (std::vector<std::string>{"10.0.0.9:9100:\x1b@\n"}));
+
+  res = from_page("POST", "/v1/print", body, signed_headers(token, body, "p-1"));
+  EXPECT_EQ(res.status, 401u) << "the nonce was used";
+
+  printing.network.error = "Connection refused (os error 111)";
+  res = from_page("POST", "/v1/print", body, signed_headers(token, body, "p-2"));
+  EXPECT_EQ(res.status, 502u);
+  EXPECT_EQ(res.body, "{\"error\":\"Connection refused (os error 111)\"}");
+
+  const std::string bad = "{\"target\":{\"kind\":\"network\",\"host\":\"h\",\"port\":1},\"bytes\":[256]}";
+  res = from_page("POST", "/v1/print", bad, signed_headers(token, bad, "p-3"));
+  EXPECT_EQ(res.status, 400u) << "decoded after the signature was checked";
+  EXPECT_EQ(res.body, "{\"error\":\"json inválido\"}");
+  res = from_page("POST", "/v1/print", bad, signed_headers(token, body, "p-4"));
+  EXPECT_EQ(res.status, 401u) << "signed over another body";
+
+  const std::string usb = "{\"target\":{\"kind\":\"usb\",\"vendor_id\":1,\"product_id\":2},\"bytes\":[]}";
+  res = from_page("POST", "/v1/print", usb, signed_headers(token, usb, "p-5"));
+  EXPECT_EQ(res.status, 502u);
+  EXPECT_NE(res.body.find("WinSpool"), std::string::npos);
+}
+
+TEST_F(Api, ProvisioningAndRevocation) {
+  const std::uint64_t now = fx.clock.now_secs();
+  const std::string ticket = testing::sign_jws(
+      "{\"alg\":\"EdDSA\",\"kid\":\"7e57c0de\"}",
+      "{\"iss\":\"zunel-erp\",\"aud\":\"zunel-print-agent\",\"scope\":[\"print\"],\"sub\":\"u1\","
+      "\"negocio_id\":\"n1\",\"jti\":\"t-1\",\"iat\":" + std::to_string(now) +
+          ",\"exp\":" + std::to_string(now + 300) + "}");
+  HttpResponse res = from_page("POST", "/v1/provision", "{\"ticket\":\"" + ticket + "\",\"label\":\"Caja\"}");
+  ASSERT_EQ(res.status, 200u) << res.body << fx.diagnostics.str();
+  EXPECT_EQ(res.body.find("{\"token\":\""), 0u);
+
+  res = from_page("POST", "/v1/provision", "{\"ticket\":\"" + ticket + "\"}");
+  EXPECT_EQ(res.status, 401u) << "a ticket id is used once";
+  EXPECT_EQ(res.body, "{\"error\":\"ticket inválido\"}");
+
+  const std::string list = testing::sign_jws(
+      "{\"alg\":\"EdDSA\",\"kid\":\"7e57c0de\"}",
+      "{\"iss\":\"zunel-erp\",\"aud\":\"zunel-print-agent\",\"typ\":\"revocations\","
+      "\"negocio_id\":\"n1\",\"seq\":7,\"iat\":" + std::to_string(now) +
+          ",\"revocations\":[{\"tipo\":\"negocio\",\"revoke_before\":" + std::to_string(now + 1) + "}]}");
+  res = from_page("POST", "/v1/revocations", "{\"list\":\"" + list + "\"}");
+  EXPECT_EQ(res.status, 200u) << res.body << fx.diagnostics.str();
+  EXPECT_EQ(res.body, "{\"applied_seq\":7}");
+  auto locked = fx.state->lock();
+  EXPECT_TRUE(snapshot(locked).devices.empty());
+}
+
+}  // namespace
+}  // namespace zunel

@@ -8,7 +8,9 @@ cd "$(dirname "$0")/.."
 scripts/install-deps.sh
 
 build=${ZUNEL_TEST_BUILD_DIR:-build-test}
-cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Debug -DZUNEL_SANITIZE=ON
+# The test build trusts the test key, so end-to-end tests can sign tickets.
+cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Debug -DZUNEL_SANITIZE=ON \
+  -DZUNEL_KEYSET_FILE="$PWD/tests/fixtures/test_keyset.json"
 cmake --build "$build" -j2
 ctest --test-dir "$build" --output-on-failure
 

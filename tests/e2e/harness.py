@@ -117,3 +117,123 @@ def wait_port_free(port, timeout=20):
             return
         time.sleep(0.1)
     raise AssertionError("port %d still taken" % port)
+
+
+# --- Talking to the agent as the ERP page does -------------------------------
+
+import hashlib
+import hmac
+import http.client
+import json
+import threading
+
+FIXTURES = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "fixtures")
+TEST_KID = "7e57c0de"
+
+
+def uses_test_keyset():
+    keyset = os.environ.get("ZUNEL_KEYSET_FILE", "")
+    return os.path.realpath(keyset) == os.path.realpath(os.path.join(FIXTURES, "test_keyset.json"))
+
+
+def request(method, path, body=None, headers=None, origin=ORIGIN, host="127.0.0.1:%d" % HTTP_PORT):
+    """One HTTP request on a fresh connection; returns (status, headers list, body bytes)."""
+    conn = http.client.HTTPConnection("127.0.0.1", HTTP_PORT, timeout=60)
+    try:
+        conn.putrequest(method, path, skip_host=True, skip_accept_encoding=True)
+        conn.putheader("Host", host)
+        if origin is not None:
+            conn.putheader("Origin", origin)
+        for name, value in (headers or {}).items():
+            conn.putheader(name, value)
+        data = body.encode() if isinstance(body, str) else body
+        if data is not None:
+            conn.putheader("Content-Length", str(len(data)))
+        conn.endheaders(data)
+        res = conn.getresponse()
+        return res.status, res.getheaders(), res.read()
+    finally:
+        conn.close()
+
+
+def signature_headers(token_hex, body=b"", nonce=None, timestamp=None):
+    body = body.encode() if isinstance(body, str) else body
+    timestamp = int(time.time()) if timestamp is None else timestamp
+    nonce = nonce or os.urandom(12).hex()
+    message = "%d.%s.%s" % (timestamp, nonce, hashlib.sha256(body).hexdigest())
+    sign = hmac.new(bytes.fromhex(token_hex), message.encode(), hashlib.sha256).hexdigest()
+    return {"Authorization": "Bearer " + token_hex, "X-Zunel-Timestamp": str(timestamp),
+            "X-Zunel-Nonce": nonce, "X-Zunel-Sign": sign}
+
+
+def signed(method, path, token_hex, body="", **kw):
+    return request(method, path, body=body if method == "POST" else None,
+                   headers=signature_headers(token_hex, body), **kw)
+
+
+def _b64url(data):
+    import base64
+    return base64.urlsafe_b64encode(data).rstrip(b"=").decode()
+
+
+def sign_jws(payload, header=None):
+    """A compact JWS signed with the test key of tests/fixtures."""
+    import nacl.signing
+    with open(os.path.join(FIXTURES, "test_signing_seed.hex")) as f:
+        key = nacl.signing.SigningKey(bytes.fromhex(f.read().strip()))
+    header = header or {"alg": "EdDSA", "kid": TEST_KID}
+    signing_input = _b64url(json.dumps(header).encode()) + "." + _b64url(json.dumps(payload).encode())
+    return signing_input + "." + _b64url(key.sign(signing_input.encode()).signature)
+
+
+def provisioning_ticket(negocio_id="n-1", sub="u-1", jti=None, lifetime=300):
+    now = int(time.time())
+    return sign_jws({"iss": "zunel-erp", "aud": "zunel-print-agent", "scope": ["print"],
+                     "negocio_id": negocio_id, "sub": sub, "jti": jti or os.urandom(8).hex(),
+                     "iat": now, "exp": now + lifetime})
+
+
+def revocation_list(negocio_id, seq, entries):
+    return sign_jws({"iss": "zunel-erp", "aud": "zunel-print-agent", "typ": "revocations",
+                     "negocio_id": negocio_id, "seq": seq, "iat": int(time.time()),
+                     "revocations": entries})
+
+
+class TcpSink:
+    """A loopback listener that keeps every byte each connection sends."""
+
+    def __init__(self):
+        self.sock = socket.socket(socket.AF_INET, socket.SOCK_STREAM)
+        self.sock.bind(("127.0.0.1", 0))
+        self.sock.listen(8)
+        self.port = self.sock.getsockname()[1]
+        self.jobs = []
+        self._lock = threading.Lock()
+        self._done = threading.Condition(self._lock)
+        self._thread = threading.Thread(target=self._serve, daemon=True)
+        self._thread.start()
+
+    def _serve(self):
+        while True:
+            try:
+                conn, _ = self.sock.accept()
+            except OSError:
+                return
+            data = b""
+            with conn:
+                while True:
+                    chunk = conn.recv(65536)
+                    if not chunk:
+                        break
+                    data += chunk
+            with self._lock:
+                self.jobs.append(data)
+                self._done.notify_all()
+
+    def wait_jobs(self, count, timeout=30):
+        with self._lock:
+            self._done.wait_for(lambda: len(self.jobs) >= count, timeout)
+            return list(self.jobs)
+
+    def close(self):
+        self.sock.close()

@@ -1,0 +1,109 @@
+"""The HTTP API of the real executable, driven as the ERP page drives it."""
+
+import json
+import unittest
+
+from harness import (Agent, CONTROL_PORT, HTTP_PORT, ORIGIN, TcpSink, TempHome, provisioning_ticket,
+                     request, revocation_list, run_cli, signed, uses_test_keyset, wait_port_free)
+
+
+class RunningAgent(unittest.TestCase):
+    @classmethod
+    def setUpClass(cls):
+        cls.home = TempHome()
+        cls.agent = Agent(cls.home)
+        cls.agent.wait_listening(HTTP_PORT)
+
+    @classmethod
+    def tearDownClass(cls):
+        cls.agent.stop()
+        cls.home.remove()
+        wait_port_free(HTTP_PORT)
+
+    def test_banner_and_files(self):
+        out = self.agent.stdout().decode()
+        self.assertEqual(out, "Zunel print agent (headless) 1.0.1 — escuchando en 127.0.0.1:47631\n"
+                              "Empareja con:  zunel-print-agent pair\n")
+        self.assertIn("[agente impresión] escuchando en http://127.0.0.1:47631\n",
+                      self.agent.stderr().decode())
+
+    def test_ping_without_origin(self):
+        status, headers, body = request("GET", "/v1/ping", origin=None)
+        self.assertEqual(status, 200)
+        answer = json.loads(body)
+        self.assertEqual(answer["version"], "1.0.1")
+        self.assertEqual(answer["platform"], "windows")
+        self.assertFalse(answer["paired"])
+        self.assertNotIn("Access-Control-Allow-Origin", dict(headers))
+        status, _, body = request("GET", "/v1/ping", origin=None, host="localhost")
+        self.assertEqual((status, body), (403, b'{"error":"host no permitido"}'))
+
+    def test_preflight(self):
+        status, headers, _ = request("OPTIONS", "/v1/print", headers={
+            "Access-Control-Request-Method": "POST",
+            "Access-Control-Request-Headers": "content-type,x-zunel-sign"})
+        self.assertEqual(status, 204)
+        self.assertEqual(dict(headers)["Access-Control-Allow-Origin"], ORIGIN)
+
+    @unittest.skipUnless(uses_test_keyset(), "the build does not trust the test key")
+    def test_provision_print_and_revoke(self):
+        status, headers, body = request("POST", "/v1/provision", json.dumps(
+            {"ticket": provisioning_ticket(negocio_id="shop-1"), "label": "Caja única"}))
+        self.assertEqual(status, 200, body)
+        self.assertEqual(dict(headers)["Access-Control-Allow-Origin"], ORIGIN)
+        creds = json.loads(body)
+        token = creds["token"]
+
+        _, _, ping = request("GET", "/v1/ping")
+        self.assertTrue(json.loads(ping)["paired"])
+
+        sink = TcpSink()
+        self.addCleanup(sink.close)
+        job = bytes(range(256)) * 40
+        print_body = json.dumps({"target": {"kind": "network", "host": "127.0.0.1", "port": sink.port},
+                                 "bytes": list(job)})
+        status, _, body = signed("POST", "/v1/print", token, print_body)
+        self.assertEqual((status, body), (200, b'{"ok":true}'))
+        self.assertEqual(sink.wait_jobs(1), [job])
+
+        # The array form of the body and an empty job.
+        empty = json.dumps([["network", "127.0.0.1", sink.port], []])
+        self.assertEqual(signed("POST", "/v1/print", token, empty)[0], 200)
+        self.assertEqual(sink.wait_jobs(2)[1], b"")
+
+        listing = revocation_list("shop-1", 1, [{"tipo": "negocio", "revoke_before": 2**40}])
+        status, _, body = request("POST", "/v1/revocations", json.dumps({"list": listing}))
+        self.assertEqual((status, body), (200, b'{"applied_seq":1}'))
+        status, _, body = signed("POST", "/v1/print", token, print_body)
+        self.assertEqual((status, body), (401, b'{"error":"no autorizado"}'))
+
+        stored = json.load(open(self.home.data_dir() + "/agent/pairings.json", encoding="utf-8"))
+        self.assertEqual([d for d in stored["devices"] if d["negocio_id"] == "shop-1"], [])
+        self.assertEqual(stored["revoked_seq"], {"shop-1": 1})
+
+    @unittest.skipUnless(uses_test_keyset(), "the build does not trust the test key")
+    def test_print_to_a_closed_port_is_502_with_the_system_text(self):
+        status, _, body = request("POST", "/v1/provision",
+                                  json.dumps({"ticket": provisioning_ticket(negocio_id="shop-2")}))
+        token = json.loads(body)["token"]
+        closed = TcpSink()
+        port = closed.port
+        closed.close()
+        print_body = json.dumps({"target": {"kind": "network", "host": "127.0.0.1", "port": port},
+                                 "bytes": [1, 2, 3]})
+        status, _, body = signed("POST", "/v1/print", token, print_body)
+        self.assertEqual(status, 502)
+        self.assertIn("(os error ", json.loads(body)["error"])
+
+    def test_second_run_fails_on_the_taken_ports(self):
+        home = TempHome()
+        self.addCleanup(home.remove)
+        code, out, err = run_cli(home, "run")
+        self.assertEqual(code, 1)
+        self.assertIn(b"[control] no se pudo abrir el puerto 47632: ", err)
+        self.assertIn(b"[agente] no se pudo iniciar el servidor: ", err)
+        self.assertTrue(err.endswith(b"\n"))
+
+
+if __name__ == "__main__":
+    unittest.main(verbosity=2)

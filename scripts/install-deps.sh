@@ -19,6 +19,8 @@ packages=(
   debian-archive-keyring xz-utils
   # the real-browser test: Debian's Chromium and a throwaway HTTPS certificate
   chromium chromium-driver openssl
+  # the HTTP benchmark: a load generator and nginx as the ceiling
+  wrk nginx-light
 )
 # The browser test drives Chromium from Node.js; a machine that already has a
 # Node.js with npm (from any source) keeps it, others get Debian's.

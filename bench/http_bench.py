@@ -1,0 +1,127 @@
+"""Benchmark of the running agent; see http_bench.sh. Prints one line per figure."""
+
+import json
+import os
+import re
+import shutil
+import signal
+import statistics
+import subprocess
+import sys
+import tempfile
+import time
+
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "tests", "e2e"))
+os.environ["ZUNEL_AGENT_EXE"] = os.path.abspath(sys.argv[1])
+import harness  # noqa: E402
+
+NGINX_PORT = 47690
+PING_SECONDS = 10
+
+
+def rss_kb(pid, field):
+    with open("/proc/%d/status" % pid) as f:
+        return int(re.search(r"^%s:\s+(\d+) kB" % field, f.read(), re.M).group(1))
+
+
+def wrk(url, host):
+    out = subprocess.run(["wrk", "-t2", "-c16", "-d%ds" % PING_SECONDS, "--latency", "-H", "Host: " + host,
+                          url], capture_output=True, text=True, check=True).stdout
+    rate = float(re.search(r"Requests/sec:\s+([\d.]+)", out).group(1))
+    p50 = re.search(r"50%\s+(\S+)", out).group(1)
+    p99 = re.search(r"99%\s+(\S+)", out).group(1)
+    errors = re.search(r"Non-2xx or 3xx responses: (\d+)", out)
+    return rate, p50, p99, int(errors.group(1)) if errors else 0
+
+
+def start_nginx(workdir, body):
+    os.makedirs(os.path.join(workdir, "v1"))
+    with open(os.path.join(workdir, "v1", "ping"), "w") as f:
+        f.write(body)
+    conf = os.path.join(workdir, "nginx.conf")
+    with open(conf, "w") as f:
+        f.write("""worker_processes 1; daemon off; pid %(d)s/nginx.pid; error_log %(d)s/error.log;
+events { worker_connections 256; }
+http { access_log off; client_body_temp_path %(d)s; proxy_temp_path %(d)s;
+  fastcgi_temp_path %(d)s; uwsgi_temp_path %(d)s; scgi_temp_path %(d)s;
+  server { listen 127.0.0.1:%(p)d; root %(d)s; default_type application/json;
+    location / { add_header Cache-Control no-store; } } }
+""" % {"d": workdir, "p": NGINX_PORT})
+    proc = subprocess.Popen(["nginx", "-c", conf, "-p", workdir], stdout=subprocess.DEVNULL,
+                            stderr=subprocess.DEVNULL, start_new_session=True)
+    deadline = time.monotonic() + 10
+    while not harness.port_open(NGINX_PORT):
+        if time.monotonic() > deadline or proc.poll() is not None:
+            raise SystemExit("nginx did not start")
+        time.sleep(0.05)
+    return proc
+
+
+def timed_prints(token, body, count):
+    times = []
+    for _ in range(count):
+        headers = harness.signature_headers(token, body)
+        start = time.perf_counter()
+        status, _, answer = harness.request("POST", "/v1/print", body=body, headers=headers)
+        times.append(time.perf_counter() - start)
+        if status != 200:
+            raise SystemExit("print failed: %d %r" % (status, answer))
+    return times
+
+
+def main():
+    home = harness.TempHome()
+    workdir = tempfile.mkdtemp(prefix="zunel-bench-")
+    agent = harness.Agent(home)
+    nginx = None
+    try:
+        agent.wait_listening(harness.HTTP_PORT)
+        time.sleep(0.5)
+        pid = agent.proc.pid
+        print("idle RSS after start-up: %.1f MB" % (rss_kb(pid, "VmRSS") / 1024))
+
+        _, _, ping_body = harness.request("GET", "/v1/ping", origin=None)
+        nginx = start_nginx(workdir, ping_body.decode())
+        n_rate, n50, n99, _ = wrk("http://127.0.0.1:%d/v1/ping" % NGINX_PORT, "127.0.0.1")
+        a_rate, a50, a99, errors = wrk("http://127.0.0.1:%d/v1/ping" % harness.HTTP_PORT,
+                                       "127.0.0.1:%d" % harness.HTTP_PORT)
+        print("ping, wrk 2 threads 16 connections %d s: agent %.0f req/s (p50 %s, p99 %s, non-2xx %d); "
+              "nginx %.0f req/s (p50 %s, p99 %s); ratio %.2f"
+              % (PING_SECONDS, a_rate, a50, a99, errors, n_rate, n50, n99, a_rate / n_rate))
+
+        status, _, creds = harness.request("POST", "/v1/provision",
+                                           json.dumps({"ticket": harness.provisioning_ticket()}))
+        if status != 200:
+            raise SystemExit("provisioning failed: %r" % creds)
+        token = json.loads(creds)["token"]
+        sink = harness.TcpSink()
+        target = {"kind": "network", "host": "127.0.0.1", "port": sink.port}
+
+        small = json.dumps({"target": target, "bytes": list(os.urandom(4096))}, separators=(",", ":"))
+        times = sorted(timed_prints(token, small, 500))
+        print("signed 4 KB print (%d B body), 500 sequential: median %.3f ms, p99 %.3f ms"
+              % (len(small), statistics.median(times) * 1e3, times[int(len(times) * 0.99) - 1] * 1e3))
+
+        before = rss_kb(pid, "VmRSS")
+        large = json.dumps({"target": target, "bytes": [b % 256 for b in range(1 << 20)]},
+                           separators=(",", ":"))
+        times = sorted(timed_prints(token, large, 10))
+        peak = rss_kb(pid, "VmHWM")
+        print("signed 1 MB print (%.1f MB body), 10 sequential: median %.1f ms; peak RSS %.1f MB, "
+              "%.1f MB above idle (%.2f x body)"
+              % (len(large) / 1e6, statistics.median(times) * 1e3, peak / 1024, (peak - before) / 1024,
+                 (peak - before) * 1024 / len(large)))
+        if len(sink.wait_jobs(510)) != 510:
+            raise SystemExit("the sink did not receive every job")
+        sink.close()
+    finally:
+        if nginx:
+            os.killpg(nginx.pid, signal.SIGTERM)
+            nginx.wait()
+        agent.stop()
+        home.remove()
+        shutil.rmtree(workdir, ignore_errors=True)
+
+
+if __name__ == "__main__":
+    main()

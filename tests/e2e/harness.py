@@ -38,6 +38,12 @@ class TempHome:
         return env
 
     def data_dir(self):
+        if RUNNER:
+            # Under Wine the roaming folder lies in the prefix, shared by all tests.
+            prefix = os.environ.get("WINEPREFIX", os.path.expanduser("~/.wine"))
+            user = os.environ.get("USER") or os.environ.get("LOGNAME") or "root"
+            return os.path.join(prefix, "drive_c", "users", user, "AppData", "Roaming", "Zunel",
+                                "PrintAgent", "data")
         return os.path.join(self.path, ".local", "share", "Zunel", "PrintAgent", "data")
 
     def remove(self):

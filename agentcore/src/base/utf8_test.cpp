@@ -20,6 +20,15 @@ TEST(Utf8, ValidatesWellFormedTextOnly) {
       "ok\xe2\x86",       // truncated at the end
   };
   for (const char* b : bad) EXPECT_FALSE(is_valid_utf8(b)) << b;
+  // The same faults after and between long ASCII runs, at every alignment.
+  for (const char* b : bad) {
+    for (std::size_t pad = 0; pad < 9; ++pad) {
+      const std::string ascii(pad + 16, 'a');
+      EXPECT_FALSE(is_valid_utf8(ascii + b)) << pad;
+      EXPECT_FALSE(is_valid_utf8(ascii + b + ascii)) << pad;
+      EXPECT_TRUE(is_valid_utf8(ascii + "\xc3\xa9" + ascii)) << pad;
+    }
+  }
 }
 
 TEST(Utf8, ConvertsToAndFromUtf16IncludingSurrogatePairs) {

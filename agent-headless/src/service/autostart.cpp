@@ -1,0 +1,167 @@
+#include "service/autostart.h"
+
+#include <vector>
+
+#include "base/constants.h"
+
+namespace zunel {
+namespace {
+
+namespace fs = std::filesystem;
+
+constexpr int START_ATTEMPTS = 5;
+constexpr std::chrono::milliseconds START_PAUSE(500);
+
+std::string path_text(const fs::path& p) {
+  const auto u8 = p.u8string();
+  return std::string(u8.begin(), u8.end());
+}
+
+InstallError os_failure(const std::string& what, const SystemError& e, FailureKind default_kind) {
+  const auto classified = classify_os_error(e, default_kind);
+  return InstallError{what + e.text, classified.kind, classified.code};
+}
+
+InstallError fixed_failure(const std::string& what, const SystemError& e, FailureKind kind) {
+  return InstallError{what + e.text, kind, e.code.value_or(NO_OS_ERROR_CODE)};
+}
+
+// Removes a file, a link or a directory tree without following links.
+// Yields whether something was removed.
+std::variant<bool, InstallError> remove_entry(FileSystem& files, const fs::path& path) {
+  const auto info = files.metadata(path, /*follow_links=*/false);
+  if (!info.ok()) {
+    if (info.error().not_found) return false;
+    return os_failure("inspeccionar " + path_text(path) + ": ", info.error(), FailureKind::Unexpected);
+  }
+  const SysStatus removed = info.value().type == EntryType::Directory ? files.remove_tree(path)
+                                                                      : files.remove_entry(path);
+  if (!removed.ok()) {
+    if (removed.error().not_found) return false;
+    return os_failure("borrar " + path_text(path) + ": ", removed.error(), FailureKind::Unexpected);
+  }
+  return true;
+}
+
+// The path without a trailing separator, so "C:\a\" and "C:\a" compare equal.
+fs::path without_trailing_separator(fs::path p) {
+  p = p.lexically_normal();
+  if (!p.has_filename() && p.has_relative_path()) p = p.parent_path();
+  return p;
+}
+
+fs::path absolute_or_unchanged(FileSystem& files, const fs::path& p) {
+  auto resolved = files.absolute(p);
+  return resolved.ok() ? std::move(resolved).value() : p;
+}
+
+}  // namespace
+
+InstallOutcome install_autostart(const AutostartPlatform& platform) {
+  auto exe = platform.processes.own_executable();
+  if (!exe.ok()) {
+    return InstallError{"no se pudo resolver la ruta del ejecutable: " + exe.error().text,
+                        FailureKind::Generic, NO_OS_ERROR_CODE};
+  }
+  platform.processes.remove_legacy_task();
+
+  auto entry = platform.startup.entry_path();
+  if (!entry.ok()) return InstallError{entry.error(), FailureKind::Generic, NO_OS_ERROR_CODE};
+
+  const SysStatus folder = platform.files.create_directories(entry.value().parent_path());
+  if (!folder.ok()) {
+    return os_failure("preparar la carpeta Startup: ", folder.error(),
+                      FailureKind::StartupFolderFailed);
+  }
+
+  const std::string target_failure = "preparar el acceso directo (target " + path_text(exe.value()) + "): ";
+  const auto exe_info = platform.files.metadata(exe.value(), /*follow_links=*/true);
+  if (!exe_info.ok()) return fixed_failure(target_failure, exe_info.error(), FailureKind::MissingFile);
+  const auto exe_absolute = platform.files.absolute(exe.value());
+  if (!exe_absolute.ok()) {
+    return fixed_failure(target_failure, exe_absolute.error(), FailureKind::MissingFile);
+  }
+
+  const SysStatus written =
+      platform.startup.write_entry(entry.value(), exe_absolute.value(), exe_info.value().size);
+  if (!written.ok()) {
+    return fixed_failure("crear el acceso directo en Startup: ", written.error(),
+                         FailureKind::StartupFolderFailed);
+  }
+
+  if (platform.probe.agent_answers(HTTP_PORT)) {
+    return std::string("Instalado y corriendo ✓ (el agente ya estaba activo).");
+  }
+
+  const SysStatus started = platform.processes.start_agent(exe.value());
+  if (!started.ok()) return os_failure("lanzar el agente: ", started.error(), FailureKind::Unexpected);
+
+  if (wait_for_agent(platform.probe, platform.sleeper, HTTP_PORT, START_ATTEMPTS, START_PAUSE)) {
+    return std::string("Instalado y corriendo ✓");
+  }
+  return InstallError{"sin respuesta como agente en http://127.0.0.1:" + std::to_string(HTTP_PORT) +
+                          "/v1/ping tras " + std::to_string(START_ATTEMPTS) + " intentos",
+                      diagnose_port(platform.binder, HTTP_PORT), NO_OS_ERROR_CODE};
+}
+
+InstallOutcome cleanup_previous_installs(const AutostartPlatform& platform,
+                                         const std::optional<fs::path>& folder) {
+  std::vector<std::string> removed;
+
+  auto entry = platform.startup.entry_path();
+  if (entry.ok()) {
+    auto result = remove_entry(platform.files, entry.value());
+    if (auto* error = std::get_if<InstallError>(&result)) return std::move(*error);
+    if (std::get<bool>(result)) removed.push_back("acceso directo de Startup");
+  }
+
+  platform.processes.remove_legacy_task();
+  removed.push_back("tarea programada legacy");
+
+  if (folder) {
+    bool own_folder = false;
+    const auto exe = platform.processes.own_executable();
+    if (exe.ok()) {
+      const fs::path exe_dir = absolute_or_unchanged(platform.files, exe.value()).parent_path();
+      const fs::path given = absolute_or_unchanged(platform.files, *folder);
+      own_folder = without_trailing_separator(given) == without_trailing_separator(exe_dir);
+    }
+    if (!own_folder) {
+      auto result = remove_entry(platform.files, *folder);
+      if (auto* error = std::get_if<InstallError>(&result)) return std::move(*error);
+      if (std::get<bool>(result)) removed.push_back("carpeta de instalación previa");
+    }
+  }
+
+  std::string text = "Limpieza previa OK: ";
+  for (std::size_t i = 0; i < removed.size(); ++i) {
+    if (i > 0) text += ", ";
+    text += removed[i];
+  }
+  return text + ".";
+}
+
+Status uninstall_autostart(const AutostartPlatform& platform) {
+  auto entry = platform.startup.entry_path();
+  if (!entry.ok()) return fail(entry.error());
+  if (platform.files.metadata(entry.value(), /*follow_links=*/true).ok()) {
+    const SysStatus removed = platform.files.remove_entry(entry.value());
+    if (!removed.ok()) {
+      return fail("no se pudo borrar el acceso directo de Startup: " + removed.error().text);
+    }
+  }
+  platform.processes.remove_legacy_task();
+  return {};
+}
+
+std::string autostart_status(const AutostartPlatform& platform) {
+  auto entry = platform.startup.entry_path();
+  const bool present = entry.ok() && platform.files.metadata(entry.value(), true).ok();
+  const bool running = platform.probe.agent_answers(HTTP_PORT);
+  if (present && running) return "instalado (Startup) y corriendo ✓";
+  if (present) return "instalado (Startup) pero no está corriendo";
+  if (running) return "corriendo, pero SIN auto-inicio (no hay acceso directo en Startup)";
+  return "no instalado";
+}
+
+}  // namespace zunel

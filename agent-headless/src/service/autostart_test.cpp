@@ -1,0 +1,435 @@
+#include "service/autostart.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <map>
+
+namespace zunel {
+namespace {
+
+namespace fs = std::filesystem;
+
+// An OS error code that this platform classifies as `kind` (errno values on
+// POSIX, Win32 codes on Windows), so the tests run unchanged on both.
+std::int32_t code_for(FailureKind kind) {
+  for (std::int32_t c = 1; c < 2000; ++c) {
+    if (failure_kind_for_os_code(c) == kind) return c;
+  }
+  ADD_FAILURE() << "no code for kind " << static_cast<int>(kind);
+  return 0;
+}
+
+SystemError coded(FailureKind kind) {
+  return SystemError{"texto del sistema", code_for(kind), kind == FailureKind::MissingFile};
+}
+SystemError uncoded() { return SystemError{"texto del sistema", std::nullopt, false}; }
+SystemError not_found() { return SystemError{"no existe", code_for(FailureKind::MissingFile), true}; }
+
+const fs::path kExe = "/opt/zunel/bin/zunel-print-agent";
+const fs::path kEntry = "/home/ana/.config/autostart/ZunelPrintAgent.desktop";
+
+// Every platform piece in one recording fake: each call is logged in order,
+// so one comparison checks the whole sequence of an operation. Entries exist
+// only when put into `entries`; any call can be made to fail.
+class FakeWorld final : public FileSystem,
+                        public StartupEntry,
+                        public Processes,
+                        public AgentProbe,
+                        public PortBinder,
+                        public Sleeper {
+ public:
+  std::vector<std::string> log;
+  std::map<fs::path, EntryInfo> entries{{kExe, {EntryType::File, 1234}}};
+  std::map<fs::path, fs::path> absolute_forms;  // paths whose absolute form differs
+  std::map<std::string, SystemError> failures;  // "call:path" -> error
+  bool entry_path_fails = false;
+  bool own_executable_fails = false;
+  std::vector<bool> probe_answers;  // one per probe; missing answers are no
+  BindOutcome bind = BindOutcome::Bound;
+
+  AutostartPlatform platform() { return {*this, *this, *this, *this, *this, *this}; }
+
+  SysStatus create_directories(const fs::path& dir) override {
+    return record("mkdirs:" + dir.generic_string());
+  }
+  SysResult<EntryInfo> metadata(const fs::path& p, bool follow) override {
+    const std::string call = (follow ? "stat:" : "lstat:") + p.generic_string();
+    if (auto f = failure(call)) return *f;
+    log.push_back(call);
+    const auto it = entries.find(p);
+    if (it == entries.end()) return not_found();
+    return it->second;
+  }
+  SysResult<fs::path> absolute(const fs::path& p) override {
+    const std::string call = "absolute:" + p.generic_string();
+    if (auto f = failure(call)) return *f;
+    log.push_back(call);
+    const auto it = absolute_forms.find(p);
+    return it == absolute_forms.end() ? p : it->second;
+  }
+  SysStatus remove_entry(const fs::path& p) override { return remove("unlink:", p); }
+  SysStatus remove_tree(const fs::path& p) override { return remove("rmtree:", p); }
+
+  Outcome<fs::path> entry_path() override {
+    log.push_back("entry_path");
+    if (entry_path_fails) return fail("no se pudo resolver %APPDATA%");
+    return kEntry;
+  }
+  SysStatus write_entry(const fs::path& entry, const fs::path& exe, std::uint64_t size) override {
+    return record("write:" + entry.generic_string() + "<-" + exe.generic_string() + ":" +
+                  std::to_string(size));
+  }
+
+  SysResult<fs::path> own_executable() override {
+    log.push_back("own_executable");
+    if (own_executable_fails) return SystemError{"sin /proc", std::nullopt, false};
+    return kExe;
+  }
+  SysStatus start_agent(const fs::path& exe) override {
+    return record("start:" + exe.generic_string());
+  }
+  void remove_legacy_task() override { log.push_back("legacy_task"); }
+
+  bool agent_answers(std::uint16_t port) override {
+    log.push_back("probe:" + std::to_string(port));
+    const bool yes = probes_ < probe_answers.size() && probe_answers[probes_];
+    ++probes_;
+    return yes;
+  }
+  BindOutcome try_bind_loopback(std::uint16_t port) override {
+    log.push_back("bind:" + std::to_string(port));
+    return bind;
+  }
+  void sleep_for(std::chrono::milliseconds pause) override {
+    log.push_back("sleep:" + std::to_string(pause.count()));
+  }
+
+ private:
+  std::optional<SystemError> failure(const std::string& call) {
+    const auto it = failures.find(call);
+    if (it == failures.end()) return std::nullopt;
+    log.push_back(call + "!");
+    return it->second;
+  }
+  SysStatus record(const std::string& call) {
+    if (auto f = failure(call)) return *f;
+    log.push_back(call);
+    return {};
+  }
+  SysStatus remove(const std::string& verb, const fs::path& p) {
+    const std::string call = verb + p.generic_string();
+    if (auto f = failure(call)) return *f;
+    log.push_back(call);
+    entries.erase(p);
+    return {};
+  }
+  std::size_t probes_ = 0;
+};
+
+using Log = std::vector<std::string>;
+
+const Log kInstallPrefix = {"own_executable",
+                            "legacy_task",
+                            "entry_path",
+                            "mkdirs:/home/ana/.config/autostart",
+                            "stat:/opt/zunel/bin/zunel-print-agent",
+                            "absolute:/opt/zunel/bin/zunel-print-agent",
+                            "write:/home/ana/.config/autostart/ZunelPrintAgent.desktop<-/opt/zunel/bin/zunel-print-agent:1234",
+                            "probe:47631"};
+
+Log concat(Log a, const Log& b) {
+  a.insert(a.end(), b.begin(), b.end());
+  return a;
+}
+
+TEST(Install, AgentAlreadyAnsweringIsNotStartedAgain) {
+  FakeWorld world;
+  world.probe_answers = {true};
+  const auto result = install_autostart(world.platform());
+  ASSERT_TRUE(result.ok());
+  EXPECT_EQ(result.text(), "Instalado y corriendo ✓ (el agente ya estaba activo).");
+  EXPECT_EQ(world.log, kInstallPrefix);
+}
+
+TEST(Install, StartsTheAgentThenProbesUntilItAnswers) {
+  FakeWorld world;
+  world.probe_answers = {false, false, false, true};
+  const auto result = install_autostart(world.platform());
+  ASSERT_TRUE(result.ok());
+  EXPECT_EQ(result.text(), "Instalado y corriendo ✓");
+  EXPECT_EQ(world.log, concat(kInstallPrefix, {"start:/opt/zunel/bin/zunel-print-agent",
+                                               "probe:47631", "sleep:500", "probe:47631",
+                                               "sleep:500", "probe:47631"}));
+}
+
+TEST(Install, NoAnswerAfterFiveProbesIsDiagnosedByBindingThePort) {
+  const std::pair<BindOutcome, FailureKind> cases[] = {
+      {BindOutcome::Bound, FailureKind::NoAgentResponse},
+      {BindOutcome::AddressInUse, FailureKind::PortInUse},
+      {BindOutcome::Refused, FailureKind::LocalConnectionBlocked},
+  };
+  for (const auto& [bind, kind] : cases) {
+    FakeWorld world;
+    world.bind = bind;
+    const auto result = install_autostart(world.platform());
+    ASSERT_FALSE(result.ok());
+    EXPECT_EQ(result.error().kind, kind);
+    EXPECT_EQ(result.error().detail,
+              "sin respuesta como agente en http://127.0.0.1:47631/v1/ping tras 5 intentos");
+    EXPECT_EQ(world.log,
+              concat(kInstallPrefix,
+                     {"start:/opt/zunel/bin/zunel-print-agent", "probe:47631", "sleep:500",
+                      "probe:47631", "sleep:500", "probe:47631", "sleep:500", "probe:47631",
+                      "sleep:500", "probe:47631", "bind:47631"}));
+  }
+}
+
+TEST(Install, EachFailingStepStopsThereWithItsKindAndDetail) {
+  const std::string exe = kExe.generic_string();
+  struct Case {
+    const char* name;
+    void (*setup)(FakeWorld&);
+    FailureKind kind;
+    std::int32_t code;
+    std::string detail;
+    std::string last_call;
+  } cases[] = {
+      {"executable path", [](FakeWorld& w) { w.own_executable_fails = true; },
+       FailureKind::Generic, -1, "no se pudo resolver la ruta del ejecutable: sin /proc",
+       "own_executable"},
+      {"startup folder unknown", [](FakeWorld& w) { w.entry_path_fails = true; },
+       FailureKind::Generic, -1, "no se pudo resolver %APPDATA%", "entry_path"},
+      {"startup folder, access denied",
+       [](FakeWorld& w) { w.failures["mkdirs:/home/ana/.config/autostart"] = coded(FailureKind::WriteBlocked); },
+       FailureKind::WriteBlocked, code_for(FailureKind::WriteBlocked), "preparar la carpeta Startup: texto del sistema",
+       "mkdirs:/home/ana/.config/autostart!"},
+      {"startup folder, other code",
+       [](FakeWorld& w) { w.failures["mkdirs:/home/ana/.config/autostart"] = SystemError{"texto del sistema", 987654, false}; },
+       FailureKind::StartupFolderFailed, 987654, "preparar la carpeta Startup: texto del sistema",
+       "mkdirs:/home/ana/.config/autostart!"},
+      {"startup folder, no code",
+       [](FakeWorld& w) { w.failures["mkdirs:/home/ana/.config/autostart"] = uncoded(); },
+       FailureKind::StartupFolderFailed, -1, "preparar la carpeta Startup: texto del sistema",
+       "mkdirs:/home/ana/.config/autostart!"},
+      {"executable vanished", [](FakeWorld& w) { w.entries.clear(); }, FailureKind::MissingFile, code_for(FailureKind::MissingFile),
+       "preparar el acceso directo (target " + exe + "): no existe", "stat:" + exe},
+      {"executable not resolvable",
+       [](FakeWorld& w) { w.failures["absolute:" + kExe.generic_string()] = coded(FailureKind::WriteBlocked); },
+       FailureKind::MissingFile, code_for(FailureKind::WriteBlocked),
+       "preparar el acceso directo (target " + exe + "): texto del sistema",
+       "absolute:" + exe + "!"},
+      {"entry not writable",
+       [](FakeWorld& w) {
+         w.failures["write:" + kEntry.generic_string() + "<-" + kExe.generic_string() + ":1234"] =
+             coded(FailureKind::WriteBlocked);
+       },
+       FailureKind::StartupFolderFailed, code_for(FailureKind::WriteBlocked), "crear el acceso directo en Startup: texto del sistema",
+       "write:" + kEntry.generic_string() + "<-" + exe + ":1234!"},
+      {"start, access denied",
+       [](FakeWorld& w) { w.failures["start:" + kExe.generic_string()] = coded(FailureKind::WriteBlocked); },
+       FailureKind::WriteBlocked, code_for(FailureKind::WriteBlocked), "lanzar el agente: texto del sistema", "start:" + exe + "!"},
+      {"start, busy",
+       [](FakeWorld& w) { w.failures["start:" + kExe.generic_string()] = coded(FailureKind::AlreadyRunning); },
+       FailureKind::AlreadyRunning, code_for(FailureKind::AlreadyRunning), "lanzar el agente: texto del sistema", "start:" + exe + "!"},
+      {"start, no code",
+       [](FakeWorld& w) { w.failures["start:" + kExe.generic_string()] = uncoded(); },
+       FailureKind::Unexpected, -1, "lanzar el agente: texto del sistema", "start:" + exe + "!"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    FakeWorld world;
+    c.setup(world);
+    const auto result = install_autostart(world.platform());
+    ASSERT_FALSE(result.ok());
+    EXPECT_EQ(result.error().kind, c.kind);
+    EXPECT_EQ(result.error().detail, c.detail);
+    EXPECT_EQ(result.error().code, c.code);
+    ASSERT_FALSE(world.log.empty());
+    EXPECT_EQ(world.log.back(), c.last_call);
+  }
+}
+
+TEST(Install, UnexpectedStartFailureShowsMinusOneAndExitsWithTwenty) {
+  FakeWorld world;
+  world.failures["start:" + kExe.generic_string()] = uncoded();
+  const auto result = install_autostart(world.platform());
+  ASSERT_FALSE(result.ok());
+  EXPECT_EQ(install_exit_code(result.error().kind), 20);
+  EXPECT_NE(render_install_error(result.error()).find("(código del sistema -1)"), std::string::npos);
+}
+
+TEST(Uninstall, RemovesAnExistingEntryThenTheLegacyTask) {
+  struct Case {
+    bool entry_exists;
+    bool remove_fails;
+    bool ok;
+    Log log;
+  } cases[] = {
+      {false, false, true, {"entry_path", "stat:" + kEntry.generic_string(), "legacy_task"}},
+      {true, false, true,
+       {"entry_path", "stat:" + kEntry.generic_string(), "unlink:" + kEntry.generic_string(),
+        "legacy_task"}},
+      {true, true, false,
+       {"entry_path", "stat:" + kEntry.generic_string(), "unlink:" + kEntry.generic_string() + "!"}},
+  };
+  for (const auto& c : cases) {
+    FakeWorld world;
+    if (c.entry_exists) world.entries[kEntry] = {EntryType::File, 300};
+    if (c.remove_fails) world.failures["unlink:" + kEntry.generic_string()] = coded(FailureKind::WriteBlocked);
+    const Status result = uninstall_autostart(world.platform());
+    EXPECT_EQ(result.ok(), c.ok);
+    if (!c.ok) {
+      EXPECT_EQ(result.error(), "no se pudo borrar el acceso directo de Startup: texto del sistema");
+    }
+    EXPECT_EQ(world.log, c.log);
+  }
+}
+
+TEST(Uninstall, UnknownStartupFolderFails) {
+  FakeWorld world;
+  world.entry_path_fails = true;
+  const Status result = uninstall_autostart(world.platform());
+  ASSERT_FALSE(result.ok());
+  EXPECT_EQ(result.error(), "no se pudo resolver %APPDATA%");
+  EXPECT_EQ(world.log, Log{"entry_path"});
+}
+
+TEST(Status, FourStatesFromEntryAndOneProbe) {
+  struct Case {
+    bool entry_path_ok;
+    bool entry_exists;
+    bool answers;
+    const char* text;
+  } cases[] = {
+      {true, true, true, "instalado (Startup) y corriendo ✓"},
+      {true, true, false, "instalado (Startup) pero no está corriendo"},
+      {true, false, true, "corriendo, pero SIN auto-inicio (no hay acceso directo en Startup)"},
+      {true, false, false, "no instalado"},
+      {false, false, true, "corriendo, pero SIN auto-inicio (no hay acceso directo en Startup)"},
+      {false, false, false, "no instalado"},
+  };
+  for (const auto& c : cases) {
+    FakeWorld world;
+    world.entry_path_fails = !c.entry_path_ok;
+    if (c.entry_exists) world.entries[kEntry] = {EntryType::File, 300};
+    world.probe_answers = {c.answers};
+    EXPECT_EQ(autostart_status(world.platform()), c.text);
+    EXPECT_EQ(std::count(world.log.begin(), world.log.end(), "probe:47631"), 1);
+  }
+}
+
+TEST(Cleanup, ListsWhatWasRemovedAndLeavesTheOwnFolder) {
+  const fs::path old_dir = "/opt/zunel-old";
+  const fs::path link = "/home/ana/agent-link";
+  struct Case {
+    const char* name;
+    void (*setup)(FakeWorld&);
+    std::optional<fs::path> folder;
+    std::string text;
+    std::vector<std::string> removals;  // the unlink/rmtree calls, in order
+  } cases[] = {
+      {"nothing there", [](FakeWorld&) {}, std::nullopt,
+       "Limpieza previa OK: tarea programada legacy.", {}},
+      {"entry only", [](FakeWorld& w) { w.entries[kEntry] = {EntryType::File, 3}; }, std::nullopt,
+       "Limpieza previa OK: acceso directo de Startup, tarea programada legacy.",
+       {"unlink:" + kEntry.generic_string()}},
+      {"entry and old folder",
+       [](FakeWorld& w) {
+         w.entries[kEntry] = {EntryType::File, 3};
+         w.entries["/opt/zunel-old"] = {EntryType::Directory, 0};
+       },
+       old_dir,
+       "Limpieza previa OK: acceso directo de Startup, tarea programada legacy, carpeta de "
+       "instalación previa.",
+       {"unlink:" + kEntry.generic_string(), "rmtree:/opt/zunel-old"}},
+      {"missing folder", [](FakeWorld&) {}, old_dir,
+       "Limpieza previa OK: tarea programada legacy.", {}},
+      {"link to a folder is removed alone",
+       [](FakeWorld& w) { w.entries["/home/ana/agent-link"] = {EntryType::Link, 0}; }, link,
+       "Limpieza previa OK: tarea programada legacy, carpeta de instalación previa.",
+       {"unlink:/home/ana/agent-link"}},
+      {"own folder kept",
+       [](FakeWorld& w) { w.entries["/opt/zunel/bin"] = {EntryType::Directory, 0}; },
+       fs::path("/opt/zunel/bin"), "Limpieza previa OK: tarea programada legacy.", {}},
+      {"own folder with trailing separator kept",
+       [](FakeWorld& w) { w.entries["/opt/zunel/bin/"] = {EntryType::Directory, 0}; },
+       fs::path("/opt/zunel/bin/"), "Limpieza previa OK: tarea programada legacy.", {}},
+      {"own folder by another name kept",
+       [](FakeWorld& w) {
+         w.entries["bin"] = {EntryType::Directory, 0};
+         w.absolute_forms["bin"] = "/opt/zunel/bin";
+       },
+       fs::path("bin"), "Limpieza previa OK: tarea programada legacy.", {}},
+      {"own folder unknown: folder removed without comparison",
+       [](FakeWorld& w) {
+         w.own_executable_fails = true;
+         w.entries["/opt/zunel/bin"] = {EntryType::Directory, 0};
+       },
+       fs::path("/opt/zunel/bin"),
+       "Limpieza previa OK: tarea programada legacy, carpeta de instalación previa.",
+       {"rmtree:/opt/zunel/bin"}},
+      {"vanished while removing",
+       [](FakeWorld& w) {
+         w.entries["/opt/zunel-old"] = {EntryType::Directory, 0};
+         w.failures["rmtree:/opt/zunel-old"] = not_found();
+       },
+       old_dir, "Limpieza previa OK: tarea programada legacy.", {"rmtree:/opt/zunel-old!"}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    FakeWorld world;
+    c.setup(world);
+    const auto result = cleanup_previous_installs(world.platform(), c.folder);
+    ASSERT_TRUE(result.ok()) << result.error().detail;
+    EXPECT_EQ(result.text(), c.text);
+    std::vector<std::string> removals;
+    for (const auto& call : world.log) {
+      if (call.rfind("unlink:", 0) == 0 || call.rfind("rmtree:", 0) == 0) removals.push_back(call);
+    }
+    EXPECT_EQ(removals, c.removals);
+    EXPECT_EQ(std::count(world.log.begin(), world.log.end(), "legacy_task"), 1);
+  }
+}
+
+TEST(Cleanup, InspectionAndRemovalFailuresUseTheGeneralRule) {
+  struct Case {
+    const char* failing_call;
+    SystemError error;
+    FailureKind kind;
+    std::string detail;
+  } cases[] = {
+      {"lstat:/opt/zunel-old", coded(FailureKind::WriteBlocked), FailureKind::WriteBlocked,
+       "inspeccionar /opt/zunel-old: texto del sistema"},
+      {"lstat:/opt/zunel-old", uncoded(), FailureKind::Unexpected,
+       "inspeccionar /opt/zunel-old: texto del sistema"},
+      {"rmtree:/opt/zunel-old", coded(FailureKind::AlreadyRunning), FailureKind::AlreadyRunning,
+       "borrar /opt/zunel-old: texto del sistema"},
+      {"rmtree:/opt/zunel-old", SystemError{"texto del sistema", 987654, false},
+       FailureKind::Unexpected, "borrar /opt/zunel-old: texto del sistema"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.failing_call);
+    FakeWorld world;
+    world.entries["/opt/zunel-old"] = {EntryType::Directory, 0};
+    world.failures[c.failing_call] = c.error;
+    const auto result = cleanup_previous_installs(world.platform(), fs::path("/opt/zunel-old"));
+    ASSERT_FALSE(result.ok());
+    EXPECT_EQ(result.error().kind, c.kind);
+    EXPECT_EQ(result.error().detail, c.detail);
+  }
+}
+
+TEST(Cleanup, FailingEntryRemovalStopsBeforeTheLegacyTask) {
+  FakeWorld world;
+  world.entries[kEntry] = {EntryType::File, 3};
+  world.failures["unlink:" + kEntry.generic_string()] = coded(FailureKind::WriteBlocked);
+  const auto result = cleanup_previous_installs(world.platform(), std::nullopt);
+  ASSERT_FALSE(result.ok());
+  EXPECT_EQ(result.error().kind, FailureKind::WriteBlocked);
+  EXPECT_EQ(result.error().detail, "borrar " + kEntry.generic_string() + ": texto del sistema");
+  EXPECT_EQ(std::count(world.log.begin(), world.log.end(), "legacy_task"), 0);
+}
+
+}  // namespace
+}  // namespace zunel

@@ -1,0 +1,63 @@
+// The Startup entry outside Windows: an XDG autostart desktop entry.
+#include "service/autostart_platform.h"
+
+#include <cerrno>
+#include <cstdlib>
+#include <fcntl.h>
+#include <unistd.h>
+
+#include "service/xdg_autostart.h"
+
+namespace zunel {
+namespace {
+
+namespace fs = std::filesystem;
+
+std::optional<std::string> environment(const char* name) {
+  const char* value = std::getenv(name);
+  return value != nullptr ? std::optional<std::string>(value) : std::nullopt;
+}
+
+SysStatus write_all(int fd, const std::string& text) {
+  std::size_t done = 0;
+  while (done < text.size()) {
+    const ssize_t n = ::write(fd, text.data() + done, text.size() - done);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) return system_error_from_code(errno);
+    done += static_cast<std::size_t>(n);
+  }
+  return {};
+}
+
+class XdgStartupEntry final : public StartupEntry {
+ public:
+  Outcome<fs::path> entry_path() override {
+    return xdg_autostart_entry_path(environment("XDG_CONFIG_HOME"), environment("HOME"));
+  }
+
+  // Written to a temporary file beside the entry and renamed over it, so a
+  // session that starts meanwhile sees the old entry or the new one, never half.
+  SysStatus write_entry(const fs::path& entry, const fs::path& executable, std::uint64_t) override {
+    const fs::path temporary =
+        entry.parent_path() / ("." + entry.filename().string() + "." + std::to_string(::getpid()) + ".tmp");
+    const int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, 0644);
+    if (fd < 0) return system_error_from_code(errno);
+    SysStatus status = write_all(fd, desktop_entry_text(executable.string()));
+    if (status.ok() && ::fsync(fd) != 0) status = system_error_from_code(errno);
+    if (::close(fd) != 0 && status.ok()) status = system_error_from_code(errno);
+    if (status.ok() && ::rename(temporary.c_str(), entry.c_str()) != 0) {
+      status = system_error_from_code(errno);
+    }
+    if (!status.ok()) ::unlink(temporary.c_str());
+    return status;
+  }
+};
+
+}  // namespace
+
+StartupEntry& system_startup_entry() {
+  static XdgStartupEntry entry;
+  return entry;
+}
+
+}  // namespace zunel

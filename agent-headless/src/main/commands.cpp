@@ -1,8 +1,10 @@
 #include "main/commands.h"
 
+#include <filesystem>
 #include <iostream>
 
 #include "main/run.h"
+#include "service/autostart.h"
 
 namespace zunel {
 namespace {
@@ -13,6 +15,11 @@ int not_available(const char* name) {
   return 1;
 }
 
+ExplainedOutcome explained(const InstallOutcome& outcome) {
+  if (outcome.ok()) return {true, outcome.text(), 0};
+  return {false, render_install_error(outcome.error()), install_exit_code(outcome.error().kind)};
+}
+
 }  // namespace
 
 Commands real_commands() {
@@ -21,12 +28,14 @@ Commands real_commands() {
   c.pair = [] { return not_available("pair"); };
   c.list = [] { return not_available("list"); };
   c.revoke = [](const std::string&) { return not_available("revoke"); };
-  c.install = [] { return ExplainedOutcome{false, "zunel-print-agent install: no disponible todavía", 1}; };
-  c.cleanup = [](const std::optional<std::string>&) {
-    return ExplainedOutcome{false, "zunel-print-agent cleanup: no disponible todavía", 1};
+  c.install = [] { return explained(install_autostart(system_autostart_platform())); };
+  c.cleanup = [](const std::optional<std::string>& folder) {
+    std::optional<std::filesystem::path> path;
+    if (folder) path = std::filesystem::path(std::u8string(folder->begin(), folder->end()));
+    return explained(cleanup_previous_installs(system_autostart_platform(), path));
   };
-  c.uninstall = []() -> Status { return fail("zunel-print-agent uninstall: no disponible todavía"); };
-  c.status = [] { return std::string("zunel-print-agent status: no disponible todavía"); };
+  c.uninstall = [] { return uninstall_autostart(system_autostart_platform()); };
+  c.status = [] { return autostart_status(system_autostart_platform()); };
   return c;
 }
 

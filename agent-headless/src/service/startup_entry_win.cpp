@@ -1,0 +1,78 @@
+// The Startup entry on Windows: ZunelPrintAgent.lnk in the user's Startup folder.
+#include "service/autostart_platform.h"
+
+#include <windows.h>
+
+#include <string>
+
+#include "service/shell_link.h"
+
+namespace zunel {
+namespace {
+
+namespace fs = std::filesystem;
+
+// False for text with a lone surrogate, which is not valid Unicode.
+bool is_valid_utf16(const std::wstring& s) {
+  for (std::size_t i = 0; i < s.size(); ++i) {
+    const wchar_t c = s[i];
+    if (c >= 0xD800 && c <= 0xDBFF) {
+      if (i + 1 >= s.size() || s[i + 1] < 0xDC00 || s[i + 1] > 0xDFFF) return false;
+      ++i;
+    } else if (c >= 0xDC00 && c <= 0xDFFF) {
+      return false;
+    }
+  }
+  return true;
+}
+
+std::optional<std::wstring> environment(const wchar_t* name) {
+  const DWORD size = GetEnvironmentVariableW(name, nullptr, 0);
+  if (size == 0) return std::nullopt;
+  std::wstring value(size, L'\0');
+  const DWORD length = GetEnvironmentVariableW(name, value.data(), size);
+  if (length == 0 || length >= size) return std::nullopt;
+  value.resize(length);
+  return value;
+}
+
+class ShortcutStartupEntry final : public StartupEntry {
+ public:
+  Outcome<fs::path> entry_path() override {
+    const auto appdata = environment(L"APPDATA");
+    if (!appdata || appdata->empty() || !is_valid_utf16(*appdata)) {
+      return fail("no se pudo resolver %APPDATA%");
+    }
+    return fs::path(*appdata) / L"Microsoft" / L"Windows" / L"Start Menu" / L"Programs" /
+           L"Startup" / L"ZunelPrintAgent.lnk";
+  }
+
+  SysStatus write_entry(const fs::path& entry, const fs::path& executable,
+                        std::uint64_t executable_size) override {
+    const std::wstring exe = executable.wstring();
+    auto bytes = build_shell_link({std::u16string(exe.begin(), exe.end()),
+                                   static_cast<std::uint32_t>(executable_size), u"run"});
+    if (!bytes.ok()) return SystemError{bytes.error(), std::nullopt, false};
+
+    HANDLE file = CreateFileW(entry.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return system_error_from_code(static_cast<std::int32_t>(GetLastError()));
+    DWORD written = 0;
+    const BOOL ok = WriteFile(file, bytes.value().data(), static_cast<DWORD>(bytes.value().size()),
+                              &written, nullptr);
+    const DWORD error = GetLastError();
+    CloseHandle(file);
+    if (!ok) return system_error_from_code(static_cast<std::int32_t>(error));
+    if (written != bytes.value().size()) return SystemError{"escritura incompleta", std::nullopt, false};
+    return {};
+  }
+};
+
+}  // namespace
+
+StartupEntry& system_startup_entry() {
+  static ShortcutStartupEntry entry;
+  return entry;
+}
+
+}  // namespace zunel

@@ -1,0 +1,205 @@
+#pragma once
+// Recording stand-ins for the platform services of printing, for tests: each
+// logs the calls it receives and answers as the test scripted it.
+
+#include <chrono>
+#include <cstdint>
+#include <deque>
+#include <map>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "printing/print_platform.h"
+
+namespace zunel {
+
+// Logs every call as a short line ("resolve:h:9100", "connect:A",
+// "timeout:5000", "send:100", "close") into a shared log.
+class FakeTcpNetwork final : public TcpNetwork {
+ public:
+  // Resolution result; an Error fails it.
+  Outcome<std::vector<TcpAddress>> addresses = std::vector<TcpAddress>{{"A"}};
+  // Addresses whose connection attempt fails, with the error text.
+  std::map<std::string, std::string> refusing;
+  std::string timeout_error;  // non-empty: set_send_timeout fails with it
+  // Counts each send call takes, in turn; when they run out, a call takes
+  // everything. An Error fails the call.
+  std::deque<Outcome<std::size_t>> sends;
+  std::vector<std::string> log;
+  std::vector<std::uint8_t> received;  // what the connection took, in order
+  std::chrono::milliseconds last_connect_timeout{0};
+
+  Outcome<std::vector<TcpAddress>> resolve(const std::string& host, std::uint16_t port) override {
+    log.push_back("resolve:" + host + ":" + std::to_string(port));
+    return addresses;
+  }
+
+  Outcome<std::unique_ptr<TcpConnection>> connect(const TcpAddress& address,
+                                                  std::chrono::milliseconds timeout) override {
+    log.push_back("connect:" + address.bytes);
+    last_connect_timeout = timeout;
+    if (auto it = refusing.find(address.bytes); it != refusing.end()) return fail(it->second);
+    return std::unique_ptr<TcpConnection>(std::make_unique<Connection>(*this));
+  }
+
+ private:
+  class Connection final : public TcpConnection {
+   public:
+    explicit Connection(FakeTcpNetwork& net) : net_(net) {}
+    ~Connection() override { net_.log.push_back("close"); }
+    Status set_send_timeout(std::chrono::milliseconds timeout) override {
+      net_.log.push_back("timeout:" + std::to_string(timeout.count()));
+      if (!net_.timeout_error.empty()) return fail(net_.timeout_error);
+      return {};
+    }
+    Outcome<std::size_t> send_some(const std::uint8_t* data, std::size_t size) override {
+      net_.log.push_back("send:" + std::to_string(size));
+      std::size_t take = size;
+      if (!net_.sends.empty()) {
+        auto next = std::move(net_.sends.front());
+        net_.sends.pop_front();
+        if (!next) return next;
+        take = *next < size ? *next : size;
+      }
+      net_.received.insert(net_.received.end(), data, data + take);
+      return take;
+    }
+
+   private:
+    FakeTcpNetwork& net_;
+  };
+};
+
+// Logs "open:NAME" with the settings, "write:N", "flush", "close".
+class FakeSerialPorts final : public SerialPorts {
+ public:
+  std::string open_error;   // non-empty: open fails with it
+  std::string flush_error;  // non-empty: flush fails with it
+  std::deque<Outcome<std::size_t>> writes;  // as FakeTcpNetwork::sends
+  std::vector<std::string> log;
+  std::vector<std::uint8_t> received;
+  SerialSettings last_settings;
+
+  Outcome<std::unique_ptr<SerialLine>> open(const std::string& name, const SerialSettings& settings) override {
+    log.push_back("open:" + name);
+    last_settings = settings;
+    if (!open_error.empty()) return fail(open_error);
+    return std::unique_ptr<SerialLine>(std::make_unique<Line>(*this));
+  }
+
+ private:
+  class Line final : public SerialLine {
+   public:
+    explicit Line(FakeSerialPorts& ports) : ports_(ports) {}
+    ~Line() override { ports_.log.push_back("close"); }
+    Outcome<std::size_t> write_some(const std::uint8_t* data, std::size_t size) override {
+      ports_.log.push_back("write:" + std::to_string(size));
+      std::size_t take = size;
+      if (!ports_.writes.empty()) {
+        auto next = std::move(ports_.writes.front());
+        ports_.writes.pop_front();
+        if (!next) return next;
+        take = *next < size ? *next : size;
+      }
+      ports_.received.insert(ports_.received.end(), data, data + take);
+      return take;
+    }
+    Status flush() override {
+      ports_.log.push_back("flush");
+      if (!ports_.flush_error.empty()) return fail(ports_.flush_error);
+      return {};
+    }
+
+   private:
+    FakeSerialPorts& ports_;
+  };
+};
+
+// Logs "open:NAME", "start_doc:DOC:TYPE", "start_page", "write:N",
+// "end_page", "end_doc", "close". Any step can be made to fail with a code,
+// and last_error() answers the code of the latest failure only until the
+// next call, as GetLastError does.
+class RecordingSpooler final : public Spooler {
+ public:
+  enum class Step { Open, StartDoc, StartPage, Write, EndPage, EndDoc, Close };
+  std::map<Step, std::uint32_t> failing;  // step -> error code
+  // Set: write reports this count instead of the full size.
+  std::optional<std::uint32_t> short_write;
+  std::vector<std::string> log;
+  std::vector<std::uint8_t> received;
+
+  bool open_printer(const std::string& name, SpoolerHandle& handle) override {
+    log.push_back("open:" + name);
+    if (!step(Step::Open)) return false;
+    handle = HANDLE;
+    return true;
+  }
+  bool start_doc(SpoolerHandle h, const std::string& document_name, const std::string& data_type) override {
+    log.push_back("start_doc:" + document_name + ":" + data_type);
+    return checked(h) && step(Step::StartDoc);
+  }
+  bool start_page(SpoolerHandle h) override {
+    log.push_back("start_page");
+    return checked(h) && step(Step::StartPage);
+  }
+  bool write(SpoolerHandle h, const std::uint8_t* data, std::uint32_t size, std::uint32_t& written) override {
+    log.push_back("write:" + std::to_string(size));
+    written = 0;
+    if (!checked(h) || !step(Step::Write)) return false;
+    written = short_write ? *short_write : size;
+    received.insert(received.end(), data, data + written);
+    return true;
+  }
+  bool end_page(SpoolerHandle h) override {
+    log.push_back("end_page");
+    return checked(h) && step(Step::EndPage);
+  }
+  bool end_doc(SpoolerHandle h) override {
+    log.push_back("end_doc");
+    return checked(h) && step(Step::EndDoc);
+  }
+  bool close_printer(SpoolerHandle h) override {
+    log.push_back("close");
+    return checked(h) && step(Step::Close);
+  }
+  std::uint32_t last_error() override { return last_error_; }
+
+ private:
+  static constexpr SpoolerHandle HANDLE = 0x5eed;
+  std::uint32_t last_error_ = 0;
+
+  bool step(Step s) {
+    // Every call overwrites the last error, as the system's calls may.
+    auto it = failing.find(s);
+    last_error_ = it == failing.end() ? 0 : it->second;
+    return it == failing.end();
+  }
+  bool checked(SpoolerHandle h) {
+    if (h == HANDLE) return true;
+    log.push_back("bad handle");
+    return false;
+  }
+};
+
+class FakePrinterDirectory final : public PrinterDirectory {
+ public:
+  Outcome<std::vector<PrinterInfo>> answer = std::vector<PrinterInfo>{};
+  int calls = 0;
+  Outcome<std::vector<PrinterInfo>> list() override {
+    ++calls;
+    return answer;
+  }
+};
+
+// All four fakes, and the platform that reaches them.
+struct FakePrintPlatform {
+  FakeTcpNetwork network;
+  FakeSerialPorts serial_ports;
+  RecordingSpooler spooler;
+  FakePrinterDirectory printers;
+  PrintPlatform platform{network, serial_ports, spooler, printers};
+};
+
+}  // namespace zunel

@@ -1,0 +1,78 @@
+#include "printing/printing.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "printing/print_fakes.h"
+
+namespace zunel {
+namespace {
+
+const std::vector<std::uint8_t> BYTES{27, 64, 65, 10};
+
+TEST(PrintToTarget, EachKindGoesToItsOwnChannelOnly) {
+  {
+    FakePrintPlatform fakes;
+    ASSERT_TRUE(print_to_target({NetworkTarget{"10.0.0.9", 9100}}, BYTES, fakes.platform).ok());
+    EXPECT_EQ(fakes.network.log.front(), "resolve:10.0.0.9:9100");
+    EXPECT_EQ(fakes.network.received, BYTES);
+    EXPECT_TRUE(fakes.serial_ports.log.empty());
+    EXPECT_TRUE(fakes.spooler.log.empty());
+  }
+  {
+    FakePrintPlatform fakes;
+    ASSERT_TRUE(print_to_target({SerialTarget{"COM4", 38400}}, BYTES, fakes.platform).ok());
+    EXPECT_EQ(fakes.serial_ports.log.front(), "open:COM4");
+    EXPECT_EQ(fakes.serial_ports.last_settings.baud_rate, 38400u);
+    EXPECT_EQ(fakes.serial_ports.received, BYTES);
+    EXPECT_TRUE(fakes.network.log.empty());
+    EXPECT_TRUE(fakes.spooler.log.empty());
+  }
+  {
+    FakePrintPlatform fakes;
+    ASSERT_TRUE(print_to_target({WinSpoolTarget{"Caja"}}, BYTES, fakes.platform).ok());
+    EXPECT_EQ(fakes.spooler.log.front(), "open:Caja");
+    EXPECT_EQ(fakes.spooler.received, BYTES);
+    EXPECT_TRUE(fakes.network.log.empty());
+    EXPECT_TRUE(fakes.serial_ports.log.empty());
+  }
+}
+
+TEST(PrintToTarget, UsbIsRefusedWithoutTouchingAnything) {
+  FakePrintPlatform fakes;
+  const Status status = print_to_target({UsbTarget{0x04b8, 0x0202}}, BYTES, fakes.platform);
+  ASSERT_FALSE(status.ok());
+  EXPECT_EQ(status.error(),
+            "USB directo (libusb) no está soportado en Windows; usa el destino de impresora del sistema (WinSpool).");
+  EXPECT_TRUE(fakes.network.log.empty());
+  EXPECT_TRUE(fakes.serial_ports.log.empty());
+  EXPECT_TRUE(fakes.spooler.log.empty());
+}
+
+TEST(PrintToTarget, PassesTheChannelErrorOnUnchanged) {
+  FakePrintPlatform fakes;
+  fakes.spooler.short_write = 1;
+  const Status status = print_to_target({WinSpoolTarget{"Caja"}}, BYTES, fakes.platform);
+  ASSERT_FALSE(status.ok());
+  EXPECT_EQ(status.error(), "WritePrinter escribió 1/4 bytes");
+}
+
+TEST(ListPrinters, AsksTheDirectoryAfreshEachTime) {
+  FakePrintPlatform fakes;
+  PrinterInfo p;
+  p.product = "Caja";
+  fakes.printers.answer = std::vector<PrinterInfo>{p};
+  auto first = list_printers(fakes.platform);
+  fakes.printers.answer = fail("EnumPrinters falló (Win32 err 1722)");
+  auto second = list_printers(fakes.platform);
+  ASSERT_TRUE(first.ok());
+  EXPECT_EQ(*first, std::vector<PrinterInfo>{p});
+  ASSERT_FALSE(second.ok());
+  EXPECT_EQ(second.error(), "EnumPrinters falló (Win32 err 1722)");
+  EXPECT_EQ(fakes.printers.calls, 2);
+}
+
+}  // namespace
+}  // namespace zunel

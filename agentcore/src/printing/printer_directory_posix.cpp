@@ -26,7 +26,10 @@ class CupsPrinterDirectory final : public PrinterDirectory {
     const int count = cupsGetDests2(http, &dests);
     const ipp_status_t status = cupsLastError();
     httpClose(http);
-    if (count == 0 && status > IPP_STATUS_OK_CONFLICTING) return failure(status);
+    // With the server known to answer, "not found" means it has no queues.
+    if (count == 0 && status > IPP_STATUS_OK_CONFLICTING && status != IPP_STATUS_ERROR_NOT_FOUND) {
+      return failure(status);
+    }
 
     std::vector<PrinterInfo> printers;
     for (int i = 0; i < count; ++i) {

@@ -36,7 +36,7 @@ class PosixSerialLine final : public SerialLine {
       if (n >= 0) return static_cast<std::size_t>(n);
       if (errno == EINTR) continue;
       if (errno != EAGAIN && errno != EWOULDBLOCK) return fail(os_error_text(errno));
-      const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+      const auto left = std::chrono::ceil<std::chrono::milliseconds>(
           deadline - std::chrono::steady_clock::now());
       if (left.count() <= 0) return std::size_t{0};
       pollfd p{fd, POLLOUT, 0};

@@ -53,7 +53,7 @@ class PosixTcpConnection final : public TcpConnection {
 int finish_connect(int fd, std::chrono::milliseconds timeout) {
   const auto deadline = std::chrono::steady_clock::now() + timeout;
   for (;;) {
-    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+    const auto left = std::chrono::ceil<std::chrono::milliseconds>(
         deadline - std::chrono::steady_clock::now());
     if (left.count() <= 0) return ETIMEDOUT;
     pollfd p{fd, POLLOUT, 0};

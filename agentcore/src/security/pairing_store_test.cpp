@@ -8,6 +8,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include "base/hex.h"
 #include "security/agent_info.h"
 #include "security/security_test_support.h"
 
@@ -23,7 +24,7 @@ constexpr const char* ORIGIN = "https://caja.erp.zunel.example";
 const std::string TOKEN_A(64, 'a');
 const std::string TOKEN_B(64, 'b');
 
-std::vector<std::string> device_ids(LockedState& s) {
+std::vector<std::string> device_ids(const LockedState& s) {
   std::vector<std::string> ids;
   for (const Device& d : s->devices) ids.push_back(d.id);
   return ids;
@@ -378,6 +379,165 @@ TEST_F(PairingCode, AFailingRandomSourceLeavesTheCodeAndTheStoreAsTheyWere) {
   }
   EXPECT_EQ(read_file(f.file()), before);
   EXPECT_TRUE(pair(code));
+}
+
+
+// ---- Provisioning, revocation, snapshot ---------------------------------------
+
+class StoreOperations : public ::testing::Test {
+ protected:
+  void SetUp() override { ASSERT_TRUE(f.load()); }
+  std::string add_code_device(std::string_view origin = ORIGIN) {
+    auto s = f.locked();
+    EXPECT_TRUE(new_pairing_code(s));
+    auto r = pair_with_code(s, origin, *s->pending_code, "");
+    return r && *r ? (*r)->device_id : std::string();
+  }
+  DeviceCredentials provision(std::optional<std::string> refresh_id, std::string_view origin = ORIGIN,
+                              TicketClaims claims = {"user-1", "neg-1"}) {
+    auto s = f.locked();
+    auto r = provision_device(s, origin, " Etiquetas ", refresh_id, claims);
+    EXPECT_TRUE(r);
+    return r ? *r : DeviceCredentials{};
+  }
+  StateFixture f;
+};
+
+TEST_F(StoreOperations, ProvisioningWithoutAKnownIdAndOriginAppendsANewDevice) {
+  const std::string code_device = add_code_device();
+  f.clock.advance(10);
+  for (const std::optional<std::string>& refresh : {std::optional<std::string>{}, std::optional<std::string>{"nope"},
+                                                    std::optional<std::string>{code_device}}) {
+    // The last case names the code device but comes from another origin.
+    const std::string origin = refresh == code_device ? "https://otra.erp.zunel.example" : ORIGIN;
+    const DeviceCredentials creds = provision(refresh, origin);
+    auto s = f.locked();
+    const Device& d = s->devices.back();
+    EXPECT_EQ(d.id, creds.device_id);
+    EXPECT_NE(d.id, code_device);
+    EXPECT_EQ(d.origin, origin);
+    EXPECT_EQ(d.label, "Etiquetas");
+    EXPECT_EQ(d.source, DeviceSource::auto_);
+    EXPECT_EQ(d.created, 1'700'000'010u);
+    EXPECT_EQ(d.expira, std::optional<std::uint64_t>(1'700'000'010u + 604800));
+    EXPECT_EQ(d.negocio_id, std::optional<std::string>("neg-1"));
+    EXPECT_EQ(d.user_sub, std::optional<std::string>("user-1"));
+    EXPECT_EQ(to_hex(d.token), creds.token_hex);
+  }
+  auto s = f.locked();
+  EXPECT_EQ(s->devices.size(), 4u);
+  EXPECT_EQ(s->devices[0].source, DeviceSource::code);  // untouched
+}
+
+TEST_F(StoreOperations, ProvisioningWithAKnownIdAndOriginRefreshesThatDeviceInPlace) {
+  const std::string code_device = add_code_device();
+  const std::string other = add_code_device();
+  const std::vector<std::uint8_t> old_token = f.locked()->devices[0].token;
+  f.clock.advance(50);
+  const DeviceCredentials creds = provision(code_device, ORIGIN, TicketClaims{"", "neg-2"});
+  auto s = f.locked();
+  ASSERT_THAT(device_ids(s), ElementsAre(code_device, other));
+  const Device& d = s->devices[0];
+  EXPECT_EQ(creds.device_id, code_device);
+  EXPECT_NE(d.token, old_token);
+  EXPECT_EQ(to_hex(d.token), creds.token_hex);
+  EXPECT_EQ(d.source, DeviceSource::auto_);
+  EXPECT_EQ(d.created, 1'700'000'050u);
+  EXPECT_EQ(d.expira, std::optional<std::uint64_t>(1'700'000'050u + 604800));
+  EXPECT_EQ(d.user_sub, std::optional<std::string>(""));
+  EXPECT_EQ(d.negocio_id, std::optional<std::string>("neg-2"));
+  EXPECT_NE(read_file(f.file()).find(creds.token_hex), std::string::npos);
+}
+
+TEST_F(StoreOperations, AFailingRandomSourceLeavesProvisioningWithoutEffect) {
+  const std::string existing = add_code_device();
+  const std::string before = read_file(f.file());
+  const std::vector<std::uint8_t> old_token = f.locked()->devices[0].token;
+  struct Case {
+    std::optional<std::string> refresh;
+    int failing_call;
+  };
+  for (const Case& c : {Case{existing, 0}, Case{std::nullopt, 0}, Case{std::nullopt, 1}}) {
+    f.random.fail_call(c.failing_call);
+    auto s = f.locked();
+    auto r = provision_device(s, ORIGIN, "x", c.refresh, TicketClaims{"u", "n"});
+    ASSERT_FALSE(r);
+    EXPECT_EQ(r.error(), CSPRNG_UNAVAILABLE);
+    ASSERT_EQ(s->devices.size(), 1u);
+    EXPECT_EQ(s->devices[0].token, old_token);
+    EXPECT_EQ(s->devices[0].source, DeviceSource::code);
+  }
+  EXPECT_EQ(read_file(f.file()), before);
+}
+
+TEST_F(StoreOperations, RevokeRemovesEveryDeviceWithTheIdAndSavesOnlyWhenSomethingWent) {
+  {
+    auto s = f.locked();
+    for (const char* id : {"a", "b", "a", "c"}) {
+      s->devices.push_back(Device{id, std::vector<std::uint8_t>(32, 1), ORIGIN, "l", 1, DeviceSource::code, {}, {}, {}});
+    }
+  }
+  write_file(f.file(), "marker");
+  auto s = f.locked();
+  EXPECT_FALSE(revoke_device(s, "A"));  // ids compare exactly
+  EXPECT_FALSE(revoke_device(s, ""));
+  EXPECT_EQ(read_file(f.file()), "marker");  // not saved
+
+  EXPECT_TRUE(revoke_device(s, "a"));
+  EXPECT_THAT(device_ids(s), ElementsAre("b", "c"));
+  const std::string saved = read_file(f.file());
+  EXPECT_NE(saved.find("\"b\""), std::string::npos);
+  EXPECT_EQ(saved.find("\"a\""), std::string::npos);
+}
+
+TEST_F(StoreOperations, SnapshotSortsByCreatedKeepingStoreOrderOnTiesAndHidesSecrets) {
+  {
+    auto s = f.locked();
+    const auto add = [&](const char* id, std::uint64_t created) {
+      s->devices.push_back(Device{id, std::vector<std::uint8_t>(32, 7), "o", "l", created, DeviceSource::auto_, "n",
+                                  "secret-sub", created + 1});
+    };
+    add("late", 30);
+    add("tie-1", 20);
+    add("early", 10);
+    add("tie-2", 20);
+  }
+  const AgentInfo info = snapshot(f.locked());
+  std::vector<std::string> order;
+  for (const DeviceInfo& d : info.devices) order.push_back(d.id);
+  EXPECT_THAT(order, ElementsAre("early", "tie-1", "tie-2", "late"));
+  EXPECT_EQ(info.id, "000102030405060708090a0b0c0d0e0f");
+  EXPECT_EQ(info.port, 47631);
+  EXPECT_EQ(info.version, "1.0.1");
+  const std::string json = agent_info_json(info);
+  EXPECT_EQ(json.find("secret-sub"), std::string::npos);
+  EXPECT_EQ(json.find("0707"), std::string::npos);
+}
+
+TEST_F(StoreOperations, SnapshotShowsThePendingCodeOnlyWhileItIsValid) {
+  f.random.queue({0, 0, 0, 9});
+  {
+    auto s = f.locked();
+    ASSERT_TRUE(new_pairing_code(s));
+  }
+  f.clock.advance(299);
+  EXPECT_EQ(snapshot(f.locked()).pairing_code, std::optional<std::string>("000009"));
+  f.clock.advance(1);
+  EXPECT_FALSE(snapshot(f.locked()).pairing_code);
+}
+
+TEST(AgentInfoJson, IsCompactWithMembersInDeclarationOrderAndNullsForAbsentValues) {
+  AgentInfo info{"abc", 47631, "1.0.1", {}, std::nullopt};
+  EXPECT_EQ(agent_info_json(info),
+            R"({"id":"abc","port":47631,"version":"1.0.1","devices":[],"pairing_code":null})");
+  info.pairing_code = "000042";
+  info.devices.push_back(DeviceInfo{"d1", "https://a", "Caja \"1\"", 5, DeviceSource::code, std::nullopt, std::nullopt});
+  info.devices.push_back(DeviceInfo{"d2", "https://b", "Ñ", 6, DeviceSource::auto_, "n", 18446744073709551615u});
+  EXPECT_EQ(agent_info_json(info),
+            R"({"id":"abc","port":47631,"version":"1.0.1","devices":[)"
+            R"({"id":"d1","origin":"https://a","label":"Caja \"1\"","created":5,"source":"code","negocio_id":null,"expira":null},)"
+            R"({"id":"d2","origin":"https://b","label":"Ñ","created":6,"source":"auto","negocio_id":"n","expira":18446744073709551615}],)"
+            R"("pairing_code":"000042"})");
 }
 
 // ---- Labels ------------------------------------------------------------------

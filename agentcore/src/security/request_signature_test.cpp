@@ -1,0 +1,295 @@
+#include "security/request_signature.h"
+
+#include <sodium.h>
+
+#include <functional>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "base/hex.h"
+#include "security/security_test_support.h"
+
+namespace zunel {
+namespace {
+
+using testing::StateFixture;
+
+constexpr std::uint64_t NOW = 1'700'000'000;
+constexpr const char* ORIGIN = "https://caja.erp.zunel.example";
+
+std::vector<std::uint8_t> token_bytes(std::uint8_t first) {
+  std::vector<std::uint8_t> t(32);
+  for (std::size_t i = 0; i < t.size(); ++i) t[i] = static_cast<std::uint8_t>(first + i);
+  return t;
+}
+
+// Computed independently of the agent's code, straight from libsodium.
+std::string sign(const std::vector<std::uint8_t>& token, std::string_view message) {
+  unsigned char mac[32];
+  crypto_auth_hmacsha256(mac, reinterpret_cast<const unsigned char*>(message.data()), message.size(), token.data());
+  return to_hex(mac);
+}
+std::string body_hash(std::string_view body) {
+  unsigned char digest[32];
+  crypto_hash_sha256(digest, reinterpret_cast<const unsigned char*>(body.data()), body.size());
+  return to_hex(digest);
+}
+
+// One request; `headers()` gives the header list as the HTTP layer would.
+struct Request {
+  std::vector<std::pair<std::string, std::string>> fields;
+  std::string origin = ORIGIN;
+  std::string body = R"({"a":1})";
+
+  // A correctly signed request of the device with `token`.
+  static Request signed_by(const std::vector<std::uint8_t>& token, std::uint64_t ts, std::string nonce,
+                           std::string body = R"({"a":1})") {
+    Request r;
+    r.body = std::move(body);
+    const std::string message = std::to_string(ts) + "." + nonce + "." + body_hash(r.body);
+    r.fields = {{"Authorization", "Bearer " + to_hex(token)},
+                {"X-Zunel-Timestamp", std::to_string(ts)},
+                {"X-Zunel-Nonce", nonce},
+                {"X-Zunel-Sign", sign(token, message)},
+                {"Content-Type", "application/json"}};
+    return r;
+  }
+  std::string& field(std::string_view name) {
+    for (auto& [n, v] : fields) {
+      if (n == name) return v;
+    }
+    throw std::logic_error("no such header");
+  }
+  std::vector<HeaderField> headers() const {
+    std::vector<HeaderField> out;
+    for (const auto& [n, v] : fields) out.emplace_back(n, v);
+    return out;
+  }
+};
+
+class VerifyRequest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    f.clock.set(NOW);
+    ASSERT_TRUE(f.load());
+    auto s = f.locked();
+    // Another device first, so a lookup that stops early or takes the last
+    // device would be caught.
+    s->devices.push_back(Device{"other", token_bytes(100), ORIGIN, "l", NOW, DeviceSource::code, {}, {}, {}});
+    s->devices.push_back(Device{"code", code_token, ORIGIN, "l", NOW, DeviceSource::code, {}, {}, {}});
+    s->devices.push_back(
+        Device{"auto", auto_token, ORIGIN, "l", NOW - 100, DeviceSource::auto_, "n", "u", NOW + 1000});
+  }
+  RequestVerdict verify(const Request& r) {
+    const auto headers = r.headers();
+    return verify_request(*f.state, headers, r.origin, r.body);
+  }
+  std::size_t cached_nonces() { return f.locked()->nonce_cache.size(); }
+
+  StateFixture f;
+  const std::vector<std::uint8_t> code_token = token_bytes(0);
+  const std::vector<std::uint8_t> auto_token = token_bytes(50);
+};
+
+TEST_F(VerifyRequest, AcceptsAKnownAnswerSignature) {
+  // HMAC-SHA-256 keyed with the token's bytes 00..1f over
+  // "1700000000.n-1.<sha256 of {"a":1}>", computed outside the agent.
+  Request r;
+  r.fields = {{"Authorization", "Bearer " + to_hex(code_token)},
+              {"X-Zunel-Timestamp", "1700000000"},
+              {"X-Zunel-Nonce", "n-1"},
+              {"X-Zunel-Sign", "e2b0c7918186a5d7b332267be396551c8dd95c161919d06809bf9721b34aaaa1"}};
+  EXPECT_EQ(verify(r), RequestVerdict::accept);
+}
+
+struct HeaderCase {
+  const char* name;
+  std::function<void(Request&, const std::vector<std::uint8_t>& token)> change;
+  RequestVerdict expected;
+};
+
+class VerifyRequestHeaders : public VerifyRequest, public ::testing::WithParamInterface<HeaderCase> {};
+
+TEST_P(VerifyRequestHeaders, AppliesTheRuleAndUsesUpTheNonceOnlyWhenAccepted) {
+  Request r = Request::signed_by(code_token, NOW, "nonce-1");
+  GetParam().change(r, code_token);
+  EXPECT_EQ(verify(r), GetParam().expected);
+  EXPECT_EQ(cached_nonces(), GetParam().expected == RequestVerdict::accept ? 1u : 0u);
+}
+
+// Re-signs the request with a different timestamp header text and signed value.
+void resign(Request& r, const std::vector<std::uint8_t>& token, std::string ts_header, std::string signed_ts) {
+  r.field("X-Zunel-Timestamp") = std::move(ts_header);
+  r.field("X-Zunel-Sign") = sign(token, signed_ts + "." + r.field("X-Zunel-Nonce") + "." + body_hash(r.body));
+}
+
+const auto accept = RequestVerdict::accept;
+const auto refuse = RequestVerdict::refuse;
+using Tok = const std::vector<std::uint8_t>&;
+
+INSTANTIATE_TEST_SUITE_P(
+    Rules, VerifyRequestHeaders,
+    ::testing::Values(
+        HeaderCase{"unchanged", [](Request&, Tok) {}, accept},
+        // Authorization
+        HeaderCase{"lower_case_bearer", [](Request& r, Tok) { r.field("Authorization")[0] = 'b'; }, refuse},
+        HeaderCase{"extra_space_after_bearer", [](Request& r, Tok) { r.field("Authorization").insert(7, " "); }, accept},
+        HeaderCase{"white_space_around_token",
+                   [](Request& r, Tok) { r.field("Authorization") = r.field("Authorization") + "\t \u00a0"; }, accept},
+        HeaderCase{"no_space_after_bearer", [](Request& r, Tok) { r.field("Authorization").erase(6, 1); }, refuse},
+        HeaderCase{"upper_case_token",
+                   [](Request& r, Tok) {
+                     std::string& value = r.field("Authorization");
+                     for (std::size_t i = 7; i < value.size(); ++i) value[i] = static_cast<char>(std::toupper(value[i]));
+                   },
+                   accept},
+        HeaderCase{"token_62_digits", [](Request& r, Tok) { r.field("Authorization").resize(7 + 62); }, refuse},
+        HeaderCase{"token_66_digits", [](Request& r, Tok) { r.field("Authorization") += "00"; }, refuse},
+        HeaderCase{"token_odd_length", [](Request& r, Tok) { r.field("Authorization").pop_back(); }, refuse},
+        HeaderCase{"token_not_hex", [](Request& r, Tok) { r.field("Authorization").back() = 'g'; }, refuse},
+        HeaderCase{"unknown_token", [](Request& r, Tok) { r.field("Authorization").back() ^= 1; }, refuse},
+        HeaderCase{"only_bearer", [](Request& r, Tok) { r.field("Authorization") = "Bearer "; }, refuse},
+        HeaderCase{"no_authorization", [](Request& r, Tok) { r.fields.erase(r.fields.begin()); }, refuse},
+        // Header names and repeats
+        HeaderCase{"names_in_other_case",
+                   [](Request& r, Tok) {
+                     r.fields[0].first = "AUTHORIZATION";
+                     r.fields[1].first = "x-zunel-timestamp";
+                     r.fields[2].first = "x-ZUNEL-nonce";
+                     r.fields[3].first = "X-ZUNEL-SIGN";
+                   },
+                   accept},
+        HeaderCase{"first_of_repeated_header_counts",
+                   [](Request& r, Tok) { r.fields.emplace_back("X-Zunel-Sign", std::string(64, '0')); }, accept},
+        HeaderCase{"later_repeat_does_not_rescue",
+                   [](Request& r, Tok) {
+                     r.fields.emplace_back("x-zunel-sign", r.field("X-Zunel-Sign"));
+                     r.field("X-Zunel-Sign") = std::string(64, '0');
+                   },
+                   refuse},
+        // Origin
+        HeaderCase{"other_origin", [](Request& r, Tok) { r.origin = "https://otra.erp.zunel.example"; }, refuse},
+        HeaderCase{"origin_with_trailing_slash", [](Request& r, Tok) { r.origin += "/"; }, refuse},
+        // Timestamp
+        HeaderCase{"plus_sign_signed_without_it",
+                   [](Request& r, Tok t) { resign(r, t, "+" + std::to_string(NOW), std::to_string(NOW)); }, accept},
+        HeaderCase{"plus_sign_signed_with_it",
+                   [](Request& r, Tok t) { resign(r, t, "+" + std::to_string(NOW), "+" + std::to_string(NOW)); }, refuse},
+        HeaderCase{"leading_zeros_signed_without_them",
+                   [](Request& r, Tok t) { resign(r, t, "00" + std::to_string(NOW), std::to_string(NOW)); }, accept},
+        HeaderCase{"trailing_space",
+                   [](Request& r, Tok t) { resign(r, t, std::to_string(NOW) + " ", std::to_string(NOW)); }, refuse},
+        HeaderCase{"lone_plus", [](Request& r, Tok) { r.field("X-Zunel-Timestamp") = "+"; }, refuse},
+        HeaderCase{"lone_minus", [](Request& r, Tok) { r.field("X-Zunel-Timestamp") = "-"; }, refuse},
+        HeaderCase{"double_plus",
+                   [](Request& r, Tok t) { resign(r, t, "++" + std::to_string(NOW), std::to_string(NOW)); }, refuse},
+        HeaderCase{"negative", [](Request& r, Tok t) { resign(r, t, "-0", "0"); }, refuse},
+        HeaderCase{"overflow",
+                   [](Request& r, Tok t) { resign(r, t, "18446744073709551616", "0"); }, refuse},
+        HeaderCase{"missing_timestamp", [](Request& r, Tok) { r.fields.erase(r.fields.begin() + 1); }, refuse},
+        HeaderCase{"skew_30_behind",
+                   [](Request& r, Tok t) { resign(r, t, std::to_string(NOW - 30), std::to_string(NOW - 30)); }, accept},
+        HeaderCase{"skew_30_ahead",
+                   [](Request& r, Tok t) { resign(r, t, std::to_string(NOW + 30), std::to_string(NOW + 30)); }, accept},
+        HeaderCase{"skew_31_behind",
+                   [](Request& r, Tok t) { resign(r, t, std::to_string(NOW - 31), std::to_string(NOW - 31)); }, refuse},
+        HeaderCase{"skew_31_ahead",
+                   [](Request& r, Tok t) { resign(r, t, std::to_string(NOW + 31), std::to_string(NOW + 31)); }, refuse},
+        // Nonce
+        HeaderCase{"empty_nonce_even_if_signed",
+                   [](Request& r, Tok t) {
+                     r.field("X-Zunel-Nonce") = "";
+                     resign(r, t, std::to_string(NOW), std::to_string(NOW));
+                   },
+                   refuse},
+        HeaderCase{"nonce_used_exactly_with_spaces",
+                   [](Request& r, Tok t) {
+                     r.field("X-Zunel-Nonce") = " a%20b ";
+                     resign(r, t, std::to_string(NOW), std::to_string(NOW));
+                   },
+                   accept},
+        HeaderCase{"nonce_changed_after_signing", [](Request& r, Tok) { r.field("X-Zunel-Nonce") += "x"; }, refuse},
+        // Signature
+        HeaderCase{"signature_upper_case",
+                   [](Request& r, Tok) { for (char& c : r.field("X-Zunel-Sign")) c = static_cast<char>(std::toupper(c)); },
+                   accept},
+        HeaderCase{"signature_with_white_space", [](Request& r, Tok) { r.field("X-Zunel-Sign") = " " + r.field("X-Zunel-Sign") + "\t"; },
+                   accept},
+        HeaderCase{"signature_62_digits", [](Request& r, Tok) { r.field("X-Zunel-Sign").resize(62); }, refuse},
+        HeaderCase{"signature_66_digits", [](Request& r, Tok) { r.field("X-Zunel-Sign") += "00"; }, refuse},
+        HeaderCase{"signature_odd_length", [](Request& r, Tok) { r.field("X-Zunel-Sign").pop_back(); }, refuse},
+        HeaderCase{"signature_last_bit", [](Request& r, Tok) { r.field("X-Zunel-Sign").back() ^= 1; }, refuse},
+        HeaderCase{"signature_missing", [](Request& r, Tok) { r.fields.erase(r.fields.begin() + 3); }, refuse},
+        HeaderCase{"signature_with_hex_text_key",
+                   [](Request& r, Tok t) {
+                     const std::string hex = to_hex(t);
+                     unsigned char mac[32];
+                     const std::string msg = std::to_string(NOW) + ".nonce-1." + body_hash(r.body);
+                     crypto_auth_hmacsha256_state st;
+                     crypto_auth_hmacsha256_init(&st, reinterpret_cast<const unsigned char*>(hex.data()), hex.size());
+                     crypto_auth_hmacsha256_update(&st, reinterpret_cast<const unsigned char*>(msg.data()), msg.size());
+                     crypto_auth_hmacsha256_final(&st, mac);
+                     r.field("X-Zunel-Sign") = to_hex(mac);
+                   },
+                   refuse},
+        // Body
+        HeaderCase{"body_changed", [](Request& r, Tok) { r.body = R"({"a":2})"; }, refuse},
+        HeaderCase{"empty_body_signed_with_empty_digest",
+                   [](Request& r, Tok t) {
+                     r.body.clear();
+                     resign(r, t, std::to_string(NOW), std::to_string(NOW));
+                   },
+                   accept}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(VerifyRequest, AProvisionedDeviceIsRefusedFromItsExpiryOnACodeDeviceNever) {
+  f.clock.set(NOW + 999);
+  EXPECT_EQ(verify(Request::signed_by(auto_token, NOW + 999, "a")), RequestVerdict::accept);
+  f.clock.set(NOW + 1000);
+  EXPECT_EQ(verify(Request::signed_by(auto_token, NOW + 1000, "b")), RequestVerdict::refuse);
+  f.clock.set(NOW + 10 * 365 * 86400);
+  EXPECT_EQ(verify(Request::signed_by(code_token, NOW + 10 * 365 * 86400, "c")), RequestVerdict::accept);
+}
+
+TEST_F(VerifyRequest, ANonceIsRefusedForSixtySecondsAcrossAllDevices) {
+  const Request first = Request::signed_by(code_token, NOW, "n");
+  EXPECT_EQ(verify(first), RequestVerdict::accept);
+  EXPECT_EQ(verify(first), RequestVerdict::refuse);  // replay
+  EXPECT_EQ(verify(Request::signed_by(auto_token, NOW, "n")), RequestVerdict::refuse);  // other device
+  f.clock.advance(59);
+  EXPECT_EQ(verify(Request::signed_by(code_token, NOW + 59, "n")), RequestVerdict::refuse);
+  f.clock.advance(1);
+  EXPECT_EQ(verify(Request::signed_by(auto_token, NOW + 60, "n")), RequestVerdict::accept);
+  EXPECT_EQ(verify(Request::signed_by(code_token, NOW + 60, "n")), RequestVerdict::refuse);
+}
+
+TEST_F(VerifyRequest, ARefusedRequestDoesNotUseUpItsNonce) {
+  Request bad = Request::signed_by(code_token, NOW, "n");
+  bad.field("X-Zunel-Sign").back() ^= 1;
+  EXPECT_EQ(verify(bad), RequestVerdict::refuse);
+  EXPECT_EQ(verify(Request::signed_by(code_token, NOW, "n")), RequestVerdict::accept);
+}
+
+TEST_F(VerifyRequest, ExpiredNoncesAreDroppedWhenARequestIsAccepted) {
+  for (const char* nonce : {"a", "b", "c"}) ASSERT_EQ(verify(Request::signed_by(code_token, NOW, nonce)), RequestVerdict::accept);
+  f.clock.advance(60);
+  EXPECT_EQ(verify(Request::signed_by(code_token, NOW + 60, "d")), RequestVerdict::accept);
+  EXPECT_EQ(cached_nonces(), 1u);
+}
+
+TEST_F(VerifyRequest, TheSameTokenUnderTwoOriginsMatchesTheDeviceOfTheRequestOrigin) {
+  {
+    auto s = f.locked();
+    s->devices.push_back(Device{"twin", code_token, "https://b.erp.zunel.example", "l", NOW, DeviceSource::auto_, "n",
+                                "u", NOW - 1});
+  }
+  Request r = Request::signed_by(code_token, NOW, "n");
+  r.origin = "https://b.erp.zunel.example";
+  EXPECT_EQ(verify(r), RequestVerdict::refuse);  // the twin has expired
+  EXPECT_EQ(verify(Request::signed_by(code_token, NOW, "n")), RequestVerdict::accept);
+}
+
+}  // namespace
+}  // namespace zunel

@@ -60,6 +60,15 @@ bool set_aside_invalid_file(const fs::path& file, std::uint64_t now) {
   return false;
 }
 
+// Temporary files of saves that a crash interrupted.
+void remove_stale_temporary_files(const fs::path& directory) {
+  const std::string prefix = std::string(PAIRINGS_FILE_NAME) + ".tmp-";
+  std::error_code ec;
+  for (fs::directory_iterator it(directory, ec), end; !ec && it != end; it.increment(ec)) {
+    if (it->path().filename().string().starts_with(prefix)) fs::remove(it->path(), ec);
+  }
+}
+
 Persisted to_persisted(const StateData& data) {
   Persisted p;
   p.id = data.id;
@@ -108,6 +117,7 @@ Outcome<std::unique_ptr<AgentState>> load_state(const fs::path& directory, std::
   data.port = HTTP_PORT;
   data.trusted_keys = parse_keyset(keyset_json);
 
+  remove_stale_temporary_files(directory);
   const fs::path file = directory / PAIRINGS_FILE_NAME;
   std::error_code ec;
   if (fs::exists(fs::symlink_status(file, ec))) {

@@ -1,7 +1,5 @@
 #include "security/pairing_store.h"
 
-#include <sys/stat.h>
-
 #include <algorithm>
 #include <filesystem>
 
@@ -219,23 +217,12 @@ TEST(PairingStoreFile, AValidFileOrNoFileIsNotSetAside) {
   EXPECT_TRUE(files_named_like(f.dir.path(), "pairings.json.tmp").empty());
 }
 
-TEST(PairingStoreFile, IsReadableAndWritableByTheUserOnly) {
-  StateFixture f;
-  ASSERT_TRUE(f.load());
-  struct stat st {};
-  ASSERT_EQ(::stat(f.file().c_str(), &st), 0);
-  EXPECT_EQ(st.st_mode & 0777, 0600u);
-}
-
 TEST(PairingStoreFile, MissingStateDirectoriesAreCreated) {
   StateFixture f;
   const auto nested = f.dir.path() / "a" / "agent";
   auto loaded = load_state(nested, "1.0.1", StateServices{f.clock, f.random, f.diagnostics}, "[]");
   ASSERT_TRUE(loaded);
   EXPECT_TRUE(std::filesystem::is_regular_file(nested / "pairings.json"));
-  struct stat st {};
-  ASSERT_EQ(::stat(nested.c_str(), &st), 0);
-  EXPECT_EQ(st.st_mode & 0777, 0700u);
 }
 
 TEST(PairingStoreFile, AFailedWriteKeepsTheStateInMemoryAndTheNextSaveWrites) {

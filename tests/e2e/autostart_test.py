@@ -1,6 +1,6 @@
 """install, uninstall, status and cleanup of the real executable with a private
 HOME. The agent that install starts is detached from the test, so it is found
-through the listening socket on 47631 and stopped by its process id."""
+by its HOME and command line and stopped by its process id."""
 
 import http.server
 import os
@@ -12,7 +12,7 @@ import threading
 import time
 import unittest
 
-from harness import EXE, HTTP_PORT, RUNNER, Agent, TempHome, port_open, run_cli, wait_port_free
+from harness import EXE, HTTP_PORT, RUNNER, Agent, TempHome, wait_port_free
 
 UNDER_WINE = bool(RUNNER)
 
@@ -27,46 +27,36 @@ def startup_entry(home):
     return os.path.join(home.path, ".config", "autostart", "ZunelPrintAgent.desktop")
 
 
-def listener_pids(port):
-    """Process ids holding a listening TCP socket on 127.0.0.1:port."""
-    inodes = set()
-    wanted = "0100007F:%04X" % port
-    with open("/proc/net/tcp") as table:
-        for line in table.readlines()[1:]:
-            fields = line.split()
-            if fields[1] == wanted and fields[3] == "0A":  # 0A: LISTEN
-                inodes.add(fields[9])
-    pids = []
-    for pid in os.listdir("/proc"):
-        if not pid.isdigit():
-            continue
-        try:
-            fds = os.listdir("/proc/%s/fd" % pid)
-            targets = {os.readlink("/proc/%s/fd/%s" % (pid, fd)) for fd in fds}
-        except OSError:
-            continue
-        if any("socket:[%s]" % inode in targets for inode in inodes):
-            pids.append(int(pid))
-    return pids
-
-
 def process_environ(pid):
     with open("/proc/%d/environ" % pid, "rb") as f:
         return dict(entry.split(b"=", 1) for entry in f.read().split(b"\0") if b"=" in entry)
 
 
+def processes_with_home(home):
+    """Every process (but this one) started with this HOME."""
+    pids = []
+    for pid in os.listdir("/proc"):
+        if pid.isdigit() and int(pid) != os.getpid():
+            try:
+                if process_environ(int(pid)).get(b"HOME") == home.path.encode():
+                    pids.append(int(pid))
+            except OSError:
+                pass
+    return pids
+
+
 def agents_of(home):
-    """Agent processes (not Wine's server) started with this HOME that listen on 47631."""
+    """Running agents (`... run`) started with this HOME. Under Wine the
+    agent's own process is Wine's loader, whose command line is the Windows one."""
+    name = os.path.basename(EXE).encode()
     found = []
-    for pid in listener_pids(HTTP_PORT):
+    for pid in processes_with_home(home):
         try:
-            exe = os.readlink("/proc/%d/exe" % pid)
-            env = process_environ(pid)
+            with open("/proc/%d/cmdline" % pid, "rb") as f:
+                cmdline = f.read()
         except OSError:
             continue
-        if "wineserver" in exe:
-            continue
-        if env.get(b"HOME") == home.path.encode():
+        if name in cmdline and b"run" in cmdline.replace(b"\0", b" ").split() and not _is_zombie(pid):
             found.append(pid)
     return found
 
@@ -90,19 +80,6 @@ def _is_zombie(pid):
             return f.read().rsplit(")", 1)[1].split()[0] == "Z"
     except OSError:
         return True
-
-
-def processes_with_home(home):
-    """Every process (listening or not) started with this HOME."""
-    pids = []
-    for pid in os.listdir("/proc"):
-        if pid.isdigit() and int(pid) != os.getpid():
-            try:
-                if process_environ(int(pid)).get(b"HOME") == home.path.encode():
-                    pids.append(int(pid))
-            except OSError:
-                pass
-    return pids
 
 
 class ForeignServer:
@@ -138,14 +115,34 @@ class Autostart(unittest.TestCase):
         self.addCleanup(self.stop_agents)
         self.cwd = tempfile.mkdtemp(prefix="zunel-e2e-cwd-")
         self.addCleanup(shutil.rmtree, self.cwd, True)
+        if UNDER_WINE:
+            # The prefix, and with it the Startup folder, is shared by all tests.
+            self.remove_entry()
+            self.addCleanup(self.remove_entry)
+
+    def remove_entry(self):
+        try:
+            os.remove(startup_entry(self.home))
+        except FileNotFoundError:
+            pass
 
     def stop_agents(self):
         for pid in processes_with_home(self.home):
             stop_pid(pid)
         wait_port_free(HTTP_PORT)
 
-    def cli(self, *args, **kw):
-        return run_cli(self.home, *args, **kw)
+    def cli(self, *args, env=None, cwd=None, exe=None):
+        """Runs one command; returns (exit code, stdout, stderr) as bytes. The
+        output goes to files, not pipes: under Wine the agent that install
+        starts holds the Unix descriptors it was spawned with, and a pipe would
+        not reach its end before that agent does."""
+        with tempfile.TemporaryFile() as out, tempfile.TemporaryFile() as err:
+            code = subprocess.run(RUNNER + [exe or EXE, *args], env=env or self.home.env(),
+                                  cwd=cwd, stdout=out, stderr=err, stdin=subprocess.DEVNULL,
+                                  timeout=60).returncode
+            out.seek(0)
+            err.seek(0)
+            return code, out.read(), err.read()
 
     def test_install_status_uninstall(self):
         entry = startup_entry(self.home)
@@ -155,7 +152,14 @@ class Autostart(unittest.TestCase):
         agents = agents_of(self.home)
         self.assertEqual(len(agents), 1, agents)
         self.assertTrue(os.path.isfile(entry))
-        if not UNDER_WINE:
+        if UNDER_WINE:
+            # The shell link the Windows build wrote, read by an independent reader.
+            info = subprocess.run(["lnkinfo", entry], capture_output=True, text=True, check=True).stdout
+            self.assertIn("Relative path\t\t\t: ./%s\n" % os.path.basename(EXE), info)
+            self.assertIn("Command line arguments\t\t: run\n", info)
+            self.assertIn("Working directory\t\t: Z:%s\n"
+                          % os.path.dirname(os.path.realpath(EXE)).replace("/", "\\"), info)
+        else:
             with open(entry) as f:
                 self.assertEqual(f.read(),
                                  "[Desktop Entry]\nType=Application\nName=Zunel print agent\n"
@@ -212,11 +216,11 @@ class Autostart(unittest.TestCase):
         env = self.home.env()
         env.pop("HOME")
         env["XDG_CONFIG_HOME"] = "relative/config"
-        self.assertEqual(run_cli(self.home, "install", env=env),
+        self.assertEqual(self.cli("install", env=env),
                          (1, b"", b"no se pudo resolver %APPDATA%\n"))
-        self.assertEqual(run_cli(self.home, "uninstall", env=env),
+        self.assertEqual(self.cli("uninstall", env=env),
                          (1, b"", b"no se pudo resolver %APPDATA%\n"))
-        self.assertEqual(run_cli(self.home, "cleanup", env=env),
+        self.assertEqual(self.cli("cleanup", env=env),
                          (0, b"Limpieza previa OK: tarea programada legacy.\n", b""))
 
     def test_cleanup(self):
@@ -265,10 +269,7 @@ class Autostart(unittest.TestCase):
         if not UNDER_WINE:
             forms.append(os.path.relpath(own, self.cwd))
         for form in forms:
-            proc = subprocess.run(RUNNER + [copy, "cleanup", form], env=self.home.env(),
-                                  cwd=self.cwd, capture_output=True, timeout=60,
-                                  stdin=subprocess.DEVNULL)
-            self.assertEqual((proc.returncode, proc.stdout, proc.stderr), legacy_only, form)
+            self.assertEqual(self.cli("cleanup", form, cwd=self.cwd, exe=copy), legacy_only, form)
             self.assertTrue(os.path.isfile(copy), form)
 
 

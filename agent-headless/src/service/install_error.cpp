@@ -52,12 +52,17 @@ std::string explanation(FailureKind kind, std::int32_t code) {
 
 std::string diagnostic_code(FailureKind kind) {
   if (kind == FailureKind::Generic) return {};
-  return "D" + std::to_string(position(kind) + 1);
+  std::string code = "D";
+  code += std::to_string(position(kind) + 1);
+  return code;
 }
 
 std::string render_install_error(const InstallError& error) {
   if (error.kind == FailureKind::Generic) return error.detail;
-  std::string text = "[" + diagnostic_code(error.kind) + "] " + explanation(error.kind, error.code);
+  std::string text = "[";
+  text += diagnostic_code(error.kind);
+  text += "] ";
+  text += explanation(error.kind, error.code);
   if (!error.detail.empty()) text += "\n\nDetalle técnico (para soporte): " + error.detail;
   return text;
 }

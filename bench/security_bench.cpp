@@ -6,6 +6,7 @@
 
 #include <benchmark/benchmark.h>
 #include <sodium.h>
+#include <unistd.h>
 
 #include <filesystem>
 #include <sstream>

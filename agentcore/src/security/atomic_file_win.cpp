@@ -2,6 +2,7 @@
 
 #include <windows.h>
 
+#include <atomic>
 #include <string>
 
 namespace zunel {
@@ -29,8 +30,10 @@ Error os_error(const char* step) {
 
 Status replace_file_atomically(const std::filesystem::path& target, std::string_view bytes) {
   const std::wstring final_name = target.wstring();
-  const std::wstring temp_name =
-      final_name + L".tmp-" + std::to_wstring(GetCurrentProcessId()) + L"-" + std::to_wstring(GetTickCount64());
+  // Unique among this process's saves; CREATE_NEW refuses a name in use.
+  static std::atomic<unsigned> counter{0};
+  const std::wstring temp_name = final_name + L".tmp-" + std::to_wstring(GetCurrentProcessId()) + L"-" +
+                                 std::to_wstring(counter.fetch_add(1));
   HANDLE file = CreateFileW(temp_name.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (file == INVALID_HANDLE_VALUE) return os_error("crear el archivo temporal");
   const auto discard = [&](const char* step) {

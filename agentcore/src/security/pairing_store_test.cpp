@@ -364,6 +364,15 @@ TEST_F(PairingCode, AFailingRandomSourceLeavesTheCodeAndTheStoreAsTheyWere) {
     EXPECT_EQ(s->pending_code, code);
     EXPECT_TRUE(s->devices.empty());
   }
+  // Issuing a new code fails without touching the pending one.
+  f.random.fail_next();
+  {
+    auto s = f.locked();
+    auto failed = new_pairing_code(s);
+    ASSERT_FALSE(failed);
+    EXPECT_EQ(failed.error(), CSPRNG_UNAVAILABLE);
+    EXPECT_EQ(s->pending_code, code);
+  }
   EXPECT_EQ(read_file(f.file()), before);
   EXPECT_TRUE(pair(code));
 }

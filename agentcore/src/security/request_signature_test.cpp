@@ -2,7 +2,9 @@
 
 #include <sodium.h>
 
+#include <atomic>
 #include <functional>
+#include <thread>
 #include <string>
 #include <vector>
 
@@ -289,6 +291,19 @@ TEST_F(VerifyRequest, TheSameTokenUnderTwoOriginsMatchesTheDeviceOfTheRequestOri
   r.origin = "https://b.erp.zunel.example";
   EXPECT_EQ(verify(r), RequestVerdict::refuse);  // the twin has expired
   EXPECT_EQ(verify(Request::signed_by(code_token, NOW, "n")), RequestVerdict::accept);
+}
+
+TEST_F(VerifyRequest, OfConcurrentRequestsWithOneNonceExactlyOneIsAccepted) {
+  const Request r = Request::signed_by(code_token, NOW, "shared", std::string(64 * 1024, 'x'));
+  std::atomic<int> accepted{0};
+  std::vector<std::thread> threads;
+  for (int i = 0; i < 8; ++i) {
+    threads.emplace_back([&] {
+      if (verify(r) == RequestVerdict::accept) ++accepted;
+    });
+  }
+  for (std::thread& t : threads) t.join();
+  EXPECT_EQ(accepted.load(), 1);
 }
 
 }  // namespace

@@ -144,9 +144,13 @@ InstallOutcome cleanup_previous_installs(const AutostartPlatform& platform,
 Status uninstall_autostart(const AutostartPlatform& platform) {
   auto entry = platform.startup.entry_path();
   if (!entry.ok()) return fail(entry.error());
-  if (platform.files.metadata(entry.value(), /*follow_links=*/true).ok()) {
+  // Only an entry that is certainly absent is skipped: one whose metadata
+  // cannot be read for another reason may still start the agent at logon,
+  // so removing it is tried and its failure reported.
+  const auto info = platform.files.metadata(entry.value(), /*follow_links=*/false);
+  if (info.ok() || !info.error().not_found) {
     const SysStatus removed = platform.files.remove_entry(entry.value());
-    if (!removed.ok()) {
+    if (!removed.ok() && !removed.error().not_found) {
       return fail("no se pudo borrar el acceso directo de Startup: " + removed.error().text);
     }
   }

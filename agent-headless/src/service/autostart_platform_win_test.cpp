@@ -84,11 +84,19 @@ TEST(ShortcutStartupEntry, PathFromAppdataAndAWholeShellLink) {
                                  "Startup" / "ZunelPrintAgent.lnk");
     ASSERT_TRUE(system_file_system().create_directories(entry.value().parent_path()).ok());
     const fs::path exe = "C:\\Zunel\\zunel-print-agent.exe";
+    ASSERT_TRUE(system_startup_entry().write_entry(entry.value(), exe, 1).ok());
+    // Replaced whole, with nothing left beside it.
     ASSERT_TRUE(system_startup_entry().write_entry(entry.value(), exe, 777).ok());
+    int files_in_folder = 0;
+    for ([[maybe_unused]] const auto& e : fs::directory_iterator(entry.value().parent_path())) {
+      ++files_in_folder;
+    }
+    EXPECT_EQ(files_in_folder, 1);
     const std::string bytes = read_file(entry.value());
     ASSERT_GT(bytes.size(), 76u);
     EXPECT_EQ(bytes.substr(0, 4), std::string("\x4C\0\0\0", 4));
     EXPECT_EQ(bytes.substr(bytes.size() - 8), std::string("\x03\0r\0u\0n\0", 8));
+    EXPECT_EQ(static_cast<unsigned char>(bytes[0x34]) | (static_cast<unsigned char>(bytes[0x35]) << 8), 777);
   }
   ScopedVariable unset("APPDATA", "");
   const auto none = system_startup_entry().entry_path();

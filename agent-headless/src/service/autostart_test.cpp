@@ -260,23 +260,35 @@ TEST(Install, UnexpectedStartFailureShowsMinusOneAndExitsWithTwenty) {
 }
 
 TEST(Uninstall, RemovesAnExistingEntryThenTheLegacyTask) {
+  const std::string e = kEntry.generic_string();
   struct Case {
+    const char* name;
     bool entry_exists;
-    bool remove_fails;
+    std::optional<SystemError> stat_error;
+    std::optional<SystemError> remove_error;
     bool ok;
     Log log;
   } cases[] = {
-      {false, false, true, {"entry_path", "stat:" + kEntry.generic_string(), "legacy_task"}},
-      {true, false, true,
-       {"entry_path", "stat:" + kEntry.generic_string(), "unlink:" + kEntry.generic_string(),
-        "legacy_task"}},
-      {true, true, false,
-       {"entry_path", "stat:" + kEntry.generic_string(), "unlink:" + kEntry.generic_string() + "!"}},
+      {"no entry", false, std::nullopt, std::nullopt, true, {"entry_path", "lstat:" + e, "legacy_task"}},
+      {"entry", true, std::nullopt, std::nullopt, true,
+       {"entry_path", "lstat:" + e, "unlink:" + e, "legacy_task"}},
+      {"entry not removable", true, std::nullopt, coded(FailureKind::WriteBlocked), false,
+       {"entry_path", "lstat:" + e, "unlink:" + e + "!"}},
+      // Unreadable metadata does not prove the entry absent: removal is tried.
+      {"metadata unreadable", true, coded(FailureKind::WriteBlocked), std::nullopt, true,
+       {"entry_path", "lstat:" + e + "!", "unlink:" + e, "legacy_task"}},
+      {"metadata unreadable, not removable", true, coded(FailureKind::WriteBlocked),
+       coded(FailureKind::WriteBlocked), false,
+       {"entry_path", "lstat:" + e + "!", "unlink:" + e + "!"}},
+      {"vanished meanwhile", true, std::nullopt, not_found(), true,
+       {"entry_path", "lstat:" + e, "unlink:" + e + "!", "legacy_task"}},
   };
   for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
     FakeWorld world;
     if (c.entry_exists) world.entries[kEntry] = {EntryType::File, 300};
-    if (c.remove_fails) world.failures["unlink:" + kEntry.generic_string()] = coded(FailureKind::WriteBlocked);
+    if (c.stat_error) world.failures["lstat:" + e] = *c.stat_error;
+    if (c.remove_error) world.failures["unlink:" + e] = *c.remove_error;
     const Status result = uninstall_autostart(world.platform());
     EXPECT_EQ(result.ok(), c.ok);
     if (!c.ok) {

@@ -26,6 +26,8 @@ bool is_valid_utf16(const std::wstring& s) {
   return true;
 }
 
+SystemError last_error() { return system_error_from_code(static_cast<std::int32_t>(GetLastError())); }
+
 std::optional<std::wstring> environment(const wchar_t* name) {
   const DWORD size = GetEnvironmentVariableW(name, nullptr, 0);
   if (size == 0) return std::nullopt;
@@ -54,16 +56,30 @@ class ShortcutStartupEntry final : public StartupEntry {
                                    static_cast<std::uint32_t>(executable_size), u"run"});
     if (!bytes.ok()) return SystemError{bytes.error(), std::nullopt, false};
 
-    HANDLE file = CreateFileW(entry.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+    // Written beside the entry and moved over it, so a failed write never
+    // leaves a damaged shortcut behind.
+    const fs::path temporary = entry.parent_path() / (entry.filename().wstring() + L".tmp");
+    HANDLE file = CreateFileW(temporary.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
                               FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE) return system_error_from_code(static_cast<std::int32_t>(GetLastError()));
+    if (file == INVALID_HANDLE_VALUE) return last_error();
     DWORD written = 0;
-    const BOOL ok = WriteFile(file, bytes.value().data(), static_cast<DWORD>(bytes.value().size()),
-                              &written, nullptr);
-    const DWORD error = GetLastError();
+    BOOL ok = WriteFile(file, bytes.value().data(), static_cast<DWORD>(bytes.value().size()),
+                        &written, nullptr);
+    SystemError error = ok ? SystemError{} : last_error();
+    if (ok && written != bytes.value().size()) {
+      ok = FALSE;
+      error = SystemError{"escritura incompleta", std::nullopt, false};
+    }
     CloseHandle(file);
-    if (!ok) return system_error_from_code(static_cast<std::int32_t>(error));
-    if (written != bytes.value().size()) return SystemError{"escritura incompleta", std::nullopt, false};
+    if (ok && !MoveFileExW(temporary.c_str(), entry.c_str(),
+                           MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+      ok = FALSE;
+      error = last_error();
+    }
+    if (!ok) {
+      DeleteFileW(temporary.c_str());
+      return error;
+    }
     return {};
   }
 };

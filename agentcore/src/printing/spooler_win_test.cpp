@@ -1,4 +1,4 @@
-// Runs under Wine, started by wine_spooler_test.py: Wine's spooler is backed
+// Runs under Wine, started by wine_platform_test.py: Wine's spooler is backed
 // by a private CUPS server whose raw queue ZUNEL_TEST_QUEUE sends every job
 // to a loopback listener of the driver, which then checks the bytes.
 #include "printing/spooler.h"
@@ -26,7 +26,7 @@ class WineSpooler : public ::testing::Test {
  protected:
   void SetUp() override {
     const char* queue = std::getenv("ZUNEL_TEST_QUEUE");
-    if (queue == nullptr) GTEST_SKIP() << "needs the private CUPS server of wine_spooler_test.py";
+    if (queue == nullptr) GTEST_SKIP() << "needs the private CUPS server of wine_platform_test.py";
     queue_ = queue;
   }
   std::string queue_;

@@ -1,12 +1,14 @@
 #!/usr/bin/env python3
-"""Runs the Windows tests of the spooler and the serial port (WineSpooler.*,
-WineSerial.*) under Wine against real parts, and checks what reached them:
+"""Runs the Windows tests of the spooler, the serial port and TCP connections
+(WineSpooler.*, WineSerial.*, WineTcp.*) under Wine against real parts, and
+checks what reached them:
 
 - a private CUPS server, started as root with every directory under one
   temporary directory, whose raw queue prints to a loopback listener of this
   script: Wine's spooler lists its queues and prints RAW jobs to them;
 - a socat pseudo-terminal pair, one end mapped to a COM port in the Wine
-  prefix's device folder: the bytes written to the port are read at the other.
+  prefix's device folder: the bytes written to the port are read at the other;
+- a loopback listener whose accept queue is full, so that connecting hangs.
 
 Stops what it started by its pid and removes the COM port's mapping.
 
@@ -150,11 +152,19 @@ def main():
         os.symlink(os.path.realpath(pty_a), com_link)
         sink = Sink()
         reader = PtyReader(pty_b)
+        # Backlog 0 and one connection waiting: the kernel drops further SYNs.
+        hanging = socket.socket()
+        hanging.bind(("127.0.0.1", 0))
+        hanging.listen(0)
+        filler = socket.create_connection(hanging.getsockname())
         subprocess.run(["lpadmin", "-h", sock, "-p", QUEUE, "-E", "-v", f"socket://127.0.0.1:{sink.port}"], check=True)
 
-        env = dict(os.environ, CUPS_SERVER=sock, ZUNEL_TEST_QUEUE=QUEUE, ZUNEL_TEST_SERIAL_PORT=COM_PORT)
-        run = subprocess.run([wine, exe, "--gtest_filter=WineSpooler.*:WineSerial.*"], env=env,
+        env = dict(os.environ, CUPS_SERVER=sock, ZUNEL_TEST_QUEUE=QUEUE, ZUNEL_TEST_SERIAL_PORT=COM_PORT,
+                   ZUNEL_TEST_HANGING_PORT=str(hanging.getsockname()[1]))
+        run = subprocess.run([wine, exe, "--gtest_filter=WineSpooler.*:WineSerial.*:WineTcp.*"], env=env,
                              stdin=subprocess.DEVNULL, timeout=240)
+        filler.close()
+        hanging.close()
         serial_bytes = reader.wait_for(len(expected_job()), 10)
         if run.returncode != 0:
             return run.returncode

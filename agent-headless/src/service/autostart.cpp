@@ -50,6 +50,22 @@ fs::path without_trailing_separator(fs::path p) {
   return p;
 }
 
+bool is_root(const fs::path& p) {
+  const fs::path n = without_trailing_separator(p);
+  return n.has_root_directory() && !n.has_relative_path();
+}
+
+// Whether `ancestor` is `path` or one of its parents, component by component.
+bool is_same_or_ancestor(const fs::path& ancestor, const fs::path& path) {
+  const fs::path a = without_trailing_separator(ancestor);
+  const fs::path p = without_trailing_separator(path);
+  auto pi = p.begin();
+  for (auto ai = a.begin(); ai != a.end(); ++ai, ++pi) {
+    if (pi == p.end() || *ai != *pi) return false;
+  }
+  return true;
+}
+
 fs::path absolute_or_unchanged(FileSystem& files, const fs::path& p) {
   auto resolved = files.absolute(p);
   return resolved.ok() ? std::move(resolved).value() : p;
@@ -119,14 +135,17 @@ InstallOutcome cleanup_previous_installs(const AutostartPlatform& platform,
   removed.push_back("tarea programada legacy");
 
   if (folder) {
-    bool own_folder = false;
+    const fs::path given = absolute_or_unchanged(platform.files, *folder);
+    // A whole drive or file system is never an installation folder, whatever
+    // the caller passed in.
+    bool keep = is_root(given);
     const auto exe = platform.processes.own_executable();
     if (exe.ok()) {
+      // The running installation is kept: its own folder and any folder holding it.
       const fs::path exe_dir = absolute_or_unchanged(platform.files, exe.value()).parent_path();
-      const fs::path given = absolute_or_unchanged(platform.files, *folder);
-      own_folder = without_trailing_separator(given) == without_trailing_separator(exe_dir);
+      keep = keep || is_same_or_ancestor(given, exe_dir);
     }
-    if (!own_folder) {
+    if (!keep) {
       auto result = remove_entry(platform.files, *folder);
       if (auto* error = std::get_if<InstallError>(&result)) return std::move(*error);
       if (std::get<bool>(result)) removed.push_back("carpeta de instalación previa");

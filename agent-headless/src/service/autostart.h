@@ -37,7 +37,8 @@ class [[nodiscard]] InstallOutcome {
 InstallOutcome install_autostart(const AutostartPlatform& platform);
 
 // Removes the Startup entry, the legacy task and, when given, a previous
-// installation folder (never the folder of the running executable).
+// installation folder. Never removed: the running executable's folder, any
+// folder holding it, and a file-system root.
 InstallOutcome cleanup_previous_installs(const AutostartPlatform& platform,
                                          const std::optional<std::filesystem::path>& folder);
 

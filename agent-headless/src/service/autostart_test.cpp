@@ -373,6 +373,25 @@ TEST(Cleanup, ListsWhatWasRemovedAndLeavesTheOwnFolder) {
          w.absolute_forms["bin"] = "/opt/zunel/bin";
        },
        fs::path("bin"), "Limpieza previa OK: tarea programada legacy.", {}},
+      {"folder holding the own folder kept",
+       [](FakeWorld& w) { w.entries["/opt/zunel"] = {EntryType::Directory, 0}; },
+       fs::path("/opt/zunel"), "Limpieza previa OK: tarea programada legacy.", {}},
+      {"file system root kept",
+       [](FakeWorld& w) {
+         w.own_executable_fails = true;
+         w.entries["/"] = {EntryType::Directory, 0};
+       },
+       fs::path("/"), "Limpieza previa OK: tarea programada legacy.", {}},
+      {"sibling with a common prefix removed",
+       [](FakeWorld& w) { w.entries["/opt/zunel/bi"] = {EntryType::Directory, 0}; },
+       fs::path("/opt/zunel/bi"),
+       "Limpieza previa OK: tarea programada legacy, carpeta de instalación previa.",
+       {"rmtree:/opt/zunel/bi"}},
+      {"folder inside the own folder removed",
+       [](FakeWorld& w) { w.entries["/opt/zunel/bin/old"] = {EntryType::Directory, 0}; },
+       fs::path("/opt/zunel/bin/old"),
+       "Limpieza previa OK: tarea programada legacy, carpeta de instalación previa.",
+       {"rmtree:/opt/zunel/bin/old"}},
       {"own folder unknown: folder removed without comparison",
        [](FakeWorld& w) {
          w.own_executable_fails = true;

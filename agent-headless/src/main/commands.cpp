@@ -3,16 +3,23 @@
 #include <filesystem>
 #include <iostream>
 
+#include "base/constants.h"
+#include "control/control_client.h"
+#include "control/control_commands.h"
+#include "main/data_dir.h"
 #include "main/run.h"
 #include "service/autostart.h"
 
 namespace zunel {
 namespace {
 
-// A command whose module has not landed yet.
-int not_available(const char* name) {
-  std::cerr << "zunel-print-agent " << name << ": no disponible todavía\n";
-  return 1;
+// The token is read before anything is sent, from the file the running
+// agent wrote at its start.
+int control_command(ControlCommand command, std::string_view id = {}) {
+  return run_control_command(
+      command, read_control_token(resolve_data_dir()), id,
+      [](const std::string& request) { return control_request(CONTROL_PORT, request); },
+      std::cout, std::cerr);
 }
 
 ExplainedOutcome explained(const InstallOutcome& outcome) {
@@ -25,9 +32,9 @@ ExplainedOutcome explained(const InstallOutcome& outcome) {
 Commands real_commands() {
   Commands c;
   c.run = run_agent;
-  c.pair = [] { return not_available("pair"); };
-  c.list = [] { return not_available("list"); };
-  c.revoke = [](const std::string&) { return not_available("revoke"); };
+  c.pair = [] { return control_command(ControlCommand::pair); };
+  c.list = [] { return control_command(ControlCommand::info); };
+  c.revoke = [](const std::string& id) { return control_command(ControlCommand::revoke, id); };
   c.install = [] { return explained(install_autostart(system_autostart_platform())); };
   c.cleanup = [](const std::optional<std::string>& folder) {
     std::optional<std::filesystem::path> path;

@@ -7,6 +7,7 @@
 #include "base/build_config.h"
 #include "base/constants.h"
 #include "base/loopback_listener.h"
+#include "control/control_server.h"
 #include "main/data_dir.h"
 #include "main/local_files.h"
 #include "printing/print_platform.h"
@@ -40,13 +41,19 @@ int run_agent() {
   // this frame's other locals during process exit.
   std::shared_ptr<AgentState> state(std::move(*loaded));
 
-  // The control channel is served on its own thread once it exists; for now
-  // the port is held so a second agent sees it taken.
-  boost::asio::io_context control_io;
-  auto control = open_loopback_listener(control_io, CONTROL_PORT);
+  // The control thread owns its io_context and listener for the life of the
+  // process.
+  auto control_io = std::make_unique<boost::asio::io_context>();
+  auto control = open_loopback_listener(*control_io, CONTROL_PORT);
   if (!control) {
     std::cerr << "[control] no se pudo abrir el puerto " << CONTROL_PORT << ": " << control.error()
               << std::endl;
+  } else if (Status started = start_control_thread(std::move(control_io), std::move(*control),
+                                                   *token, state);
+             !started) {
+    std::cerr << "[control] no se pudo iniciar el canal de control: " << started.error()
+              << std::endl;
+    return 1;
   }
 
   std::cout << "Zunel print agent (headless) " << AGENT_VERSION

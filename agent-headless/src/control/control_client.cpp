@@ -1,0 +1,86 @@
+#include "control/control_client.h"
+
+#include <boost/asio/connect.hpp>
+#include <boost/asio/io_context.hpp>
+#include <boost/asio/ip/tcp.hpp>
+#include <boost/asio/read_until.hpp>
+#include <boost/asio/steady_timer.hpp>
+#include <boost/asio/write.hpp>
+#include <exception>
+
+#include "base/loopback_listener.h"
+#include "base/utf8.h"
+
+namespace zunel {
+
+namespace net = boost::asio;
+using net::ip::tcp;
+using boost::system::error_code;
+
+Outcome<std::string> control_request(std::uint16_t port, std::string_view request,
+                                     ClientLimits limits) {
+  try {
+    net::io_context io;
+    tcp::socket socket(io);
+    net::steady_timer deadline(io);
+    bool timed_out = false;
+    // Closing the socket makes the pending step fail; `timed_out` tells why.
+    const auto arm = [&](std::chrono::milliseconds after) {
+      timed_out = false;
+      deadline.expires_after(after);
+      deadline.async_wait([&](error_code ec) {
+        if (ec) return;
+        timed_out = true;
+        error_code ignored;
+        socket.close(ignored);
+      });
+    };
+
+    error_code connect_ec;
+    arm(limits.connect_timeout);
+    socket.async_connect(tcp::endpoint(net::ip::address_v4::loopback(), port), [&](error_code ec) {
+      connect_ec = ec;
+      deadline.cancel();
+    });
+    io.run();
+    if (connect_ec || timed_out) return fail(AGENT_UNREACHABLE);
+
+    std::string line(request);
+    line += '\n';
+    std::string reply;
+    std::size_t line_end = 0;
+    error_code write_ec;
+    error_code read_ec = net::error::would_block;
+    io.restart();
+    arm(limits.reply_timeout);
+    net::async_write(socket, net::buffer(line), [&](error_code ec, std::size_t) {
+      if (ec) {
+        write_ec = ec;
+        deadline.cancel();
+        return;
+      }
+      net::async_read_until(socket, net::dynamic_buffer(reply, limits.max_reply_bytes), '\n',
+                            [&](error_code read, std::size_t n) {
+                              read_ec = read;
+                              line_end = n;
+                              deadline.cancel();
+                            });
+    });
+    io.run();
+
+    const bool complete = !write_ec && (!read_ec || read_ec == net::error::eof);
+    if (!complete) {
+      if (timed_out) return fail(os_error_text(net::error::timed_out));
+      if (write_ec) return fail(os_error_text(write_ec));
+      if (read_ec == net::error::not_found) return fail("respuesta del agente demasiado larga");
+      return fail(os_error_text(read_ec));
+    }
+    if (!read_ec) reply.resize(line_end - 1);  // the line feed and anything after it
+    if (!is_valid_utf8(reply)) return fail("respuesta del agente no válida (no es UTF-8)");
+    return reply;
+  } catch (const std::exception& e) {
+    return fail(e.what());
+  }
+}
+
+}  // namespace zunel

@@ -1,0 +1,172 @@
+#include "control/control_commands.h"
+
+#include <gtest/gtest.h>
+
+#include <sstream>
+#include <vector>
+
+namespace zunel {
+namespace {
+
+TEST(ControlRequestLine, KeysInAscendingOrderCompact) {
+  const struct {
+    ControlCommand command;
+    std::string token;
+    std::string id;
+    std::string line;
+  } cases[] = {
+      {ControlCommand::pair, "ab12", "", R"({"cmd":"pair","token":"ab12"})"},
+      {ControlCommand::info, "ab12", "", R"({"cmd":"info","token":"ab12"})"},
+      {ControlCommand::info, "ab12", "ignored", R"({"cmd":"info","token":"ab12"})"},
+      {ControlCommand::revoke, "ab12", "d-1", R"({"cmd":"revoke","id":"d-1","token":"ab12"})"},
+      {ControlCommand::revoke, "", "", R"({"cmd":"revoke","id":"","token":""})"},
+      {ControlCommand::revoke, "t\"\\", "ñandú \u0007", "{\"cmd\":\"revoke\",\"id\":\"ñandú \\u0007\",\"token\":\"t\\\"\\\\\"}"},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(control_request_line(c.command, c.token, c.id), c.line) << c.line;
+  }
+}
+
+struct Printed {
+  int exit_code;
+  std::string out;
+  std::string err;
+  bool operator==(const Printed&) const = default;
+};
+void PrintTo(const Printed& p, std::ostream* os) {
+  *os << "exit " << p.exit_code << ", out " << ::testing::PrintToString(p.out) << ", err "
+      << ::testing::PrintToString(p.err);
+}
+
+Printed print(ControlCommand command, const std::string& reply) {
+  std::ostringstream out, err;
+  const int code = print_control_reply(command, reply, out, err);
+  return {code, out.str(), err.str()};
+}
+
+const std::string PAIR_LINES =
+    "Codigo de emparejamiento: 482913\n"
+    "Entralo en el ERP > Configuracion > Agente de impresion (caduca pronto).\n";
+
+TEST(ControlReplyPrinting, EachCommandAndEachReplyShape) {
+  using C = ControlCommand;
+  const struct {
+    const char* name;
+    C command;
+    std::string reply;
+    Printed printed;
+  } cases[] = {
+      {"pair", C::pair, R"({"ok":true,"code":"482913"})", {0, PAIR_LINES, ""}},
+      {"pair, white space around", C::pair, " \t{\"code\":\"482913\",\"ok\":true}\r ", {0, PAIR_LINES, ""}},
+      {"pair, the code transliterated too", C::pair, R"({"ok":true,"code":"ñ→1"})",
+       {0, "Codigo de emparejamiento: n>1\nEntralo en el ERP > Configuracion > Agente de impresion (caduca pronto).\n", ""}},
+      {"pair, code not a string", C::pair, R"({"ok":true,"code":482913})", {0, "", ""}},
+      {"pair, no code", C::pair, R"({"ok":true})", {0, "", ""}},
+      {"revoke", C::revoke, R"({"ok":true})", {0, "Dispositivo revocado.\n", ""}},
+      {"revoke of an unknown id", C::revoke, R"({"ok":false})", {1, "", "Error: desconocido\n"}},
+      {"server error, not transliterated", C::pair, R"({"ok":false,"error":"token inválido"})",
+       {1, "", "Error: token inválido\n"}},
+      {"error text, whatever ok says", C::info, R"({"error":"falta id"})", {1, "", "Error: falta id\n"}},
+      {"ok as a string", C::revoke, R"({"ok":"true","error":"x"})", {1, "", "Error: x\n"}},
+      {"ok as a number", C::revoke, R"({"ok":1})", {1, "", "Error: desconocido\n"}},
+      {"error not a string", C::pair, R"({"ok":false,"error":7})", {1, "", "Error: desconocido\n"}},
+      {"empty reply", C::info, "", {1, "", "Error: desconocido\n"}},
+      {"not JSON", C::info, "ok", {1, "", "Error: desconocido\n"}},
+      {"duplicate keys", C::revoke, R"({"ok":false,"ok":true})", {1, "", "Error: desconocido\n"}},
+      {"trailing text", C::revoke, R"({"ok":true} x)", {1, "", "Error: desconocido\n"}},
+      {"an array", C::revoke, R"([{"ok":true}])", {1, "", "Error: desconocido\n"}},
+      {"info missing", C::info, R"({"ok":true})", {0, "", ""}},
+      {"info empty object", C::info, R"({"ok":true,"info":{}})", {0, "{}\n", ""}},
+      {"info a scalar", C::info, R"({"ok":true,"info":null})", {0, "null\n", ""}},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(print(c.command, c.reply), c.printed) << c.name;
+  }
+}
+
+TEST(ControlReplyPrinting, InfoIsIndentedWithKeysSortedAtEveryLevel) {
+  const std::string reply =
+      R"({"ok":true,"info":{"id":"agent-1","port":47631,"version":"1.0.1","devices":[)"
+      R"({"id":"d2","origin":"https://b.erp.example","label":"Ñandú \"2\"","created":5,"source":"auto","negocio_id":"n1","expira":604805},)"
+      R"({"id":"d1","origin":"https://a.erp.example","label":"Caja","created":7,"source":"code","negocio_id":null,"expira":null}],)"
+      R"("pairing_code":"000123","Z":[],"a":{"b":{},"B":[1,{"y":true,"x":false}]}}})";
+  EXPECT_EQ(print(ControlCommand::info, reply),
+            (Printed{0,
+                     "{\n"
+                     "  \"Z\": [],\n"
+                     "  \"a\": {\n"
+                     "    \"B\": [\n"
+                     "      1,\n"
+                     "      {\n"
+                     "        \"x\": false,\n"
+                     "        \"y\": true\n"
+                     "      }\n"
+                     "    ],\n"
+                     "    \"b\": {}\n"
+                     "  },\n"
+                     "  \"devices\": [\n"
+                     "    {\n"
+                     "      \"created\": 5,\n"
+                     "      \"expira\": 604805,\n"
+                     "      \"id\": \"d2\",\n"
+                     "      \"label\": \"Ñandú \\\"2\\\"\",\n"
+                     "      \"negocio_id\": \"n1\",\n"
+                     "      \"origin\": \"https://b.erp.example\",\n"
+                     "      \"source\": \"auto\"\n"
+                     "    },\n"
+                     "    {\n"
+                     "      \"created\": 7,\n"
+                     "      \"expira\": null,\n"
+                     "      \"id\": \"d1\",\n"
+                     "      \"label\": \"Caja\",\n"
+                     "      \"negocio_id\": null,\n"
+                     "      \"origin\": \"https://a.erp.example\",\n"
+                     "      \"source\": \"code\"\n"
+                     "    }\n"
+                     "  ],\n"
+                     "  \"id\": \"agent-1\",\n"
+                     "  \"pairing_code\": \"000123\",\n"
+                     "  \"port\": 47631,\n"
+                     "  \"version\": \"1.0.1\"\n"
+                     "}\n",
+                     ""}));
+}
+
+TEST(ControlReplyPrinting, KeysSortByBytesNotByLetters) {
+  // "é" (0xC3 0xA9) sorts after every ASCII key; "_" (0x5F) before "a".
+  EXPECT_EQ(print(ControlCommand::info, R"({"ok":true,"info":{"é":1,"b":2,"_":3,"a":4}})"),
+            (Printed{0, "{\n  \"_\": 3,\n  \"a\": 4,\n  \"b\": 2,\n  \"é\": 1\n}\n", ""}));
+}
+
+TEST(ControlCommandRun, TokenThenRequestThenReply) {
+  std::vector<std::string> sent;
+  const ControlSender recording = [&](const std::string& line) -> Outcome<std::string> {
+    sent.push_back(line);
+    return std::string(R"({"ok":true})");
+  };
+  std::ostringstream out, err;
+
+  // No token: its message, and nothing is sent.
+  const Outcome<std::string> missing = fail("no hay token");
+  EXPECT_EQ(run_control_command(ControlCommand::pair, missing, "", recording, out, err), 1);
+  EXPECT_EQ(err.str(), "no hay token\n");
+  EXPECT_TRUE(sent.empty());
+
+  err.str("");
+  EXPECT_EQ(run_control_command(ControlCommand::revoke, std::string("tok"), "d1", recording, out, err), 0);
+  EXPECT_EQ(sent, (std::vector<std::string>{R"({"cmd":"revoke","id":"d1","token":"tok"})"}));
+  EXPECT_EQ(out.str(), "Dispositivo revocado.\n");
+  EXPECT_EQ(err.str(), "");
+
+  // A failed exchange is reported with its own text, as it is.
+  out.str("");
+  const ControlSender failing = [](const std::string&) -> Outcome<std::string> {
+    return fail("Connection reset by peer (os error 104)");
+  };
+  EXPECT_EQ(run_control_command(ControlCommand::info, std::string("tok"), "", failing, out, err), 1);
+  EXPECT_EQ(out.str(), "");
+  EXPECT_EQ(err.str(), "Connection reset by peer (os error 104)\n");
+}
+
+}  // namespace
+}  // namespace zunel

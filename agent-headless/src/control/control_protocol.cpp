@@ -1,0 +1,114 @@
+#include "control/control_protocol.h"
+
+#include <boost/json.hpp>
+#include <cstdint>
+#include <exception>
+#include <span>
+
+#include "base/outcome.h"
+#include "base/strict_json.h"
+#include "base/utf8.h"
+#include "security/agent_info.h"
+#include "security/agent_state.h"
+#include "security/crypto.h"
+#include "security/pairing_store.h"
+
+namespace zunel {
+namespace {
+
+namespace json = boost::json;
+
+std::string error_reply(std::string_view message) {
+  try {
+    json::object reply;
+    reply["ok"] = false;
+    reply["error"] = message;
+    return json::serialize(reply);
+  } catch (const std::exception&) {
+    return R"({"ok":false,"error":"error"})";
+  }
+}
+
+std::span<const std::uint8_t> bytes_of(std::string_view text) {
+  return {reinterpret_cast<const std::uint8_t*>(text.data()), text.size()};
+}
+
+// The length is not secret (every token is 64 hex digits); the contents are
+// compared in full whatever the first difference.
+bool token_matches(std::string_view given, std::string_view expected) {
+  if (given.size() != expected.size()) return false;
+  return crypto::equal_constant_time(bytes_of(given), bytes_of(expected));
+}
+
+std::string pair_reply(AgentState& state) {
+  Outcome<std::string> code = [&] {
+    auto locked = state.lock();
+    return new_pairing_code(locked);
+  }();
+  // Only a failing random source gets here; its text is the system's own.
+  if (!code) return error_reply(code.error());
+  try {
+    json::object reply;
+    reply["ok"] = true;
+    reply["code"] = *code;
+    return json::serialize(reply);
+  } catch (const std::exception&) {
+    return error_reply("serialización");
+  }
+}
+
+std::string info_reply(AgentState& state) {
+  const AgentInfo info = [&] {
+    auto locked = state.lock();
+    return snapshot(locked);
+  }();
+  try {
+    return R"({"ok":true,"info":)" + agent_info_json(info) + "}";
+  } catch (const std::exception&) {
+    return error_reply("serialización");
+  }
+}
+
+std::string revoke_reply(const std::optional<std::string>& id, AgentState& state) {
+  if (!id || id->empty()) return error_reply("falta id");
+  const bool removed = [&] {
+    auto locked = state.lock();
+    return revoke_device(locked, *id);
+  }();
+  return removed ? R"({"ok":true})" : R"({"ok":false})";
+}
+
+}  // namespace
+
+std::optional<Peticion> parse_peticion(std::string_view text) {
+  auto parsed = parse_strict_json(text);
+  if (!parsed || !parsed->is_object()) return std::nullopt;
+  const json::object& object = parsed->get_object();
+
+  const json::value* token = object.if_contains("token");
+  const json::value* cmd = object.if_contains("cmd");
+  if (!token || !token->is_string() || !cmd || !cmd->is_string()) return std::nullopt;
+
+  Peticion request{std::string(token->get_string()), std::string(cmd->get_string()), std::nullopt};
+  if (const json::value* id = object.if_contains("id")) {
+    if (id->is_string()) {
+      request.id = std::string(id->get_string());
+    } else if (!id->is_null()) {
+      return std::nullopt;
+    }
+  }
+  return request;
+}
+
+std::string control_reply(std::string_view line, std::string_view expected_token, AgentState& state) {
+  const std::optional<Peticion> request = parse_peticion(trim_unicode_space(line));
+  if (!request) return error_reply("json inválido");
+  if (!token_matches(request->token, expected_token)) return error_reply("token inválido");
+
+  if (request->cmd == "pair") return pair_reply(state);
+  if (request->cmd == "info") return info_reply(state);
+  if (request->cmd == "revoke") return revoke_reply(request->id, state);
+  return error_reply("cmd desconocido: " + request->cmd);
+}
+
+}  // namespace zunel

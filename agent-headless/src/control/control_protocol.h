@@ -1,0 +1,33 @@
+#pragma once
+// The control channel's wire format, agent side: one request line
+// (`Peticion`) in, one reply line out. Sockets are the server's business
+// (control/control_server.h); this part only turns a line into a reply.
+
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace zunel {
+
+class AgentState;
+
+// One control request. Keys may come in any order and unknown keys are
+// ignored; a duplicate key, a missing or mistyped `token` or `cmd`, an `id`
+// that is neither a string nor null, or text after the object make it invalid.
+struct Peticion {
+  std::string token;
+  std::string cmd;               // "pair", "info" or "revoke"
+  std::optional<std::string> id;  // for "revoke"; absent and null are the same
+};
+
+// Parses a request already trimmed of white space; nothing when invalid.
+std::optional<Peticion> parse_peticion(std::string_view text);
+
+// The reply to one request line (without its line feed), as compact JSON
+// without a line feed. The line is trimmed of Unicode white space, parsed,
+// its token compared in constant time with `expected_token` before the
+// command is looked at, and the command run with the state lock held around
+// the one store call. REQUIRES: `line` is valid UTF-8.
+std::string control_reply(std::string_view line, std::string_view expected_token, AgentState& state);
+
+}  // namespace zunel

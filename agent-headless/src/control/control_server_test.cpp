@@ -1,0 +1,137 @@
+#include "control/control_server.h"
+
+#include <gtest/gtest.h>
+
+#include <future>
+#include <memory>
+#include <optional>
+#include <string>
+#include <thread>
+
+#include "base/loopback_listener.h"
+#include "control/control_test_support.h"
+#include "security/security_test_support.h"
+
+namespace zunel {
+namespace {
+
+using namespace std::chrono_literals;
+using testing::exchange;
+using testing::Received;
+using testing::StateFixture;
+using testing::write_file;
+
+const std::string TOKEN(64, '7');
+const std::string INFO = R"({"cmd":"info","token":")" + TOKEN + R"("})";
+const std::string INFO_REPLY =
+    R"({"ok":true,"info":{"id":"agent-1","port":47631,"version":"1.0.1","devices":[],"pairing_code":null}})"
+    "\n";
+const std::string INVALID_REPLY = "{\"ok\":false,\"error\":\"json inválido\"}\n";
+
+// The control server on a free loopback port, on a thread of its own.
+class RunningServer {
+ public:
+  explicit RunningServer(ControlLimits limits = {}) {
+    write_file(fx_.file(), R"({"id":"agent-1","devices":[],"revoked_seq":{}})");
+    if (!fx_.load()) std::abort();
+    auto listener = open_loopback_listener(io_, 0);
+    if (!listener) std::abort();
+    acceptor_.emplace(std::move(*listener));
+    port_ = acceptor_->local_endpoint().port();
+    std::shared_ptr<AgentState> state(std::move(fx_.state));
+    thread_ = std::thread(
+        [this, state, limits] { serve_control(io_, *acceptor_, TOKEN, state, limits); });
+  }
+  ~RunningServer() {
+    io_.stop();
+    thread_.join();
+  }
+  std::uint16_t port() const { return port_; }
+
+ private:
+  StateFixture fx_;
+  boost::asio::io_context io_;
+  std::optional<boost::asio::ip::tcp::acceptor> acceptor_;
+  std::uint16_t port_ = 0;
+  std::thread thread_;
+};
+
+Received answered(const std::string& reply) { return Received{reply, true}; }
+
+
+TEST(ControlServer, OneLineInOneLineOutThenClosed) {
+  RunningServer server;
+  const struct {
+    const char* name;
+    std::string send;
+    bool end_sending;
+    Received expected;
+  } cases[] = {
+      {"request and line feed", INFO + "\n", false, answered(INFO_REPLY)},
+      {"spaces and carriage return around it", "  " + INFO + " \r\n", false, answered(INFO_REPLY)},
+      {"later lines are ignored", INFO + "\n" + INFO + "\n{\n", false, answered(INFO_REPLY)},
+      {"garbage after the first line", INFO + "\n\xff\xfe", false, answered(INFO_REPLY)},
+      {"the stream ends without a line feed", INFO, true, answered(INFO_REPLY)},
+      {"nothing sent at all", "", true, answered(INVALID_REPLY)},
+      {"an empty line", "\n", false, answered(INVALID_REPLY)},
+      {"a wrong token", R"({"cmd":"info","token":"x"})" "\n", false,
+       answered("{\"ok\":false,\"error\":\"token inválido\"}\n")},
+      {"not UTF-8: no reply", "{\"cmd\":\"info\xff\"}\n", false, answered("")},
+      {"a lone continuation byte at the end: no reply", INFO + "\x80\n", false, answered("")},
+  };
+  // One after another on the same server: a refused connection does not
+  // stop the next one from being served.
+  for (const auto& c : cases) {
+    EXPECT_EQ(exchange(server.port(), c.send, c.end_sending), c.expected) << c.name;
+  }
+}
+
+TEST(ControlServer, LineLengthLimit) {
+  ControlLimits limits;
+  limits.max_line_bytes = 64 * 1024;
+  RunningServer server(limits);
+  // Padded with spaces, which the server trims, to the exact length.
+  const std::string longest = INFO + std::string(limits.max_line_bytes - INFO.size(), ' ');
+  EXPECT_EQ(exchange(server.port(), longest + "\n"), answered(INFO_REPLY));
+  EXPECT_EQ(exchange(server.port(), longest + " \n"), answered("")) << "one byte too long";
+  EXPECT_EQ(exchange(server.port(), longest + " ", true), answered(""))
+      << "too long and ended without a line feed";
+  EXPECT_EQ(exchange(server.port(), std::string(1 << 20, ' ')), answered(""))
+      << "a megabyte without a line feed";
+  EXPECT_EQ(exchange(server.port(), INFO + "\n"), answered(INFO_REPLY)) << "still serving";
+}
+
+TEST(ControlServer, AClientThatSendsNoLineIsDroppedAndTheNextOneServed) {
+  ControlLimits limits;
+  limits.line_timeout = 300ms;
+  RunningServer server(limits);
+
+  // The first client sends half a request and then nothing; the second waits
+  // in the backlog behind it.
+  auto stalled = std::async(std::launch::async, [&] { return exchange(server.port(), "{\"cmd\""); });
+  std::this_thread::sleep_for(50ms);
+  auto waiting = std::async(std::launch::async, [&] { return exchange(server.port(), INFO + "\n"); });
+
+  EXPECT_EQ(stalled.get(), answered("")) << "closed without a reply";
+  EXPECT_EQ(waiting.get(), answered(INFO_REPLY));
+}
+
+TEST(ControlServer, TheTimeLimitCountsFromTheConnectionNotFromEachByte) {
+  ControlLimits limits;
+  limits.line_timeout = 400ms;
+  RunningServer server(limits);
+  // A client that trickles one byte every 100 ms never completes its line.
+  boost::asio::io_context io;
+  boost::asio::ip::tcp::socket socket(io);
+  socket.connect({boost::asio::ip::address_v4::loopback(), server.port()});
+  const auto start = std::chrono::steady_clock::now();
+  boost::system::error_code ec;
+  while (!ec && std::chrono::steady_clock::now() - start < 3s) {
+    boost::asio::write(socket, boost::asio::buffer(" ", 1), ec);
+    std::this_thread::sleep_for(100ms);
+  }
+  EXPECT_TRUE(ec) << "the server kept a trickling connection open for 3 s";
+}
+
+}  // namespace
+}  // namespace zunel

@@ -1,0 +1,198 @@
+"""The control channel as a person at the terminal uses it: `pair`, `list`
+and `revoke` against a running agent, and how they fail without one."""
+
+import hashlib
+import hmac
+import http.client
+import json
+import re
+import secrets
+import socket
+import threading
+import time
+import unittest
+
+from harness import (CONTROL_PORT, HTTP_PORT, ORIGIN, Agent, TempHome, run_cli,
+                     wait_port_free)
+
+PAIR_OUTPUT = re.compile(
+    rb"Codigo de emparejamiento: ([0-9]{6})\n"
+    rb"Entralo en el ERP > Configuracion > Agente de impresion \(caduca pronto\)\.\n")
+TOKEN_MISSING = ("El agente no está corriendo (no hay token de control). "
+                 "Ejecuta 'zunel-print-agent run' primero.\n").encode()
+UNREACHABLE = "No se pudo conectar al agente. ¿Está corriendo 'zunel-print-agent run'?\n".encode()
+LABEL = "Caja Añejo – sótano"
+
+
+def http_post(path, body, headers=None):
+    """POST from the ERP page; returns (status, parsed JSON body)."""
+    conn = http.client.HTTPConnection("127.0.0.1", HTTP_PORT, timeout=30)
+    try:
+        conn.request("POST", path, body=body,
+                     headers={"Origin": ORIGIN, "Content-Type": "application/json",
+                              **(headers or {})})
+        res = conn.getresponse()
+        return res.status, json.loads(res.read() or b"null")
+    finally:
+        conn.close()
+
+
+def signed_headers(token_hex, body):
+    timestamp = str(int(time.time()))
+    nonce = secrets.token_hex(12)
+    message = "%s.%s.%s" % (timestamp, nonce, hashlib.sha256(body).hexdigest())
+    sign = hmac.new(bytes.fromhex(token_hex), message.encode(), hashlib.sha256).hexdigest()
+    return {"Authorization": "Bearer " + token_hex, "X-Zunel-Timestamp": timestamp,
+            "X-Zunel-Nonce": nonce, "X-Zunel-Sign": sign}
+
+
+class PrinterListener:
+    """A raw TCP "printer" on loopback that keeps what each connection sent."""
+
+    def __init__(self):
+        self.sock = socket.socket(socket.AF_INET, socket.SOCK_STREAM)
+        self.sock.bind(("127.0.0.1", 0))
+        self.sock.listen(4)
+        self.sock.settimeout(0.2)
+        self.port = self.sock.getsockname()[1]
+        self.jobs = []
+        self.stopping = False
+        self.thread = threading.Thread(target=self._serve, daemon=True)
+        self.thread.start()
+
+    def _serve(self):
+        while not self.stopping:
+            try:
+                conn, _ = self.sock.accept()
+            except OSError:
+                continue
+            with conn:
+                conn.settimeout(10)
+                data = b""
+                while True:
+                    chunk = conn.recv(65536)
+                    if not chunk:
+                        break
+                    data += chunk
+                self.jobs.append(data)
+
+    def close(self):
+        self.stopping = True
+        self.thread.join()
+        self.sock.close()
+
+
+def list_json(home):
+    code, out, err = run_cli(home, "list")
+    if code != 0:
+        raise AssertionError("list failed: %r %r" % (out, err))
+    return out, json.loads(out)
+
+
+class ControlChannel(unittest.TestCase):
+    def setUp(self):
+        self.home = TempHome()
+        self.addCleanup(self.home.remove)
+
+    def start_agent(self):
+        agent = Agent(self.home)
+        self.addCleanup(agent.stop)
+        agent.wait_listening(HTTP_PORT)
+        agent.wait_listening(CONTROL_PORT)
+        return agent
+
+    def print_signed(self, token, printer, payload):
+        body = json.dumps({"target": {"kind": "network", "host": "127.0.0.1", "port": printer.port},
+                           "bytes": list(payload)}).encode()
+        return http_post("/v1/print", body, signed_headers(token, body))
+
+    def test_pair_print_list_revoke(self):
+        self.start_agent()
+        printer = PrinterListener()
+        self.addCleanup(printer.close)
+
+        # An empty agent: no devices, no code pending. The output is two-space
+        # indented JSON with keys in ascending order at every level.
+        out, info = list_json(self.home)
+        self.assertEqual(info["devices"], [])
+        self.assertIsNone(info["pairing_code"])
+        self.assertEqual((info["port"], info["version"]), (47631, "1.0.1"))
+        self.assertRegex(info["id"], r"^[0-9a-f]{32}$")
+        self.assertEqual(out, (json.dumps(info, indent=2, sort_keys=True) + "\n").encode())
+
+        code, out, err = run_cli(self.home, "pair")
+        self.assertEqual((code, err), (0, b""))
+        match = PAIR_OUTPUT.fullmatch(out)
+        self.assertIsNotNone(match, out)
+        pairing_code = match.group(1).decode()
+
+        _, info = list_json(self.home)
+        self.assertEqual(info["pairing_code"], pairing_code)
+
+        status, paired = http_post("/v1/pair", json.dumps(
+            {"code": pairing_code, "label": LABEL}, ensure_ascii=False).encode())
+        self.assertEqual(status, 200, paired)
+        token, device_id = paired["token"], paired["device_id"]
+        self.assertEqual(paired["agent_id"], info["id"])
+
+        # The device with its label, accents untouched; the code is used up.
+        out, info = list_json(self.home)
+        self.assertIn(('"label": "%s"' % LABEL).encode(), out)
+        self.assertEqual(out, (json.dumps(info, indent=2, sort_keys=True, ensure_ascii=False)
+                               + "\n").encode())
+        self.assertIsNone(info["pairing_code"])
+        [device] = info["devices"]
+        self.assertEqual((device["id"], device["origin"], device["label"], device["source"]),
+                         (device_id, ORIGIN, LABEL, "code"))
+        self.assertNotIn(token, out.decode())
+
+        payload = b"\x1b@Hola\n\x00\xff"
+        status, answer = self.print_signed(token, printer, payload)
+        self.assertEqual((status, answer), (200, {"ok": True}))
+        self.assertEqual(printer.jobs, [payload])
+
+        # A second argument after the id is ignored.
+        self.assertEqual(run_cli(self.home, "revoke", device_id, "extra"),
+                         (0, b"Dispositivo revocado.\n", b""))
+        status, _ = self.print_signed(token, printer, payload)
+        self.assertEqual(status, 401)
+        self.assertEqual(printer.jobs, [payload])
+        _, info = list_json(self.home)
+        self.assertEqual(info["devices"], [])
+
+        for unknown in (device_id, "no-such-device"):
+            self.assertEqual(run_cli(self.home, "revoke", unknown),
+                             (1, b"", b"Error: desconocido\n"))
+
+    def test_info_is_list(self):
+        self.start_agent()
+        code, out, err = run_cli(self.home, "info")
+        self.assertEqual((code, err), (0, b""))
+        self.assertEqual(out, run_cli(self.home, "list")[1])
+
+    def test_a_second_run_takes_the_token_file_from_the_running_agent(self):
+        self.start_agent()
+        code, out, err = run_cli(self.home, "run")
+        self.assertEqual(code, 1, err)
+        self.assertIn(b"[control] no se pudo abrir el puerto 47632: ", err)
+        for args in (("pair",), ("list",), ("revoke", "x")):
+            self.assertEqual(run_cli(self.home, *args), (1, b"", b"Error: token inv\xc3\xa1lido\n"),
+                             args)
+
+    def test_no_agent_running(self):
+        agent = Agent(self.home)
+        agent.wait_listening(CONTROL_PORT)
+        agent.stop()
+        wait_port_free(CONTROL_PORT)
+        # The token file outlives the agent, so the tool gets as far as
+        # connecting.
+        for args in (("pair",), ("list",), ("revoke", "x")):
+            self.assertEqual(run_cli(self.home, *args), (1, b"", UNREACHABLE), args)
+
+    def test_no_token_file(self):
+        for args in (("pair",), ("list",), ("info",), ("revoke", "x")):
+            self.assertEqual(run_cli(self.home, *args), (1, b"", TOKEN_MISSING), args)
+
+
+if __name__ == "__main__":
+    unittest.main(verbosity=2)

@@ -1,19 +1,13 @@
 """The control channel as a person at the terminal uses it: `pair`, `list`
 and `revoke` against a running agent, and how they fail without one."""
 
-import hashlib
-import hmac
-import http.client
 import json
+import os
 import re
-import secrets
-import socket
-import threading
-import time
 import unittest
 
-from harness import (CONTROL_PORT, HTTP_PORT, ORIGIN, Agent, TempHome, run_cli,
-                     wait_port_free)
+from harness import (CONTROL_PORT, HTTP_PORT, ORIGIN, Agent, TcpSink, TempHome, request, run_cli,
+                     signed, wait_port_free)
 
 PAIR_OUTPUT = re.compile(
     rb"Codigo de emparejamiento: ([0-9]{6})\n"
@@ -22,64 +16,6 @@ TOKEN_MISSING = ("El agente no está corriendo (no hay token de control). "
                  "Ejecuta 'zunel-print-agent run' primero.\n").encode()
 UNREACHABLE = "No se pudo conectar al agente. ¿Está corriendo 'zunel-print-agent run'?\n".encode()
 LABEL = "Caja Añejo – sótano"
-
-
-def http_post(path, body, headers=None):
-    """POST from the ERP page; returns (status, parsed JSON body)."""
-    conn = http.client.HTTPConnection("127.0.0.1", HTTP_PORT, timeout=30)
-    try:
-        conn.request("POST", path, body=body,
-                     headers={"Origin": ORIGIN, "Content-Type": "application/json",
-                              **(headers or {})})
-        res = conn.getresponse()
-        return res.status, json.loads(res.read() or b"null")
-    finally:
-        conn.close()
-
-
-def signed_headers(token_hex, body):
-    timestamp = str(int(time.time()))
-    nonce = secrets.token_hex(12)
-    message = "%s.%s.%s" % (timestamp, nonce, hashlib.sha256(body).hexdigest())
-    sign = hmac.new(bytes.fromhex(token_hex), message.encode(), hashlib.sha256).hexdigest()
-    return {"Authorization": "Bearer " + token_hex, "X-Zunel-Timestamp": timestamp,
-            "X-Zunel-Nonce": nonce, "X-Zunel-Sign": sign}
-
-
-class PrinterListener:
-    """A raw TCP "printer" on loopback that keeps what each connection sent."""
-
-    def __init__(self):
-        self.sock = socket.socket(socket.AF_INET, socket.SOCK_STREAM)
-        self.sock.bind(("127.0.0.1", 0))
-        self.sock.listen(4)
-        self.sock.settimeout(0.2)
-        self.port = self.sock.getsockname()[1]
-        self.jobs = []
-        self.stopping = False
-        self.thread = threading.Thread(target=self._serve, daemon=True)
-        self.thread.start()
-
-    def _serve(self):
-        while not self.stopping:
-            try:
-                conn, _ = self.sock.accept()
-            except OSError:
-                continue
-            with conn:
-                conn.settimeout(10)
-                data = b""
-                while True:
-                    chunk = conn.recv(65536)
-                    if not chunk:
-                        break
-                    data += chunk
-                self.jobs.append(data)
-
-    def close(self):
-        self.stopping = True
-        self.thread.join()
-        self.sock.close()
 
 
 def list_json(home):
@@ -103,12 +39,13 @@ class ControlChannel(unittest.TestCase):
 
     def print_signed(self, token, printer, payload):
         body = json.dumps({"target": {"kind": "network", "host": "127.0.0.1", "port": printer.port},
-                           "bytes": list(payload)}).encode()
-        return http_post("/v1/print", body, signed_headers(token, body))
+                           "bytes": list(payload)})
+        status, _, answer = signed("POST", "/v1/print", token, body)
+        return status, json.loads(answer or b"null")
 
     def test_pair_print_list_revoke(self):
         self.start_agent()
-        printer = PrinterListener()
+        printer = TcpSink()
         self.addCleanup(printer.close)
 
         # An empty agent: no devices, no code pending. The output is two-space
@@ -129,9 +66,10 @@ class ControlChannel(unittest.TestCase):
         _, info = list_json(self.home)
         self.assertEqual(info["pairing_code"], pairing_code)
 
-        status, paired = http_post("/v1/pair", json.dumps(
+        status, _, answer = request("POST", "/v1/pair", json.dumps(
             {"code": pairing_code, "label": LABEL}, ensure_ascii=False).encode())
-        self.assertEqual(status, 200, paired)
+        self.assertEqual(status, 200, answer)
+        paired = json.loads(answer)
         token, device_id = paired["token"], paired["device_id"]
         self.assertEqual(paired["agent_id"], info["id"])
 
@@ -149,7 +87,7 @@ class ControlChannel(unittest.TestCase):
         payload = b"\x1b@Hola\n\x00\xff"
         status, answer = self.print_signed(token, printer, payload)
         self.assertEqual((status, answer), (200, {"ok": True}))
-        self.assertEqual(printer.jobs, [payload])
+        self.assertEqual(printer.wait_jobs(1), [payload])
 
         # A second argument after the id is ignored.
         self.assertEqual(run_cli(self.home, "revoke", device_id, "extra"),
@@ -190,6 +128,12 @@ class ControlChannel(unittest.TestCase):
             self.assertEqual(run_cli(self.home, *args), (1, b"", UNREACHABLE), args)
 
     def test_no_token_file(self):
+        # Under Wine the data directory lies in the shared prefix, where an
+        # earlier test may have left a token.
+        try:
+            os.remove(os.path.join(self.home.data_dir(), "control.token"))
+        except FileNotFoundError:
+            pass
         for args in (("pair",), ("list",), ("info",), ("revoke", "x")):
             self.assertEqual(run_cli(self.home, *args), (1, b"", TOKEN_MISSING), args)
 

@@ -4,6 +4,7 @@ and `revoke` against a running agent, and how they fail without one."""
 import json
 import os
 import re
+import time
 import unittest
 
 from harness import (CONTROL_PORT, HTTP_PORT, ORIGIN, Agent, TcpSink, TempHome, request, run_cli,
@@ -16,6 +17,18 @@ TOKEN_MISSING = ("El agente no está corriendo (no hay token de control). "
                  "Ejecuta 'zunel-print-agent run' primero.\n").encode()
 UNREACHABLE = "No se pudo conectar al agente. ¿Está corriendo 'zunel-print-agent run'?\n".encode()
 LABEL = "Caja Añejo – sótano"
+
+
+def wait_started(agent, timeout=30):
+    """Until this agent (not merely some process on its ports) has opened
+    both ports: its banner comes after the control channel is up."""
+    agent.wait_listening(HTTP_PORT)
+    agent.wait_listening(CONTROL_PORT)
+    deadline = time.monotonic() + timeout
+    while b"Empareja con:" not in agent.stdout():
+        if agent.proc.poll() is not None or time.monotonic() > deadline:
+            raise AssertionError("agent did not start: %r" % agent.stderr())
+        time.sleep(0.05)
 
 
 def list_json(home):
@@ -33,8 +46,7 @@ class ControlChannel(unittest.TestCase):
     def start_agent(self):
         agent = Agent(self.home)
         self.addCleanup(agent.stop)
-        agent.wait_listening(HTTP_PORT)
-        agent.wait_listening(CONTROL_PORT)
+        wait_started(agent)
         return agent
 
     def print_signed(self, token, printer, payload):
@@ -119,8 +131,10 @@ class ControlChannel(unittest.TestCase):
 
     def test_no_agent_running(self):
         agent = Agent(self.home)
-        agent.wait_listening(CONTROL_PORT)
-        agent.stop()
+        try:
+            wait_started(agent)
+        finally:
+            agent.stop()
         wait_port_free(CONTROL_PORT)
         # The token file outlives the agent, so the tool gets as far as
         # connecting.

@@ -19,19 +19,19 @@ namespace json = boost::json;
 
 enum class FieldType { Text, U16, U32 };
 
-struct FieldSpec {
+struct FieldLayout {
   std::string_view name;
   FieldType type;
 };
 
-struct KindSpec {
+struct KindLayout {
   std::string_view name;
   std::size_t field_count;
-  std::array<FieldSpec, 2> fields;
+  std::array<FieldLayout, 2> fields;
 };
 
 // The kinds and their fields in declaration order (the order of the array form).
-constexpr std::array<KindSpec, 4> KINDS{{
+constexpr std::array<KindLayout, 4> KINDS{{
     {"network", 2, {{{"host", FieldType::Text}, {"port", FieldType::U16}}}},
     {"usb", 2, {{{"vendor_id", FieldType::U16}, {"product_id", FieldType::U16}}}},
     {"serial", 2, {{{"port", FieldType::Text}, {"baud", FieldType::U32}}}},
@@ -149,10 +149,10 @@ class BodyHandler {
       have_body_ = true;
     } else if (type == Frame::Type::TargetObject) {
       if (!kind_) return refuse(ec, "target without kind");
-      const KindSpec& spec = KINDS[*kind_];
+      const KindLayout& layout = KINDS[*kind_];
       std::array<Scalar, 2> values;
-      for (std::size_t i = 0; i < spec.field_count; ++i) {
-        values[i] = std::move(named_[*field_name_index(spec.fields[i].name)]);
+      for (std::size_t i = 0; i < layout.field_count; ++i) {
+        values[i] = std::move(named_[*field_name_index(layout.fields[i].name)]);
       }
       return finish_target(ec, values);
     }
@@ -356,9 +356,9 @@ class BodyHandler {
   }
 
   bool finish_target(json::error_code& ec, std::array<Scalar, 2>& values) {
-    const KindSpec& spec = KINDS[*kind_];
-    for (std::size_t i = 0; i < spec.field_count; ++i) {
-      if (!fits(values[i], spec.fields[i].type)) return refuse(ec, "missing or mistyped target field");
+    const KindLayout& layout = KINDS[*kind_];
+    for (std::size_t i = 0; i < layout.field_count; ++i) {
+      if (!fits(values[i], layout.fields[i].type)) return refuse(ec, "missing or mistyped target field");
     }
     body.target = make_target(*kind_, values);
     have_target_ = true;

@@ -191,10 +191,12 @@ export class AgentClient {
     }
     let response;
     try {
-      // The exact bytes that were hashed are the bytes sent.
+      // The exact bytes that were hashed are the bytes sent. No `cache`
+      // option: with 'no-store' Chromium also skips its preflight cache and
+      // sends an OPTIONS request before every call.
       response = await this.fetch(this.baseUrl + path, {
         method, headers, body: method === 'POST' ? body : undefined,
-        cache: 'no-store', credentials: 'omit', mode: 'cors',
+        credentials: 'omit', mode: 'cors',
       });
     } catch {
       throw await explainNoAnswer(this.permissions ?? { query: async () => { throw new Error(); } });

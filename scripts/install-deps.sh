@@ -16,7 +16,9 @@ packages=(
   liblnk-utils
   # Windows cross-build and its tests under Wine
   g++-mingw-w64-x86-64-posix wine wine64 autoconf automake libtool make
-  debian-archive-keyring xz-utils
+  debian-archive-keyring xz-utils dpkg-dev googletest
+  # a loopback of their own for the Windows tests (unshare, ip)
+  util-linux iproute2
   # the real-browser test: Debian's Chromium and a throwaway HTTPS certificate
   chromium chromium-driver openssl
   # the HTTP benchmark: a load generator and nginx as the ceiling

@@ -23,11 +23,44 @@ def command(*args):
     return RUNNER + [EXE, *args]
 
 
+def _wine_app_data_dir():
+    """The roaming application-data folder of the Wine prefix, as a Linux path."""
+    def run(*args):
+        out = subprocess.run(RUNNER + list(args), capture_output=True, check=True,
+                             stdin=subprocess.DEVNULL).stdout
+        return out.decode().strip()
+    return run("winepath.exe", "-u", run("cmd.exe", "/c", "echo %APPDATA%"))
+
+
 class TempHome:
-    """A private HOME (and XDG folders under it) for one test."""
+    """A private HOME (and XDG folders under it) for one test.
+
+    Under Wine the agent keeps its data and its Startup shortcut in the
+    prefix's roaming folder whatever HOME says, so there both are removed when
+    the first TempHome is made and after the last one is removed."""
+
+    _live = 0
+    _wine_roaming = None
 
     def __init__(self):
         self.path = tempfile.mkdtemp(prefix="zunel-e2e-")
+        if RUNNER:
+            if TempHome._wine_roaming is None:
+                TempHome._wine_roaming = _wine_app_data_dir()
+            if TempHome._live == 0:
+                TempHome._clear_wine_user_files()
+        TempHome._live += 1
+        self._removed = False
+
+    @staticmethod
+    def _clear_wine_user_files():
+        roaming = TempHome._wine_roaming
+        shutil.rmtree(os.path.join(roaming, "Zunel"), ignore_errors=True)
+        try:
+            os.remove(os.path.join(roaming, "Microsoft", "Windows", "Start Menu", "Programs",
+                                   "Startup", "ZunelPrintAgent.lnk"))
+        except FileNotFoundError:
+            pass
 
     def env(self, **extra):
         env = dict(os.environ)
@@ -39,22 +72,29 @@ class TempHome:
 
     def data_dir(self):
         if RUNNER:
-            # Under Wine the roaming folder lies in the prefix, shared by all tests.
-            prefix = os.environ.get("WINEPREFIX", os.path.expanduser("~/.wine"))
-            user = os.environ.get("USER") or os.environ.get("LOGNAME") or "root"
-            return os.path.join(prefix, "drive_c", "users", user, "AppData", "Roaming", "Zunel",
-                                "PrintAgent", "data")
+            return os.path.join(TempHome._wine_roaming, "Zunel", "PrintAgent", "data")
         return os.path.join(self.path, ".local", "share", "Zunel", "PrintAgent", "data")
 
     def remove(self):
         shutil.rmtree(self.path, ignore_errors=True)
+        if not self._removed:
+            self._removed = True
+            TempHome._live -= 1
+            if RUNNER and TempHome._live == 0:
+                TempHome._clear_wine_user_files()
 
 
 def run_cli(home, *args, timeout=60, env=None):
     """Runs one command to completion; returns (exit code, stdout, stderr) as bytes."""
-    proc = subprocess.run(command(*args), env=env or home.env(), capture_output=True,
-                          timeout=timeout, stdin=subprocess.DEVNULL)
-    return proc.returncode, proc.stdout, proc.stderr
+    # Files, not pipes: under Wine an agent that `install` starts keeps the
+    # parent's output descriptors, and reading a pipe to its end would wait
+    # for that agent to exit.
+    with tempfile.TemporaryFile() as out, tempfile.TemporaryFile() as err:
+        proc = subprocess.run(command(*args), env=env or home.env(), stdout=out, stderr=err,
+                              timeout=timeout, stdin=subprocess.DEVNULL)
+        out.seek(0)
+        err.seek(0)
+        return proc.returncode, out.read(), err.read()
 
 
 def port_open(port, host="127.0.0.1"):
@@ -242,4 +282,11 @@ class TcpSink:
             return list(self.jobs)
 
     def close(self):
+        # close() alone does not wake the thread blocked in accept(), and the
+        # listener keeps accepting until it returns: shut it down first.
+        try:
+            self.sock.shutdown(socket.SHUT_RDWR)
+        except OSError:
+            pass
         self.sock.close()
+        self._thread.join(timeout=10)

@@ -74,6 +74,8 @@ TEST_F(ControlProtocol, RepliesToEachRequestExactly) {
        R"({"ok":false,"error":"json inválido"})"},
       {"id a number", R"({"token":")" + TOKEN + R"(","cmd":"revoke","id":7})",
        R"({"ok":false,"error":"json inválido"})"},
+      {"duplicate id", R"({"token":")" + TOKEN + R"(","cmd":"revoke","id":"d1","id":"d9"})",
+       R"({"ok":false,"error":"json inválido"})"},
       {"duplicate token", R"({"token":"x","token":")" + TOKEN + R"(","cmd":"info"})",
        R"({"ok":false,"error":"json inválido"})"},
       {"duplicate cmd", R"({"token":")" + TOKEN + R"(","cmd":"x","cmd":"info"})",
@@ -165,27 +167,6 @@ TEST_F(ControlProtocol, AWrongTokenReachesNoStoreOperation) {
             R"({"ok":false,"error":"token inválido"})");
   // No code was issued and no device removed.
   EXPECT_EQ(reply(request("info")), info_reply(D2 + "," + D1 + "," + D3));
-}
-
-TEST_F(ControlProtocol, AnEmptyStoreListsNoDevices) {
-  StateFixture empty;
-  write_file(empty.file(), R"({"id":"agent-1","devices":[],"revoked_seq":{}})");
-  ASSERT_TRUE(empty.load());
-  EXPECT_EQ(control_reply(request("info"), TOKEN, *empty.state), info_reply(""));
-}
-
-TEST(Peticion, IdIsOptionalAndNullMeansAbsent) {
-  const auto absent = parse_peticion(R"({"token":"t","cmd":"revoke"})");
-  const auto null = parse_peticion(R"({"token":"t","cmd":"revoke","id":null})");
-  const auto given = parse_peticion(R"({"cmd":"revoke","id":"ñ1","token":"t"})");
-  ASSERT_TRUE(absent && null && given);
-  EXPECT_EQ(absent->id, std::nullopt);
-  EXPECT_EQ(null->id, std::nullopt);
-  EXPECT_EQ(given->id, std::optional<std::string>("ñ1"));
-  EXPECT_EQ(given->token, "t");
-  EXPECT_EQ(given->cmd, "revoke");
-  EXPECT_FALSE(parse_peticion(R"({"token":"t","cmd":"revoke","id":["d1"]})"));
-  EXPECT_FALSE(parse_peticion(R"({"token":"t","cmd":"revoke","id":"a","id":"b"})"));
 }
 
 }  // namespace

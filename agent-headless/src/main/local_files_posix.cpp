@@ -7,8 +7,6 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
-#include <fstream>
-#include <iterator>
 
 namespace zunel {
 namespace {
@@ -81,17 +79,6 @@ Status write_private_file(const fs::path& file, std::string_view content) {
   }
   if (::close(fd) != 0) return os_error();
   return {};
-}
-
-std::optional<std::string> read_whole_file(const fs::path& file) {
-  // A directory opens as a stream on some systems and reads as empty.
-  std::error_code ec;
-  if (fs::is_directory(file, ec)) return std::nullopt;
-  std::ifstream in(file, std::ios::binary);
-  if (!in) return std::nullopt;
-  std::string content((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-  if (in.bad()) return std::nullopt;
-  return content;
 }
 
 std::string display_path(const fs::path& path) { return path.string(); }

@@ -4,8 +4,6 @@
 #include <knownfolders.h>
 #include <shlobj.h>
 
-#include <fstream>
-#include <iterator>
 
 #include "base/utf8.h"
 
@@ -74,17 +72,6 @@ Status write_private_file(const fs::path& file, std::string_view content) {
   CloseHandle(h);
   if (!ok) return os_error(code);
   return {};
-}
-
-std::optional<std::string> read_whole_file(const fs::path& file) {
-  // A directory opens as a stream on some systems and reads as empty.
-  std::error_code ec;
-  if (fs::is_directory(file, ec)) return std::nullopt;
-  std::ifstream in(file, std::ios::binary);
-  if (!in) return std::nullopt;
-  std::string content((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-  if (in.bad()) return std::nullopt;
-  return content;
 }
 
 std::string display_path(const fs::path& path) {

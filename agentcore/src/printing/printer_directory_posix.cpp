@@ -1,10 +1,9 @@
 #include "printing/printer_directory.h"
 
-#include <cups/cups.h>
-
 #include <cstring>
 #include <string>
 
+#include "printing/cups_library.h"
 #include "printing/cups_server.h"
 
 namespace zunel {
@@ -15,17 +14,19 @@ constexpr const char* STOPPED = "5";
 
 class CupsPrinterDirectory final : public PrinterDirectory {
  public:
-  explicit CupsPrinterDirectory(std::string server) : server_(std::move(server)) {}
+  CupsPrinterDirectory(std::string server, CupsLibraryLoader load) : server_(std::move(server)), load_(load) {}
 
   Outcome<std::vector<PrinterInfo>> list() override {
-    const std::string server = server_.empty() ? cupsServer() : server_;
-    http_t* http = httpConnect2(server.c_str(), ippPort(), nullptr, AF_UNSPEC, HTTP_ENCRYPTION_IF_REQUESTED, 1,
+    const CupsLibrary* cups = load_();
+    if (cups == nullptr) return failure(IPP_STATUS_ERROR_SERVICE_UNAVAILABLE);
+    const std::string server = server_.empty() ? cups->server() : server_;
+    http_t* http = cups->http_connect2(server.c_str(), cups->ipp_port(), nullptr, AF_UNSPEC, HTTP_ENCRYPTION_IF_REQUESTED, 1,
                                 30000, nullptr);
     if (http == nullptr) return failure(IPP_STATUS_ERROR_SERVICE_UNAVAILABLE);
     cups_dest_t* dests = nullptr;
-    const int count = cupsGetDests2(http, &dests);
-    const ipp_status_t status = cupsLastError();
-    httpClose(http);
+    const int count = cups->get_dests2(http, &dests);
+    const ipp_status_t status = cups->last_error();
+    cups->http_close(http);
     // With the server known to answer, "not found" means it has no queues.
     if (count == 0 && status > IPP_STATUS_OK_CONFLICTING && status != IPP_STATUS_ERROR_NOT_FOUND) {
       return failure(status);
@@ -38,16 +39,17 @@ class CupsPrinterDirectory final : public PrinterDirectory {
       if (dest.instance != nullptr) continue;
       PrinterInfo info;
       if (dest.name != nullptr && dest.name[0] != '\0') info.product = dest.name;
-      const char* state = cupsGetOption("printer-state", dest.num_options, dest.options);
+      const char* state = cups->get_option("printer-state", dest.num_options, dest.options);
       info.offline = state != nullptr && std::strcmp(state, STOPPED) == 0;
       printers.push_back(std::move(info));
     }
-    cupsFreeDests(count, dests);
+    cups->free_dests(count, dests);
     return printers;
   }
 
  private:
   std::string server_;
+  CupsLibraryLoader load_;
 
   static Error failure(ipp_status_t status) {
     return fail("EnumPrinters falló (Win32 err " + std::to_string(static_cast<int>(status)) + ")");
@@ -56,12 +58,12 @@ class CupsPrinterDirectory final : public PrinterDirectory {
 
 }  // namespace
 
-std::unique_ptr<PrinterDirectory> make_cups_printer_directory(const std::string& server) {
-  return std::make_unique<CupsPrinterDirectory>(server);
+std::unique_ptr<PrinterDirectory> make_cups_printer_directory(const std::string& server, CupsLibraryLoader load) {
+  return std::make_unique<CupsPrinterDirectory>(server, load);
 }
 
 PrinterDirectory& system_printer_directory() {
-  static CupsPrinterDirectory directory{""};
+  static CupsPrinterDirectory directory{"", cups_library};
   return directory;
 }
 

@@ -1,9 +1,8 @@
 #include "printing/spooler.h"
 
-#include <cups/cups.h>
-
 #include <string>
 
+#include "printing/cups_library.h"
 #include "printing/cups_server.h"
 
 namespace zunel {
@@ -11,6 +10,7 @@ namespace {
 
 // One open printer: the connection to the server and the job on it.
 struct CupsJob {
+  const CupsLibrary* cups = nullptr;
   http_t* http = nullptr;
   std::string printer;
   std::string document_name;
@@ -23,25 +23,28 @@ CupsJob* as_job(SpoolerHandle h) { return reinterpret_cast<CupsJob*>(h); }
 
 class CupsSpooler final : public Spooler {
  public:
-  explicit CupsSpooler(std::string server) : server_(std::move(server)) {}
+  CupsSpooler(std::string server, CupsLibraryLoader load) : server_(std::move(server)), load_(load) {}
 
   bool open_printer(const std::string& name, SpoolerHandle& handle) override {
     // An empty name would select the server's default destination, and the
     // C calls would read a name only up to a NUL: neither is the printer named.
     if (name.empty() || name.find('\0') != std::string::npos) return failed(IPP_STATUS_ERROR_NOT_FOUND);
-    const std::string server = server_.empty() ? cupsServer() : server_;
-    http_t* http = httpConnect2(server.c_str(), ippPort(), nullptr, AF_UNSPEC, HTTP_ENCRYPTION_IF_REQUESTED, 1,
+    const CupsLibrary* cups = load_();
+    if (cups == nullptr) return failed(IPP_STATUS_ERROR_SERVICE_UNAVAILABLE);
+    const std::string server = server_.empty() ? cups->server() : server_;
+    http_t* http = cups->http_connect2(server.c_str(), cups->ipp_port(), nullptr, AF_UNSPEC, HTTP_ENCRYPTION_IF_REQUESTED, 1,
                                 30000, nullptr);
     // The server gives the same code for a missing printer as for itself
     // being down, so whether it answers at all is settled here first.
     if (http == nullptr) return failed(IPP_STATUS_ERROR_SERVICE_UNAVAILABLE);
-    cups_dest_t* dest = cupsGetNamedDest(http, name.c_str(), nullptr);
+    cups_dest_t* dest = cups->get_named_dest(http, name.c_str(), nullptr);
     if (dest == nullptr) {
-      httpClose(http);
+      cups->http_close(http);
       return failed(IPP_STATUS_ERROR_NOT_FOUND);
     }
-    cupsFreeDests(1, dest);
+    cups->free_dests(1, dest);
     auto* job = new CupsJob;
+    job->cups = cups;
     job->http = http;
     job->printer = name;
     handle = reinterpret_cast<SpoolerHandle>(job);
@@ -52,26 +55,27 @@ class CupsSpooler final : public Spooler {
     CupsJob* job = as_job(handle);
     job->document_name = document_name;
     job->format = data_type == "RAW" ? CUPS_FORMAT_RAW : data_type;
-    job->job_id = cupsCreateJob(job->http, job->printer.c_str(), document_name.c_str(), 0, nullptr);
-    if (job->job_id == 0) return failed(cupsLastError());
+    job->job_id = job->cups->create_job(job->http, job->printer.c_str(), document_name.c_str(), 0, nullptr);
+    if (job->job_id == 0) return failed(job->cups->last_error());
     return true;
   }
 
   bool start_page(SpoolerHandle handle) override {
     CupsJob* job = as_job(handle);
-    const http_status_t status = cupsStartDocument(job->http, job->printer.c_str(), job->job_id,
-                                                   job->document_name.c_str(), job->format.c_str(), 1);
-    if (status != HTTP_STATUS_CONTINUE) return failed(cupsLastError());
+    const http_status_t status = job->cups->start_document(job->http, job->printer.c_str(), job->job_id,
+                                                           job->document_name.c_str(), job->format.c_str(), 1);
+    if (status != HTTP_STATUS_CONTINUE) return failed(job->cups->last_error());
     return true;
   }
 
   bool write(SpoolerHandle handle, const std::uint8_t* data, std::uint32_t size, std::uint32_t& written) override {
+    CupsJob* job = as_job(handle);
     written = 0;
     // A write of 0 bytes would end the document's data early; an empty job
     // simply writes nothing.
-    if (size > 0 && cupsWriteRequestData(as_job(handle)->http, reinterpret_cast<const char*>(data), size) !=
+    if (size > 0 && job->cups->write_request_data(job->http, reinterpret_cast<const char*>(data), size) !=
                         HTTP_STATUS_CONTINUE) {
-      return failed(cupsLastError());
+      return failed(job->cups->last_error());
     }
     written = size;
     return true;
@@ -81,7 +85,7 @@ class CupsSpooler final : public Spooler {
 
   bool end_doc(SpoolerHandle handle) override {
     CupsJob* job = as_job(handle);
-    const ipp_status_t status = cupsFinishDocument(job->http, job->printer.c_str());
+    const ipp_status_t status = job->cups->finish_document(job->http, job->printer.c_str());
     if (status > IPP_STATUS_OK_CONFLICTING) return failed(status);
     job->finished = true;
     return true;
@@ -91,8 +95,10 @@ class CupsSpooler final : public Spooler {
     CupsJob* job = as_job(handle);
     // A job created but never finished would wait on the server for a
     // document that never comes.
-    if (job->job_id != 0 && !job->finished) cupsCancelJob2(job->http, job->printer.c_str(), job->job_id, 0);
-    httpClose(job->http);
+    if (job->job_id != 0 && !job->finished) {
+      job->cups->cancel_job2(job->http, job->printer.c_str(), job->job_id, 0);
+    }
+    job->cups->http_close(job->http);
     delete job;
     return true;
   }
@@ -101,6 +107,7 @@ class CupsSpooler final : public Spooler {
 
  private:
   std::string server_;
+  CupsLibraryLoader load_;
   std::uint32_t last_error_ = 0;
 
   bool failed(ipp_status_t status) {
@@ -111,12 +118,12 @@ class CupsSpooler final : public Spooler {
 
 }  // namespace
 
-std::unique_ptr<Spooler> make_cups_spooler(const std::string& server) {
-  return std::make_unique<CupsSpooler>(server);
+std::unique_ptr<Spooler> make_cups_spooler(const std::string& server, CupsLibraryLoader load) {
+  return std::make_unique<CupsSpooler>(server, load);
 }
 
 Spooler& system_spooler() {
-  static CupsSpooler spooler{""};
+  static CupsSpooler spooler{"", cups_library};
   return spooler;
 }
 

@@ -4,6 +4,7 @@
 
 #include <vector>
 
+#include "printing/cups_library.h"
 #include "printing/cups_server.h"
 #include "printing/cups_test_server.h"
 #include "printing/loopback_listener.h"
@@ -91,6 +92,40 @@ TEST_F(CupsSpoolerTest, AServerThatIsDownIsNotReportedAsAMissingPrinter) {
   auto list = list_printers(platform_);
   ASSERT_FALSE(list.ok());
   EXPECT_EQ(list.error(), "EnumPrinters falló (Win32 err 1282)");
+}
+
+const CupsLibrary* no_library() { return nullptr; }
+
+TEST_F(CupsSpoolerTest, WithoutTheLibraryPrintingAndListingFailAsForAServerThatIsDown) {
+  auto spooler = make_cups_spooler(server_.socket(), no_library);
+  auto directory = make_cups_printer_directory(server_.socket(), no_library);
+  const Status status = send_winspool(*spooler, "caja", every_byte_value(1));
+  ASSERT_FALSE(status.ok());
+  EXPECT_EQ(status.error(), "OpenPrinter('caja') falló (Win32 err 1282)");
+  auto list = directory->list();
+  ASSERT_FALSE(list.ok());
+  EXPECT_EQ(list.error(), "EnumPrinters falló (Win32 err 1282)");
+}
+
+TEST(CupsLibrary, LoadingFailsWhenTheFileOrAnyFunctionIsMissing) {
+  auto absent = load_cups_library("libzunel-no-such-library.so.9");
+  ASSERT_FALSE(absent.ok());
+  EXPECT_EQ(absent.error().rfind("cannot load libzunel-no-such-library.so.9: ", 0), 0u) << absent.error();
+
+  // A library that exists but is not libcups.
+  auto other = load_cups_library("libc.so.6");
+  ASSERT_FALSE(other.ok());
+  EXPECT_EQ(other.error(),
+            "libc.so.6 lacks cupsCancelJob2, cupsCreateJob, cupsFinishDocument, cupsFreeDests, cupsGetDests2, "
+            "cupsGetNamedDest, cupsGetOption, cupsLastError, cupsServer, cupsStartDocument, "
+            "cupsWriteRequestData, httpClose, httpConnect2, ippPort");
+}
+
+TEST(CupsLibrary, TheSystemLibraryLoadsOnce) {
+  const CupsLibrary* cups = cups_library();
+  ASSERT_NE(cups, nullptr);
+  EXPECT_EQ(cups_library(), cups);
+  EXPECT_EQ(cups->ipp_port(), 631);
 }
 
 TEST(CupsPrinterDirectory, NoQueuesIsAnEmptyList) {

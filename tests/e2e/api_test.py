@@ -1,9 +1,10 @@
 """The HTTP API of the real executable, driven as the ERP page drives it."""
 
 import json
+import os
 import unittest
 
-from harness import (Agent, CONTROL_PORT, HTTP_PORT, ORIGIN, TcpSink, TempHome, provisioning_ticket,
+from harness import (Agent, CONTROL_PORT, HTTP_PORT, ORIGIN, RUNNER, TcpSink, TempHome, provisioning_ticket,
                      request, revocation_list, run_cli, signed, uses_test_keyset, wait_port_free)
 
 
@@ -97,6 +98,22 @@ class RunningAgent(unittest.TestCase):
         status, _, body = signed("POST", "/v1/print", token, print_body)
         self.assertEqual(status, 502)
         self.assertIn("(os error ", json.loads(body)["error"])
+
+    @unittest.skipIf(RUNNER, "the process maps of a native Linux agent")
+    def test_libcups_is_loaded_by_the_first_printer_list_not_at_start(self):
+        # The only test in this class that reaches the spooler.
+        def libcups_mapped():
+            with open("/proc/%d/maps" % self.agent.proc.pid, encoding="utf-8") as maps:
+                return "/libcups.so" in maps.read()
+
+        self.assertFalse(libcups_mapped())
+        status, _, body = request("POST", "/v1/provision",
+                                  json.dumps({"ticket": provisioning_ticket(negocio_id="shop-3")}))
+        self.assertEqual(status, 200, body)
+        # The system's CUPS server may or may not run here: either answer will do.
+        status, _, body = signed("GET", "/v1/printers", json.loads(body)["token"])
+        self.assertIn(status, (200, 500), body)
+        self.assertTrue(libcups_mapped())
 
     def test_second_run_fails_on_the_taken_ports(self):
         home = TempHome()

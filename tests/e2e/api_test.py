@@ -82,7 +82,8 @@ class RunningAgent(unittest.TestCase):
         status, _, body = signed("POST", "/v1/print", token, print_body)
         self.assertEqual((status, body), (401, b'{"error":"no autorizado"}'))
 
-        stored = json.load(open(self.home.data_dir() + "/agent/pairings.json", encoding="utf-8"))
+        with open(self.home.data_dir() + "/agent/pairings.json", encoding="utf-8") as f:
+            stored = json.load(f)
         self.assertEqual([d for d in stored["devices"] if d["negocio_id"] == "shop-1"], [])
         self.assertEqual(stored["revoked_seq"], {"shop-1": 1})
 

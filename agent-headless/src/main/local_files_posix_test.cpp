@@ -4,6 +4,10 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cstdlib>
+#include <optional>
+#include <string>
+
 #include "main/data_dir.h"
 #include "test_env.h"
 
@@ -11,6 +15,30 @@ namespace zunel {
 namespace {
 
 namespace fs = std::filesystem;
+
+// Sets (or, with nullopt, removes) an environment variable for the lifetime
+// of the object, then restores the old value. Tests run on one thread.
+class ScopedEnv {
+ public:
+  ScopedEnv(const char* name, std::optional<std::string> value) : name_(name) {
+    if (const char* old = std::getenv(name)) old_ = old;
+    set(value);
+  }
+  ~ScopedEnv() { set(old_); }
+  ScopedEnv(const ScopedEnv&) = delete;
+  ScopedEnv& operator=(const ScopedEnv&) = delete;
+
+ private:
+  void set(const std::optional<std::string>& value) {
+    if (value) {
+      setenv(name_.c_str(), value->c_str(), 1);
+    } else {
+      unsetenv(name_.c_str());
+    }
+  }
+  std::string name_;
+  std::optional<std::string> old_;
+};
 
 mode_t mode_of(const fs::path& p) {
   struct stat st {};

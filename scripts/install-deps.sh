@@ -5,7 +5,7 @@ set -euo pipefail
 
 packages=(
   # Linux build
-  cmake ninja-build g++ pkg-config
+  cmake ninja-build g++ pkg-config ccache
   libboost1.81-dev libsodium-dev libcups2-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   # tests that use real parts: pseudo-terminals, a private CUPS server, scripts

@@ -7,9 +7,12 @@ cd "$(dirname "$0")/.."
 
 scripts/install-deps.sh
 
+# ccache, shared by every work tree of this machine (paths relative to the tree).
+export CCACHE_BASEDIR="$PWD" CCACHE_NOHASHDIR=true
+launcher=(-DCMAKE_C_COMPILER_LAUNCHER=ccache -DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
 build=${ZUNEL_TEST_BUILD_DIR:-build-test}
 # The test build trusts the test key, so end-to-end tests can sign tickets.
-cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Debug -DZUNEL_SANITIZE=ON \
+cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Debug -DZUNEL_SANITIZE=ON "${launcher[@]}" \
   -DZUNEL_KEYSET_FILE="$PWD/tests/fixtures/test_keyset.json"
 cmake --build "$build" -j2
 # The agent's ports are fixed and other work trees on this machine may run

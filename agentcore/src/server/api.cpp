@@ -125,67 +125,107 @@ HttpResponse print(const HttpRequest& req, ApiContext& ctx, const Cors& cors) {
 
 using Endpoint = HttpResponse (*)(const HttpRequest&, ApiContext&, const Cors&);
 
+constexpr std::size_t KiB = 1024;
+constexpr std::size_t MiB = 1024 * KiB;
+
 struct Route {
   std::string_view method;
   std::string_view path;
   bool needs_origin;
-  bool reads_body;
+  std::size_t max_body;  // 0: the route reads no body
   bool signed_request;
   Endpoint endpoint;
 };
 
+// Each body bound is what the route's body can sensibly hold: pairing and
+// provisioning bodies are a few hundred bytes, revocation lists hold device
+// ids, print jobs are raw printer data.
 constexpr std::array<Route, 6> ROUTES{{
-    {"GET", "/v1/ping", false, false, false, ping},
-    {"GET", "/v1/printers", true, false, true, printers},
-    {"POST", "/v1/pair", true, true, false, pair},
-    {"POST", "/v1/provision", true, true, false, provision},
-    {"POST", "/v1/revocations", true, true, false, revocations},
-    {"POST", "/v1/print", true, true, true, print},
+    {"GET", "/v1/ping", false, 0, false, ping},
+    {"GET", "/v1/printers", true, 0, true, printers},
+    {"POST", "/v1/pair", true, 16 * KiB, false, pair},
+    {"POST", "/v1/provision", true, 16 * KiB, false, provision},
+    {"POST", "/v1/revocations", true, 1 * MiB, false, revocations},
+    {"POST", "/v1/print", true, 64 * MiB, true, print},
 }};
 
 HttpResponse origin_refused() {
   return json_response(403, std::nullopt, "{\"error\":\"origen no permitido\"}");
 }
 
-}  // namespace
+// The checks that need only the request's header, in their answer order:
+// Host, preflight, route, Origin. Either an answer, or the route with the
+// request's CORS origin.
+struct Gated {
+  std::optional<HttpResponse> answer;
+  const Route* route = nullptr;
+  Cors cors;
+};
 
-HttpResponse handle_request(const HttpRequest& req, ApiContext& ctx) {
-  const std::uint16_t port = http_port(ctx.state);
+Gated answered(HttpResponse answer) {
+  Gated gated;
+  gated.answer = std::move(answer);
+  return gated;
+}
+
+Gated pass_gates(const HttpRequest& req, std::uint16_t port, std::string_view erp_domain) {
   const std::string* host = find_header(req.headers, "host");
   const std::string* origin = find_header(req.headers, "origin");
   const std::string_view path = std::string_view(req.target).substr(0, req.target.find('?'));
 
   if (!host_allowed(host ? *host : std::string_view(), port)) {
-    return json_response(403, std::nullopt, "{\"error\":\"host no permitido\"}");
+    return answered(json_response(403, std::nullopt, "{\"error\":\"host no permitido\"}"));
   }
   Cors cors;
-  if (origin && origin_allowed(*origin, ctx.erp_domain)) cors = *origin;
+  if (origin && origin_allowed(*origin, erp_domain)) cors = *origin;
 
-  if (req.method == "OPTIONS") return cors ? preflight_response(*cors) : origin_refused();
+  if (req.method == "OPTIONS") return answered(cors ? preflight_response(*cors) : origin_refused());
 
   for (const Route& route : ROUTES) {
     if (route.method != req.method || route.path != path) continue;
-    if (route.needs_origin && !cors) return origin_refused();
-    if (route.reads_body) {
-      if (req.body_state == BodyState::TooLarge) {
-        return json_response(413, cors, "{\"error\":\"cuerpo demasiado grande\"}");
-      }
-      if (req.body_state != BodyState::Complete || !is_valid_utf8(req.body)) {
-        return json_response(400, cors, "{\"error\":\"cuerpo ilegible\"}");
-      }
-    }
-    if (route.signed_request) {
-      std::vector<HeaderField> headers;
-      headers.reserve(req.headers.size());
-      for (const auto& [name, value] : req.headers) headers.emplace_back(name, value);
-      const std::string_view body = route.reads_body ? std::string_view(req.body) : "";
-      if (verify_request(ctx.state, headers, *cors, body) != RequestVerdict::accept) {
-        return json_response(401, cors, "{\"error\":\"no autorizado\"}");
-      }
-    }
-    return route.endpoint(req, ctx, cors);
+    if (route.needs_origin && !cors) return answered(origin_refused());
+    return Gated{std::nullopt, &route, std::move(cors)};
   }
-  return json_response(404, cors, "{\"error\":\"no encontrado\"}");
+  return answered(json_response(404, cors, "{\"error\":\"no encontrado\"}"));
+}
+
+}  // namespace
+
+Admission admit_request(const HttpRequest& head, std::uint16_t port, std::string_view erp_domain) {
+  Gated gated = pass_gates(head, port, erp_domain);
+  Admission admission;
+  if (gated.answer) {
+    admission.answer = std::move(gated.answer);
+  } else {
+    admission.max_body_bytes = gated.route->max_body;
+  }
+  return admission;
+}
+
+HttpResponse handle_request(const HttpRequest& req, ApiContext& ctx) {
+  Gated gated = pass_gates(req, http_port(ctx.state), ctx.erp_domain);
+  if (gated.answer) return std::move(*gated.answer);
+  const Route& route = *gated.route;
+  const Cors& cors = gated.cors;
+  const bool reads_body = route.max_body > 0;
+  if (reads_body) {
+    if (req.body_state == BodyState::TooLarge || req.body.size() > route.max_body) {
+      return json_response(413, cors, "{\"error\":\"cuerpo demasiado grande\"}");
+    }
+    if (req.body_state != BodyState::Complete || !is_valid_utf8(req.body)) {
+      return json_response(400, cors, "{\"error\":\"cuerpo ilegible\"}");
+    }
+  }
+  if (route.signed_request) {
+    std::vector<HeaderField> headers;
+    headers.reserve(req.headers.size());
+    for (const auto& [name, value] : req.headers) headers.emplace_back(name, value);
+    const std::string_view body = reads_body ? std::string_view(req.body) : "";
+    if (verify_request(ctx.state, headers, *cors, body) != RequestVerdict::accept) {
+      return json_response(401, cors, "{\"error\":\"no autorizado\"}");
+    }
+  }
+  return route.endpoint(req, ctx, cors);
 }
 
 Status serve_http(ApiContext& ctx, std::ostream& diagnostics) {
@@ -194,7 +234,10 @@ Status serve_http(ApiContext& ctx, std::ostream& diagnostics) {
   if (!server) return fail(server.error());
   diagnostics << "[agente impresión] escuchando en http://127.0.0.1:" << port << '\n';
   diagnostics.flush();
-  (*server)->serve([&ctx](const HttpRequest& req) { return handle_request(req, ctx); });
+  (*server)->serve([&ctx](const HttpRequest& req) { return handle_request(req, ctx); },
+                   [&ctx, port](const HttpRequest& head) {
+                     return admit_request(head, port, ctx.erp_domain);
+                   });
   return {};
 }
 

@@ -2,9 +2,11 @@
 // The agent's HTTP API: the gates, CORS, the routing table and the six
 // endpoints. Requests are handled one at a time on the serving thread.
 
+#include <cstdint>
 #include <memory>
 #include <ostream>
 #include <string>
+#include <string_view>
 
 #include "base/outcome.h"
 #include "server/http_message.h"
@@ -22,7 +24,17 @@ struct ApiContext {
   std::string erp_domain;  // the ERP's web domain, as built in
 };
 
-// Answers one request completely; never fails outward.
+// Decides on a request from its header alone, before any body byte is read:
+// the answers of the Host gate, the preflight, the route lookup and the
+// Origin gate, in that order; otherwise the route's body bound (16 KiB for
+// pairing and provisioning, 1 MiB for revocation lists, 64 MiB for print
+// jobs, 0 for the routes that read no body). Takes no lock, so it may run on
+// the server's I/O thread; `port` is the state's HTTP port.
+Admission admit_request(const HttpRequest& head, std::uint16_t port, std::string_view erp_domain);
+
+// Answers one request completely; never fails outward. Passes the same gates
+// as admit_request first, so a request that was not admitted gets the same
+// answer here; a body over its route's bound answers 413.
 HttpResponse handle_request(const HttpRequest& request, ApiContext& context);
 
 // Runs the API on 127.0.0.1 at the state's HTTP port, on the calling thread,

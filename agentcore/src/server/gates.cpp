@@ -10,14 +10,35 @@ bool host_allowed(std::string_view host, std::uint16_t port) {
   return host == "127.0.0.1" + suffix || host == "localhost" + suffix;
 }
 
+namespace {
+
+// Labels of ASCII letters, digits and hyphens, none empty.
+bool is_ldh_host(std::string_view host) {
+  std::size_t label = 0;
+  for (const char c : host) {
+    if (c == '.') {
+      if (label == 0) return false;
+      label = 0;
+    } else if ((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
+               c == '-') {
+      ++label;
+    } else {
+      return false;
+    }
+  }
+  return label > 0;
+}
+
+}  // namespace
+
 bool origin_allowed(std::string_view origin, std::string_view erp_domain) {
   constexpr std::string_view scheme = "https://";
   if (!origin.starts_with(scheme)) return false;
   const std::string_view host = origin.substr(scheme.size());
+  if (!is_ldh_host(host)) return false;
   if (host == erp_domain) return true;
-  const std::string dotted = "." + std::string(erp_domain);
-  if (!host.ends_with(dotted)) return false;
-  return host.find_first_of("/:") == std::string_view::npos;
+  return host.size() > erp_domain.size() && host.ends_with(erp_domain) &&
+         host[host.size() - erp_domain.size() - 1] == '.';
 }
 
 HttpResponse json_response(unsigned status, const std::optional<std::string>& cors_origin,

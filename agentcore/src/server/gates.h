@@ -14,8 +14,11 @@ namespace zunel {
 // True exactly for "127.0.0.1:<port>" and "localhost:<port>", byte for byte.
 bool host_allowed(std::string_view host, std::uint16_t port);
 
-// True for "https://<domain>" and "https://<anything>.<domain>" without a
-// path, port or user part, byte for byte.
+// True for a serialized HTTPS origin, as a browser sends it, whose host is
+// the ERP domain or ends in "." + the domain, byte for byte: "https://" then
+// a host of labels made of ASCII letters, digits and hyphens, no label empty.
+// So a port, path, query, fragment, user part, backslash, space, empty label
+// or non-ASCII byte is refused, as is a domain part in another case.
 bool origin_allowed(std::string_view origin, std::string_view erp_domain);
 
 // A JSON answer: the body as given, then "Content-Type", "Cache-Control",

@@ -2,6 +2,8 @@
 // A request as the gates and endpoints see it, and the answer they give: plain
 // data, so request handling is tested without sockets.
 
+#include <cstddef>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -32,6 +34,19 @@ struct HttpResponse {
   unsigned status = 200;
   HeaderList headers;  // written in this order
   std::string body;
+};
+
+// What the server does with a request as soon as its header is complete,
+// before any body byte is read. Decided on the server's I/O thread, so the
+// decision takes no lock and does no input or output.
+struct Admission {
+  // Set: this answer is sent at once and the body is never read; the
+  // connection closes when the request has a body (its framing is lost).
+  std::optional<HttpResponse> answer;
+  // Otherwise: the body is read when it is at most this many bytes, and a
+  // larger one is handed over unread as BodyState::TooLarge. 0 for requests
+  // that take no body: one that has a body anyway is handed over unread.
+  std::size_t max_body_bytes = 0;
 };
 
 // The value of the first header named `name` (ASCII case ignored), or nothing.

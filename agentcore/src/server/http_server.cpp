@@ -1,6 +1,8 @@
 #include "server/http_server.h"
 
+#include <algorithm>
 #include <atomic>
+#include <functional>
 #include <boost/asio/io_context.hpp>
 #include <boost/asio/ip/tcp.hpp>
 #include <boost/asio/post.hpp>
@@ -10,7 +12,9 @@
 #include <boost/beast/http.hpp>
 #include <condition_variable>
 #include <deque>
+#include <list>
 #include <mutex>
+#include <new>
 #include <optional>
 #include <thread>
 
@@ -23,16 +27,22 @@ namespace net = boost::asio;
 namespace beast = boost::beast;
 namespace http = beast::http;
 using tcp = net::ip::tcp;
+using Clock = std::chrono::steady_clock;
 
 class Session;
+
+// How an answer goes out on its connection.
+struct Reply {
+  unsigned version = 11;
+  bool keep_alive = false;
+  bool head = false;
+};
 
 // What the serving thread needs to answer one request on its connection.
 struct Pending {
   HttpRequest request;
   std::shared_ptr<Session> session;
-  unsigned version = 11;
-  bool keep_alive = false;
-  bool head = false;
+  Reply reply;
 };
 
 bool is_parse_error(const beast::error_code& ec) {
@@ -41,15 +51,63 @@ bool is_parse_error(const beast::error_code& ec) {
          ec != http::error::partial_message;
 }
 
+// The answers the server gives by itself, without the API.
+HttpResponse server_answer(unsigned status, std::string body) {
+  return HttpResponse{status,
+                      {{"Content-Type", "application/json; charset=utf-8"},
+                       {"Cache-Control", "no-store"}},
+                      std::move(body)};
+}
+
+// One connection's share of the budget for bodies in flight; returned when
+// released or destroyed.
+class BodyCharge {
+ public:
+  BodyCharge(std::atomic<std::size_t>& in_flight, std::size_t budget)
+      : in_flight_(in_flight), budget_(budget) {}
+  BodyCharge(const BodyCharge&) = delete;
+  BodyCharge& operator=(const BodyCharge&) = delete;
+  ~BodyCharge() { release(); }
+
+  // Raises the charge to `total` bytes; false, and nothing charged, when the
+  // budget cannot take the difference.
+  [[nodiscard]] bool raise_to(std::size_t total) {
+    if (total <= charged_) return true;
+    const std::size_t more = total - charged_;
+    std::size_t now = in_flight_.load();
+    do {
+      if (now > budget_ || more > budget_ - now) return false;
+    } while (!in_flight_.compare_exchange_weak(now, now + more));
+    charged_ = total;
+    return true;
+  }
+
+  void release() {
+    in_flight_ -= charged_;
+    charged_ = 0;
+  }
+
+ private:
+  std::atomic<std::size_t>& in_flight_;
+  const std::size_t budget_;
+  std::size_t charged_ = 0;
+};
+
 }  // namespace
 
 struct HttpServer::Impl {
   explicit Impl(ServerLimits l) : limits(l) {}
 
   ServerLimits limits;
-  // Declared before the I/O context: sessions count themselves out while the
-  // context destroys them.
-  std::atomic<std::size_t> connections{0};
+  AdmissionHook admit;
+
+  // Declared before the I/O context: sessions leave the list and return
+  // their charges while the context destroys them. The list is read and
+  // changed under its mutex, since a session may end on the serving thread.
+  std::mutex sessions_mutex;
+  std::list<Session*> sessions;
+  std::atomic<std::size_t> bodies_in_flight{0};
+
   net::io_context io{1};
   std::optional<tcp::acceptor> acceptor;
   std::thread io_thread;
@@ -60,6 +118,7 @@ struct HttpServer::Impl {
   bool stopped = false;
 
   void accept();
+  bool make_room();
   void enqueue(Pending pending) {
     {
       std::lock_guard lock(mutex);
@@ -75,51 +134,99 @@ namespace {
 class Session : public std::enable_shared_from_this<Session> {
  public:
   Session(tcp::socket socket, HttpServer::Impl& server)
-      : stream_(std::move(socket)), server_(server) {
-    ++server_.connections;
+      : stream_(std::move(socket)),
+        server_(server),
+        charge_(server.bodies_in_flight, server.limits.max_bodies_in_flight) {
+    std::lock_guard lock(server_.sessions_mutex);
+    slot_ = server_.sessions.insert(server_.sessions.end(), this);
   }
-  ~Session() { --server_.connections; }
+  ~Session() { leave(); }
 
-  // The first request's header must arrive within the header time-out of the
-  // connect.
-  void start() { read_header(); }
+  // The first byte must arrive within the first-byte time-out of the
+  // connect, the rest of the header within the header time-out.
+  void start() { await_request(server_.limits.first_byte_timeout); }
+
+  // Since when the connection waits for a request's first byte with nothing
+  // in progress; nothing while a request is under way. REQUIRES: the list's
+  // mutex is held.
+  std::optional<Clock::time_point> idle_since() const { return idle_since_; }
 
   // Runs on the I/O thread with the serving thread's answer.
-  void respond(HttpResponse answer, const Pending& meta) {
+  void respond(HttpResponse answer, const Reply& reply) {
+    charge_.release();  // the body was dropped once the request was handled
+    send(std::move(answer), reply);
+  }
+
+  // Ends the connection; a read in progress completes with an error.
+  void close() {
+    leave();
+    close_socket();
+  }
+
+  // Closes an idle connection to give its slot to a new one. REQUIRES: the
+  // list's mutex is held, on the I/O thread.
+  void evict() {
+    server_.sessions.erase(*slot_);
+    slot_.reset();
+    idle_since_.reset();
+    close_socket();
+  }
+
+ private:
+  void close_socket() {
+    beast::error_code ignored;
+    stream_.socket().shutdown(tcp::socket::shutdown_both, ignored);
+    stream_.socket().close(ignored);
+  }
+
+  // Gives up the connection slot; the slot list no longer sees this session.
+  void leave() {
+    std::lock_guard lock(server_.sessions_mutex);
+    idle_since_.reset();
+    if (slot_) server_.sessions.erase(*slot_);
+    slot_.reset();
+  }
+
+  void set_idle(bool idle) {
+    std::lock_guard lock(server_.sessions_mutex);
+    if (idle) {
+      idle_since_ = Clock::now();
+    } else {
+      idle_since_.reset();
+    }
+  }
+
+  void send(HttpResponse answer, const Reply& reply) {
     auto res = std::make_shared<http::response<http::string_body>>(
-        static_cast<http::status>(answer.status), meta.version);
+        static_cast<http::status>(answer.status), reply.version);
     for (auto& [name, value] : answer.headers) res->insert(name, value);
     if (answer.status == 204 || answer.status == 304 || answer.status < 200) {
       // No body and no length on these.
-    } else if (meta.head) {
+    } else if (reply.head) {
       res->content_length(answer.body.size());
     } else {
       res->body() = std::move(answer.body);
       res->prepare_payload();
     }
-    res->keep_alive(meta.keep_alive);
-    write(res, meta.keep_alive);
-  }
-
- private:
-  template <class Message>
-  void write(std::shared_ptr<Message> message, bool keep_alive) {
+    res->keep_alive(reply.keep_alive);
     stream_.expires_after(server_.limits.idle_timeout);
-    http::async_write(stream_, *message,
-                      [self = shared_from_this(), message, keep_alive](beast::error_code ec,
-                                                                       std::size_t) {
+    http::async_write(stream_, *res,
+                      [self = shared_from_this(), res, keep_alive = reply.keep_alive](
+                          beast::error_code ec, std::size_t) {
                         if (ec || !keep_alive) return self->close();
-                        self->wait_next();
+                        self->await_request(self->server_.limits.idle_timeout);
                       });
   }
 
-  // Between requests: up to the idle time-out for the first byte, then the
-  // header time-out for the rest of the header.
-  void wait_next() {
+  // Before a request: up to `timeout` for its first byte (the connection is
+  // idle meanwhile), then the header time-out for the rest of the header.
+  void await_request(std::chrono::milliseconds timeout) {
     if (buffer_.size() > 0) return read_header();
-    stream_.expires_after(server_.limits.idle_timeout);
+    set_idle(true);
+    stream_.expires_after(timeout);
     stream_.async_read_some(buffer_.prepare(4096),
                             [self = shared_from_this()](beast::error_code ec, std::size_t n) {
+                              self->set_idle(false);
                               if (ec) return self->close();
                               self->buffer_.commit(n);
                               self->read_header();
@@ -128,7 +235,11 @@ class Session : public std::enable_shared_from_this<Session> {
 
   void read_header() {
     parser_.emplace();
-    parser_->body_limit(server_.limits.max_body_bytes);
+    over_budget_ = false;
+    // The header is read whatever the length it declares; the admission
+    // decides the bound.
+    parser_->body_limit(boost::none);
+    parser_->on_chunk_header(on_chunk_);
     stream_.expires_after(server_.limits.header_timeout);
     http::async_read_header(stream_, buffer_, *parser_,
                             [self = shared_from_this()](beast::error_code ec, std::size_t) {
@@ -137,20 +248,45 @@ class Session : public std::enable_shared_from_this<Session> {
   }
 
   void on_header(beast::error_code ec) {
-    // A declared length over the limit ends the header read with this error,
-    // after the whole header was parsed.
-    if (ec == http::error::body_limit) return hand_over(BodyState::TooLarge);
     if (ec) {
       if (is_parse_error(ec)) return bad_request();
       return close();  // time-out, or the client went away
     }
-    if (parser_->is_done()) return hand_over(BodyState::Complete);
+    const auto& req = parser_->get();
+    head_ = HttpRequest{};
+    head_.method = std::string(req.method_string());
+    head_.target = std::string(req.target());
+    for (const auto& field : req) {
+      head_.headers.emplace_back(std::string(field.name_string()), std::string(field.value()));
+    }
+    reply_ = Reply{req.version(), req.keep_alive(), req.method() == http::verb::head};
+    const bool has_body = !parser_->is_done();
+
+    Admission admission;
+    if (server_.admit) {
+      admission = server_.admit(head_);
+    } else {
+      admission.max_body_bytes = server_.limits.max_body_bytes;
+    }
+    if (admission.answer) {
+      // The body, if any, stays unread: the connection cannot go on after it.
+      parser_.reset();
+      reply_.keep_alive = reply_.keep_alive && !has_body;
+      return send(std::move(*admission.answer), reply_);
+    }
+    if (!has_body) return hand_over(BodyState::Complete);
+
+    bound_ = std::min(admission.max_body_bytes, server_.limits.max_body_bytes);
     const auto length = parser_->content_length();
-    if (length && *length > server_.limits.max_body_bytes) return hand_over(BodyState::TooLarge);
-    const auto& expect = parser_->get()[http::field::expect];
+    if (length ? *length > bound_ : bound_ == 0) return hand_over(BodyState::TooLarge);
+    // A declared length is reserved whole as soon as the body is read.
+    if (length && !charge_.raise_to(static_cast<std::size_t>(*length))) return busy();
+    parser_->body_limit(bound_);
+
+    const auto& expect = req[http::field::expect];
     if (beast::iequals(expect, "100-continue")) {
-      auto interim = std::make_shared<http::response<http::empty_body>>(
-          http::status::continue_, parser_->get().version());
+      auto interim =
+          std::make_shared<http::response<http::empty_body>>(http::status::continue_, req.version());
       stream_.expires_after(server_.limits.body_timeout);
       return http::async_write(
           stream_, *interim,
@@ -162,10 +298,26 @@ class Session : public std::enable_shared_from_this<Session> {
     read_body();
   }
 
+  // A chunked body grows in steps the server chooses, each charged before
+  // it is taken: doubling, but never past the body's bound.
+  void on_chunk(std::uint64_t size, beast::error_code& ec) {
+    auto& body = parser_->get().body();
+    const std::size_t needed = body.size() + static_cast<std::size_t>(size);  // the parser kept it within bound_
+    if (needed <= body.capacity()) return;
+    const std::size_t grown = std::min(std::max(needed, 2 * body.capacity()), bound_);
+    if (!charge_.raise_to(grown)) {
+      over_budget_ = true;
+      ec = net::error::no_buffer_space;
+      return;
+    }
+    body.reserve(grown);
+  }
+
   void read_body() {
     stream_.expires_after(server_.limits.body_timeout);
     http::async_read(stream_, buffer_, *parser_,
                      [self = shared_from_this()](beast::error_code ec, std::size_t) {
+                       if (self->over_budget_) return self->busy();
                        if (!ec) return self->hand_over(BodyState::Complete);
                        if (ec == http::error::body_limit) return self->hand_over(BodyState::TooLarge);
                        if (is_parse_error(ec)) return self->hand_over(BodyState::Unreadable);
@@ -175,58 +327,75 @@ class Session : public std::enable_shared_from_this<Session> {
 
   void hand_over(BodyState body_state) {
     stream_.expires_never();  // a slow printer may take its time
-    auto& req = parser_->get();
     Pending pending;
-    pending.request.method = std::string(req.method_string());
-    pending.request.target = std::string(req.target());
-    for (const auto& field : req) {
-      pending.request.headers.emplace_back(std::string(field.name_string()),
-                                           std::string(field.value()));
-    }
+    pending.request = std::move(head_);
     pending.request.body_state = body_state;
-    if (body_state == BodyState::Complete) pending.request.body = std::move(req.body());
-    pending.version = req.version();
+    if (body_state == BodyState::Complete) {
+      pending.request.body = std::move(parser_->get().body());
+    } else {
+      charge_.release();  // what was read is dropped here
+    }
+    pending.reply = reply_;
     // After an unread or broken body the connection's framing is lost.
-    pending.keep_alive = req.keep_alive() && body_state == BodyState::Complete;
-    pending.head = req.method() == http::verb::head;
+    pending.reply.keep_alive = reply_.keep_alive && body_state == BodyState::Complete;
     pending.session = shared_from_this();
     parser_.reset();
     server_.enqueue(std::move(pending));
   }
 
-  void bad_request() {
-    auto res = std::make_shared<http::response<http::string_body>>(http::status::bad_request, 11);
-    res->insert("Content-Type", "application/json; charset=utf-8");
-    res->insert("Cache-Control", "no-store");
-    res->body() = "{\"error\":\"petición mal formada\"}";
-    res->prepare_payload();
-    res->keep_alive(false);
-    write(res, false);
+  void busy() {
+    parser_.reset();
+    charge_.release();
+    HttpResponse answer = server_answer(503, "{\"error\":\"agente ocupado\"}");
+    answer.headers.emplace_back("Retry-After", "1");
+    send(std::move(answer), Reply{reply_.version, false, false});
   }
 
-  void close() {
-    beast::error_code ignored;
-    stream_.socket().shutdown(tcp::socket::shutdown_both, ignored);
-    stream_.socket().close(ignored);
+  void bad_request() {
+    parser_.reset();
+    send(server_answer(400, "{\"error\":\"petición mal formada\"}"), Reply{11, false, false});
   }
 
   beast::tcp_stream stream_;
   beast::flat_buffer buffer_;
+  // The parser keeps a reference to its chunk callback.
+  std::function<void(std::uint64_t, beast::string_view, beast::error_code&)> on_chunk_ =
+      [this](std::uint64_t size, beast::string_view, beast::error_code& ec) { on_chunk(size, ec); };
   std::optional<http::request_parser<http::string_body>> parser_;
+  HttpRequest head_;  // the request being read, without its body
+  Reply reply_;
+  std::size_t bound_ = 0;  // of the body being read
+  bool over_budget_ = false;
   HttpServer::Impl& server_;
+  BodyCharge charge_;
+  std::optional<std::list<Session*>::iterator> slot_;  // under the list's mutex
+  std::optional<Clock::time_point> idle_since_;        // under the list's mutex
 };
 
 }  // namespace
+
+bool HttpServer::Impl::make_room() {
+  std::lock_guard lock(sessions_mutex);
+  if (sessions.size() < limits.max_connections) return true;
+  Session* oldest = nullptr;
+  for (Session* session : sessions) {
+    const auto since = session->idle_since();
+    if (since && (!oldest || *since < *oldest->idle_since())) oldest = session;
+  }
+  if (!oldest) return false;
+  // Its waiting read ends with an error and lets go of the session.
+  oldest->evict();
+  return true;
+}
 
 void HttpServer::Impl::accept() {
   acceptor->async_accept([this](beast::error_code ec, tcp::socket socket) {
     if (ec == net::error::operation_aborted) return;
     if (!ec) {
-      if (connections.load() >= limits.max_connections) {
-        beast::error_code ignored;
-        socket.close(ignored);
-      } else {
-        std::make_shared<Session>(std::move(socket), *this)->start();
+      try {
+        if (make_room()) std::make_shared<Session>(std::move(socket), *this)->start();
+      } catch (const std::bad_alloc&) {
+        // This connection is dropped with its socket; the next may fare better.
       }
     }
     accept();
@@ -252,10 +421,21 @@ Outcome<std::unique_ptr<HttpServer>> HttpServer::bind(std::uint16_t port, Server
 
 std::uint16_t HttpServer::port() const { return impl_->acceptor->local_endpoint().port(); }
 
-void HttpServer::serve(const RequestHandler& handler) {
+void HttpServer::serve(const RequestHandler& handler, const AdmissionHook& admit) {
   Impl& s = *impl_;
+  s.admit = admit;
   s.accept();
-  s.io_thread = std::thread([&s] { s.io.run(); });
+  s.io_thread = std::thread([&s] {
+    for (;;) {
+      try {
+        s.io.run();
+        return;
+      } catch (const std::bad_alloc&) {
+        // The handler that ran out was unwound, and with it the one
+        // connection it served (nothing else holds a session); go on.
+      }
+    }
+  });
   for (;;) {
     Pending pending;
     {
@@ -265,12 +445,23 @@ void HttpServer::serve(const RequestHandler& handler) {
       pending = std::move(s.queue.front());
       s.queue.pop_front();
     }
-    HttpResponse answer = handler(pending.request);
-    pending.request = HttpRequest{};  // the body may be large; it is done with
-    auto session = pending.session;
-    net::post(s.io, [session, answer = std::move(answer), meta = std::move(pending)]() mutable {
-      session->respond(std::move(answer), meta);
-    });
+    try {
+      HttpResponse answer;
+      try {
+        answer = handler(pending.request);
+      } catch (const std::bad_alloc&) {
+        pending.request = HttpRequest{};
+        answer = server_answer(500, "{\"error\":\"memoria insuficiente\"}");
+      }
+      pending.request = HttpRequest{};  // the body may be large; it is done with
+      // Only the I/O thread holds the session from here on.
+      net::post(s.io, [answer = std::move(answer), meta = std::move(pending)]() mutable {
+        auto session = std::move(meta.session);
+        session->respond(std::move(answer), meta.reply);
+      });
+    } catch (const std::bad_alloc&) {
+      // Not even the small answer fitted: the request goes unanswered.
+    }
   }
   s.io.stop();
   s.io_thread.join();

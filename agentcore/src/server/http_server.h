@@ -3,6 +3,12 @@
 // thread of the server's own; every complete request is handed to the thread
 // that calls serve(), which handles requests strictly one at a time, to
 // completion, and takes the next only after the current one was answered.
+//
+// Each request is first admitted on the I/O thread when its header is
+// complete: it is answered there and then, or its body is read within the
+// bound the admission gives and within the budget shared by all bodies in
+// flight. Running out of memory costs one request or one connection, never
+// the server.
 
 #include <chrono>
 #include <cstddef>
@@ -18,14 +24,31 @@ namespace zunel {
 // Bounds that keep a misbehaving page or local program from exhausting the
 // agent's memory or connections.
 struct ServerLimits {
-  std::size_t max_body_bytes = 64u << 20;
-  std::chrono::milliseconds header_timeout{10'000};  // from connect (or first byte) to full header
+  std::size_t max_body_bytes = 64u << 20;  // for any one body, whatever the admission allows
+  // For all bodies being received or waiting to be handled, together. A body
+  // with a declared length is charged that length when its header is
+  // complete; a chunked body is charged as it grows. Over it: 503
+  // {"error":"agente ocupado"} with "Retry-After: 1", and the connection
+  // closes. The charge is returned when the request is answered or its
+  // connection ends.
+  std::size_t max_bodies_in_flight = 192u << 20;
+  std::chrono::milliseconds first_byte_timeout{2'000};  // from connect to the first byte
+  std::chrono::milliseconds header_timeout{10'000};  // from the first byte to the full header
   std::chrono::milliseconds idle_timeout{30'000};    // between requests on one connection
   std::chrono::milliseconds body_timeout{120'000};   // to receive a whole body
+  // When every slot is taken, a new connection closes the one that has been
+  // idle longest (waiting for a request's first byte, nothing in progress);
+  // it is refused only when none is idle.
   std::size_t max_connections = 64;
 };
 
+// Handles one request on the serving thread. A std::bad_alloc it throws is
+// answered 500 {"error":"memoria insuficiente"} and the server goes on.
 using RequestHandler = std::function<HttpResponse(const HttpRequest&)>;
+
+// Admits one request on the I/O thread; it sees the request without its body.
+// A std::bad_alloc it throws closes that one connection.
+using AdmissionHook = std::function<Admission(const HttpRequest& head)>;
 
 class HttpServer {
  public:
@@ -38,8 +61,9 @@ class HttpServer {
   std::uint16_t port() const;
 
   // Runs the server and handles every request on the calling thread until
-  // stop(). Call once.
-  void serve(const RequestHandler& handler);
+  // stop(). Call once. Without an admission hook every request is admitted
+  // with a body of up to `max_body_bytes`.
+  void serve(const RequestHandler& handler, const AdmissionHook& admit = {});
 
   // Makes serve() return; callable from any thread.
   void stop();

@@ -12,6 +12,7 @@
 #include <boost/beast/http.hpp>
 #include <chrono>
 #include <mutex>
+#include <new>
 #include <thread>
 
 namespace zunel {
@@ -25,11 +26,12 @@ using namespace std::chrono_literals;
 // A server on a free loopback port, serving on a thread of the test.
 class RunningServer {
  public:
-  explicit RunningServer(RequestHandler handler, ServerLimits limits = {}) {
+  explicit RunningServer(RequestHandler handler, ServerLimits limits = {},
+                         AdmissionHook admit = {}) {
     auto bound = HttpServer::bind(0, limits);
     EXPECT_TRUE(bound.ok()) << bound.error();
     server_ = std::move(*bound);
-    thread_ = std::thread([this, handler] { server_->serve(handler); });
+    thread_ = std::thread([this, handler, admit] { server_->serve(handler, admit); });
   }
   ~RunningServer() {
     server_->stop();
@@ -239,17 +241,150 @@ TEST(HttpServer, SlowHeaderAndIdleConnectionsAreClosed) {
   }
 }
 
-TEST(HttpServer, ConnectionsBeyondTheLimitAreClosedAtOnce) {
+TEST(HttpServer, AFullServerClosesTheLongestIdleConnectionAndRefusesOnlyWhenNoneIsIdle) {
   ServerLimits limits;
   limits.max_connections = 2;
   RunningServer server(echo, limits);
-  Client a(server.port()), b(server.port());
-  a.send("GET / HTTP/1.1\r\nHost: h\r\n\r\n");
-  a.read_response();
-  b.send("GET / HTTP/1.1\r\nHost: h\r\n\r\n");
-  b.read_response();
-  Client c(server.port());
-  EXPECT_TRUE(c.closed_by_server());
+  const std::string request = "GET / HTTP/1.1\r\nHost: h\r\n\r\n";
+  Client older(server.port());
+  older.send(request);
+  older.read_response();
+  Client newer(server.port());
+  newer.send(request);
+  newer.read_response();
+
+  // The pauses let the server read what was just sent: a connection is idle
+  // until its first byte arrives.
+  Client first(server.port());  // both are idle: the older one makes room
+  EXPECT_TRUE(older.closed_by_server());
+  first.send("GET / HTTP/1.1\r\n");  // mid-header, so not idle
+  std::this_thread::sleep_for(200ms);
+  Client second(server.port());  // newer is idle
+  EXPECT_TRUE(newer.closed_by_server());
+  second.send("GET / HTTP/1.1\r\n");
+  std::this_thread::sleep_for(200ms);
+  Client refused(server.port());  // no connection is idle
+  EXPECT_TRUE(refused.closed_by_server());
+
+  first.send("Host: h\r\n\r\n");
+  EXPECT_EQ(first.read_response().result_int(), 200) << "a busy connection is never closed for room";
+}
+
+TEST(HttpServer, ANewConnectionMustSendItsFirstByteInTime) {
+  ServerLimits limits;
+  limits.first_byte_timeout = 200ms;
+  RunningServer server(echo, limits);
+  Client silent(server.port());
+  const auto start = std::chrono::steady_clock::now();
+  EXPECT_TRUE(silent.closed_by_server());
+  EXPECT_GE(std::chrono::steady_clock::now() - start, 150ms);
+}
+
+// Refuses requests without a Host header; bodies up to 16 bytes, none on GET.
+Admission admit_with_host(const HttpRequest& head) {
+  Admission admission;
+  if (!find_header(head.headers, "host")) {
+    admission.answer = HttpResponse{403, {}, "no host"};
+  } else {
+    admission.max_body_bytes = head.method == "GET" ? 0 : 16;
+  }
+  return admission;
+}
+
+TEST(HttpServer, AdmissionAnswersFromTheHeaderWithoutReadingTheBody) {
+  std::atomic<int> handled{0};
+  RunningServer server([&](const HttpRequest& r) { ++handled; return echo(r); }, {},
+                       admit_with_host);
+  {
+    Client client(server.port());  // 60 MB declared, none sent: answered at once
+    client.send("POST /v1/pair HTTP/1.1\r\nContent-Length: 62914560\r\n\r\n");
+    auto res = client.read_response();
+    EXPECT_EQ(res.result_int(), 403);
+    EXPECT_EQ(res.body(), "no host");
+    EXPECT_TRUE(client.closed_by_server()) << "the unread body ends the connection";
+  }
+  {
+    Client client(server.port());  // without a body the connection goes on
+    client.send("GET / HTTP/1.1\r\n\r\nGET /next HTTP/1.1\r\nHost: h\r\n\r\n");
+    EXPECT_EQ(client.read_response().result_int(), 403);
+    EXPECT_EQ(client.read_response()["X-Target"], "/next");
+  }
+  const struct {
+    const char* request;
+    const char* body_state;
+  } bounded[] = {
+      {"POST / HTTP/1.1\r\nHost: h\r\nContent-Length: 16\r\n\r\n0123456789abcdef", "0"},
+      {"POST / HTTP/1.1\r\nHost: h\r\nContent-Length: 17\r\n\r\n", "2"},
+      {"GET / HTTP/1.1\r\nHost: h\r\nContent-Length: 1\r\n\r\n", "2"},
+      {"GET / HTTP/1.1\r\nHost: h\r\nTransfer-Encoding: chunked\r\n\r\n", "2"},
+  };
+  for (const auto& row : bounded) {
+    Client client(server.port());
+    client.send(row.request);
+    EXPECT_EQ(client.read_response()["X-Body-State"], row.body_state) << row.request;
+  }
+  EXPECT_EQ(handled.load(), 5);
+}
+
+TEST(HttpServer, BodiesInFlightShareOneBudget) {
+  ServerLimits limits;
+  limits.max_bodies_in_flight = 100;
+  RunningServer server(echo, limits);
+  const auto post = [](int length) {
+    return "POST / HTTP/1.1\r\nHost: h\r\nContent-Length: " + std::to_string(length) + "\r\n\r\n";
+  };
+  Client holder(server.port());
+  holder.send(post(60) + std::string(10, 'x'));  // 60 reserved while it arrives
+  std::this_thread::sleep_for(200ms);             // for the server to read the header
+
+  Client over(server.port());
+  over.send(post(41));
+  auto res = over.read_response();
+  EXPECT_EQ(res.result_int(), 503);
+  EXPECT_EQ(res["Retry-After"], "1");
+  EXPECT_EQ(res.body(), "{\"error\":\"agente ocupado\"}");
+  EXPECT_TRUE(over.closed_by_server());
+
+  Client chunked(server.port());  // charged as it grows: 30, then 60
+  chunked.send("POST / HTTP/1.1\r\nHost: h\r\nTransfer-Encoding: chunked\r\n\r\n"
+               "1e\r\n" + std::string(30, 'a') + "\r\n1e\r\n" + std::string(30, 'b') + "\r\n0\r\n\r\n");
+  EXPECT_EQ(chunked.read_response().result_int(), 503);
+
+  Client fits(server.port());
+  fits.send(post(40) + std::string(40, 'y'));
+  EXPECT_EQ(fits.read_response().body(), std::string(40, 'y'));
+
+  holder.send(std::string(50, 'x'));
+  EXPECT_EQ(holder.read_response().body().size(), 60u);
+  Client after(server.port());
+  after.send(post(100) + std::string(100, 'z'));
+  EXPECT_EQ(after.read_response().result_int(), 200) << "answered bodies give their share back";
+}
+
+TEST(HttpServer, RunningOutOfMemoryCostsOneRequestOrOneConnection) {
+  const auto throws_on = [](const char* target) {
+    return [target](const HttpRequest& req) {
+      if (req.target == target) throw std::bad_alloc();
+      return req;
+    };
+  };
+  RunningServer server(
+      [&](const HttpRequest& req) { return echo(throws_on("/handler")(req)); }, {},
+      [&](const HttpRequest& head) {
+        throws_on("/admission")(head);
+        return Admission{std::nullopt, 64};
+      });
+  Client client(server.port());
+  client.send("GET /handler HTTP/1.1\r\nHost: h\r\n\r\n");
+  auto res = client.read_response();
+  EXPECT_EQ(res.result_int(), 500);
+  EXPECT_EQ(res.body(), "{\"error\":\"memoria insuficiente\"}");
+  client.send("GET /admission HTTP/1.1\r\nHost: h\r\n\r\n");
+  EXPECT_TRUE(client.closed_by_server());
+
+  Client next(server.port());
+  next.send("GET /fine HTTP/1.1\r\nHost: h\r\n\r\n");
+  EXPECT_EQ(next.read_response()["X-Target"], "/fine");
 }
 
 TEST(HttpServer, APortInUseFailsWithTheSystemText) {

@@ -20,9 +20,7 @@ NGINX_PORT = 47690
 PING_SECONDS = 10
 
 
-def rss_kb(pid, field):
-    with open("/proc/%d/status" % pid) as f:
-        return int(re.search(r"^%s:\s+(\d+) kB" % field, f.read(), re.M).group(1))
+rss_kb = harness.proc_status_kb
 
 
 def cpu_seconds(pid):

@@ -156,6 +156,13 @@ class Agent:
         self.stop()
 
 
+def proc_status_kb(pid, field):
+    """A size field of /proc/PID/status (VmRSS, VmHWM, RssAnon...) in kB; Linux only."""
+    import re
+    with open("/proc/%d/status" % pid) as f:
+        return int(re.search(r"^%s:\s+(\d+) kB" % field, f.read(), re.M).group(1))
+
+
 def wait_port_free(port, timeout=20):
     deadline = time.monotonic() + timeout
     while time.monotonic() < deadline:

@@ -1,8 +1,6 @@
 """Hostile load against the real executable: bodies that would not fit in
 memory, and connections that say nothing."""
 
-import os
-import re
 import select
 import socket
 import sys
@@ -10,7 +8,8 @@ import threading
 import time
 import unittest
 
-from harness import Agent, HTTP_PORT, ORIGIN, RUNNER, TempHome, request, wait_port_free
+from harness import (Agent, HTTP_PORT, ORIGIN, RUNNER, TempHome, proc_status_kb, request,
+                     wait_port_free)
 
 HOST = "127.0.0.1:%d" % HTTP_PORT
 MiB = 1 << 20
@@ -21,11 +20,6 @@ MiB = 1 << 20
 # the request being handled: 250 MB. Without the budget the same load took
 # the agent near 1 GB.
 PEAK_GROWTH_LIMIT_KB = 250 * 1000
-
-
-def vm_kb(pid, field):
-    with open("/proc/%d/status" % pid) as f:
-        return int(re.search(r"^%s:\s+(\d+) kB" % field, f.read(), re.M).group(1))
 
 
 def read_answer(sock, timeout=30):
@@ -80,7 +74,7 @@ class HostileLoad(unittest.TestCase):
         if native:
             with open("/proc/%d/clear_refs" % self.agent.proc.pid, "w") as f:
                 f.write("5")  # VmHWM from here on
-            idle = vm_kb(self.agent.proc.pid, "VmRSS")
+            idle = proc_status_kb(self.agent.proc.pid, "VmRSS")
         results = []
         threads = []
         # Declared 63 MiB print bodies from the page, sent as fast as the agent reads.
@@ -106,7 +100,7 @@ class HostileLoad(unittest.TestCase):
         status, _, _ = request("GET", "/v1/ping", origin=None)
         self.assertEqual(status, 200)
         if native:
-            peak = vm_kb(self.agent.proc.pid, "VmHWM")
+            peak = proc_status_kb(self.agent.proc.pid, "VmHWM")
             print("\nVmRSS idle %.1f MB, VmHWM under the body flood %.1f MB"
                   % (idle / 1000, peak / 1000), file=sys.stderr)
             self.assertLess(peak - idle, PEAK_GROWTH_LIMIT_KB)

@@ -15,7 +15,6 @@ sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), ".."
 os.environ["ZUNEL_AGENT_EXE"] = os.path.abspath(sys.argv[1])
 import harness  # noqa: E402
 from http_bench import SINK  # noqa: E402
-from load_test import post_slowly  # noqa: E402
 
 MINUTES = float(sys.argv[2]) if len(sys.argv) > 2 else 5.0
 HOST = "127.0.0.1:%d" % harness.HTTP_PORT
@@ -73,7 +72,7 @@ def flood(path, length, headers, pace, pause):
     while not stop.is_set():
         results = []
         try:
-            post_slowly(path, length, headers, pace, results)
+            harness.post_slowly(path, length, headers, pace, results)
         except OSError as e:
             results.append("failed (%s)" % type(e).__name__)
         head = results[0] if results else None

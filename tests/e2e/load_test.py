@@ -1,15 +1,14 @@
 """Hostile load against the real executable: bodies that would not fit in
 memory, and connections that say nothing."""
 
-import select
 import socket
 import sys
 import threading
 import time
 import unittest
 
-from harness import (Agent, HTTP_PORT, ORIGIN, RUNNER, TempHome, proc_status_kb, request,
-                     wait_port_free)
+from harness import (Agent, HTTP_PORT, ORIGIN, RUNNER, TempHome, post_slowly, proc_status_kb,
+                     request, wait_port_free)
 
 HOST = "127.0.0.1:%d" % HTTP_PORT
 MiB = 1 << 20
@@ -20,42 +19,6 @@ MiB = 1 << 20
 # the request being handled: 250 MB. Without the budget the same load took
 # the agent near 1 GB.
 PEAK_GROWTH_LIMIT_KB = 250 * 1000
-
-
-def read_answer(sock, timeout=30):
-    """Status line and headers of the answer, or None when the agent closed first."""
-    sock.settimeout(timeout)
-    data = b""
-    try:
-        while b"\r\n\r\n" not in data:
-            chunk = sock.recv(4096)
-            if not chunk:
-                return None
-            data += chunk
-    except ConnectionResetError:
-        return None
-    return data.split(b"\r\n\r\n", 1)[0].decode()
-
-
-def post_slowly(path, length, headers, pace_bytes, results):
-    """Declares `length` body bytes and, unless answered within half a
-    second, sends them `pace_bytes` every 10 ms (none when 0) until done or
-    answered; appends the answer's head (or None)."""
-    with socket.create_connection(("127.0.0.1", HTTP_PORT)) as sock:
-        head = "POST %s HTTP/1.1\r\n%sContent-Length: %d\r\n\r\n" % (
-            path, "".join("%s: %s\r\n" % h for h in headers), length)
-        sock.sendall(head.encode())
-        sent = 0
-        chunk = b"7" * pace_bytes
-        answered = select.select([sock], [], [], 0.5)[0]
-        while pace_bytes and not answered and sent < length:
-            try:
-                sock.sendall(chunk[:length - sent])
-            except OSError:
-                break
-            sent += min(pace_bytes, length - sent)
-            answered = select.select([sock], [], [], 0.01)[0]
-        results.append(read_answer(sock))
 
 
 class HostileLoad(unittest.TestCase):

@@ -209,7 +209,7 @@ HttpResponse handle_request(const HttpRequest& req, ApiContext& ctx) {
   const Cors& cors = gated.cors;
   const bool reads_body = route.max_body > 0;
   if (reads_body) {
-    if (req.body_state == BodyState::TooLarge || req.body.size() > route.max_body) {
+    if (req.body_state == BodyState::TooLarge) {
       return json_response(413, cors, "{\"error\":\"cuerpo demasiado grande\"}");
     }
     if (req.body_state != BodyState::Complete || !is_valid_utf8(req.body)) {

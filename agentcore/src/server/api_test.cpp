@@ -277,22 +277,6 @@ TEST_F(Api, AdmissionGivesTheGateAnswersFromTheHeaderAndEachRoutesBodyBound) {
   }
 }
 
-TEST_F(Api, BodiesOverTheirRoutesBoundAre413) {
-  const struct {
-    const char* path;
-    std::size_t bound;
-  } cases[] = {{"/v1/pair", 16384}, {"/v1/provision", 16384}, {"/v1/revocations", 1u << 20}};
-  for (const auto& c : cases) {
-    const std::string head = "{\"x\":\"";
-    std::string body = head + std::string(c.bound - head.size() - 2, 'a') + "\"}";
-    EXPECT_NE(from_page("POST", c.path, body).status, 413u) << c.path << " at its bound";
-    body.insert(head.size(), "a");
-    const HttpResponse res = from_page("POST", c.path, body);
-    EXPECT_EQ(res.status, 413u) << c.path;
-    EXPECT_EQ(res.body, "{\"error\":\"cuerpo demasiado grande\"}");
-  }
-}
-
 TEST_F(Api, BodiesThatDoNotDecodeAre400) {
   const char* bodies[] = {
       "{\"code\":123456}", "{\"code\":\"1\"} {}", "[\"123456\"]", "{\"label\":\"x\"}",

@@ -394,7 +394,8 @@ struct PairScan {
   bool unusual;      // stopped at something the parser must see; else at the end of the text
 };
 
-PairScan scan_pairs(std::string_view text, std::vector<std::uint8_t>& out) {
+// Writes the decoded values from `o` on, advancing it.
+PairScan scan_pairs_into(std::string_view text, std::uint8_t*& o) {
   const auto* const begin = reinterpret_cast<const unsigned char*>(text.data());
   const auto* const end = begin + text.size();
   const auto* p = begin;
@@ -422,7 +423,7 @@ PairScan scan_pairs(std::string_view text, std::vector<std::uint8_t>& out) {
     // are always predicted.
     const bool plain = digits && comma == ',' && digit(next) && value <= 255 && (d0 != 0 || len == 1);
     if (!plain) return {static_cast<std::size_t>(p - begin), true};
-    out.push_back(static_cast<std::uint8_t>(value));
+    *o++ = static_cast<std::uint8_t>(value);
     p += len + 1;
   }
   while (p < end) {
@@ -442,10 +443,23 @@ PairScan scan_pairs(std::string_view text, std::vector<std::uint8_t>& out) {
     if (p[len] != ',' || value > 255) return stop;
     if (len + 1 == left) return more;
     if (!digit(p[len + 1])) return stop;
-    out.push_back(static_cast<std::uint8_t>(value));
+    *o++ = static_cast<std::uint8_t>(value);
     p += len + 1;
   }
   return {static_cast<std::size_t>(p - begin), false};
+}
+
+PairScan scan_pairs(std::string_view text, std::vector<std::uint8_t>& out) {
+  // Room for as many pairs as the text can hold (two characters each at
+  // least), filled through a plain pointer: a store through a byte pointer
+  // may alias the vector's own members, which push_back would then reload
+  // for every byte.
+  const std::size_t old = out.size();
+  out.resize(old + text.size() / 2);
+  std::uint8_t* o = out.data() + old;
+  const PairScan r = scan_pairs_into(text, o);
+  out.resize(static_cast<std::size_t>(o - out.data()));
+  return r;
 }
 
 }  // namespace

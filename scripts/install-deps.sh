@@ -6,7 +6,7 @@ set -euo pipefail
 packages=(
   # Linux build
   cmake ninja-build g++ pkg-config ccache
-  libboost1.81-dev libsodium-dev libcups2-dev
+  libboost1.81-dev libsodium-dev libcups2-dev libssl-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   # tests that use real parts: pseudo-terminals, a private CUPS server, scripts
   socat cups-daemon cups-client python3 python3-nacl procps

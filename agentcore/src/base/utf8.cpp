@@ -64,24 +64,54 @@ bool is_white_space(char32_t cp) {
 }  // namespace
 
 bool is_valid_utf8(std::string_view text) {
+  Utf8Validator validator;
+  validator.feed(text);
+  return validator.finish();
+}
+
+void Utf8Validator::feed(std::string_view piece) {
+  const std::size_t n = piece.size();
   std::size_t i = 0;
-  while (i < text.size()) {
-    // Bodies are megabytes of ASCII JSON: skip eight ASCII bytes at a time.
-    if (text.size() - i >= 8) {
-      std::uint64_t word;
-      std::memcpy(&word, text.data() + i, 8);
-      if ((word & 0x8080808080808080ull) == 0) {
-        i += 8;
-        continue;
+  while (ok_ && i < n) {
+    if (need_ == 0) {
+      // Bodies are megabytes of ASCII JSON: skip eight ASCII bytes at a time.
+      if (n - i >= 8) {
+        std::uint64_t word;
+        std::memcpy(&word, piece.data() + i, 8);
+        if ((word & 0x8080808080808080ull) == 0) {
+          i += 8;
+          continue;
+        }
       }
-    }
-    if (static_cast<unsigned char>(text[i]) < 0x80) {
-      ++i;
+      const auto lead = static_cast<unsigned char>(piece[i++]);
+      if (lead < 0x80) continue;
+      // The well-formed sequences of the Unicode standard: the second byte's
+      // range shuts out overlong forms, surrogates and code points above
+      // U+10FFFF.
+      low_ = 0x80, high_ = 0xbf;
+      if (lead >= 0xc2 && lead <= 0xdf) {
+        need_ = 1;
+      } else if (lead >= 0xe0 && lead <= 0xef) {
+        need_ = 2;
+        if (lead == 0xe0) low_ = 0xa0;
+        if (lead == 0xed) high_ = 0x9f;
+      } else if (lead >= 0xf0 && lead <= 0xf4) {
+        need_ = 3;
+        if (lead == 0xf0) low_ = 0x90;
+        if (lead == 0xf4) high_ = 0x8f;
+      } else {
+        ok_ = false;
+      }
       continue;
     }
-    if (!decode(text, i)) return false;
+    const auto c = static_cast<unsigned char>(piece[i++]);
+    if (c < low_ || c > high_) {
+      ok_ = false;
+      continue;
+    }
+    --need_;
+    low_ = 0x80, high_ = 0xbf;
   }
-  return true;
 }
 
 std::string utf16_to_utf8(std::u16string_view text) {

@@ -12,6 +12,27 @@ namespace zunel {
 // nothing above U+10FFFF).
 bool is_valid_utf8(std::string_view text);
 
+// The same check over text that arrives in pieces, cut anywhere (inside a
+// sequence too). Holds a few bytes of state, never the text.
+class Utf8Validator {
+ public:
+  void feed(std::string_view piece);
+  // Whether nothing malformed has been fed so far; a sequence cut by the end
+  // of what was fed is not yet malformed.
+  bool ok() const { return ok_; }
+  // The verdict on the whole text: a sequence cut by its end is malformed.
+  bool finish() {
+    if (need_ != 0) ok_ = false;
+    need_ = 0;
+    return ok_;
+  }
+
+ private:
+  bool ok_ = true;
+  unsigned need_ = 0;                   // continuation bytes still expected
+  unsigned char low_ = 0x80, high_ = 0xbf;  // range of the next continuation byte
+};
+
 // Converts UTF-16 to UTF-8; a lone surrogate becomes U+FFFD.
 std::string utf16_to_utf8(std::u16string_view text);
 

@@ -6,9 +6,8 @@ namespace zunel {
 namespace {
 
 TEST(Utf8, ValidatesWellFormedTextOnly) {
-  for (const char* good : {"", "plain", "código", "→✓", "\xf0\x9f\x91\x8d", "\xef\xbf\xbf"}) {
-    EXPECT_TRUE(is_valid_utf8(good)) << good;
-  }
+  const char* good[] = {"", "plain", "código", "→✓", "\xf0\x9f\x91\x8d", "\xef\xbf\xbf"};
+  for (const char* g : good) EXPECT_TRUE(is_valid_utf8(g)) << g;
   const char* bad[] = {
       "\x80",             // lone continuation byte
       "\xc3",             // truncated
@@ -29,6 +28,14 @@ TEST(Utf8, ValidatesWellFormedTextOnly) {
       EXPECT_TRUE(is_valid_utf8(ascii + "\xc3\xa9" + ascii)) << pad;
     }
   }
+  // Fed a byte at a time, so every sequence is cut, the verdicts are the same.
+  const auto bytewise = [](std::string_view text) {
+    Utf8Validator validator;
+    for (const char& c : text) validator.feed(std::string_view(&c, 1));
+    return validator.finish();
+  };
+  for (const char* g : good) EXPECT_TRUE(bytewise(g)) << g;
+  for (const char* b : bad) EXPECT_FALSE(bytewise(b)) << b;
 }
 
 TEST(Utf8, ConvertsToAndFromUtf16IncludingSurrogatePairs) {

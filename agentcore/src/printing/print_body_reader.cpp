@@ -1,16 +1,21 @@
 #include "printing/print_body_reader.h"
 
+#include <algorithm>
 #include <array>
+#include <bit>
 #include <boost/json/basic_parser_impl.hpp>
+#include <cstring>
 #include <cstdint>
 #include <limits>
 #include <optional>
 #include <string>
 #include <system_error>
+#include <unordered_set>
 #include <utility>
 #include <vector>
 
 #include "base/strict_json.h"
+#include "base/utf8.h"
 
 namespace zunel {
 namespace {
@@ -100,7 +105,7 @@ struct Frame {
   std::size_t index = 0;          // arrays: elements begun so far
   Slot pending = Slot::Skip;      // objects: what the value after the last key is
   Scalar* field = nullptr;        // ...and where it goes when it is a target field
-  std::vector<std::string> keys;  // objects: keys seen, to refuse duplicates
+  std::unordered_set<std::string> keys;  // objects: keys seen, to refuse duplicates
 };
 
 // basic_parser handler that builds the PrintBody as the events arrive. Any
@@ -114,9 +119,11 @@ class BodyHandler {
 
   PrintBody body;
   const char* reason = nullptr;
-  // Size of the whole text: no byte array in it can hold more elements than
-  // half of it, so the bytes are reserved once and never reallocated.
+  // Announced size of the whole text: no byte array in it can hold more
+  // elements than half of it, so the bytes are reserved once.
   std::size_t text_size = 0;
+  // Set when the "bytes" array begins, as the parser takes its "[".
+  bool bytes_opened = false;
 
   bool on_document_begin(json::error_code&) { return true; }
   bool on_document_end(json::error_code& ec) {
@@ -167,7 +174,8 @@ class BodyHandler {
       case Slot::Target:
         return push(Frame::Type::TargetArray);
       case Slot::Bytes:
-        body.bytes.reserve(text_size / 2);
+        body.bytes.reserve(text_size / 2 + 1);
+        bytes_opened = true;
         return push(Frame::Type::BytesArray);
       case Slot::Field:
         slot_field_->type = Scalar::Type::Other;
@@ -208,10 +216,7 @@ class BodyHandler {
   bool on_key(json::string_view s, std::size_t, json::error_code& ec) {
     part_.append(s.data(), s.size());
     Frame& f = stack_.back();
-    for (const std::string& k : f.keys) {
-      if (k == part_) return refuse(ec, "duplicate member");
-    }
-    f.keys.push_back(part_);
+    if (f.keys.contains(part_)) return refuse(ec, "duplicate member");
     f.field = nullptr;
     f.pending = Slot::Skip;
     if (f.type == Frame::Type::BodyObject) {
@@ -225,18 +230,26 @@ class BodyHandler {
         f.field = &named_[*i];
       }
     }
+    f.keys.insert(std::move(part_));
     part_.clear();
     return true;
   }
 
+  // A string's slot is taken at its first part; only the kind and target
+  // fields keep their text, skipped strings are dropped as they pass.
   bool on_string_part(json::string_view s, std::size_t, json::error_code&) {
-    part_.append(s.data(), s.size());
+    if (!in_string_) {
+      in_string_ = true;
+      string_slot_ = take_slot();
+    }
+    if (string_slot_ == Slot::Kind || string_slot_ == Slot::Field) part_.append(s.data(), s.size());
     return true;
   }
 
   bool on_string(json::string_view s, std::size_t, json::error_code& ec) {
-    part_.append(s.data(), s.size());
-    const Slot slot = take_slot();
+    const Slot slot = in_string_ ? string_slot_ : take_slot();
+    in_string_ = false;
+    if (slot == Slot::Kind || slot == Slot::Field) part_.append(s.data(), s.size());
     bool ok = true;
     if (slot == Slot::Kind) {
       kind_ = kind_index(part_);
@@ -277,6 +290,8 @@ class BodyHandler {
  private:
   std::vector<Frame> stack_;
   std::string part_;  // the key or string being assembled from its parts
+  bool in_string_ = false;           // between a string's first part and its end
+  Slot string_slot_ = Slot::Skip;    // ...and what that string stands for
   bool root_taken_ = false;
   bool have_body_ = false;
   bool have_target_ = false;
@@ -366,21 +381,224 @@ class BodyHandler {
   }
 };
 
+// The hot path: the "bytes" array, one number per byte of the job. Decodes
+// pairs "V," where V is a byte value in its plain form (0, or 1 to 255
+// without a leading zero) and the next character is a digit, and stops at
+// the first pair it cannot vouch for. Skipping such pairs leaves the parser
+// where it was, still expecting an element, so whatever the scan does not
+// take (white space, signs, fractions, exponents, leading zeros, values over
+// 255, the closing bracket, the last element) goes to the parser and is
+// accepted or refused as before.
+struct PairScan {
+  std::size_t used;  // characters of the pairs decoded
+  bool unusual;      // stopped at something the parser must see; else at the end of the text
+};
+
+// Writes the decoded values from `o` on, advancing it.
+PairScan scan_pairs_into(std::string_view text, std::uint8_t*& o) {
+  const auto* const begin = reinterpret_cast<const unsigned char*>(text.data());
+  const auto* const end = begin + text.size();
+  const auto* p = begin;
+  const auto digit = [](unsigned c) { return c - '0' <= 9u; };
+  static_assert(std::endian::native == std::endian::little, "the word scan reads characters in memory order");
+  // Eight characters at a time, without a branch on the number's length
+  // (random byte values would mispredict it): the digits are the leading
+  // characters whose high nibble is 3, checked for a low nibble up to 9.
+  while (end - p >= 8) {
+    std::uint64_t w;
+    std::memcpy(&w, p, 8);
+    const std::uint64_t not_digit = (w & 0xf0f0f0f0f0f0f0f0ull) ^ 0x3030303030303030ull;
+    const unsigned len = static_cast<unsigned>(std::countr_zero(not_digit)) / 8;  // 8 when all are
+    if (len == 0 || len > 3) return {static_cast<std::size_t>(p - begin), true};
+    const std::uint64_t mask = (1ull << (8 * len)) - 1;
+    const std::uint64_t low = w & 0x0f0f0f0f0f0f0f0full & mask;
+    const bool digits = ((low + (0x0606060606060606ull & mask)) & 0xf0f0f0f0f0f0f0f0ull) == 0;
+    const unsigned d0 = low & 0xf, d1 = low >> 8 & 0xf, d2 = low >> 16 & 0xf;
+    unsigned value = d0;
+    value = len >= 2 ? value * 10 + d1 : value;
+    value = len >= 3 ? value * 10 + d2 : value;
+    const unsigned comma = static_cast<unsigned>(w >> (8 * len) & 0xff);
+    const unsigned next = static_cast<unsigned>(w >> (8 * len + 8) & 0xff);
+    // Each test passes for every pair of a plain array, so these branches
+    // are always predicted.
+    const bool plain = digits && comma == ',' && digit(next) && value <= 255 && (d0 != 0 || len == 1);
+    if (!plain) return {static_cast<std::size_t>(p - begin), true};
+    *o++ = static_cast<std::uint8_t>(value);
+    p += len + 1;
+  }
+  while (p < end) {
+    const std::size_t left = static_cast<std::size_t>(end - p);
+    const PairScan stop{static_cast<std::size_t>(p - begin), true};
+    const PairScan more{static_cast<std::size_t>(p - begin), false};
+    if (!digit(p[0])) return stop;
+    unsigned value = p[0] - '0';
+    std::size_t len = 1;
+    while (len < 3 && p[0] != '0') {
+      if (len == left) return more;
+      if (!digit(p[len])) break;
+      value = value * 10 + (p[len] - '0');
+      ++len;
+    }
+    if (len == left) return more;
+    if (p[len] != ',' || value > 255) return stop;
+    if (len + 1 == left) return more;
+    if (!digit(p[len + 1])) return stop;
+    *o++ = static_cast<std::uint8_t>(value);
+    p += len + 1;
+  }
+  return {static_cast<std::size_t>(p - begin), false};
+}
+
+PairScan scan_pairs(std::string_view text, std::vector<std::uint8_t>& out) {
+  // Room for as many pairs as the text can hold (two characters each at
+  // least), filled through a plain pointer: a store through a byte pointer
+  // may alias the vector's own members, which push_back would then reload
+  // for every byte.
+  const std::size_t old = out.size();
+  out.resize(old + text.size() / 2);
+  std::uint8_t* o = out.data() + old;
+  const PairScan r = scan_pairs_into(text, o);
+  out.resize(static_cast<std::size_t>(o - out.data()));
+  return r;
+}
+
 }  // namespace
 
-Outcome<PrintBody> read_print_body(std::string_view text) {
-  json::parse_options options;
-  options.max_depth = JSON_MAX_DEPTH;
-  json::basic_parser<BodyHandler> parser(options);
-  parser.handler().text_size = text.size();
-  json::error_code ec;
-  const std::size_t used = parser.write_some(false, text.data(), text.size(), ec);
-  if (ec) {
-    const char* reason = parser.handler().reason;
-    return fail(reason != nullptr ? reason : ec.message());
+struct PrintBodyDecoder::Impl {
+  // Where the text goes next. Before the "bytes" array, the text is given to
+  // the parser up to each "[" in turn, so that the array is caught at its
+  // first character; inside it the pair scan runs until something unusual;
+  // after that, the parser takes everything.
+  enum class Stage { BeforeBytes, InBytes, AfterBytes };
+
+  json::basic_parser<BodyHandler> parser;
+  Stage stage = Stage::BeforeBytes;
+  Utf8Validator utf8;
+  const char* failure = nullptr;  // the first refusal
+  std::string failure_text;       // ...when the parser's own message
+  // Inside the array: the start of a pair not yet decidable at the end of a
+  // chunk (at most four characters, since five decide any pair).
+  std::array<char, 4> carry{};
+  std::size_t carry_size = 0;
+
+  explicit Impl(std::size_t size_hint) : parser(options()) { parser.handler().text_size = size_hint; }
+
+  static json::parse_options options() {
+    json::parse_options o;
+    o.max_depth = JSON_MAX_DEPTH;
+    return o;
   }
-  if (used != text.size()) return fail("extra data");
-  return std::move(parser.handler().body);
+
+  BodyHandler& handler() { return parser.handler(); }
+
+  void refuse(const char* why) {
+    if (failure == nullptr) failure = why;
+  }
+
+  void write(std::string_view text) {
+    if (failure != nullptr || text.empty()) return;
+    json::error_code ec;
+    const std::size_t used = parser.write_some(true, text.data(), text.size(), ec);
+    if (ec) {
+      if (handler().reason != nullptr) return refuse(handler().reason);
+      failure_text = ec.message();
+      return refuse(failure_text.c_str());
+    }
+    // Past the end of the value the parser takes only white space.
+    if (used != text.size()) refuse("extra data");
+  }
+
+  // Takes what it can of `chunk` as pairs; returns the rest, for the parser,
+  // when the scan stopped at something unusual (the stage is then AfterBytes).
+  std::string_view scan(std::string_view chunk) {
+    std::vector<std::uint8_t>& out = handler().body.bytes;
+    if (carry_size > 0) {
+      // The carried start of a pair, completed from the chunk: five more
+      // characters decide it.
+      std::array<char, 9> joined{};
+      const std::size_t taken = std::min<std::size_t>(chunk.size(), 5);
+      std::copy_n(carry.begin(), carry_size, joined.begin());
+      std::copy_n(chunk.begin(), taken, joined.begin() + carry_size);
+      const std::size_t size = carry_size + taken;
+      const PairScan r = scan_pairs(std::string_view(joined.data(), size), out);
+      if (r.used >= carry_size) {
+        chunk.remove_prefix(r.used - carry_size);
+        carry_size = 0;
+      } else if (r.unusual) {
+        stage = Stage::AfterBytes;
+        write(std::string_view(carry.data() + r.used, carry_size - r.used));
+        carry_size = 0;
+        return chunk;
+      } else {
+        // Still undecided: the whole chunk was short enough to join.
+        carry_size = size - r.used;
+        std::copy_n(joined.begin() + r.used, carry_size, carry.begin());
+        return {};
+      }
+    }
+    const PairScan r = scan_pairs(chunk, out);
+    chunk.remove_prefix(r.used);
+    if (r.unusual) {
+      stage = Stage::AfterBytes;
+      return chunk;
+    }
+    carry_size = chunk.size();
+    std::copy(chunk.begin(), chunk.end(), carry.begin());
+    return {};
+  }
+
+  void feed(std::string_view chunk) {
+    utf8.feed(chunk);
+    while (!chunk.empty() && failure == nullptr) {
+      switch (stage) {
+        case Stage::BeforeBytes: {
+          const std::size_t bracket = chunk.find('[');
+          const std::size_t n = bracket == std::string_view::npos ? chunk.size() : bracket + 1;
+          write(chunk.substr(0, n));
+          chunk.remove_prefix(n);
+          // Only the last character given can have begun the array.
+          if (handler().bytes_opened) stage = Stage::InBytes;
+          break;
+        }
+        case Stage::InBytes:
+          chunk = scan(chunk);
+          break;
+        case Stage::AfterBytes:
+          write(chunk);
+          chunk = {};
+          break;
+      }
+    }
+  }
+
+  Outcome<PrintBody> finish() {
+    utf8.finish();
+    write(std::string_view(carry.data(), carry_size));
+    carry_size = 0;
+    if (failure == nullptr && !parser.done()) {
+      json::error_code ec;
+      parser.write_some(false, "", 0, ec);
+      if (ec) {
+        if (handler().reason != nullptr) return fail(handler().reason);
+        return fail(ec.message());
+      }
+    }
+    if (failure != nullptr) return fail(failure);
+    return std::move(handler().body);
+  }
+};
+
+PrintBodyDecoder::PrintBodyDecoder(std::size_t size_hint) : impl_(std::make_unique<Impl>(size_hint)) {}
+PrintBodyDecoder::~PrintBodyDecoder() = default;
+
+void PrintBodyDecoder::feed(std::string_view chunk) { impl_->feed(chunk); }
+Outcome<PrintBody> PrintBodyDecoder::finish() { return impl_->finish(); }
+bool PrintBodyDecoder::valid_utf8() const { return impl_->utf8.ok(); }
+
+Outcome<PrintBody> read_print_body(std::string_view text) {
+  PrintBodyDecoder decoder(text.size());
+  decoder.feed(text);
+  return decoder.finish();
 }
 
 }  // namespace zunel

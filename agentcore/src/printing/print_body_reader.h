@@ -10,9 +10,11 @@
 // strings only. Refused: duplicate members at any depth, nesting deeper than
 // 128, anything but white space after the value, malformed UTF-8.
 //
-// The bytes are decoded in one streaming pass straight into the byte string:
-// bodies of label jobs run to megabytes.
+// The body is decoded as its text arrives, straight into the byte string:
+// bodies of label jobs run to megabytes, and their text is never kept.
 
+#include <cstddef>
+#include <memory>
 #include <string_view>
 
 #include "base/outcome.h"
@@ -20,8 +22,42 @@
 
 namespace zunel {
 
-// The error text is a short English diagnostic, never meant for clients (the
-// print endpoint answers every refusal the same way).
+// Push-style decoder of one body. Feed the text in chunks of any size, cut
+// anywhere (inside a number, a string or a UTF-8 sequence too), then call
+// finish() once. The verdict does not depend on where the text was cut.
+//
+// Memory: the decoded bytes and target texts, the member names of the
+// objects still open (to refuse duplicates), and a few bytes of state;
+// never the body's text. The first refusal is final: later chunks are only
+// checked for UTF-8.
+class PrintBodyDecoder {
+ public:
+  // `size_hint`: the body's announced size when known (and already bounded
+  // by the caller), so the bytes are reserved once; 0 when unknown.
+  explicit PrintBodyDecoder(std::size_t size_hint = 0);
+  ~PrintBodyDecoder();
+  PrintBodyDecoder(const PrintBodyDecoder&) = delete;
+  PrintBodyDecoder& operator=(const PrintBodyDecoder&) = delete;
+
+  void feed(std::string_view chunk);
+
+  // The body, or a short English diagnostic never meant for clients (the
+  // print endpoint answers every refusal the same way). REQUIRES: called
+  // once, after the last feed().
+  [[nodiscard]] Outcome<PrintBody> finish();
+
+  // Whether the text is well-formed UTF-8, apart from the JSON verdict (the
+  // server answers malformed text before it checks the signature): before
+  // finish(), whether everything fed so far can still be; after it, whether
+  // the whole body is.
+  bool valid_utf8() const;
+
+ private:
+  struct Impl;
+  std::unique_ptr<Impl> impl_;
+};
+
+// The whole text at once, through the decoder.
 [[nodiscard]] Outcome<PrintBody> read_print_body(std::string_view text);
 
 }  // namespace zunel

@@ -15,6 +15,16 @@ PrintTarget usb(std::uint16_t v, std::uint16_t p) { return {PrintTarget::Usb{v, 
 PrintTarget serial(std::string port, std::uint32_t baud) { return {PrintTarget::Serial{std::move(port), baud}}; }
 PrintTarget winspool(std::string printer) { return {PrintTarget::WinSpool{std::move(printer)}}; }
 
+// Every body is also fed to the decoder in pieces of these sizes, which cut
+// numbers, strings, UTF-8 sequences and the byte array's pairs anywhere.
+constexpr std::size_t PIECE_SIZES[] = {1, 2, 3, 7, 4096};
+
+Outcome<PrintBody> read_in_pieces(std::string_view text, std::size_t piece) {
+  PrintBodyDecoder decoder;
+  for (std::size_t at = 0; at < text.size(); at += piece) decoder.feed(text.substr(at, piece));
+  return decoder.finish();
+}
+
 struct Accepted {
   const char* json;
   PrintTarget target;
@@ -48,12 +58,28 @@ TEST(PrintBodyReader, AcceptsEveryFormAndKind) {
       // Surrounding white space, -0 as the integer zero, a surrogate pair.
       {" \n\t{\"target\":{\"kind\":\"winspool\",\"printer\":\"\\ud83d\\ude00\"},\"bytes\":[-0]} \r\n",
        winspool("\xf0\x9f\x98\x80"), {0}},
+      // Byte arrays in their plain form, and with what the plain form leaves out.
+      {R"({"target":["winspool","P"],"bytes":[0,9,10,99,100,199,200,249,250,255,0,0]})", winspool("P"),
+       {0, 9, 10, 99, 100, 199, 200, 249, 250, 255, 0, 0}},
+      {R"({"target":["winspool","P"],"bytes":[1,2,3 ,4, 5,-0,6,7,8,9]})", winspool("P"), {1, 2, 3, 4, 5, 0, 6, 7, 8, 9}},
+      {"{\"bytes\":[\n1,\r\n2\t,3],\"target\":[\"winspool\",\"[\\\"é\"]}", winspool("[\"\xc3\xa9"), {1, 2, 3}},
+      {R"({"target":{"kind":"winspool","printer":"[["},"x":"[","y":[[]],"bytes":[5,6,7,8]})", winspool("[["),
+       {5, 6, 7, 8}},
+      // The same name in different objects is no duplicate.
+      {R"({"a":{"a":{"a":1},"b":[{"a":1},{"a":2}]},"target":{"kind":"winspool","printer":"P","a":1},"bytes":[]})",
+       winspool("P"), {}},
   };
   for (const auto& c : cases) {
     auto body = read_print_body(c.json);
     ASSERT_TRUE(body.ok()) << c.json << ": " << body.error();
     EXPECT_EQ(body->target, c.target) << c.json;
     EXPECT_EQ(body->bytes, c.bytes) << c.json;
+    for (std::size_t piece : PIECE_SIZES) {
+      auto pieces = read_in_pieces(c.json, piece);
+      ASSERT_TRUE(pieces.ok()) << c.json << " in pieces of " << piece << ": " << pieces.error();
+      EXPECT_EQ(pieces->target, c.target) << c.json << " in pieces of " << piece;
+      EXPECT_EQ(pieces->bytes, c.bytes) << c.json << " in pieces of " << piece;
+    }
   }
 }
 
@@ -96,9 +122,22 @@ TEST(PrintBodyReader, RefusesBodiesThatBreakARule) {
       R"({"target":["network","h"],"bytes":[]})", R"({"target":["network","h",1,2],"bytes":[]})",
       R"({"target":["network",9100,"h"],"bytes":[]})", R"({"target":[],"bytes":[]})",
       R"({"target":["Network","h",1],"bytes":[]})", R"({"target":[{"kind":"winspool"},"P"],"bytes":[]})",
-      // Duplicates are refused inside skipped members too.
+      // Duplicates are refused inside skipped members too, at any depth,
+      // however far apart, and when only their escapes differ.
       R"({"target":)" + t + R"(,"bytes":[],"x":{"a":1,"a":2}})",
       R"({"target":{"kind":"winspool","printer":"P","x":[{"k":1,"k":1}]},"bytes":[]})",
+      R"({"target":)" + t + R"(,"bytes":[],"x":[[{"a":{"b":{"c":[1],"d":2,"c":3}}}]]})",
+      R"({"target":)" + t + R"(,"x":{"a":1,"b":2,"c":3,"d":4,"e":5,"f":6,"g":7,"h":8,"a":9},"bytes":[]})",
+      R"({"target":)" + t + R"(,"bytes":[],"\u0062ytes":[]})",
+      R"({"target":)" + t + R"(,"bytes":[],"skip":1,"skip":1})",
+      // Byte arrays that start in the plain form and then break a rule.
+      R"({"target":)" + t + R"(,"bytes":[1,2,3,01,4]})", R"({"target":)" + t + R"(,"bytes":[1,2,3,256,4]})",
+      R"({"target":)" + t + R"(,"bytes":[1,2,3,1000,4]})", R"({"target":)" + t + R"(,"bytes":[1,2,3,]})",
+      R"({"target":)" + t + R"(,"bytes":[1,2,3, ]})", R"({"target":)" + t + R"(,"bytes":[1,2,1e1,4]})",
+      R"({"target":)" + t + R"(,"bytes":[1,2,1.5,4]})", R"({"target":)" + t + R"(,"bytes":[1,2,-1,4]})",
+      R"({"target":)" + t + R"(,"bytes":[1,2,"3",4]})", R"({"target":)" + t + R"(,"bytes":[1,2,,4]})",
+      R"({"target":)" + t + R"(,"bytes":[1,2,3)", R"({"target":)" + t + R"(,"bytes":[1,2,3,)",
+      R"({"target":)" + t + R"(,"bytes":[1,2,3]],"x":1})", R"({"target":)" + t + R"(,"bytes":[1,2,3]} 4)",
       // Malformed text: bad UTF-8, a lone surrogate escape, an unknown escape.
       "{\"target\":{\"kind\":\"winspool\",\"printer\":\"\xff\"},\"bytes\":[]}",
       "{\"target\":{\"kind\":\"winspool\",\"printer\":\"\xed\xa0\x80\"},\"bytes\":[]}",
@@ -107,6 +146,7 @@ TEST(PrintBodyReader, RefusesBodiesThatBreakARule) {
   };
   for (const auto& json : cases) {
     EXPECT_FALSE(read_print_body(json).ok()) << json;
+    for (std::size_t piece : PIECE_SIZES) EXPECT_FALSE(read_in_pieces(json, piece).ok()) << json << " / " << piece;
   }
 }
 
@@ -136,6 +176,42 @@ TEST(PrintBodyReader, DecodesALargeJobByteForByte) {
   ASSERT_TRUE(body.ok()) << body.error();
   EXPECT_EQ(body->bytes, expected);
   EXPECT_EQ(std::get<PrintTarget::Network>(body->target.kind).host.size(), 70000u);
+  for (std::size_t piece : {std::size_t{7}, std::size_t{4096}}) {
+    auto pieces = read_in_pieces(json, piece);
+    ASSERT_TRUE(pieces.ok()) << pieces.error();
+    EXPECT_EQ(pieces->bytes, expected) << piece;
+  }
+}
+
+TEST(PrintBodyDecoder, TellsMalformedUtf8ApartFromTheJsonVerdict) {
+  const std::string valid_json = R"({"target":{"kind":"winspool","printer":"é"},"bytes":[1]})";
+  struct Case {
+    std::string text;
+    bool utf8;
+    bool json;
+  };
+  const std::vector<Case> cases = {
+      {valid_json, true, true},
+      {"{\"bytes\":[1,2,x", true, false},
+      // Malformed UTF-8 after the JSON already failed is still seen.
+      {"{\"bytes\":[1,x,\xff]", false, false},
+      {"{\"bytes\":[1,2,3,4,5,6]} \xc3", false, false},
+  };
+  for (const Case& c : cases) {
+    for (std::size_t piece : PIECE_SIZES) {
+      PrintBodyDecoder decoder;
+      for (std::size_t at = 0; at < c.text.size(); at += piece) decoder.feed(std::string_view(c.text).substr(at, piece));
+      const bool json = decoder.finish().ok();
+      EXPECT_EQ(decoder.valid_utf8(), c.utf8) << c.text << " / " << piece;
+      EXPECT_EQ(json, c.json) << c.text << " / " << piece;
+    }
+  }
+  // A sequence cut by the end of what has arrived is not malformed yet.
+  PrintBodyDecoder decoder;
+  decoder.feed("{\"target\":[\"winspool\",\"\xc3");
+  EXPECT_TRUE(decoder.valid_utf8());
+  (void)decoder.finish();
+  EXPECT_FALSE(decoder.valid_utf8());
 }
 
 }  // namespace

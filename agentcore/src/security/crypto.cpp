@@ -30,22 +30,6 @@ std::optional<std::vector<std::uint8_t>> base64_decode_variant(std::string_view 
 
 }  // namespace
 
-Digest sha256(std::string_view data) {
-  ensure_sodium();
-  Digest out;
-  crypto_hash_sha256(out.data(), reinterpret_cast<const unsigned char*>(data.data()), data.size());
-  return out;
-}
-
-Digest hmac_sha256(std::span<const std::uint8_t, 32> key, std::string_view message) {
-  ensure_sodium();
-  static_assert(crypto_auth_hmacsha256_KEYBYTES == 32);
-  Digest out;
-  crypto_auth_hmacsha256(out.data(), reinterpret_cast<const unsigned char*>(message.data()),
-                         message.size(), key.data());
-  return out;
-}
-
 bool equal_constant_time(std::span<const std::uint8_t> a, std::span<const std::uint8_t> b) {
   if (a.size() != b.size()) return false;
   if (a.empty()) return true;

@@ -1,5 +1,6 @@
 #pragma once
-// The primitives the security code needs, all from libsodium.
+// The primitives the security code needs from libsodium. Hashing is the
+// platform's own (base/sha256.h).
 
 #include <array>
 #include <cstdint>
@@ -9,11 +10,6 @@
 #include <vector>
 
 namespace zunel::crypto {
-
-using Digest = std::array<std::uint8_t, 32>;
-
-Digest sha256(std::string_view data);
-Digest hmac_sha256(std::span<const std::uint8_t, 32> key, std::string_view message);
 
 // Compares every byte whatever the first difference; unequal sizes are unequal.
 bool equal_constant_time(std::span<const std::uint8_t> a, std::span<const std::uint8_t> b);

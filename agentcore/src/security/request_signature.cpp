@@ -42,56 +42,60 @@ std::optional<std::uint64_t> parse_timestamp(std::string_view text) {
   return value;
 }
 
-std::span<const std::uint8_t, 32> as_key(const std::vector<std::uint8_t>& token) {
-  return std::span<const std::uint8_t, 32>(token.data(), 32);
+// Exactly 32 bytes of hexadecimal text, white space around it ignored.
+std::optional<std::array<std::uint8_t, 32>> parse_hex_32(std::string_view text) {
+  const auto bytes = from_hex(trim_unicode_space(text));
+  if (!bytes || bytes->size() != 32) return std::nullopt;
+  std::array<std::uint8_t, 32> out;
+  std::copy(bytes->begin(), bytes->end(), out.begin());
+  return out;
 }
 
 }  // namespace
 
-RequestVerdict verify_request(AgentState& shared, std::span<const HeaderField> headers, std::string_view origin,
-                              std::string_view body) {
+SignatureFields parse_signature_fields(std::span<const HeaderField> headers) {
+  SignatureFields fields;
   const std::string_view authorization = header_value(headers, "Authorization");
-  std::string_view token_text;
-  if (authorization.size() >= BEARER_PREFIX.size() && authorization.starts_with(BEARER_PREFIX)) {
-    token_text = trim_unicode_space(authorization.substr(BEARER_PREFIX.size()));
+  if (authorization.starts_with(BEARER_PREFIX)) {
+    fields.token = parse_hex_32(authorization.substr(BEARER_PREFIX.size()));
   }
-  if (token_text.empty()) return RequestVerdict::refuse;
-  const std::string timestamp_text(header_value(headers, "X-Zunel-Timestamp"));
-  const std::string nonce(header_value(headers, "X-Zunel-Nonce"));
-  const std::string sign_text(header_value(headers, "X-Zunel-Sign"));
-  const std::string token_copy(token_text);
+  fields.timestamp = parse_timestamp(header_value(headers, "X-Zunel-Timestamp"));
+  fields.nonce = header_value(headers, "X-Zunel-Nonce");
+  fields.signature = parse_hex_32(header_value(headers, "X-Zunel-Sign"));
+  return fields;
+}
+
+RequestVerdict verify_request(AgentState& shared, const SignatureFields& fields, std::string_view origin,
+                              const Sha256Digest& body_digest) {
+  // A request that cannot pass whatever the state holds is refused without
+  // the lock; refusals change nothing, so the order of the checks is free.
+  if (!fields.token || !fields.timestamp || fields.nonce.empty() || !fields.signature) {
+    return RequestVerdict::refuse;
+  }
+  const std::string message = std::to_string(*fields.timestamp) + "." + fields.nonce + "." + to_hex(body_digest);
 
   LockedState state = shared.lock();
-  const auto token = from_hex(trim_unicode_space(token_copy));
-  if (!token || token->size() != DEVICE_TOKEN_BYTES) return RequestVerdict::refuse;
-
   // Every device is compared in full so the time does not tell which matched.
   const Device* device = nullptr;
   for (const Device& d : state->devices) {
-    const bool same_token = crypto::equal_constant_time(d.token, *token);
+    const bool same_token = crypto::equal_constant_time(d.token, *fields.token);
     if (same_token && d.origin == origin && device == nullptr) device = &d;
   }
   if (device == nullptr) return RequestVerdict::refuse;
 
-  const auto timestamp = parse_timestamp(timestamp_text);
-  if (!timestamp) return RequestVerdict::refuse;
   const std::uint64_t now = state.now();
   if (device->expira && now >= *device->expira) return RequestVerdict::refuse;
-  const std::uint64_t skew = *timestamp > now ? *timestamp - now : now - *timestamp;
+  const std::uint64_t timestamp = *fields.timestamp;
+  const std::uint64_t skew = timestamp > now ? timestamp - now : now - timestamp;
   if (skew > TIMESTAMP_SKEW_SECS) return RequestVerdict::refuse;
-  if (nonce.empty()) return RequestVerdict::refuse;
 
-  const crypto::Digest body_digest = crypto::sha256(body);
-  const std::string message = std::to_string(*timestamp) + "." + nonce + "." + to_hex(body_digest);
-  const auto signature = from_hex(trim_unicode_space(sign_text));
-  if (!signature) return RequestVerdict::refuse;
-  const crypto::Digest expected = crypto::hmac_sha256(as_key(device->token), message);
-  if (!crypto::equal_constant_time(*signature, expected)) return RequestVerdict::refuse;
+  const Sha256Digest expected = hmac_sha256(device->token, message);
+  if (!crypto::equal_constant_time(*fields.signature, expected)) return RequestVerdict::refuse;
 
   auto& nonces = state->nonce_cache;
   std::erase_if(nonces, [now](const auto& entry) { return entry.second <= now; });
-  if (nonces.contains(nonce)) return RequestVerdict::refuse;
-  nonces.emplace(nonce, now + NONCE_LIFETIME_SECS);
+  if (nonces.contains(fields.nonce)) return RequestVerdict::refuse;
+  nonces.emplace(fields.nonce, now + NONCE_LIFETIME_SECS);
   return RequestVerdict::accept;
 }
 

@@ -4,12 +4,21 @@
 // The device names its token in "Authorization: Bearer <64 hex>" and signs
 // "<timestamp>.<nonce>.<sha256(body) hex>" with HMAC-SHA-256 keyed by the
 // token's bytes ("X-Zunel-Timestamp", "X-Zunel-Nonce", "X-Zunel-Sign").
+//
+// The check has two halves so that the state lock is held only for what
+// needs the state: parse_signature_fields() reads the headers, and the body
+// is hashed, without the lock; verify_request() then takes the lock for the
+// device lookup, the short HMAC over the signed text, and the nonce.
 
+#include <array>
+#include <cstdint>
+#include <optional>
 #include <span>
 #include <string>
 #include <string_view>
 #include <utility>
 
+#include "base/sha256.h"
 #include "security/agent_state.h"
 
 namespace zunel {
@@ -21,12 +30,26 @@ enum class RequestVerdict { accept, refuse };
 inline constexpr std::uint64_t TIMESTAMP_SKEW_SECS = 30;
 inline constexpr std::uint64_t NONCE_LIFETIME_SECS = 60;
 
+// The signature headers of one request, read but not yet checked against
+// the state. A field that is missing or malformed is empty (nullopt), and
+// verify_request() refuses the request.
+struct SignatureFields {
+  std::optional<std::array<std::uint8_t, 32>> token;  // "Bearer " then 64 hex digits
+  std::optional<std::uint64_t> timestamp;             // decimal, one optional "+"
+  std::string nonce;                                  // exactly as sent; empty refuses
+  std::optional<Sha256Digest> signature;              // 64 hex digits
+};
+
 // `headers` in arrival order (names compared without regard to ASCII case,
-// the first occurrence counts); `origin` is the origin the router accepted;
-// `body` the raw body (empty when none). Takes the state lock itself and
+// the first occurrence counts). Pure: touches no state, takes no lock.
+[[nodiscard]] SignatureFields parse_signature_fields(std::span<const HeaderField> headers);
+
+// `origin` is the origin the router accepted; `body_digest` the SHA-256 of
+// the raw body (of zero bytes when there is none). Takes the state lock
+// itself, only after everything that does not need the state is ready, and
 // holds it until the verdict is known. Prints nothing and says nothing about
 // why a request was refused. An accepted request uses up its nonce for 60 s.
-[[nodiscard]] RequestVerdict verify_request(AgentState& state, std::span<const HeaderField> headers,
-                                            std::string_view origin, std::string_view body);
+[[nodiscard]] RequestVerdict verify_request(AgentState& state, const SignatureFields& fields,
+                                            std::string_view origin, const Sha256Digest& body_digest);
 
 }  // namespace zunel

@@ -86,7 +86,7 @@ class VerifyRequest : public ::testing::Test {
   }
   RequestVerdict verify(const Request& r) {
     const auto headers = r.headers();
-    return verify_request(*f.state, headers, r.origin, r.body);
+    return verify_request(*f.state, parse_signature_fields(headers), r.origin, sha256(r.body));
   }
   std::size_t cached_nonces() { return f.locked()->nonce_cache.size(); }
 

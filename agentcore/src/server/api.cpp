@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "base/constants.h"
+#include "base/sha256.h"
 #include "base/utf8.h"
 #include "printing/print_body_reader.h"
 #include "printing/printer_list.h"
@@ -221,7 +222,10 @@ HttpResponse handle_request(const HttpRequest& req, ApiContext& ctx) {
     headers.reserve(req.headers.size());
     for (const auto& [name, value] : req.headers) headers.emplace_back(name, value);
     const std::string_view body = reads_body ? std::string_view(req.body) : "";
-    if (verify_request(ctx.state, headers, *cors, body) != RequestVerdict::accept) {
+    // Both are read and hashed here, before verify_request takes the lock.
+    const SignatureFields fields = parse_signature_fields(headers);
+    const Sha256Digest body_digest = sha256(body);
+    if (verify_request(ctx.state, fields, *cors, body_digest) != RequestVerdict::accept) {
       return json_response(401, cors, "{\"error\":\"no autorizado\"}");
     }
   }

@@ -171,6 +171,7 @@ import hashlib
 import hmac
 import http.client
 import json
+import sys
 import threading
 
 FIXTURES = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "fixtures")
@@ -217,32 +218,22 @@ def signed(method, path, token_hex, body="", **kw):
                    headers=signature_headers(token_hex, body), **kw)
 
 
-def _b64url(data):
-    import base64
-    return base64.urlsafe_b64encode(data).rstrip(b"=").decode()
+# The vendor's signing tool is the one home of the JWS form; the tests sign
+# with the test key of tests/fixtures.
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "tools"))
+import zunel_vendor  # noqa: E402
 
 
-def sign_jws(payload, header=None):
-    """A compact JWS signed with the test key of tests/fixtures."""
-    import nacl.signing
-    with open(os.path.join(FIXTURES, "test_signing_seed.hex")) as f:
-        key = nacl.signing.SigningKey(bytes.fromhex(f.read().strip()))
-    header = header or {"alg": "EdDSA", "kid": TEST_KID}
-    signing_input = _b64url(json.dumps(header).encode()) + "." + _b64url(json.dumps(payload).encode())
-    return signing_input + "." + _b64url(key.sign(signing_input.encode()).signature)
+def fixture_signing_key():
+    return zunel_vendor.read_seed(os.path.join(FIXTURES, "test_signing_seed.hex"))
 
 
 def provisioning_ticket(negocio_id="n-1", sub="u-1", jti=None, lifetime=300):
-    now = int(time.time())
-    return sign_jws({"iss": "zunel-erp", "aud": "zunel-print-agent", "scope": ["print"],
-                     "negocio_id": negocio_id, "sub": sub, "jti": jti or os.urandom(8).hex(),
-                     "iat": now, "exp": now + lifetime})
+    return zunel_vendor.ticket(fixture_signing_key(), TEST_KID, negocio_id, sub, lifetime, jti)
 
 
 def revocation_list(negocio_id, seq, entries):
-    return sign_jws({"iss": "zunel-erp", "aud": "zunel-print-agent", "typ": "revocations",
-                     "negocio_id": negocio_id, "seq": seq, "iat": int(time.time()),
-                     "revocations": entries})
+    return zunel_vendor.revocation_list(fixture_signing_key(), TEST_KID, negocio_id, seq, entries)
 
 
 class TcpSink:

@@ -3,11 +3,12 @@
 # dist/zunel-print-agent-<version>-windows-x64.zip and the Linux package
 # dist/zunel-print-agent_<version>_amd64.deb, each with its .sha256.
 #
-#   scripts/release.sh [--domain NAME] [--keyset FILE] [--out DIR] [--check-reproducible]
+#   scripts/release.sh [--domain NAME] [--keyset FILE] [--out DIR] [--no-deb] [--check-reproducible]
 #
 #   --domain               the ERP origin domain (default erp.zunel.example)
 #   --keyset               the public keyset built in (default config/keyset.json)
 #   --out                  where the files go (default dist)
+#   --no-deb               the Windows zip only
 #   --check-reproducible   build twice, in two directories, and fail unless
 #                          the exe, the zip and the .deb are byte-identical
 #
@@ -22,11 +23,13 @@ domain=erp.zunel.example
 keyset=config/keyset.json
 out=dist
 check=0
+deb=1
 while [ $# -gt 0 ]; do
   case "$1" in
     --domain) domain=$2; shift 2 ;;
     --keyset) keyset=$2; shift 2 ;;
     --out) out=$2; shift 2 ;;
+    --no-deb) deb=0; shift ;;
     --check-reproducible) check=1; shift ;;
     *) echo "release: unknown option $1" >&2; exit 2 ;;
   esac
@@ -69,11 +72,12 @@ build_in() {
     -DCMAKE_TOOLCHAIN_FILE="$dir/src/cmake/mingw-w64.cmake" \
     -DZUNEL_BOOST_INCLUDE="$dir/win/boost-include" -DZUNEL_SODIUM_ROOT="$sodium" >/dev/null
   cmake --build "$dir/win" -j2 --target zunel-print-agent
-  cmake -S "$dir/src" -B "$dir/linux" "${common[@]}" >/dev/null
-  cmake --build "$dir/linux" -j2 --target zunel-print-agent
-
   package_zip "$dir"
-  package_deb "$dir"
+  if [ "$deb" = 1 ]; then
+    cmake -S "$dir/src" -B "$dir/linux" "${common[@]}" >/dev/null
+    cmake --build "$dir/linux" -j2 --target zunel-print-agent
+    package_deb "$dir"
+  fi
 }
 
 # Text for the shop's Windows machines: UTF-8 with a byte-order mark and
@@ -138,6 +142,7 @@ build_in "$work/a"
 if [ "$check" = 1 ]; then
   build_in "$work/b"
   for f in zunel-print-agent.exe "$name-windows-x64.zip" "zunel-print-agent_${version}_amd64.deb"; do
+    if [ ! -f "$work/a/dist/$f" ]; then continue; fi
     if ! cmp "$work/a/dist/$f" "$work/b/dist/$f"; then
       echo "release: $f differs between two builds of $commit" >&2
       exit 1
@@ -148,11 +153,12 @@ fi
 
 cd "$work/a/dist"
 for f in "$name-windows-x64.zip" "zunel-print-agent_${version}_amd64.deb"; do
+  if [ ! -f "$f" ]; then continue; fi
   cp "$f" "$out/"
   sha256sum "$f" >"$out/$f.sha256"
+  echo "release: $out/$f ($(stat -c %s "$f") bytes)"
 done
-if command -v lintian >/dev/null; then
+echo "release: exe $(stat -c %s zunel-print-agent.exe) bytes"
+if [ "$deb" = 1 ]; then
   lintian --fail-on error "$out/zunel-print-agent_${version}_amd64.deb"
 fi
-echo "release: $out/$name-windows-x64.zip ($(stat -c %s "$out/$name-windows-x64.zip") bytes," \
-  "exe $(stat -c %s zunel-print-agent.exe) bytes), $out/zunel-print-agent_${version}_amd64.deb"

@@ -74,7 +74,7 @@ build_in() {
   cmake --build "$dir/win" -j2 --target zunel-print-agent
   package_zip "$dir"
   if [ "$deb" = 1 ]; then
-    cmake -S "$dir/src" -B "$dir/linux" "${common[@]}" >/dev/null
+      cmake -S "$dir/src" -B "$dir/linux" "${common[@]}" >/dev/null
     cmake --build "$dir/linux" -j2 --target zunel-print-agent
     package_deb "$dir"
   fi
@@ -94,7 +94,7 @@ package_zip() {
   {
     echo "zunel-print-agent $version"
     echo "commit: $commit"
-    echo "ERP origin domain: $domain (https://$domain and its subdomains)"
+    echo "ERP origin domain: $domain"
     echo "trusted key ids: $kids"
     echo "zunel-print-agent.exe SHA-256: $(sha256sum "$stage/zunel-print-agent.exe" | cut -d' ' -f1)"
   } | to_windows_text >"$stage/BUILD-INFO.txt"

@@ -74,7 +74,7 @@ build_in() {
   cmake --build "$dir/win" -j2 --target zunel-print-agent
   package_zip "$dir"
   if [ "$deb" = 1 ]; then
-      cmake -S "$dir/src" -B "$dir/linux" "${common[@]}" >/dev/null
+    cmake -S "$dir/src" -B "$dir/linux" "${common[@]}" >/dev/null
     cmake --build "$dir/linux" -j2 --target zunel-print-agent
     package_deb "$dir"
   fi

@@ -1,6 +1,7 @@
 #include "main/console_output.h"
 
 #include <cstring>
+#include <utility>
 
 #include "base/utf8.h"
 

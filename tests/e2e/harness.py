@@ -19,8 +19,8 @@ HTTP_PORT = 47631
 CONTROL_PORT = 47632
 
 
-def command(*args):
-    return RUNNER + [EXE, *args]
+def command(*args, exe=None):
+    return RUNNER + [exe or EXE, *args]
 
 
 def _wine_app_data_dir():
@@ -84,13 +84,14 @@ class TempHome:
                 TempHome._clear_wine_user_files()
 
 
-def run_cli(home, *args, timeout=60, env=None):
-    """Runs one command to completion; returns (exit code, stdout, stderr) as bytes."""
+def run_cli(home, *args, timeout=60, env=None, exe=None):
+    """Runs one command (of `exe`, by default the build's) to completion;
+    returns (exit code, stdout, stderr) as bytes."""
     # Files, not pipes: under Wine an agent that `install` starts keeps the
     # parent's output descriptors, and reading a pipe to its end would wait
     # for that agent to exit.
     with tempfile.TemporaryFile() as out, tempfile.TemporaryFile() as err:
-        proc = subprocess.run(command(*args), env=env or home.env(), stdout=out, stderr=err,
+        proc = subprocess.run(command(*args, exe=exe), env=env or home.env(), stdout=out, stderr=err,
                               timeout=timeout, stdin=subprocess.DEVNULL)
         out.seek(0)
         err.seek(0)
@@ -108,10 +109,10 @@ def port_open(port, host="127.0.0.1"):
 class Agent:
     """`zunel-print-agent run` in the background, stopped by its process id."""
 
-    def __init__(self, home, args=("run",), env=None):
+    def __init__(self, home, args=("run",), env=None, exe=None):
         self.out = tempfile.TemporaryFile()
         self.err = tempfile.TemporaryFile()
-        self.proc = subprocess.Popen(command(*args), env=env or home.env(), stdout=self.out,
+        self.proc = subprocess.Popen(command(*args, exe=exe), env=env or home.env(), stdout=self.out,
                                      stderr=self.err, stdin=subprocess.DEVNULL,
                                      start_new_session=True)
 

@@ -3,6 +3,7 @@ unzips the download and installs it, and the ERP vendor that builds with its
 own keys. Also: two builds give the same bytes, and the exe carries its
 version resource and manifest, read back by wrestool (icoutils)."""
 
+import hashlib
 import json
 import os
 import re
@@ -13,8 +14,8 @@ import time
 import unittest
 import zipfile
 
-from harness import (HTTP_PORT, RUNNER, TcpSink, TempHome, request, signed, wait_port_free,
-                     zunel_vendor)
+from harness import (HTTP_PORT, RUNNER, Agent, TcpSink, TempHome, provisioning_ticket, request,
+                     run_cli, signed, wait_port_free, zunel_vendor)
 from autostart_test import agents_of, stop_pid
 
 SOURCE = os.path.realpath(os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", ".."))
@@ -94,7 +95,6 @@ class Release(unittest.TestCase):
             info = z.read(folder + "BUILD-INFO.txt").decode("utf-8-sig")
             commit = subprocess.run(["git", "rev-parse", "HEAD"], cwd=SOURCE, check=True,
                                     capture_output=True).stdout.decode().strip()
-            import hashlib
             for line in ("commit: " + commit, "trusted key ids: 7e57c0de",
                          "ERP origin domain: erp.zunel.example",
                          "zunel-print-agent.exe SHA-256: " + hashlib.sha256(exe).hexdigest()):
@@ -125,35 +125,25 @@ class Release(unittest.TestCase):
     def test_shop_road(self):
         prefix = WinePrefix(self.tmp)
         self.addCleanup(prefix.stop)
-        folder = prefix.drive_c("Tiendas Ñandú", "Caja 1")
-        exe = unpack(self.zip, folder)
+        exe = unpack(self.zip, prefix.drive_c("Tiendas Ñandú", "Caja 1"))
         home = TempHome()
         self.addCleanup(home.remove)
-
-        def cli(*args):
-            return subprocess.run(RUNNER + [exe, *args], env=home.env(WINEPREFIX=prefix.path),
-                                  stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
-                                  stderr=subprocess.PIPE, timeout=120)
+        env = home.env(WINEPREFIX=prefix.path)
 
         def stop_agents():
             for pid in agents_of(home):
                 stop_pid(pid)
             wait_port_free(HTTP_PORT)
         self.addCleanup(stop_agents)
-        # Files, not pipes, for install: the agent it starts keeps them.
-        with tempfile.TemporaryFile() as out:
-            code = subprocess.run(RUNNER + [exe, "install"], env=home.env(WINEPREFIX=prefix.path),
-                                  stdin=subprocess.DEVNULL, stdout=out, stderr=out,
-                                  timeout=120).returncode
-            out.seek(0)
-            self.assertEqual((code, out.read()), (0, b"Instalado y corriendo OK\n"))
+        self.assertEqual(run_cli(home, "install", env=env, exe=exe),
+                         (0, b"Instalado y corriendo OK\n", b""))
         status, _, body = request("GET", "/v1/ping", origin=None)
         self.assertEqual((status, json.loads(body)["ok"]), (200, True))
 
-        paired = cli("pair")
-        self.assertEqual(paired.returncode, 0, paired.stderr)
-        code = PAIR_CODE.search(paired.stdout).group(1).decode()
-        status, _, body = request("POST", "/v1/pair", json.dumps({"code": code, "label": "Caja 1"}))
+        code, out, err = run_cli(home, "pair", env=env, exe=exe)
+        self.assertEqual(code, 0, err)
+        status, _, body = request("POST", "/v1/pair", json.dumps(
+            {"code": PAIR_CODE.search(out).group(1).decode(), "label": "Caja 1"}))
         self.assertEqual(status, 200, body)
         sink = TcpSink()
         self.addCleanup(sink.close)
@@ -164,10 +154,11 @@ class Release(unittest.TestCase):
         self.assertEqual((status, body), (200, b'{"ok":true}'))
         self.assertEqual(sink.wait_jobs(1), [job])
 
-        self.assertEqual(cli("status").stdout, b"instalado (Startup) y corriendo OK\n")
-        self.assertEqual(cli("uninstall").stdout, b"Auto-inicio desinstalado.\n")
-        self.assertEqual(cli("status").stdout,
-                         b"corriendo, pero SIN auto-inicio (no hay acceso directo en Startup)\n")
+        for command, shown in (("status", b"instalado (Startup) y corriendo OK\n"),
+                               ("uninstall", b"Auto-inicio desinstalado.\n"),
+                               ("status", b"corriendo, pero SIN auto-inicio "
+                                          b"(no hay acceso directo en Startup)\n")):
+            self.assertEqual(run_cli(home, command, env=env, exe=exe), (0, shown, b""))
 
     def test_vendor_road(self):
         keys = os.path.join(self.tmp, "vendor")
@@ -185,21 +176,12 @@ class Release(unittest.TestCase):
 
         home = TempHome()
         self.addCleanup(home.remove)
-        agent = subprocess.Popen(RUNNER + [exe, "run"], env=home.env(), stdin=subprocess.DEVNULL,
-                                 stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
-                                 start_new_session=True)
-
-        def stop_agent():
-            os.killpg(agent.pid, 15)
-            agent.wait(timeout=20)
-            wait_port_free(HTTP_PORT)
-        self.addCleanup(stop_agent)
-        deadline = time.monotonic() + 30
-        while request_ok() is False and time.monotonic() < deadline:
-            time.sleep(0.1)
+        agent = Agent(home, exe=exe)
+        self.addCleanup(wait_port_free, HTTP_PORT)
+        self.addCleanup(agent.stop)
+        agent.wait_listening()
 
         # The fixtures' key is not trusted by this build; the vendor's is.
-        from harness import provisioning_ticket
         status, _, _ = request("POST", "/v1/provision", json.dumps(
             {"ticket": provisioning_ticket(negocio_id="tienda-1")}))
         self.assertEqual(status, 401)
@@ -216,13 +198,6 @@ class Release(unittest.TestCase):
         status, _, body = request("POST", "/v1/revocations", json.dumps({"list": revocations}))
         self.assertEqual((status, body), (200, b'{"applied_seq":1}'))
         self.assertEqual(signed("GET", "/v1/printers", token)[0], 401)
-
-
-def request_ok():
-    try:
-        return request("GET", "/v1/ping", origin=None)[0] == 200
-    except OSError:
-        return False
 
 
 if __name__ == "__main__":

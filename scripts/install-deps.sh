@@ -17,6 +17,8 @@ packages=(
   # Windows cross-build and its tests under Wine
   g++-mingw-w64-x86-64-posix wine wine64 autoconf automake libtool make
   debian-archive-keyring xz-utils dpkg-dev googletest
+  # the release: its .deb's checker and an independent reader of the exe's resources
+  lintian icoutils
   # a loopback of their own for the Windows tests (unshare, ip)
   util-linux iproute2
   # the real-browser test: Debian's Chromium and a throwaway HTTPS certificate

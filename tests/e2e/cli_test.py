@@ -1,8 +1,12 @@
 """The command table as a person at the terminal sees it."""
 
+import os
+import shlex
+import subprocess
+import tempfile
 import unittest
 
-from harness import TempHome, run_cli
+from harness import EXE, RUNNER, TempHome, run_cli
 
 USAGE = (
     b"zunel-print-agent 1.0.1\n\nUSO:\n"
@@ -33,7 +37,9 @@ class CommandLine(unittest.TestCase):
             self.assertEqual(run_cli(self.home, arg), (0, b"", USAGE))
 
     def test_unknown_commands(self):
-        for arg in ("List", "RUN", "-V"):
+        # The echoed argument is not transliterated: a pipe or file gets its
+        # UTF-8 bytes exactly, on Windows too.
+        for arg in ("List", "RUN", "-V", "impresión¿→"):
             self.assertEqual(run_cli(self.home, arg),
                              (2, b"", b"comando desconocido: " + arg.encode() + b"\n\n" + USAGE))
 
@@ -44,6 +50,21 @@ class CommandLine(unittest.TestCase):
     def test_no_console_with_empty_value_still_writes_to_pipes(self):
         code, out, _ = run_cli(self.home, "version", env=self.home.env(ZUNEL_NO_CONSOLE=""))
         self.assertEqual((code, out), (0, b"zunel-print-agent 1.0.1\n"))
+
+    @unittest.skipUnless(RUNNER, "only a Windows console needs the wide-character call")
+    def test_accents_on_a_real_console(self):
+        # cmd.exe under a pseudo-terminal gets a real Wine console, which the
+        # agent borrows; Wine's console shows it on the terminal as UTF-8. Text
+        # written to that console as bytes would be read in the console's OEM
+        # code page and arrive garbled.
+        exe = "Z:" + os.path.abspath(EXE).replace("/", "\\")
+        line = " ".join(shlex.quote(a) for a in RUNNER + ["cmd.exe", "/c", exe, "impresión¿→"])
+        with tempfile.NamedTemporaryFile() as transcript:
+            subprocess.run(["script", "--quiet", "--return", "--command", line, transcript.name],
+                           env=self.home.env(LANG="C.UTF-8"), stdin=subprocess.DEVNULL,
+                           stdout=subprocess.DEVNULL, timeout=120)
+            shown = transcript.read()
+        self.assertIn("impresión¿→".encode(), shown)
 
 
 if __name__ == "__main__":

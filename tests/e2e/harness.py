@@ -20,8 +20,8 @@ HTTP_PORT = 47631
 CONTROL_PORT = 47632
 
 
-def command(*args):
-    return RUNNER + [EXE, *args]
+def command(*args, exe=None):
+    return RUNNER + [exe or EXE, *args]
 
 
 def _wine_app_data_dir():
@@ -85,13 +85,14 @@ class TempHome:
                 TempHome._clear_wine_user_files()
 
 
-def run_cli(home, *args, timeout=60, env=None):
-    """Runs one command to completion; returns (exit code, stdout, stderr) as bytes."""
+def run_cli(home, *args, timeout=60, env=None, exe=None):
+    """Runs one command (of `exe`, by default the build's) to completion;
+    returns (exit code, stdout, stderr) as bytes."""
     # Files, not pipes: under Wine an agent that `install` starts keeps the
     # parent's output descriptors, and reading a pipe to its end would wait
     # for that agent to exit.
     with tempfile.TemporaryFile() as out, tempfile.TemporaryFile() as err:
-        proc = subprocess.run(command(*args), env=env or home.env(), stdout=out, stderr=err,
+        proc = subprocess.run(command(*args, exe=exe), env=env or home.env(), stdout=out, stderr=err,
                               timeout=timeout, stdin=subprocess.DEVNULL)
         out.seek(0)
         err.seek(0)
@@ -109,10 +110,10 @@ def port_open(port, host="127.0.0.1"):
 class Agent:
     """`zunel-print-agent run` in the background, stopped by its process id."""
 
-    def __init__(self, home, args=("run",), env=None):
+    def __init__(self, home, args=("run",), env=None, exe=None):
         self.out = tempfile.TemporaryFile()
         self.err = tempfile.TemporaryFile()
-        self.proc = subprocess.Popen(command(*args), env=env or home.env(), stdout=self.out,
+        self.proc = subprocess.Popen(command(*args, exe=exe), env=env or home.env(), stdout=self.out,
                                      stderr=self.err, stdin=subprocess.DEVNULL,
                                      start_new_session=True)
 
@@ -215,6 +216,7 @@ import hashlib
 import hmac
 import http.client
 import json
+import sys
 import threading
 
 FIXTURES = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "fixtures")
@@ -261,32 +263,22 @@ def signed(method, path, token_hex, body="", **kw):
                    headers=signature_headers(token_hex, body), **kw)
 
 
-def _b64url(data):
-    import base64
-    return base64.urlsafe_b64encode(data).rstrip(b"=").decode()
+# The vendor's signing tool is the one home of the JWS form; the tests sign
+# with the test key of tests/fixtures.
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "tools"))
+import zunel_vendor  # noqa: E402
 
 
-def sign_jws(payload, header=None):
-    """A compact JWS signed with the test key of tests/fixtures."""
-    import nacl.signing
-    with open(os.path.join(FIXTURES, "test_signing_seed.hex")) as f:
-        key = nacl.signing.SigningKey(bytes.fromhex(f.read().strip()))
-    header = header or {"alg": "EdDSA", "kid": TEST_KID}
-    signing_input = _b64url(json.dumps(header).encode()) + "." + _b64url(json.dumps(payload).encode())
-    return signing_input + "." + _b64url(key.sign(signing_input.encode()).signature)
+def fixture_signing_key():
+    return zunel_vendor.read_seed(os.path.join(FIXTURES, "test_signing_seed.hex"))
 
 
 def provisioning_ticket(negocio_id="n-1", sub="u-1", jti=None, lifetime=300):
-    now = int(time.time())
-    return sign_jws({"iss": "zunel-erp", "aud": "zunel-print-agent", "scope": ["print"],
-                     "negocio_id": negocio_id, "sub": sub, "jti": jti or os.urandom(8).hex(),
-                     "iat": now, "exp": now + lifetime})
+    return zunel_vendor.ticket(fixture_signing_key(), TEST_KID, negocio_id, sub, lifetime, jti)
 
 
 def revocation_list(negocio_id, seq, entries):
-    return sign_jws({"iss": "zunel-erp", "aud": "zunel-print-agent", "typ": "revocations",
-                     "negocio_id": negocio_id, "seq": seq, "iat": int(time.time()),
-                     "revocations": entries})
+    return zunel_vendor.revocation_list(fixture_signing_key(), TEST_KID, negocio_id, seq, entries)
 
 
 class TcpSink:

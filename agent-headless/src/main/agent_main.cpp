@@ -4,6 +4,7 @@
 #include <iostream>
 
 #include "main/commands.h"
+#include "main/console_output.h"
 #include "main/dispatch.h"
 #include "main/process_setup.h"
 
@@ -12,6 +13,7 @@ namespace zunel {
 int agent_main(const std::vector<std::string>& args) {
   // Present at all, even empty, means: started without a console on purpose.
   setup_process(std::getenv("ZUNEL_NO_CONSOLE") == nullptr);
+  use_wide_console_output();
   const int code = dispatch(args, real_commands(), std::cout, std::cerr);
   std::cout.flush();
   std::cerr.flush();

@@ -147,6 +147,19 @@ std::u16string utf8_to_utf16(std::string_view text) {
   return out;
 }
 
+std::size_t utf8_complete_prefix(std::string_view bytes) {
+  // A sequence is at most four bytes: only its lead byte, among the last
+  // four, can say that more bytes are still to come.
+  const std::size_t size = bytes.size();
+  for (std::size_t back = 1; back <= 4 && back <= size; ++back) {
+    const auto byte = static_cast<unsigned char>(bytes[size - back]);
+    if ((byte & 0xc0) == 0x80) continue;
+    const std::size_t length = byte >= 0xf8 ? 1 : byte >= 0xf0 ? 4 : byte >= 0xe0 ? 3 : byte >= 0xc0 ? 2 : 1;
+    return length > back ? size - back : size;
+  }
+  return size;
+}
+
 std::string_view trim_unicode_space(std::string_view text) {
   // Leading: decode forward.
   std::size_t start = 0;

@@ -39,6 +39,11 @@ std::string utf16_to_utf8(std::u16string_view text);
 // Converts UTF-8 to UTF-16; each malformed byte becomes U+FFFD.
 std::u16string utf8_to_utf16(std::string_view text);
 
+// The length of the longest prefix of `bytes` that does not end inside an
+// unfinished UTF-8 sequence: what a streaming writer can convert now, keeping
+// the rest for its next write. Malformed bytes count as finished.
+std::size_t utf8_complete_prefix(std::string_view bytes);
+
 // Removes Unicode white space (the White_Space property: tab, line feed,
 // carriage return, space, no-break space, the typographic spaces, ...) from
 // both ends. REQUIRES: is_valid_utf8(text).

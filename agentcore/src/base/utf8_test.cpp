@@ -53,6 +53,25 @@ TEST(Utf8, ReplacesWhatCannotBeConverted) {
   EXPECT_EQ(utf8_to_utf16("a\xff" "b"), u"a\xfffd" "b");
 }
 
+TEST(Utf8, CompletePrefixKeepsAnUnfinishedLastCharacterBack) {
+  const struct {
+    const char* bytes;
+    std::size_t prefix;
+  } cases[] = {
+      {"", 0},
+      {"abc", 3},
+      {"impresi\xc3", 7},              // two-byte sequence cut after its lead
+      {"impresi\xc3\xb3", 9},         // the same, finished
+      {"a\xe2\x86", 1},               // arrow cut after two of three bytes
+      {"a\xe2\x86\x92", 4},
+      {"\xf0\x9f\x91", 0},           // four-byte sequence cut after three
+      {"\xf0\x9f\x91\x8d", 4},
+      {"a\x80", 2},                    // stray continuation byte: malformed, passed on
+      {"a\xff", 2},
+  };
+  for (const auto& c : cases) EXPECT_EQ(utf8_complete_prefix(c.bytes), c.prefix) << c.bytes;
+}
+
 TEST(Utf8, TrimsUnicodeWhiteSpaceAtBothEndsOnly) {
   struct Case {
     const char* in;

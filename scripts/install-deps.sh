@@ -25,6 +25,8 @@ packages=(
   chromium chromium-driver openssl
   # the HTTP benchmark: a load generator and nginx as the ceiling
   wrk nginx-light
+  # the fuzz targets: clang and its libFuzzer and sanitizer runtimes
+  clang libclang-rt-14-dev
 )
 # The browser test drives Chromium from Node.js; a machine that already has a
 # Node.js with npm (from any source) keeps it, others get Debian's.

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds the test configuration with AddressSanitizer
-# and UndefinedBehaviorSanitizer, runs every test through CTest, then builds the
-# Windows executable and runs its tests under Wine. Exits non-zero on any failure.
+# and UndefinedBehaviorSanitizer, runs every test through CTest, runs each fuzz
+# target for a few seconds, then builds the Windows executable and runs its
+# tests under Wine. Exits non-zero on any failure.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -25,6 +26,10 @@ else
   # shellcheck disable=SC2086
   ctest --test-dir "$build" --output-on-failure ${ZUNEL_CTEST_ARGS:-}
 fi
+
+# A few seconds of every fuzz target, as a smoke test of the fuzz build and of
+# the parsers on the corpus gathered so far (scripts/fuzz.sh for long runs).
+ZUNEL_FUZZ_JOBS=2 scripts/fuzz.sh "${ZUNEL_FUZZ_SMOKE_SECONDS:-5}"
 
 if [ -x scripts/windows-test.sh ]; then
   scripts/windows-test.sh

@@ -70,7 +70,7 @@ Outcome<std::string> control_request(std::uint16_t port, std::string_view reques
 
     const bool complete = !write_ec && (!read_ec || read_ec == net::error::eof);
     if (!complete) {
-      if (timed_out) return fail(os_error_text(net::error::timed_out));
+      if (timed_out) return fail(AGENT_BUSY);
       if (write_ec) return fail(os_error_text(write_ec));
       if (read_ec == net::error::not_found) return fail("respuesta del agente demasiado larga");
       return fail(os_error_text(read_ec));

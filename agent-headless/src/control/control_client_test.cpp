@@ -2,8 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include <boost/asio/error.hpp>
-
 #include "base/loopback_listener.h"
 #include "control/control_test_support.h"
 
@@ -51,12 +49,12 @@ TEST(ControlRequest, NoAgentOnThePort) {
             "error: No se pudo conectar al agente. ¿Está corriendo 'zunel-print-agent run'?");
 }
 
-TEST(ControlRequest, AnAgentThatNeverAnswersIsGivenUpLikeAReadError) {
+TEST(ControlRequest, AnAgentThatNeverAnswersIsReportedBusyNotUnreachable) {
   ScriptedPeer peer("", /*stay_silent=*/true);
   ClientLimits limits;
   limits.reply_timeout = 300ms;
   EXPECT_EQ(outcome_text(control_request(peer.port(), "{}", limits)),
-            "error: " + os_error_text(boost::asio::error::timed_out));
+            "error: el agente está ocupado; compruebe con `list`");
   EXPECT_EQ(peer.request(), "{}\n");
 }
 

@@ -3,9 +3,10 @@
 #include <boost/asio/read_until.hpp>
 #include <boost/asio/steady_timer.hpp>
 #include <boost/asio/write.hpp>
-#include <cstdint>
 #include <exception>
 #include <iostream>
+#include <list>
+#include <memory>
 #include <string_view>
 #include <system_error>
 #include <thread>
@@ -26,9 +27,24 @@ using boost::system::error_code;
 // does not spin the thread.
 constexpr std::chrono::milliseconds ACCEPT_RETRY_DELAY{100};
 
-// One connection at a time: accept, read the line under a deadline, reply
-// under a deadline, close, accept the next. Every step runs on the one
-// thread that runs the io_context, so members need no lock.
+// One open control connection. Its handlers hold it alive; the server's list
+// holds it while it is open.
+struct Connection {
+  explicit Connection(tcp::socket s) : socket(std::move(s)), deadline(socket.get_executor()) {}
+  tcp::socket socket;
+  net::steady_timer deadline;
+  std::string buffer;
+  std::string reply;
+  bool answering = false;  // the line is in; the reply is on its way
+  bool closed = false;
+  std::list<std::shared_ptr<Connection>>::iterator position;
+};
+using ConnectionPtr = std::shared_ptr<Connection>;
+
+// Accepts without waiting for earlier connections and reads all their lines
+// at once; handles each complete line to the end in its read handler. Every
+// step runs on the one thread that runs the io_context, so members need no
+// lock and no two commands overlap.
 class ControlServer {
  public:
   ControlServer(tcp::acceptor& acceptor, std::string token, std::shared_ptr<AgentState> state,
@@ -37,9 +53,11 @@ class ControlServer {
         token_(std::move(token)),
         state_(std::move(state)),
         limits_(limits),
-        socket_(acceptor.get_executor()),
-        deadline_(acceptor.get_executor()),
         retry_(acceptor.get_executor()) {}
+
+  ~ControlServer() {
+    while (!open_.empty()) finish(ConnectionPtr(open_.front()));
+  }
 
   void accept_next() {
     acceptor_.async_accept(
@@ -54,75 +72,89 @@ class ControlServer {
       retry_.async_wait([this](error_code) { accept_next(); });
       return;
     }
-    socket_ = std::move(socket);
-    buffer_.clear();
-    arm_deadline(limits_.line_timeout);
+    if (open_.size() >= limits_.max_connections && !make_room()) {
+      error_code ignored;
+      socket.close(ignored);
+      return accept_next();
+    }
+    auto conn = std::make_shared<Connection>(std::move(socket));
+    conn->position = open_.insert(open_.end(), conn);
+    arm_deadline(conn, limits_.line_timeout);
     // One byte over the limit tells a long line from one that fits exactly.
-    net::async_read_until(socket_, net::dynamic_buffer(buffer_, limits_.max_line_bytes + 1), '\n',
-                          [this](error_code read_ec, std::size_t n) { on_line(read_ec, n); });
-  }
-
-  void on_line(error_code ec, std::size_t n) {
-    disarm_deadline();
-    std::string_view line;
-    if (!ec) {
-      line = std::string_view(buffer_).substr(0, n - 1);  // without the line feed
-    } else if (ec == net::error::eof && buffer_.size() <= limits_.max_line_bytes) {
-      line = buffer_;  // the stream ended without a line feed
-    } else {
-      return finish();  // late, too long, or a read error: no reply
-    }
-    if (!is_valid_utf8(line)) return finish();
-
-    try {
-      reply_ = control_reply(line, token_, *state_);
-      reply_ += '\n';
-    } catch (const std::exception&) {
-      return finish();
-    }
-    arm_deadline(limits_.reply_timeout);
-    net::async_write(socket_, net::buffer(reply_), [this](error_code, std::size_t) {
-      disarm_deadline();
-      finish();  // a write error is dropped
-    });
-  }
-
-  // Closes the connection and goes back to accepting.
-  void finish() {
-    error_code ignored;
-    socket_.shutdown(tcp::socket::shutdown_send, ignored);
-    socket_.close(ignored);
+    net::async_read_until(conn->socket,
+                          net::dynamic_buffer(conn->buffer, limits_.max_line_bytes + 1), '\n',
+                          [this, conn](error_code read_ec, std::size_t n) {
+                            on_line(conn, read_ec, n);
+                          });
     accept_next();
   }
 
-  // Closing the socket makes the pending read or write fail, whose handler
-  // then finishes the connection. The generation keeps a deadline that
-  // expired just as its step completed from closing a later connection.
-  void arm_deadline(std::chrono::milliseconds after) {
-    const std::uint64_t armed = ++generation_;
-    deadline_.expires_after(after);
-    deadline_.async_wait([this, armed](error_code ec) {
-      if (ec || armed != generation_) return;
-      error_code ignored;
-      socket_.close(ignored);
-    });
+  // Closes the oldest connection still waiting for its line; false when
+  // every open connection is being answered.
+  bool make_room() {
+    for (const ConnectionPtr& conn : open_) {
+      if (!conn->answering) {
+        finish(ConnectionPtr(conn));
+        return true;
+      }
+    }
+    return false;
   }
 
-  void disarm_deadline() {
-    ++generation_;
-    deadline_.cancel();
+  void on_line(const ConnectionPtr& conn, error_code ec, std::size_t n) {
+    if (conn->closed) return;
+    std::string_view line;
+    if (!ec) {
+      line = std::string_view(conn->buffer).substr(0, n - 1);  // without the line feed
+    } else if (ec == net::error::eof && conn->buffer.size() <= limits_.max_line_bytes) {
+      line = conn->buffer;  // the stream ended without a line feed
+    } else {
+      return finish(conn);  // late, too long, or a read error: no reply
+    }
+    if (!is_valid_utf8(line)) return finish(conn);
+
+    try {
+      conn->reply = control_reply(line, token_, *state_);
+      conn->reply += '\n';
+    } catch (const std::exception&) {
+      return finish(conn);
+    }
+    conn->answering = true;
+    conn->buffer = std::string();  // the line may be long; it is done with
+    arm_deadline(conn, limits_.reply_timeout);
+    net::async_write(conn->socket, net::buffer(conn->reply),
+                     [this, conn](error_code, std::size_t) { finish(conn); });  // errors dropped
+  }
+
+  // Closes the connection once; later handlers of it find it closed.
+  void finish(const ConnectionPtr& conn) {
+    if (conn->closed) return;
+    conn->closed = true;
+    error_code ignored;
+    conn->deadline.cancel();
+    conn->socket.shutdown(tcp::socket::shutdown_send, ignored);
+    conn->socket.close(ignored);
+    open_.erase(conn->position);
+  }
+
+  // Closing the socket makes the pending read or write fail, whose handler
+  // finds the connection closed. The phase keeps the line's deadline, if it
+  // expired just as the line came in, from cutting the reply short.
+  void arm_deadline(const ConnectionPtr& conn, std::chrono::milliseconds after) {
+    const bool answering = conn->answering;
+    conn->deadline.expires_after(after);
+    conn->deadline.async_wait([this, conn, answering](error_code ec) {
+      if (ec || conn->answering != answering) return;
+      finish(conn);
+    });
   }
 
   tcp::acceptor& acceptor_;
   const std::string token_;
   const std::shared_ptr<AgentState> state_;
   const ControlLimits limits_;
-  tcp::socket socket_;
-  net::steady_timer deadline_;
   net::steady_timer retry_;
-  std::uint64_t generation_ = 0;
-  std::string buffer_;
-  std::string reply_;
+  std::list<ConnectionPtr> open_;  // in the order they were accepted
 };
 
 // What the control thread owns. Members are destroyed in reverse order, so

@@ -1,6 +1,6 @@
 #pragma once
-// The agent side of the control channel: serves one connection at a time on
-// a loopback listener, one request line in, one reply line out, then closes.
+// The agent side of the control channel on a loopback listener: one request
+// line in, one reply line out, then the connection is closed.
 
 #include <boost/asio/io_context.hpp>
 #include <boost/asio/ip/tcp.hpp>
@@ -15,20 +15,28 @@ namespace zunel {
 
 class AgentState;
 
-// The server serves one connection at a time, so a local program that
-// connects and then stalls would otherwise hold the channel for good.
+// Bounds that keep local programs which connect and then stall from
+// holding the channel or the agent's memory.
 struct ControlLimits {
   // From accept until the request line (or the end of the stream) is in.
-  std::chrono::milliseconds line_timeout{5'000};
+  std::chrono::milliseconds line_timeout{1'000};
   // Longest request line, its line feed not counted.
   std::size_t max_line_bytes = 64 * 1024;
   // For the reply to be taken by the client.
   std::chrono::milliseconds reply_timeout{5'000};
+  // Connections open at once. When all are taken, a new connection closes
+  // the oldest one still waiting for its line; when none is waiting (all are
+  // being answered), the new one is closed instead.
+  std::size_t max_connections = 32;
 };
 
-// Runs the accept loop on `io` until `io` is stopped. A connection whose line
-// is late, too long, not UTF-8 or broken by a read error is closed without a
-// reply; accept and write errors are dropped. `acceptor` must belong to `io`.
+// Runs the accept loop on `io` until `io` is stopped. Lines are read from
+// every open connection at once, but each complete line is handled to the
+// end (under the state lock, on the thread that runs `io`) before the next,
+// so a command runs while its client still waits and commands never
+// overlap. A connection whose line is late, too long, not UTF-8 or broken by
+// a read error is closed without a reply; accept and write errors are
+// dropped. `acceptor` must belong to `io`, which must be run by one thread.
 void serve_control(boost::asio::io_context& io, boost::asio::ip::tcp::acceptor& acceptor,
                    std::string expected_token, std::shared_ptr<AgentState> state,
                    ControlLimits limits = {});

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <deque>
 #include <future>
 #include <memory>
 #include <optional>
@@ -114,6 +115,51 @@ TEST(ControlServer, AClientThatSendsNoLineIsDroppedAndTheNextOneServed) {
 
   EXPECT_EQ(stalled.get(), answered("")) << "closed without a reply";
   EXPECT_EQ(waiting.get(), answered(INFO_REPLY));
+}
+
+// Connections that connect and send nothing, held open by the test.
+class IdleClients {
+ public:
+  IdleClients(std::uint16_t port, int count) {
+    for (int i = 0; i < count; ++i) {
+      sockets_.emplace_back(io_).connect({boost::asio::ip::address_v4::loopback(), port});
+    }
+  }
+  // Whether the agent closed client `i` within `wait`.
+  bool closed_by_agent(std::size_t i, std::chrono::milliseconds wait) {
+    bool closed = false;
+    char byte;
+    sockets_[i].async_read_some(boost::asio::buffer(&byte, 1),
+                                [&](boost::system::error_code ec, std::size_t) { closed = !!ec; });
+    io_.restart();
+    io_.run_for(wait);
+    return closed;
+  }
+
+ private:
+  boost::asio::io_context io_;
+  std::deque<boost::asio::ip::tcp::socket> sockets_;
+};
+
+TEST(ControlServer, LinesAreReadFromAllConnectionsAtOnce) {
+  ControlLimits limits;
+  limits.line_timeout = 20s;  // one idle client at a time would hold a request 20 s
+  RunningServer server(limits);
+  IdleClients idle(server.port(), 20);
+  EXPECT_EQ(exchange(server.port(), INFO + "\n", false, 5s), answered(INFO_REPLY));
+  EXPECT_FALSE(idle.closed_by_agent(0, 100ms)) << "idle clients wait within their time";
+}
+
+TEST(ControlServer, WhenAllConnectionsAreTakenTheOldestIdleOneMakesRoom) {
+  ControlLimits limits;
+  limits.line_timeout = 20s;
+  limits.max_connections = 32;
+  RunningServer server(limits);
+  IdleClients idle(server.port(), 32);
+  EXPECT_EQ(exchange(server.port(), INFO + "\n", false, 5s), answered(INFO_REPLY))
+      << "the 33rd connection is served";
+  EXPECT_TRUE(idle.closed_by_agent(0, 5s)) << "the oldest idle connection was closed for it";
+  EXPECT_FALSE(idle.closed_by_agent(1, 100ms)) << "the next oldest was kept";
 }
 
 TEST(ControlServer, TheTimeLimitCountsFromTheConnectionNotFromEachByte) {

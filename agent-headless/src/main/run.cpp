@@ -13,6 +13,7 @@
 #include "printing/print_platform.h"
 #include "security/pairing_store.h"
 #include "server/api.h"
+#include "server/http_server.h"
 
 namespace zunel {
 
@@ -22,6 +23,22 @@ int run_agent() {
   if (Status made = create_private_dirs(state_dir); !made) {
     std::cerr << "No se pudo crear el directorio de datos " << display_path(state_dir) << ": "
               << made.error() << std::endl;
+    return 1;
+  }
+
+  // Both ports are taken before the token is written: a second `run` while
+  // an agent runs must leave that agent's token file alone.
+  auto http = HttpServer::bind(HTTP_PORT);
+  // The control thread owns its io_context and listener for the life of the
+  // process.
+  auto control_io = std::make_unique<boost::asio::io_context>();
+  auto control = open_loopback_listener(*control_io, CONTROL_PORT);
+  if (!control) {
+    std::cerr << "[control] no se pudo abrir el puerto " << CONTROL_PORT << ": " << control.error()
+              << std::endl;
+  }
+  if (!http) {
+    std::cerr << "[agente] no se pudo iniciar el servidor: " << http.error() << std::endl;
     return 1;
   }
 
@@ -41,19 +58,14 @@ int run_agent() {
   // this frame's other locals during process exit.
   std::shared_ptr<AgentState> state(std::move(*loaded));
 
-  // The control thread owns its io_context and listener for the life of the
-  // process.
-  auto control_io = std::make_unique<boost::asio::io_context>();
-  auto control = open_loopback_listener(*control_io, CONTROL_PORT);
-  if (!control) {
-    std::cerr << "[control] no se pudo abrir el puerto " << CONTROL_PORT << ": " << control.error()
-              << std::endl;
-  } else if (Status started = start_control_thread(std::move(control_io), std::move(*control),
-                                                   *token, state);
-             !started) {
-    std::cerr << "[control] no se pudo iniciar el canal de control: " << started.error()
-              << std::endl;
-    return 1;
+  if (control) {
+    if (Status started = start_control_thread(std::move(control_io), std::move(*control),
+                                              *token, state);
+        !started) {
+      std::cerr << "[control] no se pudo iniciar el canal de control: " << started.error()
+                << std::endl;
+      return 1;
+    }
   }
 
   std::cout << "Zunel print agent (headless) " << AGENT_VERSION
@@ -61,10 +73,7 @@ int run_agent() {
             << "Empareja con:  zunel-print-agent pair" << std::endl;
 
   ApiContext api{*state, system_print_platform(), std::string(erp_origin_domain())};
-  if (Status served = serve_http(api, std::cerr); !served) {
-    std::cerr << "[agente] no se pudo iniciar el servidor: " << served.error() << std::endl;
-    return 1;
-  }
+  serve_http(api, **http, std::cerr);
   return 0;
 }
 

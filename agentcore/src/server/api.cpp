@@ -236,13 +236,18 @@ Status serve_http(ApiContext& ctx, std::ostream& diagnostics) {
   const std::uint16_t port = http_port(ctx.state);
   auto server = HttpServer::bind(port);
   if (!server) return fail(server.error());
-  diagnostics << "[agente impresión] escuchando en http://127.0.0.1:" << port << '\n';
-  diagnostics.flush();
-  (*server)->serve([&ctx](const HttpRequest& req) { return handle_request(req, ctx); },
-                   [&ctx, port](const HttpRequest& head) {
-                     return admit_request(head, port, ctx.erp_domain);
-                   });
+  serve_http(ctx, **server, diagnostics);
   return {};
+}
+
+void serve_http(ApiContext& ctx, HttpServer& server, std::ostream& diagnostics) {
+  diagnostics << "[agente impresión] escuchando en http://127.0.0.1:" << server.port() << '\n';
+  diagnostics.flush();
+  const std::uint16_t port = server.port();
+  server.serve([&ctx](const HttpRequest& req) { return handle_request(req, ctx); },
+               [&ctx, port](const HttpRequest& head) {
+                 return admit_request(head, port, ctx.erp_domain);
+               });
 }
 
 }  // namespace zunel

@@ -14,6 +14,7 @@
 namespace zunel {
 
 class AgentState;
+class HttpServer;
 struct PrintPlatform;
 
 // What the endpoints reach. The state is shared with the control channel;
@@ -42,5 +43,9 @@ HttpResponse handle_request(const HttpRequest& request, ApiContext& context);
 // http://127.0.0.1:<port>" to `diagnostics` once listening. Fails with the
 // operating system's text when the port cannot be bound.
 [[nodiscard]] Status serve_http(ApiContext& context, std::ostream& diagnostics);
+
+// The same on a server the caller has already bound (HttpServer::bind), so
+// that the port is held before anything else is prepared. Cannot fail.
+void serve_http(ApiContext& context, HttpServer& server, std::ostream& diagnostics);
 
 }  // namespace zunel

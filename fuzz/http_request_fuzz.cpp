@@ -1,0 +1,104 @@
+// Whole HTTP requests through the API's request handler, without sockets.
+// The input is a request in a plain text form:
+//
+//   METHOD TARGET\n           (a leading '+' on METHOD adds valid signature
+//   Name: value\n              headers over the body for a paired device)
+//   ...\n
+//   \n
+//   body
+//
+// The printing platform is the tests' recording fake; the state lives in a
+// temporary directory on a fake clock that moves one second per request.
+// Every answer must carry a status code an HTTP client can read.
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <string_view>
+
+#include "fuzz_support.h"
+#include "security/pairing_store.h"
+#include "server/api.h"
+#include "server/api_test_support.h"
+
+namespace {
+
+using namespace zunel;
+using zunel::fuzzing::require;
+
+const std::string ORIGIN = "https://app.erp.zunel.example";
+
+// A state with one paired device, rebuilt now and then so nonces and devices
+// do not pile up over millions of inputs.
+struct Agent {
+  zunel::fuzzing::FuzzServices services;
+  FakePrinting printing;
+  std::unique_ptr<AgentState> state;
+  std::string device_token;
+  unsigned uses = 0;
+
+  AgentState& fresh() {
+    if (state && ++uses % 256 != 0) return *state;
+    state.reset();
+    auto loaded = load_state(zunel::fuzzing::run_dir(), "1.0.1", services.services(), "[]");
+    require(loaded.ok(), "load_state");
+    state = std::move(*loaded);
+    auto locked = state->lock();
+    auto code = new_pairing_code(locked);
+    require(code.ok(), "new_pairing_code");
+    auto paired = pair_with_code(locked, ORIGIN, *code, "fuzz");
+    require(paired.ok() && paired->has_value(), "pair_with_code");
+    device_token = (*paired)->token_hex;
+    return *state;
+  }
+};
+
+// Takes the text up to the next line feed (dropping a carriage return before
+// it) and moves `rest` past it.
+std::string_view take_line(std::string_view& rest) {
+  const std::size_t end = rest.find('\n');
+  std::string_view line = rest.substr(0, end);
+  rest = end == std::string_view::npos ? std::string_view() : rest.substr(end + 1);
+  if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+  return line;
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  static Agent agent;
+  AgentState& state = agent.fresh();
+  agent.services.clock.advance(1);
+  agent.printing.network.sent.clear();
+
+  std::string_view rest(reinterpret_cast<const char*>(data), size);
+  std::string_view start = take_line(rest);
+  const bool sign = !start.empty() && start.front() == '+';
+  if (sign) start.remove_prefix(1);
+  const std::size_t space = start.find(' ');
+  HttpRequest request;
+  request.method = std::string(start.substr(0, space));
+  if (space != std::string_view::npos) request.target = std::string(start.substr(space + 1));
+  while (!rest.empty()) {
+    const std::string_view line = take_line(rest);
+    if (line.empty()) break;
+    const std::size_t colon = line.find(':');
+    std::string_view value = colon == std::string_view::npos ? "" : line.substr(colon + 1);
+    if (!value.empty() && value.front() == ' ') value.remove_prefix(1);
+    request.headers.emplace_back(std::string(line.substr(0, colon)), std::string(value));
+  }
+  request.body = std::string(rest);
+  if (sign) {
+    static std::uint64_t nonce = 0;
+    for (auto& header : sign_request(agent.device_token, request.body, "n" + std::to_string(++nonce),
+                                     agent.services.clock.now_secs())) {
+      request.headers.push_back(std::move(header));
+    }
+  }
+
+  ApiContext context{state, agent.printing.platform, "erp.zunel.example"};
+  const HttpResponse response = handle_request(request, context);
+  require(response.status >= 100 && response.status <= 599, "an answer without a valid status");
+  return 0;
+}

@@ -4,8 +4,9 @@
 #include <boost/json/value_stack.hpp>
 #include <string>
 #include <system_error>
-#include <unordered_set>
 #include <vector>
+
+#include "base/member_names.h"
 
 namespace zunel {
 namespace {
@@ -22,7 +23,7 @@ class StrictHandler {
   static constexpr std::size_t max_string_size = std::size_t(-1);
 
   json::value_stack stack;
-  std::vector<std::unordered_set<std::string>> seen_keys;
+  std::vector<MemberNameSet> seen_keys;
   std::string key;
   bool duplicate = false;
 

@@ -10,10 +10,10 @@
 #include <optional>
 #include <string>
 #include <system_error>
-#include <unordered_set>
 #include <utility>
 #include <vector>
 
+#include "base/member_names.h"
 #include "base/strict_json.h"
 #include "base/utf8.h"
 
@@ -105,7 +105,7 @@ struct Frame {
   std::size_t index = 0;          // arrays: elements begun so far
   Slot pending = Slot::Skip;      // objects: what the value after the last key is
   Scalar* field = nullptr;        // ...and where it goes when it is a target field
-  std::unordered_set<std::string> keys;  // objects: keys seen, to refuse duplicates
+  MemberNameSet keys;  // objects: keys seen, to refuse duplicates
 };
 
 // basic_parser handler that builds the PrintBody as the events arrive. Any

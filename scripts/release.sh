@@ -124,8 +124,10 @@ package_deb() {
   install -m 0644 "$dir/src/README.md" "$dir/src/docs/integration.md" "$doc/"
   sed -e "s/@VERSION@/$version/" -e "s/@DATE@/$(date -R -d "@$SOURCE_DATE_EPOCH")/" \
     "$dir/src/packaging/debian/changelog" | gzip -9n >"$doc/changelog.gz"
-  # The run-time libraries as Debian names them (libcups is loaded on first
-  # use: a Recommends, written in the template).
+  # The run-time libraries as Debian names them. Two are loaded on first use,
+  # so dpkg-shlibdeps cannot see them; the template names them: libcrypto
+  # (libssl3), which every signed request needs, is a Depends; libcups, only
+  # for the spooler and the printer list, a Recommends.
   local depends
   mkdir -p "$dir/deb/debian"
   printf 'Source: zunel-print-agent\n\nPackage: zunel-print-agent\nArchitecture: any\n' \

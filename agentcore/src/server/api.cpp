@@ -36,13 +36,17 @@ class PrintJobBody final : public BodyConsumer {
   // The decoder reserves room for the bytes from the declared length, which
   // the server has already bounded by the route's limit and charged to the
   // budget of bodies in flight; the room is smaller than that length.
-  void begin(std::size_t declared_length) override { decoder_.emplace(declared_length); }
+  // The hash is begun with the body, not at admission, which stays cheap.
+  void begin(std::size_t declared_length) override {
+    hash_.emplace();
+    decoder_.emplace(declared_length);
+  }
   void consume(std::string_view piece) override {
-    hash_.update(piece);
+    hash_->update(piece);
     decoder_->feed(piece);
   }
   void finish() override {
-    digest_ = hash_.finish();
+    digest_ = hash_->finish();
     decoded_ = decoder_->finish();
     valid_utf8_ = decoder_->valid_utf8();
   }
@@ -53,7 +57,7 @@ class PrintJobBody final : public BodyConsumer {
   Outcome<PrintBody>& decoded() { return decoded_; }
 
  private:
-  Sha256 hash_;
+  std::optional<Sha256> hash_;
   std::optional<PrintBodyDecoder> decoder_;
   Sha256Digest digest_{};
   Outcome<PrintBody> decoded_ = fail("not finished");

@@ -432,7 +432,10 @@ std::size_t scan_window(const unsigned char* p, std::uint8_t*& o) {
   const bool plain = ((digits | commas) & region) == region && (commas & region) == ends &&
                      (digits & 1) != 0 && (digits & digits >> 1 & digits >> 2 & digits >> 3 & region) == 0;
   if (!plain) return 0;
-  // Each value: its one to three digits moved to the top of three bytes.
+  // Each value: its one to three digits moved to the last of three bytes,
+  // weighed by one multiplication (100, 10, 1; only the low byte of the sum
+  // is kept, exact when the value fits) and compared with 255 digit by
+  // digit, most significant first.
   unsigned bad = 0;
   unsigned start = 0;
   std::uint8_t* out = o;
@@ -443,9 +446,10 @@ std::size_t scan_window(const unsigned char* p, std::uint8_t*& o) {
     std::memcpy(&v, p + start, 4);
     v &= 0x0f0f0f0fu;
     const std::uint32_t n = v << (8 * (3 - len)) & 0xffffffu;
-    const unsigned value = (n & 0xff) * 100 + (n >> 8 & 0xff) * 10 + (n >> 16);
-    bad |= static_cast<unsigned>(value > 255) | static_cast<unsigned>((v & 0xf) == 0 && len > 1);
-    *out++ = static_cast<std::uint8_t>(value);
+    const std::uint32_t weighed = n * 0x640a01u;
+    const bool over = (__builtin_bswap32(n) >> 8) > 0x020505u;
+    bad |= static_cast<unsigned>(over) | static_cast<unsigned>((v & 0xf) == 0 && len > 1);
+    *out++ = static_cast<std::uint8_t>(weighed >> 16);
     start = comma + 1;
   }
   if (bad != 0) return 0;

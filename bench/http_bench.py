@@ -117,6 +117,7 @@ def main():
         agent.wait_listening(harness.HTTP_PORT)
         time.sleep(0.5)
         pid = agent.proc.pid
+        idle = rss_kb(pid, "VmRSS")
         print("idle RSS after start-up: %.1f MB (private %.1f MB), load average %s"
               % (rss_kb(pid, "VmRSS") / 1024, rss_kb(pid, "RssAnon") / 1024,
                  open("/proc/loadavg").read().split()[0]))
@@ -148,6 +149,10 @@ def main():
               % (len(small), statistics.median(times) * 1e3, times[int(len(times) * 0.99) - 1] * 1e3,
                  cpu * 1e3 / 500))
 
+        # The peak is taken over the 1 MB jobs alone: writing 5 to clear_refs
+        # brings the high-water mark down to the present RSS.
+        with open("/proc/%d/clear_refs" % pid, "w") as f:
+            f.write("5")
         before = rss_kb(pid, "VmRSS")
         large = json.dumps({"target": target, "bytes": [b % 256 for b in range(1 << 20)]},
                            separators=(",", ":"))
@@ -156,9 +161,11 @@ def main():
         cpu = cpu_seconds(pid) - cpu
         peak = rss_kb(pid, "VmHWM")
         print("signed 1 MB print (%.1f MB body), 10 sequential: median %.1f ms, agent CPU %.1f ms "
-              "per print; peak RSS %.1f MB, %.1f MB above idle (%.2f x body)"
+              "per print; peak RSS %.1f MB, %.1f MB above idle after start-up, %.1f MB above the "
+              "RSS just before (%.2f x body)"
               % (len(large) / 1e6, statistics.median(times) * 1e3, cpu * 1e3 / 10, peak / 1024,
-                 (peak - before) / 1024, (peak - before) * 1024 / len(large)))
+                 (peak - idle) / 1024, (peak - before) / 1024,
+                 (peak - before) * 1024 / len(large)))
         time.sleep(0.5)
         received, _ = sink.communicate("")
         if int(received.split()[0]) != 510:

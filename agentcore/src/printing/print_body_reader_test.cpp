@@ -85,7 +85,7 @@ TEST(PrintBodyReader, AcceptsEveryFormAndKind) {
 
 TEST(PrintBodyReader, RefusesBodiesThatBreakARule) {
   const std::string t = R"({"kind":"winspool","printer":"P"})";
-  const std::vector<std::string> cases = {
+  std::vector<std::string> cases = {
       // Not one JSON value.
       "", " ", "{", "nul", R"({"target":)" + t + R"(,"bytes":[]} {})", R"({"target":)" + t + R"(,"bytes":[]}x)",
       // Body shape.
@@ -144,6 +144,16 @@ TEST(PrintBodyReader, RefusesBodiesThatBreakARule) {
       R"({"target":{"kind":"winspool","printer":"\ud800"},"bytes":[]})",
       R"({"target":{"kind":"winspool","printer":"\x41"},"bytes":[]})",
   };
+  // The same breaks after a long plain run, where values are taken sixteen
+  // characters at a time, at each offset from the run's start.
+  std::string run = R"({"target":)" + t + R"(,"bytes":[)";
+  for (int i = 0; i < 4; ++i) run += "1,22,255,0,10,";
+  for (const char* step : {"", "7,", "7,7,", "88,7,"}) {
+    for (const char* odd : {"01,", "256,", "1000,", "2,,", "1e1,", "-1,", "1.5,", "\"3\","}) {
+      cases.push_back(run + step + odd + "4,5,6,7,8,9,10,11,12,13]}");
+    }
+    for (const char* end : {"2,4, ]}", "4,", "4,5,6,7,8,9,10,11,12,300"}) cases.push_back(run + step + end);
+  }
   for (const auto& json : cases) {
     EXPECT_FALSE(read_print_body(json).ok()) << json;
     for (std::size_t piece : PIECE_SIZES) EXPECT_FALSE(read_in_pieces(json, piece).ok()) << json << " / " << piece;

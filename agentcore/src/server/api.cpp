@@ -3,6 +3,7 @@
 #include <array>
 #include <boost/json/serialize.hpp>
 #include <boost/json/string.hpp>
+#include <memory>
 #include <optional>
 #include <string_view>
 #include <vector>
@@ -26,6 +27,55 @@ namespace {
 
 using Cors = std::optional<std::string>;
 
+// A print job's body, hashed for its signature and decoded as it arrives on
+// the server's I/O thread: its text is never kept whole. Hashing here also
+// keeps it away from the state lock, which only verify_request takes, once
+// the digest is known.
+class PrintJobBody final : public BodyConsumer {
+ public:
+  // The decoder reserves room for the bytes from the declared length, which
+  // the server has already bounded by the route's limit and charged to the
+  // budget of bodies in flight; the room is smaller than that length.
+  // The hash is begun with the body, not at admission, which stays cheap.
+  void begin(std::size_t declared_length) override {
+    hash_.emplace();
+    decoder_.emplace(declared_length);
+  }
+  void consume(std::string_view piece) override {
+    hash_->update(piece);
+    decoder_->feed(piece);
+  }
+  void finish() override {
+    digest_ = hash_->finish();
+    decoded_ = decoder_->finish();
+    valid_utf8_ = decoder_->valid_utf8();
+  }
+
+  // After finish():
+  const Sha256Digest& digest() const { return digest_; }
+  bool valid_utf8() const { return valid_utf8_; }
+  Outcome<PrintBody>& decoded() { return decoded_; }
+
+ private:
+  std::optional<Sha256> hash_;
+  std::optional<PrintBodyDecoder> decoder_;
+  Sha256Digest digest_{};
+  Outcome<PrintBody> decoded_ = fail("not finished");
+  bool valid_utf8_ = false;
+};
+
+// The request's print job body as the server consumed it, or, for a request
+// that did not arrive through the server's admission (or had no body), its
+// text fed whole.
+std::shared_ptr<PrintJobBody> print_job_body(const HttpRequest& req) {
+  if (auto consumed = std::dynamic_pointer_cast<PrintJobBody>(req.body_consumer)) return consumed;
+  auto whole = std::make_shared<PrintJobBody>();
+  whole->begin(req.body.size());
+  whole->consume(req.body);
+  whole->finish();
+  return whole;
+}
+
 std::uint16_t http_port(AgentState& state) { return state.lock()->port; }
 
 std::string agent_id(AgentState& state) { return state.lock()->id; }
@@ -46,7 +96,7 @@ HttpResponse invalid_json(const Cors& cors) {
   return json_response(400, cors, "{\"error\":\"json inválido\"}");
 }
 
-HttpResponse ping(const HttpRequest&, ApiContext& ctx, const Cors& cors) {
+HttpResponse ping(const HttpRequest&, PrintJobBody*, ApiContext& ctx, const Cors& cors) {
   std::string id, version;
   {
     auto locked = ctx.state.lock();
@@ -67,13 +117,13 @@ HttpResponse ping(const HttpRequest&, ApiContext& ctx, const Cors& cors) {
                            "\"provision\",\"revocations\"]}");
 }
 
-HttpResponse printers(const HttpRequest&, ApiContext& ctx, const Cors& cors) {
+HttpResponse printers(const HttpRequest&, PrintJobBody*, ApiContext& ctx, const Cors& cors) {
   auto list = list_printers(ctx.printing);
   if (!list) return json_response(500, cors, error_body(list.error()));
   return json_response(200, cors, printers_answer_json(*list));
 }
 
-HttpResponse pair(const HttpRequest& req, ApiContext& ctx, const Cors& cors) {
+HttpResponse pair(const HttpRequest& req, PrintJobBody*, ApiContext& ctx, const Cors& cors) {
   const auto body = decode_pair_body(req.body);
   if (!body) return invalid_json(cors);
   Outcome<std::optional<DeviceCredentials>> paired = [&] {
@@ -87,7 +137,7 @@ HttpResponse pair(const HttpRequest& req, ApiContext& ctx, const Cors& cors) {
   return credentials_answer(**paired, agent_id(ctx.state), cors);
 }
 
-HttpResponse provision(const HttpRequest& req, ApiContext& ctx, const Cors& cors) {
+HttpResponse provision(const HttpRequest& req, PrintJobBody*, ApiContext& ctx, const Cors& cors) {
   const auto body = decode_prov_body(req.body);
   if (!body) return invalid_json(cors);
   std::string id;
@@ -105,7 +155,7 @@ HttpResponse provision(const HttpRequest& req, ApiContext& ctx, const Cors& cors
   return credentials_answer(*provisioned, id, cors);
 }
 
-HttpResponse revocations(const HttpRequest& req, ApiContext& ctx, const Cors& cors) {
+HttpResponse revocations(const HttpRequest& req, PrintJobBody*, ApiContext& ctx, const Cors& cors) {
   const auto body = decode_rev_body(req.body);
   if (!body) return invalid_json(cors);
   const std::optional<std::uint64_t> seq = [&] {
@@ -116,15 +166,16 @@ HttpResponse revocations(const HttpRequest& req, ApiContext& ctx, const Cors& co
   return json_response(200, cors, "{\"applied_seq\":" + std::to_string(*seq) + "}");
 }
 
-HttpResponse print(const HttpRequest& req, ApiContext& ctx, const Cors& cors) {
-  auto body = read_print_body(req.body);
+HttpResponse print(const HttpRequest&, PrintJobBody* job, ApiContext& ctx, const Cors& cors) {
+  Outcome<PrintBody>& body = job->decoded();
   if (!body) return invalid_json(cors);
   const Status printed = print_to_target(body->target, body->bytes, ctx.printing);
   if (!printed) return json_response(502, cors, error_body(printed.error()));
   return json_response(200, cors, "{\"ok\":true}");
 }
 
-using Endpoint = HttpResponse (*)(const HttpRequest&, ApiContext&, const Cors&);
+// `job`: the decoded body, for the route that takes print jobs; null otherwise.
+using Endpoint = HttpResponse (*)(const HttpRequest&, PrintJobBody* job, ApiContext&, const Cors&);
 
 constexpr std::size_t KiB = 1024;
 constexpr std::size_t MiB = 1024 * KiB;
@@ -135,6 +186,7 @@ struct Route {
   bool needs_origin;
   std::size_t max_body;  // 0: the route reads no body
   bool signed_request;
+  bool print_job;  // the body is hashed and decoded as it arrives, never kept as text
   Endpoint endpoint;
 };
 
@@ -142,12 +194,12 @@ struct Route {
 // provisioning bodies are a few hundred bytes, revocation lists hold device
 // ids, print jobs are raw printer data.
 constexpr std::array<Route, 6> ROUTES{{
-    {"GET", "/v1/ping", false, 0, false, ping},
-    {"GET", "/v1/printers", true, 0, true, printers},
-    {"POST", "/v1/pair", true, 16 * KiB, false, pair},
-    {"POST", "/v1/provision", true, 16 * KiB, false, provision},
-    {"POST", "/v1/revocations", true, 1 * MiB, false, revocations},
-    {"POST", "/v1/print", true, 64 * MiB, true, print},
+    {"GET", "/v1/ping", false, 0, false, false, ping},
+    {"GET", "/v1/printers", true, 0, true, false, printers},
+    {"POST", "/v1/pair", true, 16 * KiB, false, false, pair},
+    {"POST", "/v1/provision", true, 16 * KiB, false, false, provision},
+    {"POST", "/v1/revocations", true, 1 * MiB, false, false, revocations},
+    {"POST", "/v1/print", true, 64 * MiB, true, true, print},
 }};
 
 HttpResponse origin_refused() {
@@ -199,6 +251,8 @@ Admission admit_request(const HttpRequest& head, std::uint16_t port, std::string
     admission.answer = std::move(gated.answer);
   } else {
     admission.max_body_bytes = gated.route->max_body;
+    if (gated.route->print_job) admission.body_consumer = std::make_shared<PrintJobBody>();
+    admission.cors_origin = std::move(gated.cors);
   }
   return admission;
 }
@@ -209,27 +263,34 @@ HttpResponse handle_request(const HttpRequest& req, ApiContext& ctx) {
   const Route& route = *gated.route;
   const Cors& cors = gated.cors;
   const bool reads_body = route.max_body > 0;
+  std::shared_ptr<PrintJobBody> job;
   if (reads_body) {
     if (req.body_state == BodyState::TooLarge) {
       return json_response(413, cors, "{\"error\":\"cuerpo demasiado grande\"}");
     }
-    if (req.body_state != BodyState::Complete || !is_valid_utf8(req.body)) {
-      return json_response(400, cors, "{\"error\":\"cuerpo ilegible\"}");
+    bool readable = req.body_state == BodyState::Complete;
+    if (readable && route.print_job) {
+      job = print_job_body(req);
+      readable = job->valid_utf8();
+    } else if (readable) {
+      readable = is_valid_utf8(req.body);
     }
+    if (!readable) return json_response(400, cors, "{\"error\":\"cuerpo ilegible\"}");
   }
   if (route.signed_request) {
     std::vector<HeaderField> headers;
     headers.reserve(req.headers.size());
     for (const auto& [name, value] : req.headers) headers.emplace_back(name, value);
-    const std::string_view body = reads_body ? std::string_view(req.body) : "";
-    // Both are read and hashed here, before verify_request takes the lock.
+    // Both are ready before verify_request takes the lock: a print job's body
+    // was hashed as it arrived.
     const SignatureFields fields = parse_signature_fields(headers);
-    const Sha256Digest body_digest = sha256(body);
+    const Sha256Digest body_digest =
+        job ? job->digest() : sha256(reads_body ? std::string_view(req.body) : "");
     if (verify_request(ctx.state, fields, *cors, body_digest) != RequestVerdict::accept) {
       return json_response(401, cors, "{\"error\":\"no autorizado\"}");
     }
   }
-  return route.endpoint(req, ctx, cors);
+  return route.endpoint(req, job.get(), ctx, cors);
 }
 
 Status serve_http(ApiContext& ctx, std::ostream& diagnostics) {

@@ -29,13 +29,17 @@ struct ApiContext {
 // the answers of the Host gate, the preflight, the route lookup and the
 // Origin gate, in that order; otherwise the route's body bound (16 KiB for
 // pairing and provisioning, 1 MiB for revocation lists, 64 MiB for print
-// jobs, 0 for the routes that read no body). Takes no lock, so it may run on
-// the server's I/O thread; `port` is the state's HTTP port.
+// jobs, 0 for the routes that read no body), the request's CORS origin, and
+// for print jobs a body consumer that hashes and decodes the body as it
+// arrives, so its text is never kept. Takes no lock, so it may run on the
+// server's I/O thread; `port` is the state's HTTP port.
 Admission admit_request(const HttpRequest& head, std::uint16_t port, std::string_view erp_domain);
 
 // Answers one request completely; never fails outward. Passes the same gates
 // as admit_request first, so a request that was not admitted gets the same
-// answer here; a body over its route's bound answers 413.
+// answer here; a body over its route's bound answers 413. A print job comes
+// with the consumer admit_request gave it; one without (a request built by
+// hand) is decoded from `body`, with the same answers.
 HttpResponse handle_request(const HttpRequest& request, ApiContext& context);
 
 // Runs the API on 127.0.0.1 at the state's HTTP port, on the calling thread,

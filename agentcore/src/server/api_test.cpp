@@ -3,12 +3,22 @@
 #include <gtest/gtest.h>
 #include <sodium.h>
 
+#include <boost/asio/connect.hpp>
+#include <boost/asio/io_context.hpp>
+#include <boost/asio/ip/tcp.hpp>
+#include <boost/asio/write.hpp>
+#include <boost/beast/core/flat_buffer.hpp>
+#include <boost/beast/http.hpp>
+#include <cstdio>
+#include <thread>
+
 #include "base/hex.h"
 #include "printing/print_platform.h"
 #include "security/pairing_store.h"
 #include "security/security_test_support.h"
 #include "server/api_test_support.h"
 #include "server/gates.h"
+#include "server/http_server.h"
 
 namespace zunel {
 namespace {
@@ -39,7 +49,7 @@ class Api : public ::testing::Test {
 
   HttpResponse send(const std::string& method, const std::string& target, HeaderList headers,
                     std::string body = "", BodyState state = BodyState::Complete) {
-    HttpRequest req{method, target, std::move(headers), std::move(body), state};
+    HttpRequest req{method, target, std::move(headers), std::move(body), state, nullptr};
     ApiContext ctx{*fx.state, printing.platform, DOMAIN};
     return handle_request(req, ctx);
   }
@@ -260,12 +270,15 @@ TEST_F(Api, AdmissionGivesTheGateAnswersFromTheHeaderAndEachRoutesBodyBound) {
       {"POST", "/v1/print", {{"Host", HOST}, {"Origin", ORIGIN}}, 64u << 20},
   };
   for (const auto& c : cases) {
-    const HttpRequest head{c.method, c.target, c.headers, "", BodyState::Complete};
+    const HttpRequest head{c.method, c.target, c.headers, "", BodyState::Complete, nullptr};
     const Admission admission = admit_request(head, 47631, DOMAIN);
     const std::string what = std::string(c.method) + " " + c.target;
     if (c.bound) {
       EXPECT_FALSE(admission.answer) << what;
       EXPECT_EQ(admission.max_body_bytes, *c.bound) << what;
+      const std::optional<std::string> cors =
+          find_header(c.headers, "origin") ? std::optional(ORIGIN) : std::nullopt;
+      EXPECT_EQ(admission.cors_origin, cors) << what;
       continue;
     }
     ASSERT_TRUE(admission.answer) << what;
@@ -351,6 +364,92 @@ TEST_F(Api, PrintSendsTheBytesAndReportsTheChannelError) {
   res = from_page("POST", "/v1/print", usb, signed_headers(token, usb, "p-5"));
   EXPECT_EQ(res.status, 502u);
   EXPECT_NE(res.body.find("WinSpool"), std::string::npos);
+}
+
+// Sends `raw` on a new loopback connection in writes of `piece` bytes and
+// reads the answer.
+boost::beast::http::response<boost::beast::http::string_body> exchange(std::uint16_t port,
+                                                                      const std::string& raw,
+                                                                      std::size_t piece) {
+  namespace net = boost::asio;
+  net::io_context io;
+  net::ip::tcp::socket socket(io);
+  socket.connect(net::ip::tcp::endpoint(net::ip::address_v4::loopback(), port));
+  socket.set_option(net::ip::tcp::no_delay(true));
+  for (std::size_t at = 0; at < raw.size(); at += piece) {
+    net::write(socket, net::buffer(raw.data() + at, std::min(piece, raw.size() - at)));
+  }
+  boost::beast::flat_buffer buffer;
+  boost::beast::http::response<boost::beast::http::string_body> res;
+  boost::beast::http::read(socket, buffer, res);
+  return res;
+}
+
+TEST_F(Api, PrintBodiesArrivingInPiecesThroughTheServerAreJudgedAsWhole) {
+  const std::string token = pair_device();
+  auto bound = HttpServer::bind(0);
+  ASSERT_TRUE(bound.ok()) << bound.error();
+  HttpServer& server = **bound;
+  const std::uint16_t port = server.port();
+  fx.state->lock()->port = port;
+  ApiContext ctx{*fx.state, printing.platform, DOMAIN};
+  std::thread serving([&] {
+    server.serve([&](const HttpRequest& req) { return handle_request(req, ctx); },
+                 [&](const HttpRequest& head) { return admit_request(head, port, DOMAIN); });
+  });
+
+  const std::string job =
+      "{\"bytes\":[27,64,10,0,255],\"target\":{\"kind\":\"network\",\"host\":\"10.0.0.9\","
+      "\"port\":9100}}";
+  const std::string broken =
+      "{\"target\":{\"kind\":\"network\",\"host\":\"h\",\"port\":1},\"bytes\":[1,2";
+  const std::string not_utf8 = "{\"bytes\":[1],\"target\":\"\xff\"}";
+  const struct {
+    const std::string& body;
+    const std::string& signed_over;
+    bool chunked;
+    std::size_t piece;
+    unsigned status;
+    std::string answer;
+  } rows[] = {
+      {job, job, false, 1 << 20, 200, "{\"ok\":true}"},
+      {job, job, false, 1, 200, "{\"ok\":true}"},
+      {job, job, true, 7, 200, "{\"ok\":true}"},
+      {broken, job, false, 1, 401, "{\"error\":\"no autorizado\"}"},
+      {broken, job, true, 7, 401, "{\"error\":\"no autorizado\"}"},
+      {broken, broken, true, 7, 400, "{\"error\":\"json inválido\"}"},
+      {not_utf8, job, false, 1, 400, "{\"error\":\"cuerpo ilegible\"}"},
+      {not_utf8, job, true, 7, 400, "{\"error\":\"cuerpo ilegible\"}"},
+  };
+  int nonce = 0;
+  for (const auto& row : rows) {
+    std::string raw = "POST /v1/print HTTP/1.1\r\nHost: 127.0.0.1:" + std::to_string(port) +
+                      "\r\nOrigin: " + ORIGIN + "\r\nConnection: close\r\n";
+    for (const auto& [name, value] :
+         signed_headers(token, row.signed_over, "n-" + std::to_string(++nonce))) {
+      raw += name + ": " + value + "\r\n";
+    }
+    if (row.chunked) {
+      raw += "Transfer-Encoding: chunked\r\n\r\n";
+      for (std::size_t at = 0; at < row.body.size(); at += 7) {
+        const std::string chunk = row.body.substr(at, 7);
+        char size[8];
+        std::snprintf(size, sizeof size, "%zx", chunk.size());
+        raw += std::string(size) + "\r\n" + chunk + "\r\n";
+      }
+      raw += "0\r\n\r\n";
+    } else {
+      raw += "Content-Length: " + std::to_string(row.body.size()) + "\r\n\r\n" + row.body;
+    }
+    const auto res = exchange(port, raw, row.piece);
+    const std::string what = "row " + std::to_string(nonce);
+    EXPECT_EQ(res.result_int(), row.status) << what;
+    EXPECT_EQ(res.body(), row.answer) << what;
+  }
+  server.stop();
+  serving.join();
+  const std::string printed = std::string("10.0.0.9:9100:\x1b@\n") + '\0' + '\xff';
+  EXPECT_EQ(printing.network.sent, (std::vector<std::string>(3, printed)));
 }
 
 TEST_F(Api, ProvisioningAndRevocation) {

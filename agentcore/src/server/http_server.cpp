@@ -19,6 +19,7 @@
 #include <thread>
 
 #include "base/loopback_listener.h"
+#include "server/gates.h"
 
 namespace zunel {
 namespace {
@@ -43,20 +44,63 @@ struct Pending {
   HttpRequest request;
   std::shared_ptr<Session> session;
   Reply reply;
+  std::optional<std::string> cors_origin;  // for the server's own answer
+};
+
+// The body of every request: its text, or, when the admission chose a
+// consumer, each piece handed to it as it arrives and nothing kept. The
+// parser keeps the text within the body's bound.
+struct RequestBody {
+  struct value_type {
+    std::string text;
+    std::shared_ptr<BodyConsumer> consumer;
+  };
+
+  class reader {
+   public:
+    template <bool is_request, class Fields>
+    reader(http::header<is_request, Fields>&, value_type& body) : body_(body) {}
+
+    void init(const boost::optional<std::uint64_t>& length, beast::error_code& ec) {
+      ec = {};
+      const auto declared = static_cast<std::size_t>(length.value_or(0));
+      if (body_.consumer) {
+        body_.consumer->begin(declared);
+      } else {
+        body_.text.reserve(declared);
+      }
+    }
+
+    template <class ConstBufferSequence>
+    std::size_t put(const ConstBufferSequence& buffers, beast::error_code& ec) {
+      ec = {};
+      std::size_t taken = 0;
+      for (const auto buffer : beast::buffers_range_ref(buffers)) {
+        const std::string_view piece(static_cast<const char*>(buffer.data()), buffer.size());
+        if (body_.consumer) {
+          body_.consumer->consume(piece);
+        } else {
+          body_.text.append(piece);
+        }
+        taken += piece.size();
+      }
+      return taken;
+    }
+
+    void finish(beast::error_code& ec) {
+      ec = {};
+      if (body_.consumer) body_.consumer->finish();
+    }
+
+   private:
+    value_type& body_;
+  };
 };
 
 bool is_parse_error(const beast::error_code& ec) {
   static const auto& http_category = http::make_error_code(http::error::bad_chunk).category();
   return ec.category() == http_category && ec != http::error::end_of_stream &&
          ec != http::error::partial_message;
-}
-
-// The answers the server gives by itself, without the API.
-HttpResponse server_answer(unsigned status, std::string body) {
-  return HttpResponse{status,
-                      {{"Content-Type", "application/json; charset=utf-8"},
-                       {"Cache-Control", "no-store"}},
-                      std::move(body)};
 }
 
 // One connection's share of the budget for bodies in flight; returned when
@@ -236,6 +280,9 @@ class Session : public std::enable_shared_from_this<Session> {
   void read_header() {
     parser_.emplace();
     over_budget_ = false;
+    received_ = 0;
+    reserved_ = 0;
+    cors_origin_.reset();
     // The header is read whatever the length it declares; the admission
     // decides the bound.
     parser_->body_limit(boost::none);
@@ -268,6 +315,7 @@ class Session : public std::enable_shared_from_this<Session> {
     } else {
       admission.max_body_bytes = server_.limits.max_body_bytes;
     }
+    cors_origin_ = std::move(admission.cors_origin);
     if (admission.answer) {
       // The body, if any, stays unread: the connection cannot go on after it.
       parser_.reset();
@@ -281,7 +329,9 @@ class Session : public std::enable_shared_from_this<Session> {
     if (length ? *length > bound_ : bound_ == 0) return hand_over(BodyState::TooLarge);
     // A declared length is reserved whole as soon as the body is read.
     if (length && !charge_.raise_to(static_cast<std::size_t>(*length))) return busy();
+    if (length) reserved_ = static_cast<std::size_t>(*length);
     parser_->body_limit(bound_);
+    parser_->get().body().consumer = std::move(admission.body_consumer);
 
     const auto& expect = req[http::field::expect];
     if (beast::iequals(expect, "100-continue")) {
@@ -299,18 +349,22 @@ class Session : public std::enable_shared_from_this<Session> {
   }
 
   // A chunked body grows in steps the server chooses, each charged before
-  // it is taken: doubling, but never past the body's bound.
+  // it is taken: doubling, but never past the body's bound. A consumer keeps
+  // no more than the text it was given, so its body is charged the same.
   void on_chunk(std::uint64_t size, beast::error_code& ec) {
     auto& body = parser_->get().body();
-    const std::size_t needed = body.size() + static_cast<std::size_t>(size);  // the parser kept it within bound_
-    if (needed <= body.capacity()) return;
-    const std::size_t grown = std::min(std::max(needed, 2 * body.capacity()), bound_);
+    // The parser kept it within bound_.
+    const std::size_t needed = received_ + static_cast<std::size_t>(size);
+    received_ = needed;
+    if (needed <= reserved_) return;
+    const std::size_t grown = std::min(std::max(needed, 2 * reserved_), bound_);
     if (!charge_.raise_to(grown)) {
       over_budget_ = true;
       ec = net::error::no_buffer_space;
       return;
     }
-    body.reserve(grown);
+    reserved_ = grown;
+    if (!body.consumer) body.text.reserve(grown);
   }
 
   void read_body() {
@@ -331,7 +385,9 @@ class Session : public std::enable_shared_from_this<Session> {
     pending.request = std::move(head_);
     pending.request.body_state = body_state;
     if (body_state == BodyState::Complete) {
-      pending.request.body = std::move(parser_->get().body());
+      auto& body = parser_->get().body();
+      pending.request.body = std::move(body.text);
+      pending.request.body_consumer = std::move(body.consumer);
     } else {
       charge_.release();  // what was read is dropped here
     }
@@ -339,6 +395,7 @@ class Session : public std::enable_shared_from_this<Session> {
     // After an unread or broken body the connection's framing is lost.
     pending.reply.keep_alive = reply_.keep_alive && body_state == BodyState::Complete;
     pending.session = shared_from_this();
+    pending.cors_origin = cors_origin_;
     parser_.reset();
     server_.enqueue(std::move(pending));
   }
@@ -346,14 +403,15 @@ class Session : public std::enable_shared_from_this<Session> {
   void busy() {
     parser_.reset();
     charge_.release();
-    HttpResponse answer = server_answer(503, "{\"error\":\"agente ocupado\"}");
+    HttpResponse answer = json_response(503, cors_origin_, "{\"error\":\"agente ocupado\"}");
     answer.headers.emplace_back("Retry-After", "1");
     send(std::move(answer), Reply{reply_.version, false, false});
   }
 
   void bad_request() {
     parser_.reset();
-    send(server_answer(400, "{\"error\":\"petición mal formada\"}"), Reply{11, false, false});
+    send(json_response(400, std::nullopt, "{\"error\":\"petición mal formada\"}"),
+         Reply{11, false, false});
   }
 
   beast::tcp_stream stream_;
@@ -361,10 +419,13 @@ class Session : public std::enable_shared_from_this<Session> {
   // The parser keeps a reference to its chunk callback.
   std::function<void(std::uint64_t, beast::string_view, beast::error_code&)> on_chunk_ =
       [this](std::uint64_t size, beast::string_view, beast::error_code& ec) { on_chunk(size, ec); };
-  std::optional<http::request_parser<http::string_body>> parser_;
+  std::optional<http::request_parser<RequestBody>> parser_;
   HttpRequest head_;  // the request being read, without its body
   Reply reply_;
-  std::size_t bound_ = 0;  // of the body being read
+  std::optional<std::string> cors_origin_;  // the admission's, for the server's own answers
+  std::size_t bound_ = 0;     // of the body being read
+  std::size_t received_ = 0;  // of a chunked body, so far
+  std::size_t reserved_ = 0;  // of the body, charged to the budget
   bool over_budget_ = false;
   HttpServer::Impl& server_;
   BodyCharge charge_;
@@ -451,7 +512,7 @@ void HttpServer::serve(const RequestHandler& handler, const AdmissionHook& admit
         answer = handler(pending.request);
       } catch (const std::bad_alloc&) {
         pending.request = HttpRequest{};
-        answer = server_answer(500, "{\"error\":\"memoria insuficiente\"}");
+        answer = json_response(500, pending.cors_origin, "{\"error\":\"memoria insuficiente\"}");
       }
       pending.request = HttpRequest{};  // the body may be large; it is done with
       // Only the I/O thread holds the session from here on.

@@ -27,9 +27,10 @@ struct ServerLimits {
   std::size_t max_body_bytes = 64u << 20;  // for any one body, whatever the admission allows
   // For all bodies being received or waiting to be handled, together. A body
   // with a declared length is charged that length when its header is
-  // complete; a chunked body is charged as it grows. Over it: 503
-  // {"error":"agente ocupado"} with "Retry-After: 1", and the connection
-  // closes. The charge is returned when the request is answered or its
+  // complete; a chunked body is charged as it grows, whether it is kept as
+  // text or handed to a consumer. Over it: 503 {"error":"agente ocupado"}
+  // with "Retry-After: 1" (and the admission's CORS origin), and the
+  // connection closes. The charge is returned when the request is answered or its
   // connection ends.
   std::size_t max_bodies_in_flight = 192u << 20;
   std::chrono::milliseconds first_byte_timeout{2'000};  // from connect to the first byte
@@ -43,11 +44,13 @@ struct ServerLimits {
 };
 
 // Handles one request on the serving thread. A std::bad_alloc it throws is
-// answered 500 {"error":"memoria insuficiente"} and the server goes on.
+// answered 500 {"error":"memoria insuficiente"} (with the admission's CORS
+// origin) and the server goes on.
 using RequestHandler = std::function<HttpResponse(const HttpRequest&)>;
 
 // Admits one request on the I/O thread; it sees the request without its body.
-// A std::bad_alloc it throws closes that one connection.
+// The body consumer it may choose also runs on the I/O thread. A
+// std::bad_alloc either throws closes that one connection.
 using AdmissionHook = std::function<Admission(const HttpRequest& head)>;
 
 class HttpServer {

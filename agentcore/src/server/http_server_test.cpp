@@ -322,6 +322,51 @@ TEST(HttpServer, AdmissionAnswersFromTheHeaderWithoutReadingTheBody) {
   EXPECT_EQ(handled.load(), 4);
 }
 
+// Records what the server hands it.
+struct RecordingConsumer final : BodyConsumer {
+  void begin(std::size_t declared_length) override {
+    log += "begin:" + std::to_string(declared_length) + ";";
+  }
+  void consume(std::string_view piece) override { text += piece; }
+  void finish() override { log += "finish:" + text + ";"; }
+  std::string log, text;
+};
+
+TEST(HttpServer, AConsumerTakesTheBodyInsteadOfItsTextInAnyPieces) {
+  std::vector<std::shared_ptr<BodyConsumer>> handed;
+  RunningServer server(
+      [&](const HttpRequest& req) {
+        handed.push_back(req.body_consumer);
+        return echo(req);
+      },
+      {},
+      [](const HttpRequest&) {
+        return Admission{std::nullopt, 64, std::make_shared<RecordingConsumer>(), {}};
+      });
+  const std::string body = "0123456789abcdefghij";
+  const struct {
+    std::string request;
+    std::size_t piece;
+    const char* log;
+  } rows[] = {
+      {"POST / HTTP/1.1\r\nHost: h\r\nContent-Length: 20\r\n\r\n" + body, 1,
+       "begin:20;finish:0123456789abcdefghij;"},
+      {"POST / HTTP/1.1\r\nHost: h\r\nTransfer-Encoding: chunked\r\n\r\n7\r\n0123456\r\n"
+       "d\r\n789abcdefghij\r\n0\r\n\r\n", 7, "begin:0;finish:0123456789abcdefghij;"},
+  };
+  for (const auto& row : rows) {
+    Client client(server.port());
+    for (std::size_t at = 0; at < row.request.size(); at += row.piece) {
+      client.send(row.request.substr(at, row.piece));
+    }
+    auto res = client.read_response();
+    EXPECT_EQ(res.body(), "") << "the text is not kept";
+    EXPECT_EQ(res["X-Body-State"], "0");
+    ASSERT_TRUE(handed.back());
+    EXPECT_EQ(static_cast<RecordingConsumer&>(*handed.back()).log, row.log);
+  }
+}
+
 TEST(HttpServer, BodiesInFlightShareOneBudget) {
   ServerLimits limits;
   limits.max_bodies_in_flight = 100;
@@ -368,13 +413,14 @@ TEST(HttpServer, RunningOutOfMemoryCostsOneRequestOrOneConnection) {
       [&](const HttpRequest& req) { return echo(throws_on("/handler")(req)); }, {},
       [&](const HttpRequest& head) {
         throws_on("/admission")(head);
-        return Admission{std::nullopt, 64};
+        return Admission{std::nullopt, 64, nullptr, "https://page.example"};
       });
   Client client(server.port());
   client.send("GET /handler HTTP/1.1\r\nHost: h\r\n\r\n");
   auto res = client.read_response();
   EXPECT_EQ(res.result_int(), 500);
   EXPECT_EQ(res.body(), "{\"error\":\"memoria insuficiente\"}");
+  EXPECT_EQ(res["Access-Control-Allow-Origin"], "https://page.example") << "the page can read it";
   client.send("GET /admission HTTP/1.1\r\nHost: h\r\n\r\n");
   EXPECT_TRUE(client.closed_by_server());
 

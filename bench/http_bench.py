@@ -114,7 +114,7 @@ def main():
     agent = harness.Agent(home)
     nginx = None
     try:
-        agent.wait_listening(harness.HTTP_PORT)
+        agent.wait_started()
         time.sleep(0.5)
         pid = agent.proc.pid
         idle = rss_kb(pid, "VmRSS")

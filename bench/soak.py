@@ -117,7 +117,7 @@ def main():
     sink = None
     threads = []
     try:
-        agent.wait_listening(harness.HTTP_PORT)
+        agent.wait_started()
         pid = agent.proc.pid
         status, _, creds = harness.request("POST", "/v1/provision",
                                            json.dumps({"ticket": harness.provisioning_ticket()}))

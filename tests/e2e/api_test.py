@@ -18,7 +18,7 @@ class RunningAgent(unittest.TestCase):
             raise AssertionError("build with -DZUNEL_KEYSET_FILE=tests/fixtures/test_keyset.json")
         cls.home = TempHome()
         cls.agent = Agent(cls.home)
-        cls.agent.wait_listening(HTTP_PORT)
+        cls.agent.wait_started()
 
     @classmethod
     def tearDownClass(cls):

@@ -193,7 +193,7 @@ class Autostart(unittest.TestCase):
 
     def test_running_agent_without_entry(self):
         with Agent(self.home) as agent:
-            agent.wait_listening(HTTP_PORT)
+            agent.wait_started()
             self.assertEqual(
                 self.cli("status"),
                 (0, b"corriendo, pero SIN auto-inicio (no hay acceso directo en Startup)\n", b""))

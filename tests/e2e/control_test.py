@@ -5,7 +5,6 @@ import json
 import os
 import re
 import socket
-import time
 import unittest
 
 from harness import (CONTROL_PORT, HTTP_PORT, ORIGIN, Agent, TcpSink, TempHome, request, run_cli,
@@ -18,18 +17,6 @@ TOKEN_MISSING = ("El agente no está corriendo (no hay token de control). "
                  "Ejecuta 'zunel-print-agent run' primero.\n").encode()
 UNREACHABLE = "No se pudo conectar al agente. ¿Está corriendo 'zunel-print-agent run'?\n".encode()
 LABEL = "Caja Añejo – sótano"
-
-
-def wait_started(agent, timeout=30):
-    """Until this agent (not merely some process on its ports) has opened
-    both ports: its banner comes after the control channel is up."""
-    agent.wait_listening(HTTP_PORT)
-    agent.wait_listening(CONTROL_PORT)
-    deadline = time.monotonic() + timeout
-    while b"Empareja con:" not in agent.stdout():
-        if agent.proc.poll() is not None or time.monotonic() > deadline:
-            raise AssertionError("agent did not start: %r" % agent.stderr())
-        time.sleep(0.05)
 
 
 def list_json(home):
@@ -47,7 +34,7 @@ class ControlChannel(unittest.TestCase):
     def start_agent(self):
         agent = Agent(self.home)
         self.addCleanup(agent.stop)
-        wait_started(agent)
+        agent.wait_started()
         return agent
 
     def print_signed(self, token, printer, payload):
@@ -150,7 +137,7 @@ class ControlChannel(unittest.TestCase):
     def test_no_agent_running(self):
         agent = Agent(self.home)
         try:
-            wait_started(agent)
+            agent.wait_started()
         finally:
             agent.stop()
         wait_port_free(CONTROL_PORT)

@@ -128,6 +128,18 @@ class Agent:
             time.sleep(0.05)
         raise AssertionError("agent did not listen on %d" % port)
 
+    def wait_started(self, timeout=30):
+        """Until this agent (not merely some process on its ports) is ready:
+        the ports are taken before the token and the state, and the banner
+        comes after both and after the control channel is up."""
+        self.wait_listening(HTTP_PORT, timeout)
+        self.wait_listening(CONTROL_PORT, timeout)
+        deadline = time.monotonic() + timeout
+        while b"Empareja con:" not in self.stdout():
+            if self.proc.poll() is not None or time.monotonic() > deadline:
+                raise AssertionError("agent did not start: %r" % self.stderr())
+            time.sleep(0.05)
+
     def stdout(self):
         self.out.seek(0)
         return self.out.read()

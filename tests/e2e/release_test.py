@@ -179,7 +179,7 @@ class Release(unittest.TestCase):
         agent = Agent(home, exe=exe)
         self.addCleanup(wait_port_free, HTTP_PORT)
         self.addCleanup(agent.stop)
-        agent.wait_listening()
+        agent.wait_started()
 
         # The fixtures' key is not trusted by this build; the vendor's is.
         status, _, _ = request("POST", "/v1/provision", json.dumps(

@@ -73,6 +73,9 @@ RequestVerdict verify_request(AgentState& shared, const SignatureFields& fields,
     return RequestVerdict::refuse;
   }
   const std::string message = std::to_string(*fields.timestamp) + "." + fields.nonce + "." + to_hex(body_digest);
+  // The key is the device's token, which the request carries: the expected
+  // signature is made before the lock and only compared under it.
+  const Sha256Digest expected = hmac_sha256(*fields.token, message);
 
   LockedState state = shared.lock();
   // Every device is compared in full so the time does not tell which matched.
@@ -89,7 +92,6 @@ RequestVerdict verify_request(AgentState& shared, const SignatureFields& fields,
   const std::uint64_t skew = timestamp > now ? timestamp - now : now - timestamp;
   if (skew > TIMESTAMP_SKEW_SECS) return RequestVerdict::refuse;
 
-  const Sha256Digest expected = hmac_sha256(device->token, message);
   if (!crypto::equal_constant_time(*fields.signature, expected)) return RequestVerdict::refuse;
 
   auto& nonces = state->nonce_cache;

@@ -6,7 +6,8 @@
 
 #include <cerrno>
 #include <cstdlib>
-#include <cstring>
+
+#include "base/os_error.h"
 
 namespace zunel {
 namespace {
@@ -19,10 +20,7 @@ std::optional<fs::path> absolute_env(const char* name) {
   return fs::path(value);
 }
 
-// The system's text with its code, as every OS error of the agent reads.
-Error errno_error(int code) {
-  return fail(std::string(std::strerror(code)) + " (os error " + std::to_string(code) + ")");
-}
+Error errno_error(int code) { return fail(os_error_text(code)); }
 Error os_error() { return errno_error(errno); }
 
 }  // namespace

@@ -1,15 +1,12 @@
 #include "base/loopback_listener.h"
 
 #include "base/listener_exclusivity.h"
+#include "base/os_error.h"
 
 namespace zunel {
 
 namespace net = boost::asio;
 using net::ip::tcp;
-
-std::string os_error_text(const boost::system::error_code& ec) {
-  return ec.message() + " (os error " + std::to_string(ec.value()) + ")";
-}
 
 Outcome<tcp::acceptor> open_loopback_listener(net::io_context& io, std::uint16_t port) {
   tcp::acceptor acceptor(io);

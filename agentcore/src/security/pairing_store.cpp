@@ -16,7 +16,6 @@
 #include "security/crypto.h"
 #include "security/persisted.h"
 #include "security/tickets.h"
-#include "security/unicode_text.h"
 
 namespace zunel {
 namespace {

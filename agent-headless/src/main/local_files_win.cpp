@@ -42,13 +42,6 @@ fs::path temp_fallback_data_dir() {
   return tmp / L"zunel-print-agent";
 }
 
-Status create_private_dirs(const fs::path& dir) {
-  std::error_code ec;
-  fs::create_directories(dir, ec);
-  if (ec) return os_error(static_cast<DWORD>(ec.value()));
-  return {};
-}
-
 Status write_private_file(const fs::path& file, std::string_view content) {
   const HANDLE h = CreateFileW(file.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
                                FILE_ATTRIBUTE_NORMAL, nullptr);

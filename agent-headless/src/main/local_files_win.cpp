@@ -3,6 +3,7 @@
 #include <windows.h>
 #include <knownfolders.h>
 #include <shlobj.h>
+
 #include "base/os_error.h"
 #include "base/utf8.h"
 
@@ -22,7 +23,7 @@ std::optional<fs::path> known_folder(REFKNOWNFOLDERID id) {
 }
 
 Error os_error(DWORD code) {
-  return fail(os_error_text(static_cast<int>(code), "error del sistema"));
+  return fail(os_error_text(static_cast<int>(code), SYSTEM_ERROR_STAND_IN));
 }
 
 }  // namespace

@@ -2,8 +2,6 @@
 
 #include <windows.h>
 
-#include <string_view>
-
 #include "base/os_error.h"
 
 namespace zunel {
@@ -14,14 +12,11 @@ namespace {
 constexpr std::int32_t VIRUS_INFECTED = 225;
 constexpr std::int32_t BLOCKED_BY_GROUP_POLICY = 1260;
 
-// What the installer's detail line shows for a code Windows has no text for.
-constexpr std::string_view UNKNOWN_CODE_TEXT = "error del sistema";
-
 }  // namespace
 
 SystemError system_error_from_code(std::int32_t code) {
   SystemError e;
-  e.text = os_error_text(code, UNKNOWN_CODE_TEXT);
+  e.text = os_error_text(code, SYSTEM_ERROR_STAND_IN);
   e.code = code;
   e.not_found = code == ERROR_FILE_NOT_FOUND || code == ERROR_PATH_NOT_FOUND;
   return e;

@@ -26,6 +26,9 @@ std::string os_error_text(int code);
 // As above, with `unknown` standing in for a code the system has no text for.
 std::string os_error_text(int code, std::string_view unknown);
 
+// The stand-in the installer's details and the data directory's errors show.
+inline constexpr std::string_view SYSTEM_ERROR_STAND_IN = "error del sistema";
+
 // Boost's text for `ec` with its code: "Address already in use (os error 98)".
 std::string os_error_text(const boost::system::error_code& ec);
 

@@ -2,7 +2,6 @@
 
 #include <boost/asio/io_context.hpp>
 #include <boost/asio/ip/tcp.hpp>
-#include <boost/asio/steady_timer.hpp>
 #include <boost/asio/write.hpp>
 #include <boost/json/value.hpp>
 #include <exception>
@@ -32,14 +31,14 @@ std::optional<std::string> loopback_exchange(std::uint16_t port, std::string_vie
   try {
     net::io_context io;
     tcp::socket socket(io);
-    net::steady_timer deadline(io);
-    // One step under a time limit: closing the socket makes the step fail.
+    // One step under a time limit: a step still pending then is ended by
+    // closing the socket. No timer, so no timer thread on Windows.
     const auto run_within = [&](std::chrono::milliseconds limit) {
-      deadline.expires_after(limit);
-      deadline.async_wait([&](error_code ec) {
-        error_code ignored;
-        if (!ec) socket.close(ignored);
-      });
+      io.restart();
+      io.run_for(limit);
+      if (io.stopped()) return;
+      error_code ignored;
+      socket.close(ignored);
       io.restart();
       io.run();
     };
@@ -47,7 +46,6 @@ std::optional<std::string> loopback_exchange(std::uint16_t port, std::string_vie
     error_code step_ec;
     socket.async_connect(tcp::endpoint(net::ip::address_v4::loopback(), port), [&](error_code ec) {
       step_ec = ec;
-      deadline.cancel();
     });
     run_within(CONNECT_TIMEOUT);
     if (step_ec || !socket.is_open()) return std::nullopt;
@@ -62,7 +60,6 @@ std::optional<std::string> loopback_exchange(std::uint16_t port, std::string_vie
       socket.async_read_some(net::buffer(chunk), [&](error_code ec, std::size_t n) {
         step_ec = ec;
         got = n;
-        deadline.cancel();
       });
       run_within(READ_TIMEOUT);
       answer.append(chunk.data(), got);

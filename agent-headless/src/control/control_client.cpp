@@ -8,7 +8,7 @@
 #include <boost/asio/write.hpp>
 #include <exception>
 
-#include "base/loopback_listener.h"
+#include "base/os_error.h"
 #include "base/utf8.h"
 
 namespace zunel {

@@ -4,6 +4,7 @@
 #include <cstdint>
 
 #include "base/hex.h"
+#include "base/private_files.h"
 #include "base/utf8.h"
 #include "main/local_files.h"
 

@@ -6,6 +6,7 @@
 #include <fstream>
 #include <regex>
 
+#include "base/private_files.h"
 #include "main/local_files.h"
 #include "test_env.h"
 

@@ -1,7 +1,8 @@
 #pragma once
 // The per-user folders and private files of the agent, one implementation per
 // OS: known folders and GetTempPathW on Windows; XDG folders and TMPDIR on
-// POSIX, where the directories are made 0700 and the files 0600.
+// POSIX, where the files are made 0600. Private directories and reading a
+// file back: base/private_files.h.
 
 #include <filesystem>
 #include <optional>
@@ -23,19 +24,10 @@ std::optional<std::filesystem::path> roaming_app_data_dir();
 // shared by all users, "zunel-print-agent-<uid>").
 std::filesystem::path temp_fallback_data_dir();
 
-// Creates `dir` and its missing parents; an existing directory is fine. On
-// POSIX new directories are 0700, and `dir` itself must end up a real
-// directory owned by this user and closed to others. The error is the
-// operating system's text.
-[[nodiscard]] Status create_private_dirs(const std::filesystem::path& dir);
-
 // Creates or truncates `file` and writes `content`. On POSIX the file is 0600.
 // The error is the operating system's text.
 [[nodiscard]] Status write_private_file(const std::filesystem::path& file,
                                         std::string_view content);
-
-// Reads the whole file; nothing when it is missing or unreadable.
-std::optional<std::string> read_whole_file(const std::filesystem::path& file);
 
 // A path as shown in messages: UTF-8, characters that cannot be shown replaced.
 std::string display_path(const std::filesystem::path& path);

@@ -6,7 +6,8 @@
 
 #include <cerrno>
 #include <cstdlib>
-#include <cstring>
+
+#include "base/os_error.h"
 
 namespace zunel {
 namespace {
@@ -19,11 +20,7 @@ std::optional<fs::path> absolute_env(const char* name) {
   return fs::path(value);
 }
 
-// The system's text with its code, as every OS error of the agent reads.
-Error errno_error(int code) {
-  return fail(std::string(std::strerror(code)) + " (os error " + std::to_string(code) + ")");
-}
-Error os_error() { return errno_error(errno); }
+Error os_error() { return fail(os_error_text(errno)); }
 
 }  // namespace
 
@@ -36,23 +33,6 @@ std::optional<fs::path> roaming_app_data_dir() {
 fs::path temp_fallback_data_dir() {
   const fs::path tmp = absolute_env("TMPDIR").value_or(fs::path("/tmp"));
   return tmp / ("zunel-print-agent-" + std::to_string(getuid()));
-}
-
-Status create_private_dirs(const fs::path& dir) {
-  // Walk down from the root so each missing level is made 0700 (the umask
-  // cannot widen it; mkdir only narrows).
-  fs::path partial;
-  for (const auto& part : dir) {
-    partial /= part;
-    if (::mkdir(partial.c_str(), 0700) != 0 && errno != EEXIST) return os_error();
-  }
-  struct stat st {};
-  if (::lstat(dir.c_str(), &st) != 0) return os_error();
-  if (!S_ISDIR(st.st_mode)) return errno_error(ENOTDIR);
-  // A directory someone else made (a shared /tmp) could be watched or swapped.
-  if (st.st_uid != getuid()) return errno_error(EPERM);
-  if ((st.st_mode & 077) != 0 && ::chmod(dir.c_str(), 0700) != 0) return os_error();
-  return {};
 }
 
 Status write_private_file(const fs::path& file, std::string_view content) {

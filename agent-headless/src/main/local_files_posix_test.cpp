@@ -1,3 +1,4 @@
+#include "base/private_files.h"
 #include "main/local_files.h"
 
 #include <gtest/gtest.h>

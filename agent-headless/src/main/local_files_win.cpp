@@ -4,7 +4,7 @@
 #include <knownfolders.h>
 #include <shlobj.h>
 
-
+#include "base/os_error.h"
 #include "base/utf8.h"
 
 namespace zunel {
@@ -23,18 +23,7 @@ std::optional<fs::path> known_folder(REFKNOWNFOLDERID id) {
 }
 
 Error os_error(DWORD code) {
-  wchar_t* buffer = nullptr;
-  const DWORD n = FormatMessageW(
-      FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
-      nullptr, code, 0, reinterpret_cast<LPWSTR>(&buffer), 0, nullptr);
-  std::u16string text;
-  if (n > 0 && buffer != nullptr) text.assign(reinterpret_cast<const char16_t*>(buffer), n);
-  LocalFree(buffer);
-  while (!text.empty() && (text.back() == u'\r' || text.back() == u'\n' || text.back() == u' ')) {
-    text.pop_back();
-  }
-  std::string message = text.empty() ? "error del sistema" : utf16_to_utf8(text);
-  return fail(message + " (os error " + std::to_string(code) + ")");
+  return fail(os_error_text(static_cast<int>(code), SYSTEM_ERROR_STAND_IN));
 }
 
 }  // namespace
@@ -52,13 +41,6 @@ fs::path temp_fallback_data_dir() {
   const DWORD n = GetTempPathW(MAX_PATH + 1, buffer);
   const fs::path tmp = (n > 0 && n <= MAX_PATH + 1) ? fs::path(buffer) : fs::path(L"C:\\Windows\\Temp");
   return tmp / L"zunel-print-agent";
-}
-
-Status create_private_dirs(const fs::path& dir) {
-  std::error_code ec;
-  fs::create_directories(dir, ec);
-  if (ec) return os_error(static_cast<DWORD>(ec.value()));
-  return {};
 }
 
 Status write_private_file(const fs::path& file, std::string_view content) {

@@ -7,6 +7,7 @@
 #include "base/build_config.h"
 #include "base/constants.h"
 #include "base/loopback_listener.h"
+#include "base/private_files.h"
 #include "control/control_server.h"
 #include "main/data_dir.h"
 #include "main/local_files.h"

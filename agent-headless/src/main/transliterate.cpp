@@ -2,6 +2,8 @@
 
 #include <cstdint>
 
+#include "base/utf8.h"
+
 namespace zunel {
 namespace {
 
@@ -31,43 +33,21 @@ std::string_view replacement(std::uint32_t cp) {
   }
 }
 
-// Length of the UTF-8 sequence that starts with `lead`, or 0 if it cannot start one.
-std::size_t sequence_length(unsigned char lead) {
-  if (lead >= 0xc2 && lead <= 0xdf) return 2;
-  if (lead >= 0xe0 && lead <= 0xef) return 3;
-  if (lead >= 0xf0 && lead <= 0xf4) return 4;
-  return 0;
-}
-
 }  // namespace
 
 std::string transliterate_for_console(std::string_view text) {
   std::string out;
   out.reserve(text.size());
-  std::size_t i = 0;
-  while (i < text.size()) {
-    const auto lead = static_cast<unsigned char>(text[i]);
-    if (lead < 0x80) {
-      out.push_back(static_cast<char>(lead));
-      ++i;
-      continue;
+  for (std::size_t i = 0; i < text.size();) {
+    const Utf8Char c = decode_utf8_char(text, i);
+    i += c.length;
+    if (!c.scalar) {
+      out.push_back('?');  // one for the whole malformed sequence
+    } else if (*c.scalar < 0x80) {
+      out.push_back(static_cast<char>(*c.scalar));
+    } else {
+      out.append(replacement(*c.scalar));
     }
-    const std::size_t len = sequence_length(lead);
-    std::uint32_t cp = len == 2 ? lead & 0x1f : len == 3 ? lead & 0x0f : lead & 0x07;
-    std::size_t j = 1;
-    for (; len != 0 && j < len && i + j < text.size(); ++j) {
-      const auto c = static_cast<unsigned char>(text[i + j]);
-      if ((c & 0xc0) != 0x80) break;
-      cp = cp << 6 | (c & 0x3f);
-    }
-    if (len == 0 || j != len) {
-      // Malformed: one "?" for what was consumed, then carry on.
-      out.push_back('?');
-      i += len == 0 ? 1 : j;
-      continue;
-    }
-    out.append(replacement(cp));
-    i += len;
   }
   return out;
 }

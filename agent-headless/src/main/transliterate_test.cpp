@@ -47,7 +47,7 @@ TEST(Transliterate, ConsoleTextsOfTheCommands) {
 
 TEST(Transliterate, MalformedUtf8NeverEscapesAsNonAscii) {
   const Case cases[] = {
-      {"a\xff" "b", "a?b"}, {"\xc3", "?"}, {"\xc3" "A", "?A"}, {"\x80", "?"}, {"\xe2\x86", "?"},
+      {"a\xff" "b", "a?b"}, {"\xc3", "?"}, {"\xc3" "A", "?A"}, {"\x80", "?"}, {"\xe2\x86", "?"}, {"\xe0\x83\xa9" "!", "?!"},
   };
   for (const auto& c : cases) EXPECT_EQ(transliterate_for_console(c.input), c.expected);
 }

@@ -1,22 +1,80 @@
 #include "service/agent_probe.h"
 
+#include <boost/asio/io_context.hpp>
+#include <boost/asio/ip/tcp.hpp>
+#include <boost/asio/write.hpp>
 #include <boost/json/value.hpp>
+#include <exception>
+#include <optional>
 #include <thread>
 
 #include "base/strict_json.h"
 #include "base/utf8.h"
-#include "service/loopback_client.h"
 
 namespace zunel {
 namespace {
 
-constexpr ExchangeLimits PROBE_LIMITS{std::chrono::milliseconds(400),
-                                      std::chrono::milliseconds(700), 2048, 16384};
+namespace net = boost::asio;
+using net::ip::tcp;
+using boost::system::error_code;
+
+constexpr auto CONNECT_TIMEOUT = std::chrono::milliseconds(400);
+constexpr auto READ_TIMEOUT = std::chrono::milliseconds(700);  // for each read
+constexpr std::size_t READ_CHUNK = 2048;                       // bytes asked for by each read
+constexpr std::size_t ENOUGH = 16384;                          // stop reading once this much has arrived
+
+// Connects to 127.0.0.1:`port`, sends all of `request`, then reads until the
+// peer closes, a read fails or times out, or ENOUGH bytes have arrived, and
+// returns what was read (possibly nothing). Nothing when the connection or
+// the send failed.
+std::optional<std::string> loopback_exchange(std::uint16_t port, std::string_view request) {
+  try {
+    net::io_context io;
+    tcp::socket socket(io);
+    // One step under a time limit: a step still pending then is ended by
+    // closing the socket. No timer, so no timer thread on Windows.
+    const auto run_within = [&](std::chrono::milliseconds limit) {
+      io.restart();
+      io.run_for(limit);
+      if (io.stopped()) return;
+      error_code ignored;
+      socket.close(ignored);
+      io.restart();
+      io.run();
+    };
+
+    error_code step_ec;
+    socket.async_connect(tcp::endpoint(net::ip::address_v4::loopback(), port), [&](error_code ec) {
+      step_ec = ec;
+    });
+    run_within(CONNECT_TIMEOUT);
+    if (step_ec || !socket.is_open()) return std::nullopt;
+
+    net::write(socket, net::buffer(request.data(), request.size()), step_ec);
+    if (step_ec) return std::nullopt;
+
+    std::string answer;
+    std::string chunk(READ_CHUNK, '\0');
+    while (answer.size() < ENOUGH && socket.is_open()) {
+      std::size_t got = 0;
+      socket.async_read_some(net::buffer(chunk), [&](error_code ec, std::size_t n) {
+        step_ec = ec;
+        got = n;
+      });
+      run_within(READ_TIMEOUT);
+      answer.append(chunk.data(), got);
+      if (step_ec) break;  // closed, failed or timed out
+    }
+    return answer;
+  } catch (const std::exception&) {
+    return std::nullopt;
+  }
+}
 
 class SystemAgentProbe final : public AgentProbe {
  public:
   bool agent_answers(std::uint16_t port) override {
-    const auto answer = loopback_exchange(port, ping_request(port), PROBE_LIMITS);
+    const auto answer = loopback_exchange(port, ping_request(port));
     return answer.has_value() && is_agent_ping_answer(*answer);
   }
 };

@@ -22,7 +22,7 @@ class PortBinder {
   virtual BindOutcome try_bind_loopback(std::uint16_t port) = 0;
 };
 
-// The operating system's binder (bind_probe_posix.cpp / bind_probe_win.cpp).
+// The binder that opens a listener as the agent does.
 PortBinder& system_port_binder();
 
 // NoAgentResponse, PortInUse or LocalConnectionBlocked.

@@ -1,13 +1,14 @@
 #include "service/system_error.h"
 
 #include <cerrno>
-#include <system_error>
+
+#include "base/os_error.h"
 
 namespace zunel {
 
 SystemError system_error_from_code(std::int32_t code) {
   SystemError e;
-  e.text = std::generic_category().message(code) + " (os error " + std::to_string(code) + ")";
+  e.text = os_error_text(code);
   e.code = code;
   e.not_found = code == ENOENT || code == ENOTDIR;
   return e;

@@ -2,7 +2,7 @@
 
 #include <windows.h>
 
-#include <string>
+#include "base/os_error.h"
 
 namespace zunel {
 namespace {
@@ -12,33 +12,11 @@ namespace {
 constexpr std::int32_t VIRUS_INFECTED = 225;
 constexpr std::int32_t BLOCKED_BY_GROUP_POLICY = 1260;
 
-std::string utf8(const wchar_t* text, int length) {
-  if (length <= 0) return {};
-  const int size = WideCharToMultiByte(CP_UTF8, 0, text, length, nullptr, 0, nullptr, nullptr);
-  std::string out(static_cast<std::size_t>(size > 0 ? size : 0), '\0');
-  if (size > 0) WideCharToMultiByte(CP_UTF8, 0, text, length, out.data(), size, nullptr, nullptr);
-  return out;
-}
-
-std::string message_text(DWORD code) {
-  wchar_t* buffer = nullptr;
-  const DWORD length = FormatMessageW(
-      FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
-      nullptr, code, 0, reinterpret_cast<wchar_t*>(&buffer), 0, nullptr);
-  std::string text = buffer != nullptr ? utf8(buffer, static_cast<int>(length)) : std::string();
-  if (buffer != nullptr) LocalFree(buffer);
-  // System messages end with a line break that would split the detail line.
-  while (!text.empty() && (text.back() == '\n' || text.back() == '\r' || text.back() == ' ')) {
-    text.pop_back();
-  }
-  return text.empty() ? "error del sistema" : text;
-}
-
 }  // namespace
 
 SystemError system_error_from_code(std::int32_t code) {
   SystemError e;
-  e.text = message_text(static_cast<DWORD>(code)) + " (os error " + std::to_string(code) + ")";
+  e.text = os_error_text(code, SYSTEM_ERROR_STAND_IN);
   e.code = code;
   e.not_found = code == ERROR_FILE_NOT_FOUND || code == ERROR_PATH_NOT_FOUND;
   return e;

@@ -19,8 +19,9 @@ namespace zunel {
 [[nodiscard]] Outcome<boost::asio::ip::tcp::acceptor> open_loopback_listener(
     boost::asio::io_context& io, std::uint16_t port);
 
-// The operating system's text for an error code, with the code:
-// "Address already in use (os error 98)".
-std::string os_error_text(const boost::system::error_code& ec);
+// The same, with the error as the system's code (address_in_use when another
+// socket holds the port); the acceptor is closed when `ec` is set.
+boost::asio::ip::tcp::acceptor open_loopback_listener(boost::asio::io_context& io, std::uint16_t port,
+                                                      boost::system::error_code& ec);
 
 }  // namespace zunel

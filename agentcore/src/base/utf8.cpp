@@ -63,6 +63,28 @@ bool is_white_space(char32_t cp) {
 
 }  // namespace
 
+Utf8Char decode_utf8_char(std::string_view text, std::size_t pos) {
+  std::size_t next = pos;
+  if (const auto cp = decode(text, next)) return {cp, next - pos};
+  const auto lead = static_cast<unsigned char>(text[pos]);
+  const std::size_t announced = lead >= 0xc2 && lead <= 0xdf   ? 2
+                                : lead >= 0xe0 && lead <= 0xef ? 3
+                                : lead >= 0xf0 && lead <= 0xf4 ? 4
+                                                               : 1;
+  std::size_t length = 1;
+  while (length < announced && pos + length < text.size() &&
+         (static_cast<unsigned char>(text[pos + length]) & 0xc0) == 0x80) {
+    ++length;
+  }
+  return {std::nullopt, length};
+}
+
+std::string_view first_chars(std::string_view text, std::size_t max_chars) {
+  std::size_t pos = 0;
+  for (std::size_t n = 0; n < max_chars && pos < text.size(); ++n) pos += decode_utf8_char(text, pos).length;
+  return text.substr(0, pos);
+}
+
 bool is_valid_utf8(std::string_view text) {
   Utf8Validator validator;
   validator.feed(text);

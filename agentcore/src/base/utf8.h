@@ -3,6 +3,8 @@
 // library's converters are deprecated and the system's text must behave the
 // same on every platform.
 
+#include <cstddef>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -32,6 +34,22 @@ class Utf8Validator {
   unsigned need_ = 0;                   // continuation bytes still expected
   unsigned char low_ = 0x80, high_ = 0xbf;  // range of the next continuation byte
 };
+
+// One character read from UTF-8 text.
+struct Utf8Char {
+  std::optional<char32_t> scalar;  // nothing for a malformed sequence
+  std::size_t length;              // bytes it takes, at least 1
+};
+
+// Decodes the character that starts at text[pos]. REQUIRES: pos < text.size().
+// A malformed sequence (overlong, a surrogate, past U+10FFFF, cut short, or a
+// byte that cannot start one) takes its first byte and the continuation bytes
+// (0x80-0xBF) that follow it, up to the length its first byte announces.
+Utf8Char decode_utf8_char(std::string_view text, std::size_t pos);
+
+// The longest prefix of at most `max_chars` characters, each character as
+// decode_utf8_char() reads it (a malformed sequence counts as one).
+std::string_view first_chars(std::string_view text, std::size_t max_chars);
 
 // Converts UTF-16 to UTF-8; a lone surrogate becomes U+FFFD.
 std::string utf16_to_utf8(std::u16string_view text);

@@ -38,6 +38,43 @@ TEST(Utf8, ValidatesWellFormedTextOnly) {
   for (const char* b : bad) EXPECT_FALSE(bytewise(b)) << b;
 }
 
+TEST(Utf8, DecodesOneCharacterAndSpansAMalformedSequence) {
+  const struct {
+    std::string_view text;
+    std::optional<char32_t> scalar;
+    std::size_t length;
+  } cases[] = {
+      {"a", U'a', 1},
+      {"\xc3\xa9x", U'\u00e9', 2},
+      {"\xe2\x86\x92", U'\u2192', 3},
+      {"\xf0\x9f\x91\x8d", U'\U0001f44d', 4},
+      {"\x80\x80", std::nullopt, 1},          // continuation byte without a start
+      {"\xc3" "A", std::nullopt, 1},           // cut short by a non-continuation byte
+      {"\xe2\x86", std::nullopt, 2},          // cut short by the end
+      {"\xe0\x83\xa9", std::nullopt, 3},      // overlong
+      {"\xed\xa0\x80", std::nullopt, 3},      // surrogate
+      {"\xf4\x90\x80\x80\x80", std::nullopt, 4},  // past U+10FFFF, then a stray byte
+      {"\xc0\xaf", std::nullopt, 1},          // a byte that never starts a sequence
+  };
+  for (const auto& c : cases) {
+    const Utf8Char decoded = decode_utf8_char(c.text, 0);
+    EXPECT_EQ(decoded.scalar, c.scalar) << c.text;
+    EXPECT_EQ(decoded.length, c.length) << c.text;
+  }
+}
+
+TEST(Utf8, FirstCharsCountsCharactersNotBytes) {
+  const struct {
+    std::string_view text;
+    std::size_t max;
+    std::string_view prefix;
+  } cases[] = {
+      {"Ñandú", 3, "Ñan"}, {"Ñandú", 5, "Ñandú"}, {"Ñandú", 9, "Ñandú"},
+      {"👍👍", 1, "👍"},   {"abc", 0, ""},         {"\xe2\x86" "ab", 2, "\xe2\x86" "a"},
+  };
+  for (const auto& c : cases) EXPECT_EQ(first_chars(c.text, c.max), c.prefix) << c.text;
+}
+
 TEST(Utf8, ConvertsToAndFromUtf16IncludingSurrogatePairs) {
   const std::string text = "Ñandú → 👍";
   const std::u16string wide = utf8_to_utf16(text);

@@ -9,7 +9,7 @@
 #include <boost/asio/serial_port.hpp>
 #include <cerrno>
 
-#include "printing/os_error_text.h"
+#include "base/os_error.h"
 
 namespace zunel {
 namespace {

@@ -3,7 +3,7 @@
 #include <windows.h>
 
 #include "base/utf8.h"
-#include "printing/os_error_text.h"
+#include "base/os_error.h"
 
 namespace zunel {
 namespace {

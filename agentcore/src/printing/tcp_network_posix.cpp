@@ -11,14 +11,14 @@
 #include <cerrno>
 #include <cstring>
 
-#include "printing/os_error_text.h"
+#include "base/os_error.h"
 
 namespace zunel {
 namespace {
 
 Error resolver_error(int code) {
   if (code == EAI_SYSTEM) return fail(os_error_text(errno));
-  return fail(std::string(gai_strerror(code)) + " (os error " + std::to_string(code) + ")");
+  return fail(with_os_error_code(gai_strerror(code), code));
 }
 
 class PosixTcpConnection final : public TcpConnection {

@@ -7,7 +7,7 @@
 #include <cstring>
 
 #include "base/utf8.h"
-#include "printing/os_error_text.h"
+#include "base/os_error.h"
 
 namespace zunel {
 namespace {

@@ -8,10 +8,12 @@
 #include <cstring>
 #include <string>
 
+#include "base/os_error.h"
+
 namespace zunel {
 namespace {
 
-Error os_error(const char* step) { return fail(std::string(step) + ": " + std::strerror(errno)); }
+Error os_error(const char* step) { return fail(std::string(step) + ": " + system_message(errno)); }
 
 bool write_all(int fd, std::string_view bytes) {
   while (!bytes.empty()) {

@@ -5,23 +5,14 @@
 #include <atomic>
 #include <string>
 
+#include "base/os_error.h"
+
 namespace zunel {
 namespace {
 
 Error os_error(const char* step) {
   const DWORD code = GetLastError();
-  wchar_t* text = nullptr;
-  const DWORD n = FormatMessageW(
-      FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
-      nullptr, code, 0, reinterpret_cast<wchar_t*>(&text), 0, nullptr);
-  std::string message;
-  if (n > 0 && text != nullptr) {
-    const int len = WideCharToMultiByte(CP_UTF8, 0, text, static_cast<int>(n), nullptr, 0, nullptr, nullptr);
-    message.resize(static_cast<std::size_t>(len > 0 ? len : 0));
-    if (len > 0) WideCharToMultiByte(CP_UTF8, 0, text, static_cast<int>(n), message.data(), len, nullptr, nullptr);
-    while (!message.empty() && (message.back() == '\n' || message.back() == '\r')) message.pop_back();
-  }
-  if (text != nullptr) LocalFree(text);
+  std::string message = system_message(static_cast<int>(code));
   if (message.empty()) message = "error " + std::to_string(code);
   return fail(std::string(step) + ": " + message);
 }

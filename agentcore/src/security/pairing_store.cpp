@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <array>
 #include <cstdio>
-#include <fstream>
 #include <iterator>
 #include <sstream>
 #include <system_error>
@@ -11,12 +10,12 @@
 #include "base/build_config.h"
 #include "base/constants.h"
 #include "base/hex.h"
+#include "base/private_files.h"
 #include "base/utf8.h"
 #include "security/atomic_file.h"
 #include "security/crypto.h"
 #include "security/persisted.h"
 #include "security/tickets.h"
-#include "security/unicode_text.h"
 
 namespace zunel {
 namespace {
@@ -27,23 +26,6 @@ using PairResult = std::optional<DeviceCredentials>;
 
 constexpr std::size_t AGENT_ID_BYTES = 16;
 constexpr std::size_t DEVICE_ID_BYTES = 8;
-
-std::optional<std::string> read_whole_file(const fs::path& file) {
-  std::ifstream in(file, std::ios::binary);
-  if (!in) return std::nullopt;
-  std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-  if (in.bad()) return std::nullopt;
-  return text;
-}
-
-// Creates the missing directories of `path`, each readable only by the user
-// on POSIX (elsewhere the permission call only clears a read-only flag).
-void create_private_directories(const fs::path& path) {
-  std::error_code ec;
-  if (path.empty() || fs::is_directory(path, ec)) return;
-  create_private_directories(path.parent_path());
-  if (fs::create_directory(path, ec)) fs::permissions(path, fs::perms::owner_all, ec);
-}
 
 // Moves an unusable pairings.json aside so that an operator can still recover
 // its devices. False when it is still in the way.
@@ -148,7 +130,8 @@ Outcome<std::unique_ptr<AgentState>> load_state(const fs::path& directory, std::
 }
 
 void save_state(LockedState& state) {
-  create_private_directories(state->directory);
+  // Without the directory the write below fails too; the next save retries.
+  (void)create_private_dirs(state->directory);
   const fs::path file = state->directory / PAIRINGS_FILE_NAME;
   if (state->set_aside_pending) {
     if (!set_aside_invalid_file(file, state.now())) return;

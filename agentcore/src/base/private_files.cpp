@@ -1,4 +1,4 @@
-#include "main/local_files.h"
+#include "base/private_files.h"
 
 #include <fstream>
 #include <iterator>

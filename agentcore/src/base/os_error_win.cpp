@@ -1,4 +1,4 @@
-#include "printing/os_error_text.h"
+#include "base/os_error.h"
 
 #include <windows.h>
 
@@ -6,7 +6,7 @@
 
 namespace zunel {
 
-std::string os_error_message(int code) {
+std::string system_message(int code) {
   // The system's own text in the user's language, as UTF-8; GCC 12's
   // std::system_category() would give the C library's text instead.
   wchar_t* buffer = nullptr;
@@ -18,13 +18,8 @@ std::string os_error_message(int code) {
     text = utf16_to_utf8(std::u16string_view(reinterpret_cast<const char16_t*>(buffer), n));
   }
   LocalFree(buffer);
-  text = std::string(trim_unicode_space(text));
-  if (text.empty()) text = "Unknown error " + std::to_string(code);
-  return text;
-}
-
-std::string os_error_text(int code) {
-  return os_error_message(code) + " (os error " + std::to_string(code) + ")";
+  // System messages end with a line break that would split a detail line.
+  return std::string(trim_unicode_space(text));
 }
 
 }  // namespace zunel

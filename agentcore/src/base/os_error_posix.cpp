@@ -1,4 +1,4 @@
-#include "printing/os_error_text.h"
+#include "base/os_error.h"
 
 #include <system_error>
 
@@ -6,14 +6,10 @@
 
 namespace zunel {
 
-std::string os_error_message(int code) {
+std::string system_message(int code) {
   // libstdc++ gives strerror's text for the system category.
   const std::string text = std::system_category().message(code);
   return std::string(is_valid_utf8(text) ? trim_unicode_space(text) : text);
-}
-
-std::string os_error_text(int code) {
-  return os_error_message(code) + " (os error " + std::to_string(code) + ")";
 }
 
 }  // namespace zunel

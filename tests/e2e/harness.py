@@ -130,12 +130,14 @@ class Agent:
 
     def wait_started(self, timeout=30):
         """Until this agent (not merely some process on its ports) is ready:
-        the ports are taken before the token and the state, and the banner
-        comes after both and after the control channel is up."""
+        the ports are taken before the token and the state; the banner comes
+        after both and after the control channel is up, and the server's
+        line on stderr last."""
         self.wait_listening(HTTP_PORT, timeout)
         self.wait_listening(CONTROL_PORT, timeout)
         deadline = time.monotonic() + timeout
-        while b"Empareja con:" not in self.stdout():
+        ready = ("escuchando en http://127.0.0.1:%d\n" % HTTP_PORT).encode()
+        while ready not in self.stderr():
             if self.proc.poll() is not None or time.monotonic() > deadline:
                 raise AssertionError("agent did not start: %r" % self.stderr())
             time.sleep(0.05)

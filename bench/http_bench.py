@@ -108,6 +108,20 @@ print(jobs[0], jobs[1], flush=True)
 """
 
 
+def provision_and_start_sink():
+    """Provisions a device on the running agent and starts the printer
+    stand-in; returns (the device's token, the stand-in's process, a network
+    target naming it)."""
+    status, _, creds = harness.request("POST", "/v1/provision",
+                                       json.dumps({"ticket": harness.provisioning_ticket()}))
+    if status != 200:
+        raise SystemExit("provisioning failed: %r" % creds)
+    sink = subprocess.Popen([sys.executable, "-c", SINK], stdin=subprocess.PIPE,
+                            stdout=subprocess.PIPE, text=True)
+    target = {"kind": "network", "host": "127.0.0.1", "port": int(sink.stdout.readline())}
+    return json.loads(creds)["token"], sink, target
+
+
 def main():
     home = harness.TempHome()
     workdir = tempfile.mkdtemp(prefix="zunel-bench-")
@@ -131,14 +145,7 @@ def main():
               "nginx %.0f req/s (p50 %s, p99 %s); ratio %.2f"
               % (PING_SECONDS, a_rate, a50, a99, errors, n_rate, n50, n99, a_rate / n_rate))
 
-        status, _, creds = harness.request("POST", "/v1/provision",
-                                           json.dumps({"ticket": harness.provisioning_ticket()}))
-        if status != 200:
-            raise SystemExit("provisioning failed: %r" % creds)
-        token = json.loads(creds)["token"]
-        sink = subprocess.Popen([sys.executable, "-c", SINK], stdin=subprocess.PIPE,
-                                stdout=subprocess.PIPE, text=True)
-        target = {"kind": "network", "host": "127.0.0.1", "port": int(sink.stdout.readline())}
+        token, sink, target = provision_and_start_sink()
 
         small = json.dumps({"target": target, "bytes": list(os.urandom(4096))}, separators=(",", ":"))
         cpu = cpu_seconds(pid)

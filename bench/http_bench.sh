@@ -5,10 +5,5 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-scripts/install-deps.sh
-build=${ZUNEL_BENCH_BUILD_DIR:-build-bench}
-# Release, trusting the test key so the benchmark can provision a device.
-cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DZUNEL_BUILD_TESTS=OFF \
-  -DZUNEL_KEYSET_FILE="$PWD/tests/fixtures/test_keyset.json" >/dev/null
-cmake --build "$build" -j2 --target zunel-print-agent
+build=$(bench/build.sh zunel-print-agent)
 exec /usr/bin/python3 -B bench/http_bench.py "$build/bin/zunel-print-agent"

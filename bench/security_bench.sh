@@ -6,8 +6,5 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-scripts/install-deps.sh
-build=${ZUNEL_BENCH_BUILD_DIR:-build-bench}
-cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DZUNEL_BUILD_TESTS=OFF -DZUNEL_BUILD_BENCH=ON >/dev/null
-cmake --build "$build" -j2 --target security_bench
+build=$(bench/build.sh security_bench)
 exec "$build/bin/security_bench" "$@"

@@ -6,7 +6,6 @@ import json
 import os
 import select
 import socket
-import subprocess
 import sys
 import threading
 import time
@@ -14,7 +13,7 @@ import time
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "tests", "e2e"))
 os.environ["ZUNEL_AGENT_EXE"] = os.path.abspath(sys.argv[1])
 import harness  # noqa: E402
-from http_bench import SINK  # noqa: E402
+from http_bench import provision_and_start_sink  # noqa: E402
 
 MINUTES = float(sys.argv[2]) if len(sys.argv) > 2 else 5.0
 HOST = "127.0.0.1:%d" % harness.HTTP_PORT
@@ -119,14 +118,7 @@ def main():
     try:
         agent.wait_started()
         pid = agent.proc.pid
-        status, _, creds = harness.request("POST", "/v1/provision",
-                                           json.dumps({"ticket": harness.provisioning_ticket()}))
-        if status != 200:
-            raise SystemExit("provisioning failed: %r" % creds)
-        token = json.loads(creds)["token"]
-        sink = subprocess.Popen([sys.executable, "-c", SINK], stdin=subprocess.PIPE,
-                                stdout=subprocess.PIPE, text=True)
-        target = {"kind": "network", "host": "127.0.0.1", "port": int(sink.stdout.readline())}
+        token, sink, target = provision_and_start_sink()
         print_body = json.dumps({"target": target, "bytes": list(os.urandom(4096))},
                                 separators=(",", ":")).encode()
         # One round first, so the start figures include what the first

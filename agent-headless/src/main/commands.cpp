@@ -22,7 +22,8 @@ int control_command(ControlCommand command, std::string_view id = {}) {
       std::cout, std::cerr);
 }
 
-Outcome<std::string, ExplainedFailure> explained(const Outcome<std::string, InstallError>& outcome) {
+Outcome<std::string, ExplainedFailure> explained(
+    const Outcome<std::string, InstallError>& outcome) {
   if (outcome.ok()) return outcome.value();
   return ExplainedFailure{render_install_error(outcome.error()),
                           install_exit_code(outcome.error().kind)};

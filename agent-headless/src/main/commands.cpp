@@ -22,9 +22,11 @@ int control_command(ControlCommand command, std::string_view id = {}) {
       std::cout, std::cerr);
 }
 
-ExplainedOutcome explained(const InstallOutcome& outcome) {
-  if (outcome.ok()) return {true, outcome.text(), 0};
-  return {false, render_install_error(outcome.error()), install_exit_code(outcome.error().kind)};
+Outcome<std::string, ExplainedFailure> explained(
+    const Outcome<std::string, InstallError>& outcome) {
+  if (outcome.ok()) return outcome.value();
+  return ExplainedFailure{render_install_error(outcome.error()),
+                          install_exit_code(outcome.error().kind)};
 }
 
 }  // namespace

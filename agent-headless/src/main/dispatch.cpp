@@ -11,11 +11,12 @@ void write_usage(std::ostream& err) {
   err.flush();
 }
 
-int report(const ExplainedOutcome& result, std::ostream& out, std::ostream& err) {
-  std::ostream& stream = result.ok ? out : err;
-  stream << transliterate_for_console(result.text) << '\n';
+int report(const Outcome<std::string, ExplainedFailure>& result, std::ostream& out,
+           std::ostream& err) {
+  std::ostream& stream = result.ok() ? out : err;
+  stream << transliterate_for_console(result.ok() ? result.value() : result.error().text) << '\n';
   stream.flush();
-  return result.ok ? 0 : result.exit_code;
+  return result.ok() ? 0 : result.error().exit_code;
 }
 
 }  // namespace
@@ -66,9 +67,8 @@ int dispatch(const std::vector<std::string>& args, const Commands& commands, std
   if (command == "cleanup") return report(commands.cleanup(arg(1)), out, err);
   if (command == "uninstall") {
     const Status removed = commands.uninstall();
-    const ExplainedOutcome result{removed.ok(),
-                                  removed.ok() ? "Auto-inicio desinstalado." : removed.error(), 1};
-    return report(result, out, err);
+    if (!removed.ok()) return report(ExplainedFailure{removed.error(), 1}, out, err);
+    return report(std::string("Auto-inicio desinstalado."), out, err);
   }
   if (command == "status") {
     out << transliterate_for_console(commands.status()) << '\n';

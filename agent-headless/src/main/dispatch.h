@@ -12,12 +12,11 @@
 
 namespace zunel {
 
-// What `install` and `cleanup` report: a success text, or the failure's
-// explanation and the exit code of its kind.
-struct ExplainedOutcome {
-  bool ok = false;
-  std::string text;    // the success text or the failure's explanation
-  int exit_code = 0;   // 0 on success
+// How a failed `install` or `cleanup` is reported: the failure's explanation
+// and the exit code of its kind. Their success is a text.
+struct ExplainedFailure {
+  std::string text;
+  int exit_code = 1;
 };
 
 // The operations the commands are bound to. Each is supplied by the module
@@ -27,8 +26,9 @@ struct Commands {
   std::function<int()> pair;
   std::function<int()> list;
   std::function<int(const std::string& device_id)> revoke;
-  std::function<ExplainedOutcome()> install;
-  std::function<ExplainedOutcome(const std::optional<std::string>& folder)> cleanup;
+  std::function<Outcome<std::string, ExplainedFailure>()> install;
+  std::function<Outcome<std::string, ExplainedFailure>(const std::optional<std::string>& folder)>
+      cleanup;
   std::function<Status()> uninstall;
   std::function<std::string()> status;
 };

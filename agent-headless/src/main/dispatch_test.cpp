@@ -10,7 +10,7 @@ namespace {
 // Records which operation ran, with its argument, and returns chosen results.
 struct Recorder {
   std::vector<std::string> calls;
-  ExplainedOutcome install_result{true, "Instalado y corriendo ✓", 0};
+  Outcome<std::string, ExplainedFailure> install_result{"Instalado y corriendo ✓"};
   Status uninstall_result;
 
   Commands commands() {
@@ -129,13 +129,13 @@ TEST(Dispatch, InstallAndCleanupResultsAreTransliteratedWithTheirExitCodes) {
   EXPECT_EQ(r.out, "Instalado y corriendo OK\n");
   EXPECT_EQ(r.err, "");
 
-  rec.install_result = {false, "Falló — D4", 14};
+  rec.install_result = ExplainedFailure{"Falló — D4", 14};
   r = run(rec, {"install"});
   EXPECT_EQ(r.code, 14);
   EXPECT_EQ(r.out, "");
   EXPECT_EQ(r.err, "Fallo - D4\n");
 
-  rec.install_result = {false, "sin explicación", 1};
+  rec.install_result = ExplainedFailure{"sin explicación", 1};
   r = run(rec, {"cleanup", "x"});
   EXPECT_EQ(r.code, 1);
   EXPECT_EQ(r.err, "sin explicacion\n");

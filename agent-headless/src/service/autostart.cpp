@@ -28,14 +28,14 @@ InstallError fixed_failure(const std::string& what, const SystemError& e, Failur
 
 // Removes a file, a link or a directory tree without following links.
 // Yields whether something was removed.
-std::variant<bool, InstallError> remove_entry(FileSystem& files, const fs::path& path) {
+Outcome<bool, InstallError> remove_entry(FileSystem& files, const fs::path& path) {
   const auto info = files.metadata(path, /*follow_links=*/false);
   if (!info.ok()) {
     if (info.error().not_found) return false;
     return os_failure("inspeccionar " + path_text(path) + ": ", info.error(), FailureKind::Unexpected);
   }
-  const SysStatus removed = info.value().type == EntryType::Directory ? files.remove_tree(path)
-                                                                      : files.remove_entry(path);
+  const auto removed = info.value().type == EntryType::Directory ? files.remove_tree(path)
+                                                                 : files.remove_entry(path);
   if (!removed.ok()) {
     if (removed.error().not_found) return false;
     return os_failure("borrar " + path_text(path) + ": ", removed.error(), FailureKind::Unexpected);
@@ -73,7 +73,7 @@ fs::path absolute_or_unchanged(FileSystem& files, const fs::path& p) {
 
 }  // namespace
 
-InstallOutcome install_autostart(const AutostartPlatform& platform) {
+Outcome<std::string, InstallError> install_autostart(const AutostartPlatform& platform) {
   auto exe = platform.processes.own_executable();
   if (!exe.ok()) {
     return InstallError{"no se pudo resolver la ruta del ejecutable: " + exe.error().text,
@@ -84,7 +84,7 @@ InstallOutcome install_autostart(const AutostartPlatform& platform) {
   auto entry = platform.startup.entry_path();
   if (!entry.ok()) return InstallError{entry.error(), FailureKind::Generic, NO_OS_ERROR_CODE};
 
-  const SysStatus folder = platform.files.create_directories(entry.value().parent_path());
+  const auto folder = platform.files.create_directories(entry.value().parent_path());
   if (!folder.ok()) {
     return os_failure("preparar la carpeta Startup: ", folder.error(),
                       FailureKind::StartupFolderFailed);
@@ -98,7 +98,7 @@ InstallOutcome install_autostart(const AutostartPlatform& platform) {
     return fixed_failure(target_failure, exe_absolute.error(), FailureKind::MissingFile);
   }
 
-  const SysStatus written =
+  const auto written =
       platform.startup.write_entry(entry.value(), exe_absolute.value(), exe_info.value().size);
   if (!written.ok()) {
     return fixed_failure("crear el acceso directo en Startup: ", written.error(),
@@ -109,7 +109,7 @@ InstallOutcome install_autostart(const AutostartPlatform& platform) {
     return std::string("Instalado y corriendo ✓ (el agente ya estaba activo).");
   }
 
-  const SysStatus started = platform.processes.start_agent(exe.value());
+  const auto started = platform.processes.start_agent(exe.value());
   if (!started.ok()) return os_failure("lanzar el agente: ", started.error(), FailureKind::Unexpected);
 
   if (wait_for_agent(platform.probe, platform.sleeper, HTTP_PORT, START_ATTEMPTS, START_PAUSE)) {
@@ -120,15 +120,15 @@ InstallOutcome install_autostart(const AutostartPlatform& platform) {
                       diagnose_port(platform.binder, HTTP_PORT), NO_OS_ERROR_CODE};
 }
 
-InstallOutcome cleanup_previous_installs(const AutostartPlatform& platform,
-                                         const std::optional<fs::path>& folder) {
+Outcome<std::string, InstallError> cleanup_previous_installs(
+    const AutostartPlatform& platform, const std::optional<fs::path>& folder) {
   std::vector<std::string> removed;
 
   auto entry = platform.startup.entry_path();
   if (entry.ok()) {
-    auto result = remove_entry(platform.files, entry.value());
-    if (auto* error = std::get_if<InstallError>(&result)) return std::move(*error);
-    if (std::get<bool>(result)) removed.push_back("acceso directo de Startup");
+    const auto result = remove_entry(platform.files, entry.value());
+    if (!result.ok()) return result.error();
+    if (result.value()) removed.push_back("acceso directo de Startup");
   }
 
   platform.processes.remove_legacy_task();
@@ -146,9 +146,9 @@ InstallOutcome cleanup_previous_installs(const AutostartPlatform& platform,
       keep = keep || is_same_or_ancestor(given, exe_dir);
     }
     if (!keep) {
-      auto result = remove_entry(platform.files, *folder);
-      if (auto* error = std::get_if<InstallError>(&result)) return std::move(*error);
-      if (std::get<bool>(result)) removed.push_back("carpeta de instalación previa");
+      const auto result = remove_entry(platform.files, *folder);
+      if (!result.ok()) return result.error();
+      if (result.value()) removed.push_back("carpeta de instalación previa");
     }
   }
 
@@ -168,7 +168,7 @@ Status uninstall_autostart(const AutostartPlatform& platform) {
   // so removing it is tried and its failure reported.
   const auto info = platform.files.metadata(entry.value(), /*follow_links=*/false);
   if (info.ok() || !info.error().not_found) {
-    const SysStatus removed = platform.files.remove_entry(entry.value());
+    const auto removed = platform.files.remove_entry(entry.value());
     if (!removed.ok() && !removed.error().not_found) {
       return fail("no se pudo borrar el acceso directo de Startup: " + removed.error().text);
     }

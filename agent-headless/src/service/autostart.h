@@ -7,8 +7,6 @@
 #include <filesystem>
 #include <optional>
 #include <string>
-#include <utility>
-#include <variant>
 
 #include "base/outcome.h"
 #include "service/autostart_platform.h"
@@ -16,31 +14,16 @@
 
 namespace zunel {
 
-// The result of install and cleanup: a success text or an installer error.
-class [[nodiscard]] InstallOutcome {
- public:
-  InstallOutcome(std::string text) : v_(std::in_place_index<0>, std::move(text)) {}
-  InstallOutcome(InstallError error) : v_(std::in_place_index<1>, std::move(error)) {}
-
-  bool ok() const { return v_.index() == 0; }
-  // REQUIRES: ok().
-  const std::string& text() const { return std::get<0>(v_); }
-  // REQUIRES: !ok().
-  const InstallError& error() const { return std::get<1>(v_); }
-
- private:
-  std::variant<std::string, InstallError> v_;
-};
-
 // Writes the Startup entry, then makes sure the agent runs: started detached
 // if it did not answer already, and probed until it does (5 tries, 500 ms apart).
-InstallOutcome install_autostart(const AutostartPlatform& platform);
+// Yields the success text.
+Outcome<std::string, InstallError> install_autostart(const AutostartPlatform& platform);
 
 // Removes the Startup entry, the legacy task and, when given, a previous
 // installation folder. Never removed: the running executable's folder, any
-// folder holding it, and a file-system root.
-InstallOutcome cleanup_previous_installs(const AutostartPlatform& platform,
-                                         const std::optional<std::filesystem::path>& folder);
+// folder holding it, and a file-system root. Yields the success text.
+Outcome<std::string, InstallError> cleanup_previous_installs(
+    const AutostartPlatform& platform, const std::optional<std::filesystem::path>& folder);
 
 // Removes the Startup entry and the legacy task; a running agent keeps running.
 Status uninstall_autostart(const AutostartPlatform& platform);

@@ -28,15 +28,17 @@ class FileSystem {
  public:
   virtual ~FileSystem() = default;
   // Creates `dir` and any missing parents; an existing directory is fine.
-  virtual SysStatus create_directories(const std::filesystem::path& dir) = 0;
+  virtual Outcome<void, SystemError> create_directories(const std::filesystem::path& dir) = 0;
   // Metadata, following links when `follow_links`.
-  virtual SysResult<EntryInfo> metadata(const std::filesystem::path& path, bool follow_links) = 0;
+  virtual Outcome<EntryInfo, SystemError> metadata(const std::filesystem::path& path,
+                                                   bool follow_links) = 0;
   // The absolute form of an existing path, with "." and ".." resolved.
-  virtual SysResult<std::filesystem::path> absolute(const std::filesystem::path& path) = 0;
+  virtual Outcome<std::filesystem::path, SystemError> absolute(
+      const std::filesystem::path& path) = 0;
   // Deletes a file, or a link (never what it points to), as one entry.
-  virtual SysStatus remove_entry(const std::filesystem::path& path) = 0;
+  virtual Outcome<void, SystemError> remove_entry(const std::filesystem::path& path) = 0;
   // Deletes a real directory with all its contents, links inside not followed.
-  virtual SysStatus remove_tree(const std::filesystem::path& dir) = 0;
+  virtual Outcome<void, SystemError> remove_tree(const std::filesystem::path& dir) = 0;
 };
 
 // The entry in the user's Startup folder that starts the agent at logon: a
@@ -49,19 +51,19 @@ class StartupEntry {
   virtual Outcome<std::filesystem::path> entry_path() = 0;
   // Writes the whole entry at `entry`, replacing any existing one, so that it
   // runs `executable` (absolute, `executable_size` bytes) with "run".
-  virtual SysStatus write_entry(const std::filesystem::path& entry,
-                                const std::filesystem::path& executable,
-                                std::uint64_t executable_size) = 0;
+  virtual Outcome<void, SystemError> write_entry(const std::filesystem::path& entry,
+                                                 const std::filesystem::path& executable,
+                                                 std::uint64_t executable_size) = 0;
 };
 
 class Processes {
  public:
   virtual ~Processes() = default;
   // The running process's own executable file.
-  virtual SysResult<std::filesystem::path> own_executable() = 0;
+  virtual Outcome<std::filesystem::path, SystemError> own_executable() = 0;
   // Starts `executable run` detached, with ZUNEL_NO_CONSOLE=1 added to the
   // environment, and does not wait for it.
-  virtual SysStatus start_agent(const std::filesystem::path& executable) = 0;
+  virtual Outcome<void, SystemError> start_agent(const std::filesystem::path& executable) = 0;
   // Ends and deletes the scheduled task of older installations; outcome ignored.
   virtual void remove_legacy_task() = 0;
 };

@@ -58,7 +58,7 @@ TEST(PosixFileSystem, CreatesPrivateFoldersAndRefusesAFileInTheWay) {
   EXPECT_EQ(st.st_mode & 0777, 0700u);
 
   write_file(tmp.path() / "file", "x");
-  const SysStatus blocked = files.create_directories(tmp.path() / "file" / "autostart");
+  const auto blocked = files.create_directories(tmp.path() / "file" / "autostart");
   ASSERT_FALSE(blocked.ok());
   EXPECT_EQ(blocked.error().code, ENOTDIR);
 }
@@ -108,7 +108,7 @@ TEST(PosixFileSystem, RemovalNeverFollowsLinks) {
   EXPECT_FALSE(fs::exists(tree));
   EXPECT_EQ(read_file(outside / "keep"), "k");
 
-  const SysStatus gone = files.remove_entry(tmp.path() / "link");
+  const auto gone = files.remove_entry(tmp.path() / "link");
   ASSERT_FALSE(gone.ok());
   EXPECT_TRUE(gone.error().not_found);
 }
@@ -136,7 +136,7 @@ TEST(XdgStartupEntryFile, WrittenWholeAndReplacedWithoutLeftovers) {
   for ([[maybe_unused]] const auto& e : fs::directory_iterator(tmp.path())) ++files_in_dir;
   EXPECT_EQ(files_in_dir, 1);
 
-  const SysStatus missing_dir =
+  const auto missing_dir =
       system_startup_entry().write_entry(tmp.path() / "nope" / "x.desktop", "/opt/a", 1);
   ASSERT_FALSE(missing_dir.ok());
   EXPECT_EQ(missing_dir.error().code, ENOENT);
@@ -174,7 +174,7 @@ TEST(PosixProcesses, AgentStartsDetachedWithNoConsoleAndNullStreams) {
   fs::permissions(script, fs::perms::owner_all);
 
   ::setenv("ZUNEL_NO_CONSOLE", "0", 1);
-  const SysStatus started = system_processes().start_agent(script);
+  const auto started = system_processes().start_agent(script);
   ::unsetenv("ZUNEL_NO_CONSOLE");
   ASSERT_TRUE(started.ok()) << started.error().text;
 
@@ -196,7 +196,7 @@ TEST(PosixProcesses, StartFailuresCarryTheirErrno) {
       {tmp.path() / "not-executable", EACCES},
   };
   for (const auto& c : cases) {
-    const SysStatus started = system_processes().start_agent(c.program);
+    const auto started = system_processes().start_agent(c.program);
     ASSERT_FALSE(started.ok()) << c.program;
     EXPECT_EQ(started.error().code, c.code) << c.program;
   }

@@ -110,7 +110,7 @@ TEST(WinProcesses, OwnExecutableAndAStartFailure) {
   EXPECT_EQ(exe.value().filename(), "agent_headless_tests.exe");
 
   TempDir tmp;
-  const SysStatus started = system_processes().start_agent(tmp.path() / "missing.exe");
+  const auto started = system_processes().start_agent(tmp.path() / "missing.exe");
   ASSERT_FALSE(started.ok());
   EXPECT_EQ(classify_os_error(started.error(), FailureKind::Unexpected).kind, FailureKind::MissingFile);
 }

@@ -50,10 +50,10 @@ class FakeWorld final : public FileSystem,
 
   AutostartPlatform platform() { return {*this, *this, *this, *this, *this, *this}; }
 
-  SysStatus create_directories(const fs::path& dir) override {
+  Outcome<void, SystemError> create_directories(const fs::path& dir) override {
     return record("mkdirs:" + dir.generic_string());
   }
-  SysResult<EntryInfo> metadata(const fs::path& p, bool follow) override {
+  Outcome<EntryInfo, SystemError> metadata(const fs::path& p, bool follow) override {
     const std::string call = (follow ? "stat:" : "lstat:") + p.generic_string();
     if (auto f = failure(call)) return *f;
     log.push_back(call);
@@ -61,32 +61,37 @@ class FakeWorld final : public FileSystem,
     if (it == entries.end()) return not_found();
     return it->second;
   }
-  SysResult<fs::path> absolute(const fs::path& p) override {
+  Outcome<fs::path, SystemError> absolute(const fs::path& p) override {
     const std::string call = "absolute:" + p.generic_string();
     if (auto f = failure(call)) return *f;
     log.push_back(call);
     const auto it = absolute_forms.find(p);
     return it == absolute_forms.end() ? p : it->second;
   }
-  SysStatus remove_entry(const fs::path& p) override { return remove("unlink:", p); }
-  SysStatus remove_tree(const fs::path& p) override { return remove("rmtree:", p); }
+  Outcome<void, SystemError> remove_entry(const fs::path& p) override {
+    return remove("unlink:", p);
+  }
+  Outcome<void, SystemError> remove_tree(const fs::path& p) override {
+    return remove("rmtree:", p);
+  }
 
   Outcome<fs::path> entry_path() override {
     log.push_back("entry_path");
     if (entry_path_fails) return fail("no se pudo resolver %APPDATA%");
     return kEntry;
   }
-  SysStatus write_entry(const fs::path& entry, const fs::path& exe, std::uint64_t size) override {
+  Outcome<void, SystemError> write_entry(const fs::path& entry, const fs::path& exe,
+                                         std::uint64_t size) override {
     return record("write:" + entry.generic_string() + "<-" + exe.generic_string() + ":" +
                   std::to_string(size));
   }
 
-  SysResult<fs::path> own_executable() override {
+  Outcome<fs::path, SystemError> own_executable() override {
     log.push_back("own_executable");
     if (own_executable_fails) return SystemError{"sin /proc", std::nullopt, false};
     return kExe;
   }
-  SysStatus start_agent(const fs::path& exe) override {
+  Outcome<void, SystemError> start_agent(const fs::path& exe) override {
     return record("start:" + exe.generic_string());
   }
   void remove_legacy_task() override { log.push_back("legacy_task"); }
@@ -112,12 +117,12 @@ class FakeWorld final : public FileSystem,
     log.push_back(call + "!");
     return it->second;
   }
-  SysStatus record(const std::string& call) {
+  Outcome<void, SystemError> record(const std::string& call) {
     if (auto f = failure(call)) return *f;
     log.push_back(call);
     return {};
   }
-  SysStatus remove(const std::string& verb, const fs::path& p) {
+  Outcome<void, SystemError> remove(const std::string& verb, const fs::path& p) {
     const std::string call = verb + p.generic_string();
     if (auto f = failure(call)) return *f;
     log.push_back(call);
@@ -148,7 +153,7 @@ TEST(Install, AgentAlreadyAnsweringIsNotStartedAgain) {
   world.probe_answers = {true};
   const auto result = install_autostart(world.platform());
   ASSERT_TRUE(result.ok());
-  EXPECT_EQ(result.text(), "Instalado y corriendo ✓ (el agente ya estaba activo).");
+  EXPECT_EQ(result.value(), "Instalado y corriendo ✓ (el agente ya estaba activo).");
   EXPECT_EQ(world.log, kInstallPrefix);
 }
 
@@ -157,7 +162,7 @@ TEST(Install, StartsTheAgentThenProbesUntilItAnswers) {
   world.probe_answers = {false, false, false, true};
   const auto result = install_autostart(world.platform());
   ASSERT_TRUE(result.ok());
-  EXPECT_EQ(result.text(), "Instalado y corriendo ✓");
+  EXPECT_EQ(result.value(), "Instalado y corriendo ✓");
   EXPECT_EQ(world.log, concat(kInstallPrefix, {"start:/opt/zunel/bin/zunel-print-agent",
                                                "probe:47631", "sleep:500", "probe:47631",
                                                "sleep:500", "probe:47631"}));
@@ -413,7 +418,7 @@ TEST(Cleanup, ListsWhatWasRemovedAndLeavesTheOwnFolder) {
     c.setup(world);
     const auto result = cleanup_previous_installs(world.platform(), c.folder);
     ASSERT_TRUE(result.ok()) << result.error().detail;
-    EXPECT_EQ(result.text(), c.text);
+    EXPECT_EQ(result.value(), c.text);
     std::vector<std::string> removals;
     for (const auto& call : world.log) {
       if (call.rfind("unlink:", 0) == 0 || call.rfind("rmtree:", 0) == 0) removals.push_back(call);

@@ -15,7 +15,7 @@ namespace fs = std::filesystem;
 class PosixFileSystem final : public FileSystem {
  public:
   // New folders are private to the user, like every folder the agent makes.
-  SysStatus create_directories(const fs::path& dir) override {
+  Outcome<void, SystemError> create_directories(const fs::path& dir) override {
     fs::path partial;
     for (const auto& part : dir) {
       partial /= part;
@@ -29,7 +29,7 @@ class PosixFileSystem final : public FileSystem {
     return {};
   }
 
-  SysResult<EntryInfo> metadata(const fs::path& path, bool follow_links) override {
+  Outcome<EntryInfo, SystemError> metadata(const fs::path& path, bool follow_links) override {
     struct stat st {};
     const int rc = follow_links ? ::stat(path.c_str(), &st) : ::lstat(path.c_str(), &st);
     if (rc != 0) return system_error_from_code(errno);
@@ -41,7 +41,7 @@ class PosixFileSystem final : public FileSystem {
     return info;
   }
 
-  SysResult<fs::path> absolute(const fs::path& path) override {
+  Outcome<fs::path, SystemError> absolute(const fs::path& path) override {
     char* resolved = ::realpath(path.c_str(), nullptr);
     if (resolved == nullptr) return system_error_from_code(errno);
     fs::path out(resolved);
@@ -49,12 +49,12 @@ class PosixFileSystem final : public FileSystem {
     return out;
   }
 
-  SysStatus remove_entry(const fs::path& path) override {
+  Outcome<void, SystemError> remove_entry(const fs::path& path) override {
     if (::unlink(path.c_str()) != 0) return system_error_from_code(errno);
     return {};
   }
 
-  SysStatus remove_tree(const fs::path& dir) override {
+  Outcome<void, SystemError> remove_tree(const fs::path& dir) override {
     std::error_code ec;
     fs::remove_all(dir, ec);  // links inside are removed, never followed
     if (ec) return system_error_from_code(ec.value());

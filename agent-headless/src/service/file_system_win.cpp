@@ -54,7 +54,7 @@ bool delete_tree(const std::wstring& dir) {
 
 class WinFileSystem final : public FileSystem {
  public:
-  SysStatus create_directories(const fs::path& dir) override {
+  Outcome<void, SystemError> create_directories(const fs::path& dir) override {
     const int rc = SHCreateDirectoryExW(nullptr, dir.c_str(), nullptr);
     if (rc == ERROR_SUCCESS) return {};
     if (rc == ERROR_ALREADY_EXISTS || rc == ERROR_FILE_EXISTS) {
@@ -64,7 +64,7 @@ class WinFileSystem final : public FileSystem {
     return system_error_from_code(rc);
   }
 
-  SysResult<EntryInfo> metadata(const fs::path& path, bool follow_links) override {
+  Outcome<EntryInfo, SystemError> metadata(const fs::path& path, bool follow_links) override {
     if (!follow_links) {
       WIN32_FILE_ATTRIBUTE_DATA data;
       if (!GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &data)) return last_error();
@@ -91,7 +91,7 @@ class WinFileSystem final : public FileSystem {
     return info;
   }
 
-  SysResult<fs::path> absolute(const fs::path& path) override {
+  Outcome<fs::path, SystemError> absolute(const fs::path& path) override {
     // Only existing paths count as resolved, as on POSIX.
     if (GetFileAttributesW(path.c_str()) == INVALID_FILE_ATTRIBUTES) return last_error();
     const DWORD size = GetFullPathNameW(path.c_str(), 0, nullptr, nullptr);
@@ -103,14 +103,14 @@ class WinFileSystem final : public FileSystem {
     return fs::path(out);
   }
 
-  SysStatus remove_entry(const fs::path& path) override {
+  Outcome<void, SystemError> remove_entry(const fs::path& path) override {
     const DWORD attributes = GetFileAttributesW(path.c_str());
     if (attributes == INVALID_FILE_ATTRIBUTES) return last_error();
     if (!delete_single(path.wstring(), attributes)) return last_error();
     return {};
   }
 
-  SysStatus remove_tree(const fs::path& dir) override {
+  Outcome<void, SystemError> remove_tree(const fs::path& dir) override {
     if (!delete_tree(dir.wstring())) return last_error();
     return {};
   }

@@ -35,7 +35,7 @@ struct SpawnSetup {
 
 class PosixProcesses final : public Processes {
  public:
-  SysResult<fs::path> own_executable() override {
+  Outcome<fs::path, SystemError> own_executable() override {
     std::string buffer(PATH_MAX, '\0');
     const ssize_t n = ::readlink("/proc/self/exe", buffer.data(), buffer.size());
     if (n < 0) return system_error_from_code(errno);
@@ -46,7 +46,7 @@ class PosixProcesses final : public Processes {
 
   // The agent gets a session of its own (it outlives this process and the
   // terminal), standard streams on /dev/null, and ZUNEL_NO_CONSOLE=1.
-  SysStatus start_agent(const fs::path& executable) override {
+  Outcome<void, SystemError> start_agent(const fs::path& executable) override {
     SpawnSetup setup;
     int rc = posix_spawnattr_setflags(&setup.attributes, POSIX_SPAWN_SETSID);
     for (int fd = 0; fd < 3 && rc == 0; ++fd) {

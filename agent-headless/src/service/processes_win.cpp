@@ -72,7 +72,7 @@ void run_schtasks(const std::wstring& arguments) {
 
 class WinProcesses final : public Processes {
  public:
-  SysResult<fs::path> own_executable() override {
+  Outcome<fs::path, SystemError> own_executable() override {
     std::wstring buffer(MAX_PATH, L'\0');
     for (;;) {
       const DWORD length = GetModuleFileNameW(nullptr, buffer.data(), static_cast<DWORD>(buffer.size()));
@@ -86,7 +86,7 @@ class WinProcesses final : public Processes {
     }
   }
 
-  SysStatus start_agent(const fs::path& executable) override {
+  Outcome<void, SystemError> start_agent(const fs::path& executable) override {
     const std::wstring program = executable.wstring();
     std::wstring command_line = quoted(program) + L" run";
     STARTUPINFOW startup{};

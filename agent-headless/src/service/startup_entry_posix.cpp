@@ -18,7 +18,7 @@ std::optional<std::string> environment(const char* name) {
   return value != nullptr ? std::optional<std::string>(value) : std::nullopt;
 }
 
-SysStatus write_all(int fd, const std::string& text) {
+Outcome<void, SystemError> write_all(int fd, const std::string& text) {
   std::size_t done = 0;
   while (done < text.size()) {
     const ssize_t n = ::write(fd, text.data() + done, text.size() - done);
@@ -37,12 +37,13 @@ class XdgStartupEntry final : public StartupEntry {
 
   // Written to a temporary file beside the entry and renamed over it, so a
   // session that starts meanwhile sees the old entry or the new one, never half.
-  SysStatus write_entry(const fs::path& entry, const fs::path& executable, std::uint64_t) override {
+  Outcome<void, SystemError> write_entry(const fs::path& entry, const fs::path& executable,
+                                         std::uint64_t) override {
     const fs::path temporary =
         entry.parent_path() / ("." + entry.filename().string() + "." + std::to_string(::getpid()) + ".tmp");
     const int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, 0644);
     if (fd < 0) return system_error_from_code(errno);
-    SysStatus status = write_all(fd, desktop_entry_text(executable.string()));
+    Outcome<void, SystemError> status = write_all(fd, desktop_entry_text(executable.string()));
     if (status.ok() && ::fsync(fd) != 0) status = system_error_from_code(errno);
     if (::close(fd) != 0 && status.ok()) status = system_error_from_code(errno);
     if (status.ok() && ::rename(temporary.c_str(), entry.c_str()) != 0) {

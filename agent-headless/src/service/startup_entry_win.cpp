@@ -49,8 +49,8 @@ class ShortcutStartupEntry final : public StartupEntry {
            L"Startup" / L"ZunelPrintAgent.lnk";
   }
 
-  SysStatus write_entry(const fs::path& entry, const fs::path& executable,
-                        std::uint64_t executable_size) override {
+  Outcome<void, SystemError> write_entry(const fs::path& entry, const fs::path& executable,
+                                         std::uint64_t executable_size) override {
     const std::wstring exe = executable.wstring();
     auto bytes = build_shell_link({std::u16string(exe.begin(), exe.end()),
                                    static_cast<std::uint32_t>(executable_size), u"run"});

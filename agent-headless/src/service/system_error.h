@@ -6,8 +6,6 @@
 #include <cstdint>
 #include <optional>
 #include <string>
-#include <utility>
-#include <variant>
 
 #include "service/install_error.h"
 
@@ -38,37 +36,5 @@ struct ClassifiedError {
 // with code -1. Install uses Unexpected as the default for starting the agent
 // and for cleanup's removals, StartupFolderFailed for the Startup folder.
 ClassifiedError classify_os_error(const SystemError& error, FailureKind default_kind);
-
-// A value or a SystemError.
-template <typename T>
-class [[nodiscard]] SysResult {
- public:
-  SysResult(T value) : v_(std::in_place_index<0>, std::move(value)) {}
-  SysResult(SystemError error) : v_(std::in_place_index<1>, std::move(error)) {}
-
-  bool ok() const { return v_.index() == 0; }
-  // REQUIRES: ok().
-  const T& value() const& { return std::get<0>(v_); }
-  T&& value() && { return std::get<0>(std::move(v_)); }
-  // REQUIRES: !ok().
-  const SystemError& error() const { return std::get<1>(v_); }
-
- private:
-  std::variant<T, SystemError> v_;
-};
-
-// Success or a SystemError.
-class [[nodiscard]] SysStatus {
- public:
-  SysStatus() = default;
-  SysStatus(SystemError error) : error_(std::move(error)) {}
-
-  bool ok() const { return !error_.has_value(); }
-  // REQUIRES: !ok().
-  const SystemError& error() const { return *error_; }
-
- private:
-  std::optional<SystemError> error_;
-};
 
 }  // namespace zunel

@@ -1,14 +1,20 @@
 #pragma once
-// Helpers for tests that touch the file system.
+// Files for tests: a private temporary directory, and whole-file reads and
+// writes that do not go through the agent's own file code.
 
 #include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <random>
 #include <string>
+#include <string_view>
 
-namespace zunel {
+namespace zunel::testing {
 
-// A fresh directory under the system's temporary folder, removed with
-// everything in it when the object goes away.
+// A fresh directory under the system's temporary folder, made by this object
+// alone (a name already taken is never reused) and closed to other users
+// where the system has such permissions. Removed with everything in it when
+// the object goes away.
 class TempDir {
  public:
   TempDir() {
@@ -18,6 +24,7 @@ class TempDir {
       path_ = base / ("zunel-test-" + std::to_string(rd()) + std::to_string(rd()));
       if (std::filesystem::create_directory(path_)) break;
     }
+    std::filesystem::permissions(path_, std::filesystem::perms::owner_all, std::filesystem::perm_options::replace);
   }
   ~TempDir() {
     std::error_code ec;
@@ -31,4 +38,16 @@ class TempDir {
   std::filesystem::path path_;
 };
 
-}  // namespace zunel
+// The file's bytes; empty when it cannot be read.
+inline std::string read_file(const std::filesystem::path& p) {
+  std::ifstream in(p, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+// Replaces the file's bytes with `text`.
+inline void write_file(const std::filesystem::path& p, std::string_view text) {
+  std::ofstream out(p, std::ios::binary | std::ios::trunc);
+  out << text;
+}
+
+}  // namespace zunel::testing

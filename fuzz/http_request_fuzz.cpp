@@ -106,8 +106,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   request.body = std::string(rest);
   if (sign) {
     static std::uint64_t nonce = 0;
-    for (auto& header : zunel::testing::signed_headers(agent.device_token, request.body,
-                                                       "n" + std::to_string(++nonce), agent.services.clock.now_secs())) {
+    const std::string nonce_text = "n" + std::to_string(++nonce);
+    for (auto& header : zunel::testing::signed_headers(agent.device_token, request.body, nonce_text,
+                                                       agent.services.clock.now_secs())) {
       request.headers.push_back(std::move(header));
     }
   }

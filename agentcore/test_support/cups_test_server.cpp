@@ -56,7 +56,8 @@ void CupsTestServer::stop() {
 
 std::string CupsTestServer::log() const {
   std::ostringstream text;
-  text << std::ifstream(dir_.path() / "log" / "error_log").rdbuf() << std::ifstream(dir_.path() / "log" / "cupsd.out").rdbuf();
+  text << std::ifstream(dir_.path() / "log" / "error_log").rdbuf()
+       << std::ifstream(dir_.path() / "log" / "cupsd.out").rdbuf();
   return text.str();
 }
 

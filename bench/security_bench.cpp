@@ -8,19 +8,19 @@
 
 #include <benchmark/benchmark.h>
 #include <sodium.h>
-#include <unistd.h>
 
 #include <filesystem>
 #include <sstream>
 #include <string>
 #include <vector>
 
-#include "base/clock.h"
-#include "base/hex.h"
 #include "base/random_source.h"
 #include "base/sha256.h"
+#include "fake_clock.h"
+#include "request_signer.h"
 #include "security/pairing_store.h"
 #include "security/request_signature.h"
+#include "temp_dir.h"
 
 namespace {
 
@@ -31,15 +31,13 @@ constexpr std::size_t DEVICE_COUNT = 100;
 constexpr std::size_t POOL = 1024;  // signed requests made ahead, each with its own nonce
 
 struct Bench {
-  std::filesystem::path dir;
+  testing::TempDir dir;
   FakeClock clock{1'700'000'000};
   std::ostringstream diagnostics;
   std::unique_ptr<AgentState> state;
 
   Bench() {
-    dir = std::filesystem::temp_directory_path() / ("zunel-security-bench-" + std::to_string(::getpid()));
-    std::filesystem::remove_all(dir);
-    auto loaded = load_state(dir, "1.0.1", StateServices{clock, system_random(), diagnostics}, "[]");
+    auto loaded = load_state(dir.path(), "1.0.1", StateServices{clock, system_random(), diagnostics}, "[]");
     if (!loaded) std::abort();
     state = std::move(*loaded);
     auto s = state->lock();
@@ -50,11 +48,7 @@ struct Bench {
                                   clock.now_secs() + 604800});
     }
   }
-  ~Bench() {
-    state.reset();
-    std::error_code ec;
-    std::filesystem::remove_all(dir, ec);
-  }
+  ~Bench() { state.reset(); }
 };
 
 struct SignedRequest {
@@ -65,22 +59,14 @@ struct SignedRequest {
 // POOL requests of the last device with fresh nonces, signed at the clock's time.
 std::vector<SignedRequest> sign_pool(const std::vector<std::uint8_t>& token, std::uint64_t now,
                                      const std::string& body, std::size_t round) {
-  unsigned char digest[32];
-  crypto_hash_sha256(digest, reinterpret_cast<const unsigned char*>(body.data()), body.size());
-  const std::string body_hex = to_hex(digest);
+  const std::string body_digest = testing::body_digest_hex(body);
   std::vector<SignedRequest> pool(POOL);
   for (std::size_t i = 0; i < POOL; ++i) {
     const std::string nonce = "n-" + std::to_string(round) + "-" + std::to_string(i);
-    const std::string message = std::to_string(now) + "." + nonce + "." + body_hex;
-    unsigned char mac[32];
-    crypto_auth_hmacsha256(mac, reinterpret_cast<const unsigned char*>(message.data()), message.size(), token.data());
-    pool[i].fields = {{"Host", "127.0.0.1:47631"},
-                      {"Origin", ORIGIN},
-                      {"Content-Type", "application/json"},
-                      {"Authorization", "Bearer " + to_hex(token)},
-                      {"X-Zunel-Timestamp", std::to_string(now)},
-                      {"X-Zunel-Nonce", nonce},
-                      {"X-Zunel-Sign", to_hex(mac)}};
+    pool[i].fields = {{"Host", "127.0.0.1:47631"}, {"Origin", ORIGIN}, {"Content-Type", "application/json"}};
+    for (auto& field : testing::signed_headers_for_digest(token, body_digest, nonce, now)) {
+      pool[i].fields.push_back(std::move(field));
+    }
     for (const auto& [n, v] : pool[i].fields) pool[i].headers.emplace_back(n, v);
   }
   return pool;
@@ -149,7 +135,7 @@ void BM_save_state_100_devices(benchmark::State& run) {
   auto s = bench.state->lock();
   for (auto _ : run) save_state(s);
   run.counters["file_bytes"] =
-      static_cast<double>(std::filesystem::file_size(bench.dir / std::string(PAIRINGS_FILE_NAME)));
+      static_cast<double>(std::filesystem::file_size(bench.dir.path() / std::string(PAIRINGS_FILE_NAME)));
 }
 BENCHMARK(BM_save_state_100_devices)->Unit(benchmark::kMicrosecond);
 

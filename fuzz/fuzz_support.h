@@ -3,20 +3,17 @@
 // run, a state loaded there on a fake clock and scripted random bytes, and a
 // crash that names the broken property (libFuzzer reports any abort).
 
-#include <stdlib.h>
-
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <memory>
 #include <ostream>
-#include <string>
-#include <system_error>
 
-#include "base/clock.h"
-#include "base/random_source.h"
+#include "fake_clock.h"
+#include "scripted_random.h"
 #include "security/agent_state.h"
 #include "security/pairing_store.h"
+#include "temp_dir.h"
 
 namespace zunel::fuzzing {
 
@@ -29,16 +26,8 @@ inline void require(bool holds, const char* what) {
 
 // A fresh directory under the system's temporary folder, removed at exit.
 inline const std::filesystem::path& run_dir() {
-  static const std::filesystem::path dir = [] {
-    std::string pattern = (std::filesystem::temp_directory_path() / "zunel-fuzz-XXXXXX").string();
-    require(::mkdtemp(pattern.data()) != nullptr, "mkdtemp");
-    std::atexit([] {
-      std::error_code ignored;
-      std::filesystem::remove_all(run_dir(), ignored);
-    });
-    return std::filesystem::path(pattern);
-  }();
-  return dir;
+  static const testing::TempDir dir;
+  return dir.path();
 }
 
 // Discards what it is given: diagnostics would flood the fuzzer's output.

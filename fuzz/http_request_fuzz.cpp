@@ -16,11 +16,14 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <vector>
 
+#include "base/hex.h"
 #include "fuzz_support.h"
+#include "print_fakes.h"
+#include "request_signer.h"
 #include "security/pairing_store.h"
 #include "server/api.h"
-#include "server/api_test_support.h"
 
 namespace {
 
@@ -33,10 +36,17 @@ const std::string ORIGIN = "https://app.erp.zunel.example";
 // do not pile up over millions of inputs.
 struct Agent {
   zunel::fuzzing::FuzzServices services;
-  FakePrinting printing;
+  FakePrintPlatform printing;
   std::unique_ptr<AgentState> state;
-  std::string device_token;
+  std::vector<std::uint8_t> device_token;
   unsigned uses = 0;
+
+  Agent() {
+    // Every connection is made and takes all; no serial port or spooler
+    // printer is there.
+    printing.serial_ports.open_error = "No such file or directory";
+    printing.spooler.failing[RecordingSpooler::Step::Open] = 1801;
+  }
 
   AgentState& fresh() {
     if (state && ++uses % 256 != 0) return *state;
@@ -49,7 +59,7 @@ struct Agent {
     require(code.ok(), "new_pairing_code");
     auto paired = pair_with_code(locked, ORIGIN, *code, "fuzz");
     require(paired.ok() && paired->has_value(), "pair_with_code");
-    device_token = (*paired)->token_hex;
+    device_token = from_hex((*paired)->token_hex).value_or(std::vector<std::uint8_t>{});
     return *state;
   }
 };
@@ -70,7 +80,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   static Agent agent;
   AgentState& state = agent.fresh();
   agent.services.clock.advance(1);
+  // The fakes' records, which would otherwise grow without end.
+  agent.printing.network.log.clear();
+  agent.printing.network.received.clear();
   agent.printing.network.sent.clear();
+  agent.printing.serial_ports.log.clear();
+  agent.printing.spooler.log.clear();
 
   std::string_view rest(reinterpret_cast<const char*>(data), size);
   std::string_view start = take_line(rest);
@@ -91,8 +106,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   request.body = std::string(rest);
   if (sign) {
     static std::uint64_t nonce = 0;
-    for (auto& header : sign_request(agent.device_token, request.body, "n" + std::to_string(++nonce),
-                                     agent.services.clock.now_secs())) {
+    const std::string nonce_text = "n" + std::to_string(++nonce);
+    for (auto& header : zunel::testing::signed_headers(agent.device_token, request.body, nonce_text,
+                                                       agent.services.clock.now_secs())) {
       request.headers.push_back(std::move(header));
     }
   }

@@ -7,13 +7,13 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <fstream>
 #include <string>
 #include <string_view>
 
 #include "fuzz_support.h"
 #include "security/pairing_store.h"
 #include "security/persisted.h"
+#include "temp_dir.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   using namespace zunel;
@@ -29,10 +29,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
   static zunel::fuzzing::FuzzServices services;
   const auto dir = zunel::fuzzing::run_dir();
-  {
-    std::ofstream file(dir / std::string(PAIRINGS_FILE_NAME), std::ios::binary | std::ios::trunc);
-    file.write(text.data(), static_cast<std::streamsize>(text.size()));
-  }
+  zunel::testing::write_file(dir / std::string(PAIRINGS_FILE_NAME), text);
   auto loaded = load_state(dir, "1.0.1", services.services(), "[]");
   require(loaded.ok(), "a stored file stopped the state from loading");
   return 0;

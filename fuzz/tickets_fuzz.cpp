@@ -13,7 +13,7 @@
 
 #include "fuzz_support.h"
 #include "security/pairing_store.h"
-#include "security/security_test_support.h"
+#include "security_test_support.h"
 #include "security/tickets.h"
 
 namespace {

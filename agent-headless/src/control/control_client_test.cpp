@@ -3,7 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "base/loopback_listener.h"
-#include "control/control_test_support.h"
+#include "control_test_support.h"
 
 namespace zunel {
 namespace {

@@ -10,8 +10,8 @@
 #include <thread>
 
 #include "base/loopback_listener.h"
-#include "control/control_test_support.h"
-#include "security/security_test_support.h"
+#include "control_test_support.h"
+#include "security_test_support.h"
 
 namespace zunel {
 namespace {

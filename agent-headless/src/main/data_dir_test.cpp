@@ -3,21 +3,19 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
-#include <fstream>
 #include <regex>
 
 #include "base/private_files.h"
 #include "main/local_files.h"
-#include "test_env.h"
+#include "scripted_random.h"
+#include "temp_dir.h"
 
 namespace zunel {
 namespace {
 
 namespace fs = std::filesystem;
-
-void write_file(const fs::path& p, const std::string& content) {
-  std::ofstream(p, std::ios::binary) << content;
-}
+using testing::TempDir;
+using testing::write_file;
 
 TEST(ControlToken, IsSixtyFourLowerHexDigitsWithoutLineFeed) {
   TempDir dir;

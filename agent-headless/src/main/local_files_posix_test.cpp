@@ -10,12 +10,13 @@
 #include <string>
 
 #include "main/data_dir.h"
-#include "test_env.h"
+#include "temp_dir.h"
 
 namespace zunel {
 namespace {
 
 namespace fs = std::filesystem;
+using testing::TempDir;
 
 // Sets (or, with nullopt, removes) an environment variable for the lifetime
 // of the object, then restores the old value. Tests run on one thread.

@@ -5,34 +5,16 @@
 
 #include <cstdlib>
 #include <fstream>
-#include <iterator>
 #include <string>
+
+#include "temp_dir.h"
 
 namespace zunel {
 namespace {
 
 namespace fs = std::filesystem;
-
-class TempDir {
- public:
-  TempDir() {
-    path_ = fs::temp_directory_path() / ("zunel-svc-" + std::to_string(std::rand()));
-    fs::create_directories(path_);
-  }
-  ~TempDir() {
-    std::error_code ec;
-    fs::remove_all(path_, ec);
-  }
-  const fs::path& path() const { return path_; }
-
- private:
-  fs::path path_;
-};
-
-std::string read_file(const fs::path& p) {
-  std::ifstream in(p, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
+using testing::read_file;
+using testing::TempDir;
 
 // Sets or (with an empty value) removes an environment variable for one test.
 class ScopedVariable {

@@ -7,8 +7,10 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
 #include <string>
+#include <string_view>
+
+#include "temp_dir.h"
 
 namespace zunel {
 namespace {
@@ -28,17 +30,11 @@ std::string run_lnkinfo(const std::filesystem::path& file) {
 TEST(ShellLinkReadback, LnkinfoReportsRelativePathWorkingDirectoryAndArguments) {
   auto bytes = build_shell_link({u"C:\\Program Files\\Zunel Agente\\zunel-print-agent.exe", 31337, u"run"});
   ASSERT_TRUE(bytes.ok()) << bytes.error();
-  const auto dir = std::filesystem::temp_directory_path() /
-                   ("zunel-lnk-" + std::to_string(::getpid()));
-  std::filesystem::create_directories(dir);
-  const auto file = dir / "ZunelPrintAgent.lnk";
-  {
-    std::ofstream out(file, std::ios::binary);
-    out.write(reinterpret_cast<const char*>(bytes.value().data()),
-              static_cast<std::streamsize>(bytes.value().size()));
-  }
+  const testing::TempDir dir;
+  const auto file = dir.path() / "ZunelPrintAgent.lnk";
+  testing::write_file(file, std::string_view(reinterpret_cast<const char*>(bytes.value().data()),
+                                             bytes.value().size()));
   const std::string info = run_lnkinfo(file);
-  std::filesystem::remove_all(dir);
 
   EXPECT_NE(info.find("Windows Shortcut information:"), std::string::npos) << info;
   EXPECT_NE(info.find("File size\t\t\t: 31337 bytes"), std::string::npos) << info;

@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "printing/print_fakes.h"
+#include "print_fakes.h"
 
 namespace zunel {
 namespace {

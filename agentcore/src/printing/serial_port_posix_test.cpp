@@ -12,8 +12,9 @@
 #include <thread>
 #include <vector>
 
-#include "printing/posix_test_process.h"
+#include "posix_test_process.h"
 #include "printing/serial_channel.h"
+#include "temp_dir.h"
 
 namespace zunel {
 namespace {
@@ -24,10 +25,10 @@ namespace fs = std::filesystem;
 class PtyPair {
  public:
   PtyPair()
-      : a_(dir_.path() + "/A"),
-        b_(dir_.path() + "/B"),
+      : a_((dir_.path() / "A").string()),
+        b_((dir_.path() / "B").string()),
         socat_({"socat", "-d", "-d", "pty,raw,echo=0,link=" + a_, "pty,raw,echo=0,link=" + b_},
-               dir_.path() + "/socat.log") {
+               (dir_.path() / "socat.log").string()) {
     for (int i = 0; i < 500 && !(fs::exists(a_) && fs::exists(b_)); ++i) {
       std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
@@ -37,7 +38,7 @@ class PtyPair {
   const std::string& b() const { return b_; }
 
  private:
-  TempDir dir_;
+  testing::TempDir dir_;
   std::string a_;
   std::string b_;
   ChildProcess socat_;

@@ -4,12 +4,12 @@
 
 #include <vector>
 
+#include "cups_test_server.h"
 #include "printing/cups_library.h"
 #include "printing/cups_server.h"
-#include "printing/cups_test_server.h"
-#include "printing/loopback_listener.h"
 #include "printing/printing.h"
 #include "printing/spooler_channel.h"
+#include "test_listeners.h"
 
 namespace zunel {
 namespace {

@@ -8,8 +8,8 @@
 #include <string>
 #include <vector>
 
-#include "printing/loopback_listener.h"
-#include "printing/print_fakes.h"
+#include "print_fakes.h"
+#include "test_listeners.h"
 
 namespace zunel {
 namespace {

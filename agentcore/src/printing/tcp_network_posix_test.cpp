@@ -8,8 +8,8 @@
 
 #include <vector>
 
-#include "printing/loopback_listener.h"
 #include "printing/tcp_channel.h"
+#include "test_listeners.h"
 
 namespace zunel {
 namespace {

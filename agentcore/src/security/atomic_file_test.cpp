@@ -5,7 +5,7 @@
 
 #include <gtest/gtest.h>
 
-#include "security/security_test_support.h"
+#include "security_test_support.h"
 
 namespace zunel {
 namespace {

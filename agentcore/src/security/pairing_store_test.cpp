@@ -8,7 +8,7 @@
 
 #include "base/hex.h"
 #include "security/agent_info.h"
-#include "security/security_test_support.h"
+#include "security_test_support.h"
 
 namespace zunel {
 namespace {

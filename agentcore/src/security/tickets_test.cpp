@@ -12,7 +12,7 @@
 
 #include "base/build_config.h"
 #include "security/pairing_store.h"
-#include "security/security_test_support.h"
+#include "security_test_support.h"
 
 namespace zunel {
 namespace {

@@ -13,10 +13,11 @@
 #include <thread>
 
 #include "base/hex.h"
+#include "print_fakes.h"
 #include "printing/print_platform.h"
+#include "request_signer.h"
 #include "security/pairing_store.h"
-#include "security/security_test_support.h"
-#include "server/api_test_support.h"
+#include "security_test_support.h"
 #include "server/gates.h"
 #include "server/http_server.h"
 
@@ -45,6 +46,9 @@ class Api : public ::testing::Test {
   void SetUp() override {
     ASSERT_TRUE(fx.load());
     fx.state->lock()->port = 47631;
+    // The one printer these tests send to; no spooler printer is there.
+    printing.network.addresses = std::vector<TcpAddress>{{"10.0.0.9:9100"}};
+    printing.spooler.failing[RecordingSpooler::Step::Open] = 1801;
   }
 
   HttpResponse send(const std::string& method, const std::string& target, HeaderList headers,
@@ -77,11 +81,12 @@ class Api : public ::testing::Test {
   // The signature headers of a request over `body`, signed now.
   HeaderList signed_headers(const std::string& token, const std::string& body,
                             const std::string& nonce) {
-    return sign_request(token, body, nonce, fx.clock.now_secs());
+    return testing::signed_headers(from_hex(token).value_or(std::vector<std::uint8_t>(32)), body, nonce,
+                                   fx.clock.now_secs());
   }
 
   StateFixture fx;
-  FakePrinting printing;
+  FakePrintPlatform printing;
 };
 
 TEST_F(Api, HostGateRefusesEverythingButLoopbackWithThePort) {
@@ -309,7 +314,7 @@ TEST_F(Api, BodiesThatDoNotDecodeAre400) {
 
 TEST_F(Api, PrintersNeedOriginAndSignature) {
   const std::string token = pair_device();
-  printing.printers.result = std::vector<PrinterInfo>{PrinterInfo{0, 0, {}, "Caja 1", {}, true}};
+  printing.printers.answer = std::vector<PrinterInfo>{PrinterInfo{0, 0, {}, "Caja 1", {}, true}};
 
   HttpResponse res = send("GET", "/v1/printers",
                           [&] {
@@ -330,7 +335,7 @@ TEST_F(Api, PrintersNeedOriginAndSignature) {
             "{\"printers\":[{\"manufacturer\":null,\"offline\":true,\"product\":\"Caja 1\","
             "\"product_id\":0,\"serial\":null,\"vendor_id\":0}]}");
 
-  printing.printers.result = fail("EnumPrinters falló (Win32 err 1722)");
+  printing.printers.answer = fail("EnumPrinters falló (Win32 err 1722)");
   res = from_page("GET", "/v1/printers", "", signed_headers(token, "", "n-3"));
   EXPECT_EQ(res.status, 500u);
   EXPECT_EQ(res.body, "{\"error\":\"EnumPrinters falló (Win32 err 1722)\"}");
@@ -348,7 +353,7 @@ TEST_F(Api, PrintSendsTheBytesAndReportsTheChannelError) {
   res = from_page("POST", "/v1/print", body, signed_headers(token, body, "p-1"));
   EXPECT_EQ(res.status, 401u) << "the nonce was used";
 
-  printing.network.error = "Connection refused (os error 111)";
+  printing.network.refusing["10.0.0.9:9100"] = "Connection refused (os error 111)";
   res = from_page("POST", "/v1/print", body, signed_headers(token, body, "p-2"));
   EXPECT_EQ(res.status, 502u);
   EXPECT_EQ(res.body, "{\"error\":\"Connection refused (os error 111)\"}");

@@ -1,4 +1,4 @@
-#include "printing/cups_test_server.h"
+#include "cups_test_server.h"
 
 #include <sys/stat.h>
 
@@ -13,8 +13,7 @@ namespace zunel {
 namespace fs = std::filesystem;
 
 CupsTestServer::CupsTestServer() {
-  const std::string root = dir_.path();
-  if (root.empty()) return;
+  const std::string root = dir_.path().string();
   // The backends run as lp and must reach the spooled files below.
   ::chmod(root.c_str(), 0755);
   for (const char* sub : {"spool", "cache", "state", "log", "tmp"}) fs::create_directories(root + "/" + sub);
@@ -57,7 +56,8 @@ void CupsTestServer::stop() {
 
 std::string CupsTestServer::log() const {
   std::ostringstream text;
-  text << std::ifstream(dir_.path() + "/log/error_log").rdbuf() << std::ifstream(dir_.path() + "/log/cupsd.out").rdbuf();
+  text << std::ifstream(dir_.path() / "log" / "error_log").rdbuf()
+       << std::ifstream(dir_.path() / "log" / "cupsd.out").rdbuf();
   return text.str();
 }
 

@@ -28,7 +28,9 @@ class FakeTcpNetwork final : public TcpNetwork {
   // everything. An Error fails the call.
   std::deque<Outcome<std::size_t>> sends;
   std::vector<std::string> log;
-  std::vector<std::uint8_t> received;  // what the connection took, in order
+  std::vector<std::uint8_t> received;  // what the connections took, in order
+  // One entry per connection made: its address, ':', then what it took.
+  std::vector<std::string> sent;
   std::chrono::milliseconds last_connect_timeout{0};
 
   Outcome<std::vector<TcpAddress>> resolve(const std::string& host, std::uint16_t port) override {
@@ -41,13 +43,14 @@ class FakeTcpNetwork final : public TcpNetwork {
     log.push_back("connect:" + address.bytes);
     last_connect_timeout = timeout;
     if (auto it = refusing.find(address.bytes); it != refusing.end()) return fail(it->second);
-    return std::unique_ptr<TcpConnection>(std::make_unique<Connection>(*this));
+    sent.push_back(address.bytes + ":");
+    return std::unique_ptr<TcpConnection>(std::make_unique<Connection>(*this, sent.size() - 1));
   }
 
  private:
   class Connection final : public TcpConnection {
    public:
-    explicit Connection(FakeTcpNetwork& net) : net_(net) {}
+    Connection(FakeTcpNetwork& net, std::size_t index) : net_(net), index_(index) {}
     ~Connection() override { net_.log.push_back("close"); }
     Status set_send_timeout(std::chrono::milliseconds timeout) override {
       net_.log.push_back("timeout:" + std::to_string(timeout.count()));
@@ -64,11 +67,13 @@ class FakeTcpNetwork final : public TcpNetwork {
         take = *next < size ? *next : size;
       }
       net_.received.insert(net_.received.end(), data, data + take);
+      net_.sent[index_].append(reinterpret_cast<const char*>(data), take);
       return take;
     }
 
    private:
     FakeTcpNetwork& net_;
+    std::size_t index_;
   };
 };
 

@@ -34,18 +34,4 @@ struct CommandResult {
 // Runs argv[0] (looked up in PATH) to completion.
 CommandResult run_command(const std::vector<std::string>& argv);
 
-// A fresh directory under the system's temporary directory, removed with
-// everything in it when the object goes.
-class TempDir {
- public:
-  TempDir();
-  ~TempDir();
-  TempDir(const TempDir&) = delete;
-  TempDir& operator=(const TempDir&) = delete;
-  const std::string& path() const { return path_; }
-
- private:
-  std::string path_;
-};
-
 }  // namespace zunel

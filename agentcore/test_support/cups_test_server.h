@@ -6,7 +6,8 @@
 #include <memory>
 #include <string>
 
-#include "printing/posix_test_process.h"
+#include "posix_test_process.h"
+#include "temp_dir.h"
 
 namespace zunel {
 
@@ -32,7 +33,7 @@ class CupsTestServer {
   void stop();
 
  private:
-  TempDir dir_;
+  testing::TempDir dir_;
   std::string socket_;
   std::unique_ptr<ChildProcess> cupsd_;
   bool ready_ = false;

@@ -1,4 +1,4 @@
-#include "printing/posix_test_process.h"
+#include "posix_test_process.h"
 
 #include <fcntl.h>
 #include <signal.h>
@@ -7,8 +7,6 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstdlib>
-#include <filesystem>
 
 extern char** environ;
 
@@ -83,17 +81,6 @@ CommandResult run_command(const std::vector<std::string>& argv) {
   }
   result.exit_code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
   return result;
-}
-
-TempDir::TempDir() {
-  std::string pattern = (std::filesystem::temp_directory_path() / "zunel-test-XXXXXX").string();
-  if (::mkdtemp(pattern.data()) != nullptr) path_ = pattern;
-}
-
-TempDir::~TempDir() {
-  if (path_.empty()) return;
-  std::error_code ec;
-  std::filesystem::remove_all(path_, ec);
 }
 
 }  // namespace zunel

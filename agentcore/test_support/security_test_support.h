@@ -1,58 +1,25 @@
 #pragma once
-// Shared by the security tests: a temporary state directory, a state built
-// on a fake clock and scripted random bytes, and a test signing key.
+// Shared by the tests of the state and its users: a state in a temporary
+// directory on a fake clock and scripted random bytes, and the test signing
+// key with the tickets it signs.
 
 #include <sodium.h>
 
 #include <array>
-#include <atomic>
+#include <cstdlib>
 #include <filesystem>
-#include <fstream>
 #include <memory>
 #include <sstream>
 #include <string>
+#include <string_view>
 
-#include <gtest/gtest.h>
-
-#include "base/clock.h"
-#include "base/random_source.h"
+#include "fake_clock.h"
+#include "scripted_random.h"
 #include "security/agent_state.h"
 #include "security/pairing_store.h"
+#include "temp_dir.h"
 
 namespace zunel::testing {
-
-// A fresh directory under the system's temporary folder, removed afterwards.
-class TempDir {
- public:
-  TempDir() {
-    static std::atomic<int> counter{0};
-    const auto base = std::filesystem::temp_directory_path();
-    path_ = base / ("zunel-sec-" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()) + "-" +
-                    std::to_string(reinterpret_cast<std::uintptr_t>(this)) + "-" + std::to_string(counter++));
-    std::filesystem::remove_all(path_);
-    std::filesystem::create_directories(path_);
-  }
-  ~TempDir() {
-    std::error_code ec;
-    std::filesystem::remove_all(path_, ec);
-  }
-  const std::filesystem::path& path() const { return path_; }
-
- private:
-  std::filesystem::path path_;
-};
-
-inline std::string read_file(const std::filesystem::path& p) {
-  std::ifstream in(p, std::ios::binary);
-  std::ostringstream s;
-  s << in.rdbuf();
-  return s.str();
-}
-
-inline void write_file(const std::filesystem::path& p, std::string_view text) {
-  std::ofstream out(p, std::ios::binary | std::ios::trunc);
-  out << text;
-}
 
 // The test signing key: derived from a fixed seed so tickets are reproducible.
 struct TestSigningKey {
@@ -96,30 +63,12 @@ inline std::string sign_jws(std::string_view header_json, std::string_view paylo
   return input + "." + base64(sig, sizeof sig, sodium_base64_VARIANT_URLSAFE_NO_PADDING);
 }
 
-// Scripted random bytes that can also fail one chosen later call (the n-th
-// from now, 0 being the next), to reach a failure in the middle of an
-// operation.
-class TestRandom final : public RandomSource {
- public:
-  Status fill(std::span<std::uint8_t> out) override {
-    if (countdown_ >= 0 && countdown_-- == 0) return fail(CSPRNG_UNAVAILABLE);
-    return scripted_.fill(out);
-  }
-  void queue(std::vector<std::uint8_t> bytes) { scripted_.queue(std::move(bytes)); }
-  void fail_call(int n) { countdown_ = n; }
-  void fail_next() { fail_call(0); }
-
- private:
-  ScriptedRandom scripted_;
-  int countdown_ = -1;
-};
-
 // A state loaded from a temporary directory with a fake clock, scripted
 // random bytes and captured diagnostics.
 struct StateFixture {
   TempDir dir;
   FakeClock clock{1'700'000'000};
-  TestRandom random;
+  ScriptedRandom random;
   std::ostringstream diagnostics;
   std::unique_ptr<AgentState> state;
 

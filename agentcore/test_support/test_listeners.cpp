@@ -1,4 +1,4 @@
-#include "printing/loopback_listener.h"
+#include "test_listeners.h"
 
 #include <array>
 #include <boost/asio/read.hpp>

@@ -11,7 +11,8 @@
 
 namespace zunel {
 
-// A device without its token and its user subject.
+// A device without its token and its user subject. Built with designated
+// initializers, like Device.
 struct DeviceInfo {
   std::string id;
   std::string origin;

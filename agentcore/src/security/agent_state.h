@@ -30,6 +30,8 @@ enum class DeviceSource { code, auto_ };
 // "code" or "auto": the stored and wire form.
 const char* device_source_name(DeviceSource source);
 
+// Built with designated initializers everywhere: several members are strings
+// (origin and label side by side), and only the names keep them apart.
 struct Device {
   std::string id;
   std::vector<std::uint8_t> token;  // always DEVICE_TOKEN_BYTES bytes

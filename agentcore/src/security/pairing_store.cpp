@@ -57,8 +57,15 @@ Persisted to_persisted(const StateData& data) {
   p.revoked_seq = data.revoked_seq;
   p.devices.reserve(data.devices.size());
   for (const Device& d : data.devices) {
-    p.devices.push_back(PersistedDevice{d.id, to_hex(d.token), d.origin, d.label, d.created, d.source,
-                                        d.negocio_id, d.user_sub, d.expira});
+    p.devices.push_back(PersistedDevice{.id = d.id,
+                                        .token = to_hex(d.token),
+                                        .origin = d.origin,
+                                        .label = d.label,
+                                        .created = d.created,
+                                        .source = d.source,
+                                        .negocio_id = d.negocio_id,
+                                        .user_sub = d.user_sub,
+                                        .expira = d.expira});
   }
   return p;
 }
@@ -69,8 +76,15 @@ std::vector<Device> to_devices(std::vector<PersistedDevice> stored) {
   for (PersistedDevice& p : stored) {
     auto token = from_hex(p.token);
     if (!token || token->size() != DEVICE_TOKEN_BYTES) continue;
-    devices.push_back(Device{std::move(p.id), std::move(*token), std::move(p.origin), std::move(p.label),
-                             p.created, p.source, std::move(p.negocio_id), std::move(p.user_sub), p.expira});
+    devices.push_back(Device{.id = std::move(p.id),
+                             .token = std::move(*token),
+                             .origin = std::move(p.origin),
+                             .label = std::move(p.label),
+                             .created = p.created,
+                             .source = p.source,
+                             .negocio_id = std::move(p.negocio_id),
+                             .user_sub = std::move(p.user_sub),
+                             .expira = p.expira});
   }
   return devices;
 }
@@ -174,8 +188,15 @@ Outcome<PairResult> pair_with_code(LockedState& state, std::string_view origin, 
 
   state->pending_code.reset();
   state->pending_code_failures = 0;
-  Device device{to_hex(*id), std::vector<std::uint8_t>(token->begin(), token->end()), std::string(origin),
-                normalize_label(label), now, DeviceSource::code, std::nullopt, std::nullopt, std::nullopt};
+  Device device{.id = to_hex(*id),
+                .token = std::vector<std::uint8_t>(token->begin(), token->end()),
+                .origin = std::string(origin),
+                .label = normalize_label(label),
+                .created = now,
+                .source = DeviceSource::code,
+                .negocio_id = std::nullopt,
+                .user_sub = std::nullopt,
+                .expira = std::nullopt};
   DeviceCredentials credentials{device.id, to_hex(*token)};
   state->devices.push_back(std::move(device));
   save_state(state);
@@ -236,7 +257,13 @@ AgentInfo snapshot(const LockedState& state) {
   info.version = state->version;
   if (state->pending_code && state.now() < state->pending_code_expiry) info.pairing_code = state->pending_code;
   for (const Device& d : state->devices) {
-    info.devices.push_back(DeviceInfo{d.id, d.origin, d.label, d.created, d.source, d.negocio_id, d.expira});
+    info.devices.push_back(DeviceInfo{.id = d.id,
+                                      .origin = d.origin,
+                                      .label = d.label,
+                                      .created = d.created,
+                                      .source = d.source,
+                                      .negocio_id = d.negocio_id,
+                                      .expira = d.expira});
   }
   std::stable_sort(info.devices.begin(), info.devices.end(),
                    [](const DeviceInfo& a, const DeviceInfo& b) { return a.created < b.created; });

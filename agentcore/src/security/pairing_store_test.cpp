@@ -470,7 +470,15 @@ TEST_F(StoreOperations, RevokeRemovesEveryDeviceWithTheIdAndSavesOnlyWhenSomethi
   {
     auto s = f.locked();
     for (const char* id : {"a", "b", "a", "c"}) {
-      s->devices.push_back(Device{id, std::vector<std::uint8_t>(32, 1), ORIGIN, "l", 1, DeviceSource::code, {}, {}, {}});
+      s->devices.push_back(Device{.id = id,
+                                  .token = std::vector<std::uint8_t>(32, 1),
+                                  .origin = ORIGIN,
+                                  .label = "l",
+                                  .created = 1,
+                                  .source = DeviceSource::code,
+                                  .negocio_id = std::nullopt,
+                                  .user_sub = std::nullopt,
+                                  .expira = std::nullopt});
     }
   }
   write_file(f.file(), "marker");
@@ -490,8 +498,15 @@ TEST_F(StoreOperations, SnapshotSortsByCreatedKeepingStoreOrderOnTiesAndHidesSec
   {
     auto s = f.locked();
     const auto add = [&](const char* id, std::uint64_t created) {
-      s->devices.push_back(Device{id, std::vector<std::uint8_t>(32, 7), "o", "l", created, DeviceSource::auto_, "n",
-                                  "secret-sub", created + 1});
+      s->devices.push_back(Device{.id = id,
+                                  .token = std::vector<std::uint8_t>(32, 7),
+                                  .origin = "o",
+                                  .label = "l",
+                                  .created = created,
+                                  .source = DeviceSource::auto_,
+                                  .negocio_id = "n",
+                                  .user_sub = "secret-sub",
+                                  .expira = created + 1});
     };
     add("late", 30);
     add("tie-1", 20);
@@ -523,12 +538,24 @@ TEST_F(StoreOperations, SnapshotShowsThePendingCodeOnlyWhileItIsValid) {
 }
 
 TEST(AgentInfoJson, IsCompactWithMembersInDeclarationOrderAndNullsForAbsentValues) {
-  AgentInfo info{"abc", 47631, "1.0.1", {}, std::nullopt};
+  AgentInfo info{.id = "abc", .port = 47631, .version = "1.0.1", .devices = {}, .pairing_code = std::nullopt};
   EXPECT_EQ(agent_info_json(info),
             R"({"id":"abc","port":47631,"version":"1.0.1","devices":[],"pairing_code":null})");
   info.pairing_code = "000042";
-  info.devices.push_back(DeviceInfo{"d1", "https://a", "Caja \"1\"", 5, DeviceSource::code, std::nullopt, std::nullopt});
-  info.devices.push_back(DeviceInfo{"d2", "https://b", "Ñ", 6, DeviceSource::auto_, "n", 18446744073709551615u});
+  info.devices.push_back(DeviceInfo{.id = "d1",
+                                    .origin = "https://a",
+                                    .label = "Caja \"1\"",
+                                    .created = 5,
+                                    .source = DeviceSource::code,
+                                    .negocio_id = std::nullopt,
+                                    .expira = std::nullopt});
+  info.devices.push_back(DeviceInfo{.id = "d2",
+                                    .origin = "https://b",
+                                    .label = "Ñ",
+                                    .created = 6,
+                                    .source = DeviceSource::auto_,
+                                    .negocio_id = "n",
+                                    .expira = 18446744073709551615u});
   EXPECT_EQ(agent_info_json(info),
             R"({"id":"abc","port":47631,"version":"1.0.1","devices":[)"
             R"({"id":"d1","origin":"https://a","label":"Caja \"1\"","created":5,"source":"code","negocio_id":null,"expira":null},)"

@@ -13,6 +13,7 @@
 
 namespace zunel {
 
+// Built with designated initializers, like Device.
 struct PersistedDevice {
   std::string id;
   std::string token;  // hex text as stored; checked when turned into a Device

@@ -79,10 +79,33 @@ class VerifyRequest : public ::testing::Test {
     auto s = f.locked();
     // Another device first, so a lookup that stops early or takes the last
     // device would be caught.
-    s->devices.push_back(Device{"other", token_bytes(100), ORIGIN, "l", NOW, DeviceSource::code, {}, {}, {}});
-    s->devices.push_back(Device{"code", code_token, ORIGIN, "l", NOW, DeviceSource::code, {}, {}, {}});
-    s->devices.push_back(
-        Device{"auto", auto_token, ORIGIN, "l", NOW - 100, DeviceSource::auto_, "n", "u", NOW + 1000});
+    s->devices.push_back(Device{.id = "other",
+                                .token = token_bytes(100),
+                                .origin = ORIGIN,
+                                .label = "l",
+                                .created = NOW,
+                                .source = DeviceSource::code,
+                                .negocio_id = std::nullopt,
+                                .user_sub = std::nullopt,
+                                .expira = std::nullopt});
+    s->devices.push_back(Device{.id = "code",
+                                .token = code_token,
+                                .origin = ORIGIN,
+                                .label = "l",
+                                .created = NOW,
+                                .source = DeviceSource::code,
+                                .negocio_id = std::nullopt,
+                                .user_sub = std::nullopt,
+                                .expira = std::nullopt});
+    s->devices.push_back(Device{.id = "auto",
+                                .token = auto_token,
+                                .origin = ORIGIN,
+                                .label = "l",
+                                .created = NOW - 100,
+                                .source = DeviceSource::auto_,
+                                .negocio_id = "n",
+                                .user_sub = "u",
+                                .expira = NOW + 1000});
   }
   RequestVerdict verify(const Request& r) {
     const auto headers = r.headers();
@@ -284,8 +307,15 @@ TEST_F(VerifyRequest, ExpiredNoncesAreDroppedWhenARequestIsAccepted) {
 TEST_F(VerifyRequest, TheSameTokenUnderTwoOriginsMatchesTheDeviceOfTheRequestOrigin) {
   {
     auto s = f.locked();
-    s->devices.push_back(Device{"twin", code_token, "https://b.erp.zunel.example", "l", NOW, DeviceSource::auto_, "n",
-                                "u", NOW - 1});
+    s->devices.push_back(Device{.id = "twin",
+                                .token = code_token,
+                                .origin = "https://b.erp.zunel.example",
+                                .label = "l",
+                                .created = NOW,
+                                .source = DeviceSource::auto_,
+                                .negocio_id = "n",
+                                .user_sub = "u",
+                                .expira = NOW - 1});
   }
   Request r = Request::signed_by(code_token, NOW, "n");
   r.origin = "https://b.erp.zunel.example";

@@ -300,8 +300,15 @@ class RevocationList : public ::testing::Test {
     auto s = f.locked();
     const auto add = [&](const char* id, DeviceSource source, std::optional<std::string> negocio, std::uint64_t created,
                          std::optional<std::string> user_sub) {
-      s->devices.push_back(Device{id, std::vector<std::uint8_t>(32, 1), "o", "l", created, source, std::move(negocio),
-                                  std::move(user_sub), created + 604800});
+      s->devices.push_back(Device{.id = id,
+                                  .token = std::vector<std::uint8_t>(32, 1),
+                                  .origin = "o",
+                                  .label = "l",
+                                  .created = created,
+                                  .source = source,
+                                  .negocio_id = std::move(negocio),
+                                  .user_sub = std::move(user_sub),
+                                  .expira = created + 604800});
     };
     add("code", DeviceSource::code, "n", 100, "u1");  // a code device is never removed, whatever it holds
     add("u1-old", DeviceSource::auto_, "n", 100, "u1");

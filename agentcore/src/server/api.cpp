@@ -194,12 +194,18 @@ struct Route {
 // provisioning bodies are a few hundred bytes, revocation lists hold device
 // ids, print jobs are raw printer data.
 constexpr std::array<Route, 6> ROUTES{{
-    {"GET", "/v1/ping", false, 0, false, false, ping},
-    {"GET", "/v1/printers", true, 0, true, false, printers},
-    {"POST", "/v1/pair", true, 16 * KiB, false, false, pair},
-    {"POST", "/v1/provision", true, 16 * KiB, false, false, provision},
-    {"POST", "/v1/revocations", true, 1 * MiB, false, false, revocations},
-    {"POST", "/v1/print", true, 64 * MiB, true, true, print},
+    {.method = "GET", .path = "/v1/ping", .needs_origin = false, .max_body = 0,
+     .signed_request = false, .print_job = false, .endpoint = ping},
+    {.method = "GET", .path = "/v1/printers", .needs_origin = true, .max_body = 0,
+     .signed_request = true, .print_job = false, .endpoint = printers},
+    {.method = "POST", .path = "/v1/pair", .needs_origin = true, .max_body = 16 * KiB,
+     .signed_request = false, .print_job = false, .endpoint = pair},
+    {.method = "POST", .path = "/v1/provision", .needs_origin = true, .max_body = 16 * KiB,
+     .signed_request = false, .print_job = false, .endpoint = provision},
+    {.method = "POST", .path = "/v1/revocations", .needs_origin = true, .max_body = 1 * MiB,
+     .signed_request = false, .print_job = false, .endpoint = revocations},
+    {.method = "POST", .path = "/v1/print", .needs_origin = true, .max_body = 64 * MiB,
+     .signed_request = true, .print_job = true, .endpoint = print},
 }};
 
 HttpResponse origin_refused() {

@@ -20,6 +20,7 @@
 
 #include "base/clock.h"
 #include "base/random_source.h"
+#include "security/keyset.h"
 
 namespace zunel {
 
@@ -42,12 +43,6 @@ struct Device {
   std::optional<std::string> negocio_id;
   std::optional<std::string> user_sub;
   std::optional<std::uint64_t> expira;
-};
-
-// A ticket verification key of the built-in keyset.
-struct TrustedKey {
-  std::string kid;
-  std::vector<std::uint8_t> public_key;  // 32 bytes; not checked to be a curve point
 };
 
 // The fields of the state. Reached only through LockedState.

@@ -14,8 +14,8 @@
 #include "base/utf8.h"
 #include "security/atomic_file.h"
 #include "security/crypto.h"
+#include "security/keyset.h"
 #include "security/persisted.h"
-#include "security/tickets.h"
 
 namespace zunel {
 namespace {

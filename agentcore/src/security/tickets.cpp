@@ -52,21 +52,6 @@ bool entry_matches(const json::value& entry, const Device& device) {
 
 }  // namespace
 
-std::vector<TrustedKey> parse_keyset(std::string_view keyset_json) {
-  std::vector<TrustedKey> keys;
-  auto parsed = parse_strict_json(keyset_json);
-  if (!parsed || !parsed->is_array()) return keys;
-  for (const json::value& element : parsed->get_array()) {
-    const auto kid = string_member(element, "kid");
-    const auto pubkey = string_member(element, "pubkey_b64");
-    if (!kid || !pubkey) continue;
-    auto bytes = crypto::base64_decode(*pubkey);
-    if (!bytes || bytes->size() != 32) continue;
-    keys.push_back(TrustedKey{std::string(*kid), std::move(*bytes)});
-  }
-  return keys;
-}
-
 Outcome<json::value> verify_jws(std::string_view text, std::span<const TrustedKey> keys, std::string_view issuer,
                                 std::string_view audience) {
   const auto dots = std::count(text.begin(), text.end(), '.');

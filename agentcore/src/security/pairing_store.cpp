@@ -8,7 +8,6 @@
 #include <system_error>
 
 #include "base/build_config.h"
-#include "base/constants.h"
 #include "base/hex.h"
 #include "base/private_files.h"
 #include "base/utf8.h"
@@ -51,9 +50,9 @@ void remove_stale_temporary_files(const fs::path& directory) {
   }
 }
 
-Persisted to_persisted(const StateData& data) {
+Persisted to_persisted(const StateSettings& settings, const StateData& data) {
   Persisted p;
-  p.id = data.id;
+  p.id = settings.id;
   p.revoked_seq = data.revoked_seq;
   p.devices.reserve(data.devices.size());
   for (const Device& d : data.devices) {
@@ -106,12 +105,14 @@ bool codes_equal(std::string_view given, std::string_view pending) {
 }  // namespace
 
 Outcome<std::unique_ptr<AgentState>> load_state(const fs::path& directory, std::string version,
-                                                StateServices services, std::string_view keyset_json) {
+                                                StateServices services, std::string_view keyset_json,
+                                                std::uint16_t port) {
+  StateSettings settings;
+  settings.version = std::move(version);
+  settings.directory = directory;
+  settings.port = port;
+  settings.trusted_keys = parse_keyset(keyset_json);
   StateData data;
-  data.version = std::move(version);
-  data.directory = directory;
-  data.port = HTTP_PORT;
-  data.trusted_keys = parse_keyset(keyset_json);
 
   remove_stale_temporary_files(directory);
   const fs::path file = directory / PAIRINGS_FILE_NAME;
@@ -120,20 +121,20 @@ Outcome<std::unique_ptr<AgentState>> load_state(const fs::path& directory, std::
     std::optional<Persisted> stored;
     if (auto text = read_whole_file(file)) stored = parse_persisted(*text);
     if (stored) {
-      data.id = std::move(stored->id);
+      settings.id = std::move(stored->id);
       data.devices = to_devices(std::move(stored->devices));
       data.revoked_seq = std::move(stored->revoked_seq);
     } else {
       data.set_aside_pending = true;
     }
   }
-  if (data.id.empty()) {
+  if (settings.id.empty()) {
     auto bytes = draw<AGENT_ID_BYTES>(services.random);
     if (!bytes) return fail(bytes.error());
-    data.id = to_hex(*bytes);
+    settings.id = to_hex(*bytes);
   }
 
-  auto state = std::make_unique<AgentState>(std::move(data), services);
+  auto state = std::make_unique<AgentState>(std::move(settings), std::move(data), services);
   LockedState locked = state->lock();
   save_state(locked);
   return state;
@@ -145,14 +146,15 @@ Outcome<std::unique_ptr<AgentState>> load_state(const fs::path& directory, std::
 
 void save_state(LockedState& state) {
   // Without the directory the write below fails too; the next save retries.
-  (void)create_private_dirs(state->directory);
-  const fs::path file = state->directory / PAIRINGS_FILE_NAME;
+  const fs::path& directory = state.settings().directory;
+  (void)create_private_dirs(directory);
+  const fs::path file = directory / PAIRINGS_FILE_NAME;
   if (state->set_aside_pending) {
     if (!set_aside_invalid_file(file, state.now())) return;
     state->set_aside_pending = false;
   }
   // A failed write changes nothing; the next save tries again.
-  (void)replace_file_atomically(file, write_persisted(to_persisted(state.data())));
+  (void)replace_file_atomically(file, write_persisted(to_persisted(state.settings(), state.data())));
 }
 
 Outcome<std::string> new_pairing_code(LockedState& state) {
@@ -252,9 +254,9 @@ bool revoke_device(LockedState& state, std::string_view device_id) {
 
 AgentInfo snapshot(const LockedState& state) {
   AgentInfo info;
-  info.id = state->id;
-  info.port = state->port;
-  info.version = state->version;
+  info.id = state.settings().id;
+  info.port = state.settings().port;
+  info.version = state.settings().version;
   if (state->pending_code && state.now() < state->pending_code_expiry) info.pairing_code = state->pending_code;
   for (const Device& d : state->devices) {
     info.devices.push_back(DeviceInfo{.id = d.id,

@@ -50,7 +50,7 @@ TEST(PairingStoreFile, FirstStartWritesAnEmptyStoreWithANewIdAndASecondStartKeep
             "}");
   f.random.fail_next();  // a second start must not need random bytes
   ASSERT_TRUE(f.load());
-  EXPECT_EQ(f.locked()->id, "000102030405060708090a0b0c0d0e0f");
+  EXPECT_EQ(f.state->settings().id, "000102030405060708090a0b0c0d0e0f");
 }
 
 TEST(PairingStoreFile, WritesEveryDeviceFieldInOrderWithAbsentOptionalsAsNull) {
@@ -117,10 +117,10 @@ TEST_P(PairingStoreLoad, AppliesTheReadingRules) {
   ASSERT_TRUE(f.load());
   auto s = f.locked();
   if (c.valid) {
-    EXPECT_EQ(s->id, "keep");
+    EXPECT_EQ(s.settings().id, "keep");
     EXPECT_EQ(device_ids(s), c.device_ids);
   } else {
-    EXPECT_EQ(s->id, "000102030405060708090a0b0c0d0e0f");
+    EXPECT_EQ(s.settings().id, "000102030405060708090a0b0c0d0e0f");
     EXPECT_TRUE(s->devices.empty());
     EXPECT_TRUE(s->revoked_seq.empty());
   }
@@ -179,7 +179,7 @@ TEST(PairingStoreFile, AnEmptyIdGetsANewIdButKeepsDevicesAndSequences) {
   write_file(f.file(), R"({"id":"","devices":[)" + dev("a") + R"(],"revoked_seq":{"n":4}})");
   ASSERT_TRUE(f.load());
   auto s = f.locked();
-  EXPECT_EQ(s->id, "000102030405060708090a0b0c0d0e0f");
+  EXPECT_EQ(s.settings().id, "000102030405060708090a0b0c0d0e0f");
   EXPECT_THAT(device_ids(s), ElementsAre("a"));
   EXPECT_EQ(s->revoked_seq.at("n"), 4u);
 }

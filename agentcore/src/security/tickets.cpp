@@ -95,7 +95,7 @@ Outcome<json::value> verify_jws(std::string_view text, std::span<const TrustedKe
 }
 
 std::optional<TicketClaims> check_provisioning_ticket(LockedState& state, std::string_view ticket) {
-  auto verified = verify_jws(ticket, state->trusted_keys, TICKET_ISSUER, TICKET_AUDIENCE);
+  auto verified = verify_jws(ticket, state.settings().trusted_keys, TICKET_ISSUER, TICKET_AUDIENCE);
   if (!verified) {
     state.diagnostics() << "[agente] ticket rechazado: " << verified.error() << '\n' << std::flush;
     return std::nullopt;
@@ -127,7 +127,7 @@ std::optional<TicketClaims> check_provisioning_ticket(LockedState& state, std::s
 }
 
 std::optional<std::uint64_t> apply_revocation_list(LockedState& state, std::string_view list) {
-  auto verified = verify_jws(list, state->trusted_keys, TICKET_ISSUER, TICKET_AUDIENCE);
+  auto verified = verify_jws(list, state.settings().trusted_keys, TICKET_ISSUER, TICKET_AUDIENCE);
   if (!verified) {
     state.diagnostics() << "[agente] revocaciones rechazadas: " << verified.error() << '\n' << std::flush;
     return std::nullopt;

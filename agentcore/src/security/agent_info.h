@@ -34,6 +34,5 @@ struct AgentInfo {
 // Compact JSON with the members in declaration order; absent optionals are
 // written as null (the member is always present).
 std::string agent_info_json(const AgentInfo& info);
-std::string device_info_json(const DeviceInfo& info);
 
 }  // namespace zunel

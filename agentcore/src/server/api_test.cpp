@@ -125,6 +125,8 @@ TEST_F(Api, OriginRule) {
       {"https://evilerp.zunel.example", false},
       {"https://erp.zunel.example.evil.com", false},
       {"https://user@app.erp.zunel.example", false},
+      {"https://user:pw@erp.zunel.example", false},
+      {"https://app.erp.zunel.example/", false},
       {"https://x/app.erp.zunel.example", false},
       {"HTTPS://app.erp.zunel.example", false},
       {"https://APP.erp.zunel.example", true},  // the subdomain part is not checked for case

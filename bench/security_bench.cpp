@@ -50,7 +50,7 @@ struct Bench {
                                   .origin = ORIGIN,
                                   .label = "Caja " + std::to_string(i),
                                   .created = clock.now_secs(),
-                                  .source = DeviceSource::auto_,
+                                  .source = DeviceSource::Auto,
                                   .negocio_id = "negocio",
                                   .user_sub = "usuario@erp",
                                   .expira = clock.now_secs() + 604800});
@@ -111,7 +111,7 @@ void BM_verify_request(benchmark::State& run) {
     }
     const SignatureFields fields = parse_signature_fields(pool[next++].headers);
     const RequestVerdict verdict = verify_request(*bench.state, fields, ORIGIN, sha256(body));
-    if (verdict != RequestVerdict::accept) {
+    if (verdict != RequestVerdict::Accept) {
       run.SkipWithError("request refused");
       break;
     }

@@ -27,7 +27,7 @@ namespace zunel {
 
 inline constexpr std::size_t DEVICE_TOKEN_BYTES = 32;
 
-enum class DeviceSource { code, auto_ };
+enum class DeviceSource { Code, Auto };
 
 // "code" or "auto": the stored and wire form.
 const char* device_source_name(DeviceSource source);
@@ -40,7 +40,7 @@ struct Device {
   std::string origin;
   std::string label;
   std::uint64_t created = 0;
-  DeviceSource source = DeviceSource::code;
+  DeviceSource source = DeviceSource::Code;
   std::optional<std::string> negocio_id;
   std::optional<std::string> user_sub;
   std::optional<std::uint64_t> expira;

@@ -195,7 +195,7 @@ Outcome<PairResult> pair_with_code(LockedState& state, std::string_view origin, 
                 .origin = std::string(origin),
                 .label = normalize_label(label),
                 .created = now,
-                .source = DeviceSource::code,
+                .source = DeviceSource::Code,
                 .negocio_id = std::nullopt,
                 .user_sub = std::nullopt,
                 .expira = std::nullopt};
@@ -216,7 +216,7 @@ Outcome<DeviceCredentials> provision_device(LockedState& state, std::string_view
     d.token.assign(token->begin(), token->end());
     d.label = std::move(normalized);
     d.created = now;
-    d.source = DeviceSource::auto_;
+    d.source = DeviceSource::Auto;
     d.negocio_id = claims.negocio_id;
     d.user_sub = claims.user_sub;
     d.expira = now + PROVISIONED_DEVICE_LIFETIME_SECS;

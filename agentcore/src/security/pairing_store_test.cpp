@@ -95,7 +95,7 @@ TEST(PairingStoreFile, WritesEveryDeviceFieldInOrderWithAbsentOptionalsAsNull) {
   // What was written reads back to the same state.
   ASSERT_TRUE(f.load());
   const Device& d2 = f.locked()->devices.at(1);
-  EXPECT_EQ(d2.source, DeviceSource::auto_);
+  EXPECT_EQ(d2.source, DeviceSource::Auto);
   EXPECT_EQ(d2.user_sub, std::optional<std::string>(""));
   EXPECT_EQ(d2.expira, std::optional<std::uint64_t>(604807));
   EXPECT_EQ(f.locked()->revoked_seq.at("n1"), 3u);
@@ -304,7 +304,7 @@ TEST_F(PairingCode, PairsOnceAndStoresACodeDevice) {
   EXPECT_EQ(d.origin, ORIGIN);
   EXPECT_EQ(d.label, "Caja 1");
   EXPECT_EQ(d.created, 1'700'000'299u);
-  EXPECT_EQ(d.source, DeviceSource::code);
+  EXPECT_EQ(d.source, DeviceSource::Code);
   EXPECT_FALSE(d.negocio_id || d.user_sub || d.expira);
   EXPECT_FALSE(s->pending_code);
   EXPECT_NE(read_file(f.file()).find("0102030405060708"), std::string::npos);
@@ -413,7 +413,7 @@ TEST_F(StoreOperations, ProvisioningWithoutAKnownIdAndOriginAppendsANewDevice) {
     EXPECT_NE(d.id, code_device);
     EXPECT_EQ(d.origin, origin);
     EXPECT_EQ(d.label, "Etiquetas");
-    EXPECT_EQ(d.source, DeviceSource::auto_);
+    EXPECT_EQ(d.source, DeviceSource::Auto);
     EXPECT_EQ(d.created, 1'700'000'010u);
     EXPECT_EQ(d.expira, std::optional<std::uint64_t>(1'700'000'010u + 604800));
     EXPECT_EQ(d.negocio_id, std::optional<std::string>("neg-1"));
@@ -422,7 +422,7 @@ TEST_F(StoreOperations, ProvisioningWithoutAKnownIdAndOriginAppendsANewDevice) {
   }
   auto s = f.locked();
   EXPECT_EQ(s->devices.size(), 4u);
-  EXPECT_EQ(s->devices[0].source, DeviceSource::code);  // untouched
+  EXPECT_EQ(s->devices[0].source, DeviceSource::Code);  // untouched
 }
 
 TEST_F(StoreOperations, ProvisioningWithAKnownIdAndOriginRefreshesThatDeviceInPlace) {
@@ -437,7 +437,7 @@ TEST_F(StoreOperations, ProvisioningWithAKnownIdAndOriginRefreshesThatDeviceInPl
   EXPECT_EQ(creds.device_id, code_device);
   EXPECT_NE(d.token, old_token);
   EXPECT_EQ(to_hex(d.token), creds.token_hex);
-  EXPECT_EQ(d.source, DeviceSource::auto_);
+  EXPECT_EQ(d.source, DeviceSource::Auto);
   EXPECT_EQ(d.created, 1'700'000'050u);
   EXPECT_EQ(d.expira, std::optional<std::uint64_t>(1'700'000'050u + 604800));
   EXPECT_EQ(d.user_sub, std::optional<std::string>(""));
@@ -461,7 +461,7 @@ TEST_F(StoreOperations, AFailingRandomSourceLeavesProvisioningWithoutEffect) {
     EXPECT_EQ(r.error(), CSPRNG_UNAVAILABLE);
     ASSERT_EQ(s->devices.size(), 1u);
     EXPECT_EQ(s->devices[0].token, old_token);
-    EXPECT_EQ(s->devices[0].source, DeviceSource::code);
+    EXPECT_EQ(s->devices[0].source, DeviceSource::Code);
   }
   EXPECT_EQ(read_file(f.file()), before);
 }
@@ -475,7 +475,7 @@ TEST_F(StoreOperations, RevokeRemovesEveryDeviceWithTheIdAndSavesOnlyWhenSomethi
                                   .origin = ORIGIN,
                                   .label = "l",
                                   .created = 1,
-                                  .source = DeviceSource::code,
+                                  .source = DeviceSource::Code,
                                   .negocio_id = std::nullopt,
                                   .user_sub = std::nullopt,
                                   .expira = std::nullopt});
@@ -503,7 +503,7 @@ TEST_F(StoreOperations, SnapshotSortsByCreatedKeepingStoreOrderOnTiesAndHidesSec
                                   .origin = "o",
                                   .label = "l",
                                   .created = created,
-                                  .source = DeviceSource::auto_,
+                                  .source = DeviceSource::Auto,
                                   .negocio_id = "n",
                                   .user_sub = "secret-sub",
                                   .expira = created + 1});
@@ -546,14 +546,14 @@ TEST(AgentInfoJson, IsCompactWithMembersInDeclarationOrderAndNullsForAbsentValue
                                     .origin = "https://a",
                                     .label = "Caja \"1\"",
                                     .created = 5,
-                                    .source = DeviceSource::code,
+                                    .source = DeviceSource::Code,
                                     .negocio_id = std::nullopt,
                                     .expira = std::nullopt});
   info.devices.push_back(DeviceInfo{.id = "d2",
                                     .origin = "https://b",
                                     .label = "Ñ",
                                     .created = 6,
-                                    .source = DeviceSource::auto_,
+                                    .source = DeviceSource::Auto,
                                     .negocio_id = "n",
                                     .expira = 18446744073709551615u});
   EXPECT_EQ(agent_info_json(info),

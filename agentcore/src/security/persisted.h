@@ -20,7 +20,7 @@ struct PersistedDevice {
   std::string origin;
   std::string label;
   std::uint64_t created = 0;
-  DeviceSource source = DeviceSource::code;
+  DeviceSource source = DeviceSource::Code;
   std::optional<std::string> negocio_id;
   std::optional<std::string> user_sub;
   std::optional<std::uint64_t> expira;

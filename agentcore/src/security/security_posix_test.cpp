@@ -62,7 +62,7 @@ TEST(SaveCrash, AKilledSaverLeavesEitherTheOldOrTheNewCompleteFile) {
                                   .origin = "https://o.example",
                                   .label = "v0",
                                   .created = i,
-                                  .source = DeviceSource::code,
+                                  .source = DeviceSource::Code,
                                   .negocio_id = std::nullopt,
                                   .user_sub = std::nullopt,
                                   .expira = std::nullopt});

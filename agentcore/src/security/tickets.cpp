@@ -145,7 +145,7 @@ std::optional<std::uint64_t> apply_revocation_list(LockedState& state, std::stri
   if (entries_value != nullptr && entries_value->is_array()) {
     const json::array& entries = entries_value->get_array();
     std::erase_if(state->devices, [&](const Device& d) {
-      if (d.source != DeviceSource::auto_ || d.negocio_id != *negocio_id) return false;
+      if (d.source != DeviceSource::Auto || d.negocio_id != *negocio_id) return false;
       return std::any_of(entries.begin(), entries.end(), [&](const json::value& e) { return entry_matches(e, d); });
     });
   }

@@ -271,14 +271,14 @@ class RevocationList : public ::testing::Test {
                                   .user_sub = std::move(user_sub),
                                   .expira = created + 604800});
     };
-    add("code", DeviceSource::code, "n", 100, "u1");  // a code device is never removed, whatever it holds
-    add("u1-old", DeviceSource::auto_, "n", 100, "u1");
-    add("u1-at", DeviceSource::auto_, "n", 150, "u1");
-    add("u2-old", DeviceSource::auto_, "n", 100, "u2");
-    add("empty-sub", DeviceSource::auto_, "n", 100, "");
-    add("no-sub", DeviceSource::auto_, "n", 100, std::nullopt);
-    add("no-negocio", DeviceSource::auto_, std::nullopt, 100, "u1");
-    add("other-negocio", DeviceSource::auto_, "m", 100, "u1");
+    add("code", DeviceSource::Code, "n", 100, "u1");  // a code device is never removed, whatever it holds
+    add("u1-old", DeviceSource::Auto, "n", 100, "u1");
+    add("u1-at", DeviceSource::Auto, "n", 150, "u1");
+    add("u2-old", DeviceSource::Auto, "n", 100, "u2");
+    add("empty-sub", DeviceSource::Auto, "n", 100, "");
+    add("no-sub", DeviceSource::Auto, "n", 100, std::nullopt);
+    add("no-negocio", DeviceSource::Auto, std::nullopt, 100, "u1");
+    add("other-negocio", DeviceSource::Auto, "m", 100, "u1");
   }
   std::optional<std::uint64_t> apply(const std::string& list) {
     auto s = f.locked();

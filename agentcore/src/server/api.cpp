@@ -281,7 +281,7 @@ HttpResponse handle_request(const HttpRequest& req, ApiContext& ctx) {
     const SignatureFields fields = parse_signature_fields(headers);
     const Sha256Digest body_digest =
         job ? job->digest() : sha256(reads_body ? std::string_view(req.body) : "");
-    if (verify_request(ctx.state, fields, *cors, body_digest) != RequestVerdict::accept) {
+    if (verify_request(ctx.state, fields, *cors, body_digest) != RequestVerdict::Accept) {
       return json_response(401, cors, "{\"error\":\"no autorizado\"}");
     }
   }

@@ -43,9 +43,15 @@ struct Bench {
     auto s = state->lock();
     for (std::size_t i = 0; i < DEVICE_COUNT; ++i) {
       std::vector<std::uint8_t> token(32, static_cast<std::uint8_t>(i));
-      s->devices.push_back(Device{"device-" + std::to_string(i), token, ORIGIN, "Caja " + std::to_string(i),
-                                  clock.now_secs(), DeviceSource::auto_, "negocio", "usuario@erp",
-                                  clock.now_secs() + 604800});
+      s->devices.push_back(Device{.id = "device-" + std::to_string(i),
+                                  .token = token,
+                                  .origin = ORIGIN,
+                                  .label = "Caja " + std::to_string(i),
+                                  .created = clock.now_secs(),
+                                  .source = DeviceSource::Auto,
+                                  .negocio_id = "negocio",
+                                  .user_sub = "usuario@erp",
+                                  .expira = clock.now_secs() + 604800});
     }
   }
   ~Bench() { state.reset(); }
@@ -91,7 +97,7 @@ void BM_verify_request(benchmark::State& run) {
     }
     const SignatureFields fields = parse_signature_fields(pool[next++].headers);
     const RequestVerdict verdict = verify_request(*bench.state, fields, ORIGIN, sha256(body));
-    if (verdict != RequestVerdict::accept) {
+    if (verdict != RequestVerdict::Accept) {
       run.SkipWithError("request refused");
       break;
     }

@@ -19,11 +19,11 @@ std::string_view view_of(const json::string& s) { return {s.data(), s.size()}; }
 
 const char* wire_name(ControlCommand command) {
   switch (command) {
-    case ControlCommand::pair:
+    case ControlCommand::Pair:
       return "pair";
-    case ControlCommand::info:
+    case ControlCommand::Info:
       return "info";
-    case ControlCommand::revoke:
+    case ControlCommand::Revoke:
       return "revoke";
   }
   return "";
@@ -66,7 +66,7 @@ json::value parse_reply(std::string_view line) {
 
 void print_success(ControlCommand command, const json::object& reply, std::ostream& out) {
   switch (command) {
-    case ControlCommand::pair:
+    case ControlCommand::Pair:
       if (const json::value* code = reply.if_contains("code"); code && code->is_string()) {
         out << transliterate_for_console("Código de emparejamiento: " +
                                          std::string(view_of(code->get_string())))
@@ -76,12 +76,12 @@ void print_success(ControlCommand command, const json::object& reply, std::ostre
             << '\n';
       }
       break;
-    case ControlCommand::info:
+    case ControlCommand::Info:
       if (const json::value* info = reply.if_contains("info")) {
         out << write_indented_json(with_sorted_keys(*info)) << '\n';
       }
       break;
-    case ControlCommand::revoke:
+    case ControlCommand::Revoke:
       out << "Dispositivo revocado.\n";
       break;
   }
@@ -95,7 +95,7 @@ std::string control_request_line(ControlCommand command, std::string_view token,
   // A generic map, so the keys come out in ascending byte order.
   std::map<std::string, std::string> request{{"cmd", wire_name(command)},
                                              {"token", std::string(token)}};
-  if (command == ControlCommand::revoke) request.emplace("id", std::string(id));
+  if (command == ControlCommand::Revoke) request.emplace("id", std::string(id));
   json::object object;
   for (const auto& [key, value] : request) object.emplace(key, value);
   return json::serialize(object);

@@ -12,7 +12,7 @@
 
 namespace zunel {
 
-enum class ControlCommand { pair, info, revoke };
+enum class ControlCommand { Pair, Info, Revoke };
 
 // The request as compact JSON with its keys in ascending byte order, without
 // a line feed: {"cmd":…,"id":…,"token":…}; `id` is sent for revoke only.

@@ -15,12 +15,12 @@ TEST(ControlRequestLine, KeysInAscendingOrderCompact) {
     std::string id;
     std::string line;
   } cases[] = {
-      {ControlCommand::pair, "ab12", "", R"({"cmd":"pair","token":"ab12"})"},
-      {ControlCommand::info, "ab12", "", R"({"cmd":"info","token":"ab12"})"},
-      {ControlCommand::info, "ab12", "ignored", R"({"cmd":"info","token":"ab12"})"},
-      {ControlCommand::revoke, "ab12", "d-1", R"({"cmd":"revoke","id":"d-1","token":"ab12"})"},
-      {ControlCommand::revoke, "", "", R"({"cmd":"revoke","id":"","token":""})"},
-      {ControlCommand::revoke, "t\"\\", "ñandú \u0007", "{\"cmd\":\"revoke\",\"id\":\"ñandú \\u0007\",\"token\":\"t\\\"\\\\\"}"},
+      {ControlCommand::Pair, "ab12", "", R"({"cmd":"pair","token":"ab12"})"},
+      {ControlCommand::Info, "ab12", "", R"({"cmd":"info","token":"ab12"})"},
+      {ControlCommand::Info, "ab12", "ignored", R"({"cmd":"info","token":"ab12"})"},
+      {ControlCommand::Revoke, "ab12", "d-1", R"({"cmd":"revoke","id":"d-1","token":"ab12"})"},
+      {ControlCommand::Revoke, "", "", R"({"cmd":"revoke","id":"","token":""})"},
+      {ControlCommand::Revoke, "t\"\\", "ñandú \u0007", "{\"cmd\":\"revoke\",\"id\":\"ñandú \\u0007\",\"token\":\"t\\\"\\\\\"}"},
   };
   for (const auto& c : cases) {
     EXPECT_EQ(control_request_line(c.command, c.token, c.id), c.line) << c.line;
@@ -56,28 +56,28 @@ TEST(ControlReplyPrinting, EachCommandAndEachReplyShape) {
     std::string reply;
     Printed printed;
   } cases[] = {
-      {"pair", C::pair, R"({"ok":true,"code":"482913"})", {0, PAIR_LINES, ""}},
-      {"pair, white space around", C::pair, " \t{\"code\":\"482913\",\"ok\":true}\r ", {0, PAIR_LINES, ""}},
-      {"pair, the code transliterated too", C::pair, R"({"ok":true,"code":"ñ→1"})",
+      {"pair", C::Pair, R"({"ok":true,"code":"482913"})", {0, PAIR_LINES, ""}},
+      {"pair, white space around", C::Pair, " \t{\"code\":\"482913\",\"ok\":true}\r ", {0, PAIR_LINES, ""}},
+      {"pair, the code transliterated too", C::Pair, R"({"ok":true,"code":"ñ→1"})",
        {0, "Codigo de emparejamiento: n>1\nEntralo en el ERP > Configuracion > Agente de impresion (caduca pronto).\n", ""}},
-      {"pair, code not a string", C::pair, R"({"ok":true,"code":482913})", {0, "", ""}},
-      {"pair, no code", C::pair, R"({"ok":true})", {0, "", ""}},
-      {"revoke", C::revoke, R"({"ok":true})", {0, "Dispositivo revocado.\n", ""}},
-      {"revoke of an unknown id", C::revoke, R"({"ok":false})", {1, "", "Error: desconocido\n"}},
-      {"server error, not transliterated", C::pair, R"({"ok":false,"error":"token inválido"})",
+      {"pair, code not a string", C::Pair, R"({"ok":true,"code":482913})", {0, "", ""}},
+      {"pair, no code", C::Pair, R"({"ok":true})", {0, "", ""}},
+      {"revoke", C::Revoke, R"({"ok":true})", {0, "Dispositivo revocado.\n", ""}},
+      {"revoke of an unknown id", C::Revoke, R"({"ok":false})", {1, "", "Error: desconocido\n"}},
+      {"server error, not transliterated", C::Pair, R"({"ok":false,"error":"token inválido"})",
        {1, "", "Error: token inválido\n"}},
-      {"error text, whatever ok says", C::info, R"({"error":"falta id"})", {1, "", "Error: falta id\n"}},
-      {"ok as a string", C::revoke, R"({"ok":"true","error":"x"})", {1, "", "Error: x\n"}},
-      {"ok as a number", C::revoke, R"({"ok":1})", {1, "", "Error: desconocido\n"}},
-      {"error not a string", C::pair, R"({"ok":false,"error":7})", {1, "", "Error: desconocido\n"}},
-      {"empty reply", C::info, "", {1, "", "Error: desconocido\n"}},
-      {"not JSON", C::info, "ok", {1, "", "Error: desconocido\n"}},
-      {"duplicate keys", C::revoke, R"({"ok":false,"ok":true})", {1, "", "Error: desconocido\n"}},
-      {"trailing text", C::revoke, R"({"ok":true} x)", {1, "", "Error: desconocido\n"}},
-      {"an array", C::revoke, R"([{"ok":true}])", {1, "", "Error: desconocido\n"}},
-      {"info missing", C::info, R"({"ok":true})", {0, "", ""}},
-      {"info empty object", C::info, R"({"ok":true,"info":{}})", {0, "{}\n", ""}},
-      {"info a scalar", C::info, R"({"ok":true,"info":null})", {0, "null\n", ""}},
+      {"error text, whatever ok says", C::Info, R"({"error":"falta id"})", {1, "", "Error: falta id\n"}},
+      {"ok as a string", C::Revoke, R"({"ok":"true","error":"x"})", {1, "", "Error: x\n"}},
+      {"ok as a number", C::Revoke, R"({"ok":1})", {1, "", "Error: desconocido\n"}},
+      {"error not a string", C::Pair, R"({"ok":false,"error":7})", {1, "", "Error: desconocido\n"}},
+      {"empty reply", C::Info, "", {1, "", "Error: desconocido\n"}},
+      {"not JSON", C::Info, "ok", {1, "", "Error: desconocido\n"}},
+      {"duplicate keys", C::Revoke, R"({"ok":false,"ok":true})", {1, "", "Error: desconocido\n"}},
+      {"trailing text", C::Revoke, R"({"ok":true} x)", {1, "", "Error: desconocido\n"}},
+      {"an array", C::Revoke, R"([{"ok":true}])", {1, "", "Error: desconocido\n"}},
+      {"info missing", C::Info, R"({"ok":true})", {0, "", ""}},
+      {"info empty object", C::Info, R"({"ok":true,"info":{}})", {0, "{}\n", ""}},
+      {"info a scalar", C::Info, R"({"ok":true,"info":null})", {0, "null\n", ""}},
   };
   for (const auto& c : cases) {
     EXPECT_EQ(print(c.command, c.reply), c.printed) << c.name;
@@ -90,7 +90,7 @@ TEST(ControlReplyPrinting, InfoIsIndentedWithKeysSortedAtEveryLevel) {
       R"({"id":"d2","origin":"https://b.erp.example","label":"Ñandú \"2\"","created":5,"source":"auto","negocio_id":"n1","expira":604805},)"
       R"({"id":"d1","origin":"https://a.erp.example","label":"Caja","created":7,"source":"code","negocio_id":null,"expira":null}],)"
       R"("pairing_code":"000123","Z":[],"a":{"b":{},"B":[1,{"y":true,"x":false}]}}})";
-  EXPECT_EQ(print(ControlCommand::info, reply),
+  EXPECT_EQ(print(ControlCommand::Info, reply),
             (Printed{0,
                      "{\n"
                      "  \"Z\": [],\n"
@@ -134,7 +134,7 @@ TEST(ControlReplyPrinting, InfoIsIndentedWithKeysSortedAtEveryLevel) {
 
 TEST(ControlReplyPrinting, KeysSortByBytesNotByLetters) {
   // "é" (0xC3 0xA9) sorts after every ASCII key; "_" (0x5F) before "a".
-  EXPECT_EQ(print(ControlCommand::info, R"({"ok":true,"info":{"é":1,"b":2,"_":3,"a":4}})"),
+  EXPECT_EQ(print(ControlCommand::Info, R"({"ok":true,"info":{"é":1,"b":2,"_":3,"a":4}})"),
             (Printed{0, "{\n  \"_\": 3,\n  \"a\": 4,\n  \"b\": 2,\n  \"é\": 1\n}\n", ""}));
 }
 
@@ -148,12 +148,12 @@ TEST(ControlCommandRun, TokenThenRequestThenReply) {
 
   // No token: its message, and nothing is sent.
   const Outcome<std::string> missing = fail("no hay token");
-  EXPECT_EQ(run_control_command(ControlCommand::pair, missing, "", recording, out, err), 1);
+  EXPECT_EQ(run_control_command(ControlCommand::Pair, missing, "", recording, out, err), 1);
   EXPECT_EQ(err.str(), "no hay token\n");
   EXPECT_TRUE(sent.empty());
 
   err.str("");
-  EXPECT_EQ(run_control_command(ControlCommand::revoke, std::string("tok"), "d1", recording, out, err), 0);
+  EXPECT_EQ(run_control_command(ControlCommand::Revoke, std::string("tok"), "d1", recording, out, err), 0);
   EXPECT_EQ(sent, (std::vector<std::string>{R"({"cmd":"revoke","id":"d1","token":"tok"})"}));
   EXPECT_EQ(out.str(), "Dispositivo revocado.\n");
   EXPECT_EQ(err.str(), "");
@@ -163,7 +163,7 @@ TEST(ControlCommandRun, TokenThenRequestThenReply) {
   const ControlSender failing = [](const std::string&) -> Outcome<std::string> {
     return fail("Connection reset by peer (os error 104)");
   };
-  EXPECT_EQ(run_control_command(ControlCommand::info, std::string("tok"), "", failing, out, err), 1);
+  EXPECT_EQ(run_control_command(ControlCommand::Info, std::string("tok"), "", failing, out, err), 1);
   EXPECT_EQ(out.str(), "");
   EXPECT_EQ(err.str(), "Connection reset by peer (os error 104)\n");
 }

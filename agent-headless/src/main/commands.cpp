@@ -34,9 +34,9 @@ Outcome<std::string, ExplainedFailure> explained(
 Commands real_commands() {
   Commands c;
   c.run = run_agent;
-  c.pair = [] { return control_command(ControlCommand::pair); };
-  c.list = [] { return control_command(ControlCommand::info); };
-  c.revoke = [](const std::string& id) { return control_command(ControlCommand::revoke, id); };
+  c.pair = [] { return control_command(ControlCommand::Pair); };
+  c.list = [] { return control_command(ControlCommand::Info); };
+  c.revoke = [](const std::string& id) { return control_command(ControlCommand::Revoke, id); };
   c.install = [] { return explained(install_autostart(system_autostart_platform())); };
   c.cleanup = [](const std::optional<std::string>& folder) {
     std::optional<std::filesystem::path> path;

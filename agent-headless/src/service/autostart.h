@@ -31,7 +31,4 @@ Status uninstall_autostart(const AutostartPlatform& platform);
 // One line: whether the Startup entry exists and whether the agent answers.
 std::string autostart_status(const AutostartPlatform& platform);
 
-// What uninstall prints on success.
-inline constexpr std::string_view UNINSTALL_DONE_TEXT = "Auto-inicio desinstalado.";
-
 }  // namespace zunel

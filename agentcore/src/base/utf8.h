@@ -1,7 +1,7 @@
 #pragma once
-// UTF-8 validation and UTF-16 conversion, written out because the standard
-// library's converters are deprecated and the system's text must behave the
-// same on every platform.
+// UTF-8 decoding, validation, trimming and UTF-16 conversion, written out
+// because the standard library's converters are deprecated and the system's
+// text must behave the same on every platform.
 
 #include <cstddef>
 #include <optional>
@@ -64,7 +64,8 @@ std::size_t utf8_complete_prefix(std::string_view bytes);
 
 // Removes Unicode white space (the White_Space property: tab, line feed,
 // carriage return, space, no-break space, the typographic spaces, ...) from
-// both ends. REQUIRES: is_valid_utf8(text).
+// both ends. Takes any bytes: a malformed sequence is not white space, so
+// trimming from either end stops at it.
 std::string_view trim_unicode_space(std::string_view text);
 
 }  // namespace zunel

@@ -122,6 +122,11 @@ TEST(Utf8, TrimsUnicodeWhiteSpaceAtBothEndsOnly) {
       {"   ", ""},
       {"", ""},
       {"\xc3\xa9 ", "\xc3\xa9"},  // a multi-byte letter at the end stays
+      // Malformed sequences are not white space: trimming stops at them.
+      {" \xff abc \x80 ", "\xff abc \x80"},
+      {" \xe3\x80 ", "\xe3\x80"},          // an ideographic space cut short
+      {"abc \xa0", "abc \xa0"},             // a stray continuation byte after a space
+      {"\xed\xa0\x80 ", "\xed\xa0\x80"},  // a surrogate
   };
   for (const auto& c : cases) EXPECT_EQ(trim_unicode_space(c.in), c.out) << c.in;
 }

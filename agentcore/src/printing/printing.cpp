@@ -1,6 +1,5 @@
 #include "printing/printing.h"
 
-#include <type_traits>
 #include <variant>
 
 #include "printing/serial_channel.h"
@@ -8,20 +7,29 @@
 #include "printing/tcp_channel.h"
 
 namespace zunel {
+namespace {
+
+// A visitor made of one lambda per alternative.
+template <class... F>
+struct Overloaded : F... {
+  using F::operator()...;
+};
+template <class... F>
+Overloaded(F...) -> Overloaded<F...>;
+
+}  // namespace
 
 Status print_to_target(const PrintTarget& target, std::span<const std::uint8_t> bytes, PrintPlatform& platform) {
+  // One case per kind and no default: a new kind does not compile until it
+  // is given its own channel here.
   return std::visit(
-      [&](const auto& t) -> Status {
-        using T = std::decay_t<decltype(t)>;
-        if constexpr (std::is_same_v<T, PrintTarget::Network>) {
-          return send_tcp(platform.network, t.host, t.port, bytes);
-        } else if constexpr (std::is_same_v<T, PrintTarget::Usb>) {
-          return fail(USB_UNSUPPORTED);
-        } else if constexpr (std::is_same_v<T, PrintTarget::Serial>) {
-          return send_serial(platform.serial_ports, t.port, t.baud, bytes);
-        } else {
-          return send_winspool(platform.spooler, t.printer, bytes);
-        }
+      Overloaded{
+          [&](const PrintTarget::Network& t) -> Status { return send_tcp(platform.network, t.host, t.port, bytes); },
+          [](const PrintTarget::Usb&) -> Status { return fail(USB_UNSUPPORTED); },
+          [&](const PrintTarget::Serial& t) -> Status {
+            return send_serial(platform.serial_ports, t.port, t.baud, bytes);
+          },
+          [&](const PrintTarget::WinSpool& t) -> Status { return send_winspool(platform.spooler, t.printer, bytes); },
       },
       target.kind);
 }

@@ -21,8 +21,6 @@ json::object device_object(const DeviceInfo& d) {
 
 }  // namespace
 
-std::string device_info_json(const DeviceInfo& info) { return json::serialize(device_object(info)); }
-
 std::string agent_info_json(const AgentInfo& info) {
   json::array devices;
   for (const DeviceInfo& d : info.devices) devices.push_back(device_object(d));

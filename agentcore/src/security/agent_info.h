@@ -11,13 +11,14 @@
 
 namespace zunel {
 
-// A device without its token and its user subject.
+// A device without its token and its user subject. Built with designated
+// initializers, like Device.
 struct DeviceInfo {
   std::string id;
   std::string origin;
   std::string label;
   std::uint64_t created = 0;
-  DeviceSource source = DeviceSource::code;
+  DeviceSource source = DeviceSource::Code;
   std::optional<std::string> negocio_id;
   std::optional<std::uint64_t> expira;
 };
@@ -33,6 +34,5 @@ struct AgentInfo {
 // Compact JSON with the members in declaration order; absent optionals are
 // written as null (the member is always present).
 std::string agent_info_json(const AgentInfo& info);
-std::string device_info_json(const DeviceInfo& info);
 
 }  // namespace zunel

@@ -5,7 +5,7 @@
 namespace zunel {
 
 const char* device_source_name(DeviceSource source) {
-  return source == DeviceSource::auto_ ? "auto" : "code";
+  return source == DeviceSource::Auto ? "auto" : "code";
 }
 
 StateServices system_state_services() { return StateServices{system_clock(), system_random(), std::cerr}; }

@@ -8,14 +8,13 @@
 #include <system_error>
 
 #include "base/build_config.h"
-#include "base/constants.h"
 #include "base/hex.h"
 #include "base/private_files.h"
 #include "base/utf8.h"
 #include "security/atomic_file.h"
 #include "security/crypto.h"
+#include "security/keyset.h"
 #include "security/persisted.h"
-#include "security/tickets.h"
 
 namespace zunel {
 namespace {
@@ -51,14 +50,21 @@ void remove_stale_temporary_files(const fs::path& directory) {
   }
 }
 
-Persisted to_persisted(const StateData& data) {
+Persisted to_persisted(const StateSettings& settings, const StateData& data) {
   Persisted p;
-  p.id = data.id;
+  p.id = settings.id;
   p.revoked_seq = data.revoked_seq;
   p.devices.reserve(data.devices.size());
   for (const Device& d : data.devices) {
-    p.devices.push_back(PersistedDevice{d.id, to_hex(d.token), d.origin, d.label, d.created, d.source,
-                                        d.negocio_id, d.user_sub, d.expira});
+    p.devices.push_back(PersistedDevice{.id = d.id,
+                                        .token = to_hex(d.token),
+                                        .origin = d.origin,
+                                        .label = d.label,
+                                        .created = d.created,
+                                        .source = d.source,
+                                        .negocio_id = d.negocio_id,
+                                        .user_sub = d.user_sub,
+                                        .expira = d.expira});
   }
   return p;
 }
@@ -69,8 +75,15 @@ std::vector<Device> to_devices(std::vector<PersistedDevice> stored) {
   for (PersistedDevice& p : stored) {
     auto token = from_hex(p.token);
     if (!token || token->size() != DEVICE_TOKEN_BYTES) continue;
-    devices.push_back(Device{std::move(p.id), std::move(*token), std::move(p.origin), std::move(p.label),
-                             p.created, p.source, std::move(p.negocio_id), std::move(p.user_sub), p.expira});
+    devices.push_back(Device{.id = std::move(p.id),
+                             .token = std::move(*token),
+                             .origin = std::move(p.origin),
+                             .label = std::move(p.label),
+                             .created = p.created,
+                             .source = p.source,
+                             .negocio_id = std::move(p.negocio_id),
+                             .user_sub = std::move(p.user_sub),
+                             .expira = p.expira});
   }
   return devices;
 }
@@ -92,12 +105,14 @@ bool codes_equal(std::string_view given, std::string_view pending) {
 }  // namespace
 
 Outcome<std::unique_ptr<AgentState>> load_state(const fs::path& directory, std::string version,
-                                                StateServices services, std::string_view keyset_json) {
+                                                StateServices services, std::string_view keyset_json,
+                                                std::uint16_t port) {
+  StateSettings settings;
+  settings.version = std::move(version);
+  settings.directory = directory;
+  settings.port = port;
+  settings.trusted_keys = parse_keyset(keyset_json);
   StateData data;
-  data.version = std::move(version);
-  data.directory = directory;
-  data.port = HTTP_PORT;
-  data.trusted_keys = parse_keyset(keyset_json);
 
   remove_stale_temporary_files(directory);
   const fs::path file = directory / PAIRINGS_FILE_NAME;
@@ -106,20 +121,20 @@ Outcome<std::unique_ptr<AgentState>> load_state(const fs::path& directory, std::
     std::optional<Persisted> stored;
     if (auto text = read_whole_file(file)) stored = parse_persisted(*text);
     if (stored) {
-      data.id = std::move(stored->id);
+      settings.id = std::move(stored->id);
       data.devices = to_devices(std::move(stored->devices));
       data.revoked_seq = std::move(stored->revoked_seq);
     } else {
       data.set_aside_pending = true;
     }
   }
-  if (data.id.empty()) {
+  if (settings.id.empty()) {
     auto bytes = draw<AGENT_ID_BYTES>(services.random);
     if (!bytes) return fail(bytes.error());
-    data.id = to_hex(*bytes);
+    settings.id = to_hex(*bytes);
   }
 
-  auto state = std::make_unique<AgentState>(std::move(data), services);
+  auto state = std::make_unique<AgentState>(std::move(settings), std::move(data), services);
   LockedState locked = state->lock();
   save_state(locked);
   return state;
@@ -131,14 +146,15 @@ Outcome<std::unique_ptr<AgentState>> load_state(const fs::path& directory, std::
 
 void save_state(LockedState& state) {
   // Without the directory the write below fails too; the next save retries.
-  (void)create_private_dirs(state->directory);
-  const fs::path file = state->directory / PAIRINGS_FILE_NAME;
+  const fs::path& directory = state.settings().directory;
+  (void)create_private_dirs(directory);
+  const fs::path file = directory / PAIRINGS_FILE_NAME;
   if (state->set_aside_pending) {
     if (!set_aside_invalid_file(file, state.now())) return;
     state->set_aside_pending = false;
   }
   // A failed write changes nothing; the next save tries again.
-  (void)replace_file_atomically(file, write_persisted(to_persisted(state.data())));
+  (void)replace_file_atomically(file, write_persisted(to_persisted(state.settings(), state.data())));
 }
 
 Outcome<std::string> new_pairing_code(LockedState& state) {
@@ -174,8 +190,15 @@ Outcome<PairResult> pair_with_code(LockedState& state, std::string_view origin, 
 
   state->pending_code.reset();
   state->pending_code_failures = 0;
-  Device device{to_hex(*id), std::vector<std::uint8_t>(token->begin(), token->end()), std::string(origin),
-                normalize_label(label), now, DeviceSource::code, std::nullopt, std::nullopt, std::nullopt};
+  Device device{.id = to_hex(*id),
+                .token = std::vector<std::uint8_t>(token->begin(), token->end()),
+                .origin = std::string(origin),
+                .label = normalize_label(label),
+                .created = now,
+                .source = DeviceSource::Code,
+                .negocio_id = std::nullopt,
+                .user_sub = std::nullopt,
+                .expira = std::nullopt};
   DeviceCredentials credentials{device.id, to_hex(*token)};
   state->devices.push_back(std::move(device));
   save_state(state);
@@ -193,7 +216,7 @@ Outcome<DeviceCredentials> provision_device(LockedState& state, std::string_view
     d.token.assign(token->begin(), token->end());
     d.label = std::move(normalized);
     d.created = now;
-    d.source = DeviceSource::auto_;
+    d.source = DeviceSource::Auto;
     d.negocio_id = claims.negocio_id;
     d.user_sub = claims.user_sub;
     d.expira = now + PROVISIONED_DEVICE_LIFETIME_SECS;
@@ -231,12 +254,18 @@ bool revoke_device(LockedState& state, std::string_view device_id) {
 
 AgentInfo snapshot(const LockedState& state) {
   AgentInfo info;
-  info.id = state->id;
-  info.port = state->port;
-  info.version = state->version;
+  info.id = state.settings().id;
+  info.port = state.settings().port;
+  info.version = state.settings().version;
   if (state->pending_code && state.now() < state->pending_code_expiry) info.pairing_code = state->pending_code;
   for (const Device& d : state->devices) {
-    info.devices.push_back(DeviceInfo{d.id, d.origin, d.label, d.created, d.source, d.negocio_id, d.expira});
+    info.devices.push_back(DeviceInfo{.id = d.id,
+                                      .origin = d.origin,
+                                      .label = d.label,
+                                      .created = d.created,
+                                      .source = d.source,
+                                      .negocio_id = d.negocio_id,
+                                      .expira = d.expira});
   }
   std::stable_sort(info.devices.begin(), info.devices.end(),
                    [](const DeviceInfo& a, const DeviceInfo& b) { return a.created < b.created; });

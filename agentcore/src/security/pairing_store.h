@@ -14,6 +14,7 @@
 #include <string>
 #include <string_view>
 
+#include "base/constants.h"
 #include "base/outcome.h"
 #include "security/agent_info.h"
 #include "security/agent_state.h"
@@ -38,12 +39,14 @@ struct DeviceCredentials {
 // Builds the state from `directory`/pairings.json (a missing, unreadable or
 // invalid file gives an empty store; an invalid one is kept beside as
 // pairings.json.invalid-<seconds>), parses the trusted keys from
-// `keyset_json`, and saves once. Fails only when the random source fails
-// while making a new agent id.
+// `keyset_json`, and saves once. The settings (agent id, version, directory,
+// `port`, trusted keys) are fixed from then on. Fails only when the random
+// source fails while making a new agent id.
 [[nodiscard]] Outcome<std::unique_ptr<AgentState>> load_state(const std::filesystem::path& directory,
                                                               std::string version,
                                                               StateServices services,
-                                                              std::string_view keyset_json);
+                                                              std::string_view keyset_json,
+                                                              std::uint16_t port = HTTP_PORT);
 // The same with the system services and the built-in keyset.
 [[nodiscard]] Outcome<std::unique_ptr<AgentState>> load_state(const std::filesystem::path& directory,
                                                               std::string version);

@@ -50,7 +50,7 @@ TEST(PairingStoreFile, FirstStartWritesAnEmptyStoreWithANewIdAndASecondStartKeep
             "}");
   f.random.fail_next();  // a second start must not need random bytes
   ASSERT_TRUE(f.load());
-  EXPECT_EQ(f.locked()->id, "000102030405060708090a0b0c0d0e0f");
+  EXPECT_EQ(f.state->settings().id, "000102030405060708090a0b0c0d0e0f");
 }
 
 TEST(PairingStoreFile, WritesEveryDeviceFieldInOrderWithAbsentOptionalsAsNull) {
@@ -95,7 +95,7 @@ TEST(PairingStoreFile, WritesEveryDeviceFieldInOrderWithAbsentOptionalsAsNull) {
   // What was written reads back to the same state.
   ASSERT_TRUE(f.load());
   const Device& d2 = f.locked()->devices.at(1);
-  EXPECT_EQ(d2.source, DeviceSource::auto_);
+  EXPECT_EQ(d2.source, DeviceSource::Auto);
   EXPECT_EQ(d2.user_sub, std::optional<std::string>(""));
   EXPECT_EQ(d2.expira, std::optional<std::uint64_t>(604807));
   EXPECT_EQ(f.locked()->revoked_seq.at("n1"), 3u);
@@ -117,10 +117,10 @@ TEST_P(PairingStoreLoad, AppliesTheReadingRules) {
   ASSERT_TRUE(f.load());
   auto s = f.locked();
   if (c.valid) {
-    EXPECT_EQ(s->id, "keep");
+    EXPECT_EQ(s.settings().id, "keep");
     EXPECT_EQ(device_ids(s), c.device_ids);
   } else {
-    EXPECT_EQ(s->id, "000102030405060708090a0b0c0d0e0f");
+    EXPECT_EQ(s.settings().id, "000102030405060708090a0b0c0d0e0f");
     EXPECT_TRUE(s->devices.empty());
     EXPECT_TRUE(s->revoked_seq.empty());
   }
@@ -179,7 +179,7 @@ TEST(PairingStoreFile, AnEmptyIdGetsANewIdButKeepsDevicesAndSequences) {
   write_file(f.file(), R"({"id":"","devices":[)" + dev("a") + R"(],"revoked_seq":{"n":4}})");
   ASSERT_TRUE(f.load());
   auto s = f.locked();
-  EXPECT_EQ(s->id, "000102030405060708090a0b0c0d0e0f");
+  EXPECT_EQ(s.settings().id, "000102030405060708090a0b0c0d0e0f");
   EXPECT_THAT(device_ids(s), ElementsAre("a"));
   EXPECT_EQ(s->revoked_seq.at("n"), 4u);
 }
@@ -304,7 +304,7 @@ TEST_F(PairingCode, PairsOnceAndStoresACodeDevice) {
   EXPECT_EQ(d.origin, ORIGIN);
   EXPECT_EQ(d.label, "Caja 1");
   EXPECT_EQ(d.created, 1'700'000'299u);
-  EXPECT_EQ(d.source, DeviceSource::code);
+  EXPECT_EQ(d.source, DeviceSource::Code);
   EXPECT_FALSE(d.negocio_id || d.user_sub || d.expira);
   EXPECT_FALSE(s->pending_code);
   EXPECT_NE(read_file(f.file()).find("0102030405060708"), std::string::npos);
@@ -413,7 +413,7 @@ TEST_F(StoreOperations, ProvisioningWithoutAKnownIdAndOriginAppendsANewDevice) {
     EXPECT_NE(d.id, code_device);
     EXPECT_EQ(d.origin, origin);
     EXPECT_EQ(d.label, "Etiquetas");
-    EXPECT_EQ(d.source, DeviceSource::auto_);
+    EXPECT_EQ(d.source, DeviceSource::Auto);
     EXPECT_EQ(d.created, 1'700'000'010u);
     EXPECT_EQ(d.expira, std::optional<std::uint64_t>(1'700'000'010u + 604800));
     EXPECT_EQ(d.negocio_id, std::optional<std::string>("neg-1"));
@@ -422,7 +422,7 @@ TEST_F(StoreOperations, ProvisioningWithoutAKnownIdAndOriginAppendsANewDevice) {
   }
   auto s = f.locked();
   EXPECT_EQ(s->devices.size(), 4u);
-  EXPECT_EQ(s->devices[0].source, DeviceSource::code);  // untouched
+  EXPECT_EQ(s->devices[0].source, DeviceSource::Code);  // untouched
 }
 
 TEST_F(StoreOperations, ProvisioningWithAKnownIdAndOriginRefreshesThatDeviceInPlace) {
@@ -437,7 +437,7 @@ TEST_F(StoreOperations, ProvisioningWithAKnownIdAndOriginRefreshesThatDeviceInPl
   EXPECT_EQ(creds.device_id, code_device);
   EXPECT_NE(d.token, old_token);
   EXPECT_EQ(to_hex(d.token), creds.token_hex);
-  EXPECT_EQ(d.source, DeviceSource::auto_);
+  EXPECT_EQ(d.source, DeviceSource::Auto);
   EXPECT_EQ(d.created, 1'700'000'050u);
   EXPECT_EQ(d.expira, std::optional<std::uint64_t>(1'700'000'050u + 604800));
   EXPECT_EQ(d.user_sub, std::optional<std::string>(""));
@@ -461,7 +461,7 @@ TEST_F(StoreOperations, AFailingRandomSourceLeavesProvisioningWithoutEffect) {
     EXPECT_EQ(r.error(), CSPRNG_UNAVAILABLE);
     ASSERT_EQ(s->devices.size(), 1u);
     EXPECT_EQ(s->devices[0].token, old_token);
-    EXPECT_EQ(s->devices[0].source, DeviceSource::code);
+    EXPECT_EQ(s->devices[0].source, DeviceSource::Code);
   }
   EXPECT_EQ(read_file(f.file()), before);
 }
@@ -470,7 +470,15 @@ TEST_F(StoreOperations, RevokeRemovesEveryDeviceWithTheIdAndSavesOnlyWhenSomethi
   {
     auto s = f.locked();
     for (const char* id : {"a", "b", "a", "c"}) {
-      s->devices.push_back(Device{id, std::vector<std::uint8_t>(32, 1), ORIGIN, "l", 1, DeviceSource::code, {}, {}, {}});
+      s->devices.push_back(Device{.id = id,
+                                  .token = std::vector<std::uint8_t>(32, 1),
+                                  .origin = ORIGIN,
+                                  .label = "l",
+                                  .created = 1,
+                                  .source = DeviceSource::Code,
+                                  .negocio_id = std::nullopt,
+                                  .user_sub = std::nullopt,
+                                  .expira = std::nullopt});
     }
   }
   write_file(f.file(), "marker");
@@ -490,8 +498,15 @@ TEST_F(StoreOperations, SnapshotSortsByCreatedKeepingStoreOrderOnTiesAndHidesSec
   {
     auto s = f.locked();
     const auto add = [&](const char* id, std::uint64_t created) {
-      s->devices.push_back(Device{id, std::vector<std::uint8_t>(32, 7), "o", "l", created, DeviceSource::auto_, "n",
-                                  "secret-sub", created + 1});
+      s->devices.push_back(Device{.id = id,
+                                  .token = std::vector<std::uint8_t>(32, 7),
+                                  .origin = "o",
+                                  .label = "l",
+                                  .created = created,
+                                  .source = DeviceSource::Auto,
+                                  .negocio_id = "n",
+                                  .user_sub = "secret-sub",
+                                  .expira = created + 1});
     };
     add("late", 30);
     add("tie-1", 20);
@@ -523,12 +538,24 @@ TEST_F(StoreOperations, SnapshotShowsThePendingCodeOnlyWhileItIsValid) {
 }
 
 TEST(AgentInfoJson, IsCompactWithMembersInDeclarationOrderAndNullsForAbsentValues) {
-  AgentInfo info{"abc", 47631, "1.0.1", {}, std::nullopt};
+  AgentInfo info{.id = "abc", .port = 47631, .version = "1.0.1", .devices = {}, .pairing_code = std::nullopt};
   EXPECT_EQ(agent_info_json(info),
             R"({"id":"abc","port":47631,"version":"1.0.1","devices":[],"pairing_code":null})");
   info.pairing_code = "000042";
-  info.devices.push_back(DeviceInfo{"d1", "https://a", "Caja \"1\"", 5, DeviceSource::code, std::nullopt, std::nullopt});
-  info.devices.push_back(DeviceInfo{"d2", "https://b", "Ñ", 6, DeviceSource::auto_, "n", 18446744073709551615u});
+  info.devices.push_back(DeviceInfo{.id = "d1",
+                                    .origin = "https://a",
+                                    .label = "Caja \"1\"",
+                                    .created = 5,
+                                    .source = DeviceSource::Code,
+                                    .negocio_id = std::nullopt,
+                                    .expira = std::nullopt});
+  info.devices.push_back(DeviceInfo{.id = "d2",
+                                    .origin = "https://b",
+                                    .label = "Ñ",
+                                    .created = 6,
+                                    .source = DeviceSource::Auto,
+                                    .negocio_id = "n",
+                                    .expira = 18446744073709551615u});
   EXPECT_EQ(agent_info_json(info),
             R"({"id":"abc","port":47631,"version":"1.0.1","devices":[)"
             R"({"id":"d1","origin":"https://a","label":"Caja \"1\"","created":5,"source":"code","negocio_id":null,"expira":null},)"

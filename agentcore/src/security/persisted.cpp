@@ -50,9 +50,9 @@ class Reader {
     const json::value* v = object_.if_contains("source");
     if (v == nullptr) return;
     if (v->is_string() && v->get_string() == "code") {
-      out = DeviceSource::code;
+      out = DeviceSource::Code;
     } else if (v->is_string() && v->get_string() == "auto") {
-      out = DeviceSource::auto_;
+      out = DeviceSource::Auto;
     } else {
       invalid();
     }

@@ -13,13 +13,14 @@
 
 namespace zunel {
 
+// Built with designated initializers, like Device.
 struct PersistedDevice {
   std::string id;
   std::string token;  // hex text as stored; checked when turned into a Device
   std::string origin;
   std::string label;
   std::uint64_t created = 0;
-  DeviceSource source = DeviceSource::code;
+  DeviceSource source = DeviceSource::Code;
   std::optional<std::string> negocio_id;
   std::optional<std::string> user_sub;
   std::optional<std::uint64_t> expira;

@@ -70,7 +70,7 @@ RequestVerdict verify_request(AgentState& shared, const SignatureFields& fields,
   // A request that cannot pass whatever the state holds is refused without
   // the lock; refusals change nothing, so the order of the checks is free.
   if (!fields.token || !fields.timestamp || fields.nonce.empty() || !fields.signature) {
-    return RequestVerdict::refuse;
+    return RequestVerdict::Refuse;
   }
   const std::string message = std::to_string(*fields.timestamp) + "." + fields.nonce + "." + to_hex(body_digest);
   // The key is the device's token, which the request carries: the expected
@@ -84,21 +84,21 @@ RequestVerdict verify_request(AgentState& shared, const SignatureFields& fields,
     const bool same_token = crypto::equal_constant_time(d.token, *fields.token);
     if (same_token && d.origin == origin && device == nullptr) device = &d;
   }
-  if (device == nullptr) return RequestVerdict::refuse;
+  if (device == nullptr) return RequestVerdict::Refuse;
 
   const std::uint64_t now = state.now();
-  if (device->expira && now >= *device->expira) return RequestVerdict::refuse;
+  if (device->expira && now >= *device->expira) return RequestVerdict::Refuse;
   const std::uint64_t timestamp = *fields.timestamp;
   const std::uint64_t skew = timestamp > now ? timestamp - now : now - timestamp;
-  if (skew > TIMESTAMP_SKEW_SECS) return RequestVerdict::refuse;
+  if (skew > TIMESTAMP_SKEW_SECS) return RequestVerdict::Refuse;
 
-  if (!crypto::equal_constant_time(*fields.signature, expected)) return RequestVerdict::refuse;
+  if (!crypto::equal_constant_time(*fields.signature, expected)) return RequestVerdict::Refuse;
 
   auto& nonces = state->nonce_cache;
   std::erase_if(nonces, [now](const auto& entry) { return entry.second <= now; });
-  if (nonces.contains(fields.nonce)) return RequestVerdict::refuse;
+  if (nonces.contains(fields.nonce)) return RequestVerdict::Refuse;
   nonces.emplace(fields.nonce, now + NONCE_LIFETIME_SECS);
-  return RequestVerdict::accept;
+  return RequestVerdict::Accept;
 }
 
 }  // namespace zunel

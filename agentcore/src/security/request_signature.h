@@ -25,7 +25,7 @@ namespace zunel {
 
 using HeaderField = std::pair<std::string_view, std::string_view>;
 
-enum class RequestVerdict { accept, refuse };
+enum class RequestVerdict { Accept, Refuse };
 
 inline constexpr std::uint64_t TIMESTAMP_SKEW_SECS = 30;
 inline constexpr std::uint64_t NONCE_LIFETIME_SECS = 60;

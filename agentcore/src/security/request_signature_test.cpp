@@ -62,10 +62,33 @@ class VerifyRequest : public ::testing::Test {
     auto s = f.locked();
     // Another device first, so a lookup that stops early or takes the last
     // device would be caught.
-    s->devices.push_back(Device{"other", token_bytes(100), ORIGIN, "l", NOW, DeviceSource::code, {}, {}, {}});
-    s->devices.push_back(Device{"code", code_token, ORIGIN, "l", NOW, DeviceSource::code, {}, {}, {}});
-    s->devices.push_back(
-        Device{"auto", auto_token, ORIGIN, "l", NOW - 100, DeviceSource::auto_, "n", "u", NOW + 1000});
+    s->devices.push_back(Device{.id = "other",
+                                .token = token_bytes(100),
+                                .origin = ORIGIN,
+                                .label = "l",
+                                .created = NOW,
+                                .source = DeviceSource::Code,
+                                .negocio_id = std::nullopt,
+                                .user_sub = std::nullopt,
+                                .expira = std::nullopt});
+    s->devices.push_back(Device{.id = "code",
+                                .token = code_token,
+                                .origin = ORIGIN,
+                                .label = "l",
+                                .created = NOW,
+                                .source = DeviceSource::Code,
+                                .negocio_id = std::nullopt,
+                                .user_sub = std::nullopt,
+                                .expira = std::nullopt});
+    s->devices.push_back(Device{.id = "auto",
+                                .token = auto_token,
+                                .origin = ORIGIN,
+                                .label = "l",
+                                .created = NOW - 100,
+                                .source = DeviceSource::Auto,
+                                .negocio_id = "n",
+                                .user_sub = "u",
+                                .expira = NOW + 1000});
   }
   RequestVerdict verify(const Request& r) {
     const auto headers = r.headers();
@@ -86,7 +109,7 @@ TEST_F(VerifyRequest, AcceptsAKnownAnswerSignature) {
               {"X-Zunel-Timestamp", "1700000000"},
               {"X-Zunel-Nonce", "n-1"},
               {"X-Zunel-Sign", "e2b0c7918186a5d7b332267be396551c8dd95c161919d06809bf9721b34aaaa1"}};
-  EXPECT_EQ(verify(r), RequestVerdict::accept);
+  EXPECT_EQ(verify(r), RequestVerdict::Accept);
   // The tests' signer, which every other case uses, makes the same signature.
   EXPECT_EQ(Request::signed_by(code_token, NOW, "n-1").field("X-Zunel-Sign"), r.field("X-Zunel-Sign"));
 }
@@ -103,7 +126,7 @@ TEST_P(VerifyRequestHeaders, AppliesTheRuleAndUsesUpTheNonceOnlyWhenAccepted) {
   Request r = Request::signed_by(code_token, NOW, "nonce-1");
   GetParam().change(r, code_token);
   EXPECT_EQ(verify(r), GetParam().expected);
-  EXPECT_EQ(cached_nonces(), GetParam().expected == RequestVerdict::accept ? 1u : 0u);
+  EXPECT_EQ(cached_nonces(), GetParam().expected == RequestVerdict::Accept ? 1u : 0u);
 }
 
 // Re-signs the request with a different timestamp header text and signed value.
@@ -113,8 +136,8 @@ void resign(Request& r, const std::vector<std::uint8_t>& token, std::string ts_h
       testing::hmac_hex(token, signed_ts + "." + r.field("X-Zunel-Nonce") + "." + testing::body_digest_hex(r.body));
 }
 
-const auto accept = RequestVerdict::accept;
-const auto refuse = RequestVerdict::refuse;
+const auto accept = RequestVerdict::Accept;
+const auto refuse = RequestVerdict::Refuse;
 using Tok = const std::vector<std::uint8_t>&;
 
 INSTANTIATE_TEST_SUITE_P(
@@ -230,49 +253,56 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST_F(VerifyRequest, AProvisionedDeviceIsRefusedFromItsExpiryOnACodeDeviceNever) {
   f.clock.set(NOW + 999);
-  EXPECT_EQ(verify(Request::signed_by(auto_token, NOW + 999, "a")), RequestVerdict::accept);
+  EXPECT_EQ(verify(Request::signed_by(auto_token, NOW + 999, "a")), RequestVerdict::Accept);
   f.clock.set(NOW + 1000);
-  EXPECT_EQ(verify(Request::signed_by(auto_token, NOW + 1000, "b")), RequestVerdict::refuse);
+  EXPECT_EQ(verify(Request::signed_by(auto_token, NOW + 1000, "b")), RequestVerdict::Refuse);
   f.clock.set(NOW + 10 * 365 * 86400);
-  EXPECT_EQ(verify(Request::signed_by(code_token, NOW + 10 * 365 * 86400, "c")), RequestVerdict::accept);
+  EXPECT_EQ(verify(Request::signed_by(code_token, NOW + 10 * 365 * 86400, "c")), RequestVerdict::Accept);
 }
 
 TEST_F(VerifyRequest, ANonceIsRefusedForSixtySecondsAcrossAllDevices) {
   const Request first = Request::signed_by(code_token, NOW, "n");
-  EXPECT_EQ(verify(first), RequestVerdict::accept);
-  EXPECT_EQ(verify(first), RequestVerdict::refuse);  // replay
-  EXPECT_EQ(verify(Request::signed_by(auto_token, NOW, "n")), RequestVerdict::refuse);  // other device
+  EXPECT_EQ(verify(first), RequestVerdict::Accept);
+  EXPECT_EQ(verify(first), RequestVerdict::Refuse);  // replay
+  EXPECT_EQ(verify(Request::signed_by(auto_token, NOW, "n")), RequestVerdict::Refuse);  // other device
   f.clock.advance(59);
-  EXPECT_EQ(verify(Request::signed_by(code_token, NOW + 59, "n")), RequestVerdict::refuse);
+  EXPECT_EQ(verify(Request::signed_by(code_token, NOW + 59, "n")), RequestVerdict::Refuse);
   f.clock.advance(1);
-  EXPECT_EQ(verify(Request::signed_by(auto_token, NOW + 60, "n")), RequestVerdict::accept);
-  EXPECT_EQ(verify(Request::signed_by(code_token, NOW + 60, "n")), RequestVerdict::refuse);
+  EXPECT_EQ(verify(Request::signed_by(auto_token, NOW + 60, "n")), RequestVerdict::Accept);
+  EXPECT_EQ(verify(Request::signed_by(code_token, NOW + 60, "n")), RequestVerdict::Refuse);
 }
 
 TEST_F(VerifyRequest, ARefusedRequestDoesNotUseUpItsNonce) {
   Request bad = Request::signed_by(code_token, NOW, "n");
   bad.field("X-Zunel-Sign").back() ^= 1;
-  EXPECT_EQ(verify(bad), RequestVerdict::refuse);
-  EXPECT_EQ(verify(Request::signed_by(code_token, NOW, "n")), RequestVerdict::accept);
+  EXPECT_EQ(verify(bad), RequestVerdict::Refuse);
+  EXPECT_EQ(verify(Request::signed_by(code_token, NOW, "n")), RequestVerdict::Accept);
 }
 
 TEST_F(VerifyRequest, ExpiredNoncesAreDroppedWhenARequestIsAccepted) {
-  for (const char* nonce : {"a", "b", "c"}) ASSERT_EQ(verify(Request::signed_by(code_token, NOW, nonce)), RequestVerdict::accept);
+  for (const char* nonce : {"a", "b", "c"}) ASSERT_EQ(verify(Request::signed_by(code_token, NOW, nonce)), RequestVerdict::Accept);
   f.clock.advance(60);
-  EXPECT_EQ(verify(Request::signed_by(code_token, NOW + 60, "d")), RequestVerdict::accept);
+  EXPECT_EQ(verify(Request::signed_by(code_token, NOW + 60, "d")), RequestVerdict::Accept);
   EXPECT_EQ(cached_nonces(), 1u);
 }
 
 TEST_F(VerifyRequest, TheSameTokenUnderTwoOriginsMatchesTheDeviceOfTheRequestOrigin) {
   {
     auto s = f.locked();
-    s->devices.push_back(Device{"twin", code_token, "https://b.erp.zunel.example", "l", NOW, DeviceSource::auto_, "n",
-                                "u", NOW - 1});
+    s->devices.push_back(Device{.id = "twin",
+                                .token = code_token,
+                                .origin = "https://b.erp.zunel.example",
+                                .label = "l",
+                                .created = NOW,
+                                .source = DeviceSource::Auto,
+                                .negocio_id = "n",
+                                .user_sub = "u",
+                                .expira = NOW - 1});
   }
   Request r = Request::signed_by(code_token, NOW, "n");
   r.origin = "https://b.erp.zunel.example";
-  EXPECT_EQ(verify(r), RequestVerdict::refuse);  // the twin has expired
-  EXPECT_EQ(verify(Request::signed_by(code_token, NOW, "n")), RequestVerdict::accept);
+  EXPECT_EQ(verify(r), RequestVerdict::Refuse);  // the twin has expired
+  EXPECT_EQ(verify(Request::signed_by(code_token, NOW, "n")), RequestVerdict::Accept);
 }
 
 TEST_F(VerifyRequest, OfConcurrentRequestsWithOneNonceExactlyOneIsAccepted) {
@@ -281,7 +311,7 @@ TEST_F(VerifyRequest, OfConcurrentRequestsWithOneNonceExactlyOneIsAccepted) {
   std::vector<std::thread> threads;
   for (int i = 0; i < 8; ++i) {
     threads.emplace_back([&] {
-      if (verify(r) == RequestVerdict::accept) ++accepted;
+      if (verify(r) == RequestVerdict::Accept) ++accepted;
     });
   }
   for (std::thread& t : threads) t.join();

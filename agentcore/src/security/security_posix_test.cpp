@@ -57,8 +57,15 @@ TEST(SaveCrash, AKilledSaverLeavesEitherTheOldOrTheNewCompleteFile) {
   {
     auto s = f.locked();
     for (std::size_t i = 0; i < DEVICES; ++i) {
-      s->devices.push_back(Device{"d" + std::to_string(i), std::vector<std::uint8_t>(32, 0x5a), "https://o.example",
-                                  "v0", i, DeviceSource::code, {}, {}, {}});
+      s->devices.push_back(Device{.id = "d" + std::to_string(i),
+                                  .token = std::vector<std::uint8_t>(32, 0x5a),
+                                  .origin = "https://o.example",
+                                  .label = "v0",
+                                  .created = i,
+                                  .source = DeviceSource::Code,
+                                  .negocio_id = std::nullopt,
+                                  .user_sub = std::nullopt,
+                                  .expira = std::nullopt});
     }
     for (int v = 0; v < 2; ++v) {
       for (Device& d : s->devices) d.label = "v" + std::to_string(v);

@@ -52,21 +52,6 @@ bool entry_matches(const json::value& entry, const Device& device) {
 
 }  // namespace
 
-std::vector<TrustedKey> parse_keyset(std::string_view keyset_json) {
-  std::vector<TrustedKey> keys;
-  auto parsed = parse_strict_json(keyset_json);
-  if (!parsed || !parsed->is_array()) return keys;
-  for (const json::value& element : parsed->get_array()) {
-    const auto kid = string_member(element, "kid");
-    const auto pubkey = string_member(element, "pubkey_b64");
-    if (!kid || !pubkey) continue;
-    auto bytes = crypto::base64_decode(*pubkey);
-    if (!bytes || bytes->size() != 32) continue;
-    keys.push_back(TrustedKey{std::string(*kid), std::move(*bytes)});
-  }
-  return keys;
-}
-
 Outcome<json::value> verify_jws(std::string_view text, std::span<const TrustedKey> keys, std::string_view issuer,
                                 std::string_view audience) {
   const auto dots = std::count(text.begin(), text.end(), '.');
@@ -110,7 +95,7 @@ Outcome<json::value> verify_jws(std::string_view text, std::span<const TrustedKe
 }
 
 std::optional<TicketClaims> check_provisioning_ticket(LockedState& state, std::string_view ticket) {
-  auto verified = verify_jws(ticket, state->trusted_keys, TICKET_ISSUER, TICKET_AUDIENCE);
+  auto verified = verify_jws(ticket, state.settings().trusted_keys, TICKET_ISSUER, TICKET_AUDIENCE);
   if (!verified) {
     state.diagnostics() << "[agente] ticket rechazado: " << verified.error() << '\n' << std::flush;
     return std::nullopt;
@@ -142,7 +127,7 @@ std::optional<TicketClaims> check_provisioning_ticket(LockedState& state, std::s
 }
 
 std::optional<std::uint64_t> apply_revocation_list(LockedState& state, std::string_view list) {
-  auto verified = verify_jws(list, state->trusted_keys, TICKET_ISSUER, TICKET_AUDIENCE);
+  auto verified = verify_jws(list, state.settings().trusted_keys, TICKET_ISSUER, TICKET_AUDIENCE);
   if (!verified) {
     state.diagnostics() << "[agente] revocaciones rechazadas: " << verified.error() << '\n' << std::flush;
     return std::nullopt;
@@ -160,7 +145,7 @@ std::optional<std::uint64_t> apply_revocation_list(LockedState& state, std::stri
   if (entries_value != nullptr && entries_value->is_array()) {
     const json::array& entries = entries_value->get_array();
     std::erase_if(state->devices, [&](const Device& d) {
-      if (d.source != DeviceSource::auto_ || d.negocio_id != *negocio_id) return false;
+      if (d.source != DeviceSource::Auto || d.negocio_id != *negocio_id) return false;
       return std::any_of(entries.begin(), entries.end(), [&](const json::value& e) { return entry_matches(e, d); });
     });
   }

@@ -12,16 +12,13 @@
 
 #include "base/outcome.h"
 #include "security/agent_state.h"
+#include "security/keyset.h"
 #include "security/ticket_claims.h"
 
 namespace zunel {
 
 inline constexpr std::string_view TICKET_ISSUER = "zunel-erp";
 inline constexpr std::string_view TICKET_AUDIENCE = "zunel-print-agent";
-
-// Parses the keyset text (a JSON array of {"kid", "pubkey_b64"}); unusable
-// elements are skipped, an unusable text gives no keys.
-std::vector<TrustedKey> parse_keyset(std::string_view keyset_json);
 
 // Verifies a compact JWS and returns its payload. The error is one of the
 // fixed diagnostic messages ("jws sin payload", "firma inválida", ...), for

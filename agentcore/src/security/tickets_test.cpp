@@ -10,14 +10,12 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include "base/build_config.h"
 #include "security/pairing_store.h"
 #include "security_test_support.h"
 
 namespace zunel {
 namespace {
 
-using ::testing::ElementsAre;
 using testing::base64url;
 using testing::read_file;
 using testing::sign_jws;
@@ -65,43 +63,6 @@ std::vector<unsigned char> with_s_plus_l(std::vector<unsigned char> sig) {
     carry = sum >> 8;
   }
   return sig;
-}
-
-// ---- The keyset --------------------------------------------------------------
-
-TEST(Keyset, KeepsUsableEntriesInOrderAndSkipsTheRest) {
-  const std::string key32 = testing::base64(std::vector<unsigned char>(32, 9).data(), 32, sodium_base64_VARIANT_ORIGINAL);
-  const std::string key31 = testing::base64(std::vector<unsigned char>(31, 9).data(), 31, sodium_base64_VARIANT_ORIGINAL);
-  const std::string unpadded = key32.substr(0, key32.size() - 1);
-  const std::string text = "[\r\n"
-                           R"({"kid":"a","pubkey_b64":")" + key32 + R"("},)"
-                           R"({"kid":"short","pubkey_b64":")" + key31 + R"("},)"
-                           R"({"kid":"unpadded","pubkey_b64":")" + unpadded + R"("},)"
-                           R"({"kid":"urlsafe","pubkey_b64":")" + std::string(43, '_') + R"(="},)"
-                           R"({"kid":7,"pubkey_b64":")" + key32 + R"("},)"
-                           R"({"pubkey_b64":")" + key32 + R"("},)"
-                           R"({"kid":"nokey"},)"
-                           R"("text",)"
-                           R"({"kid":"b","pubkey_b64":")" + key32 + R"(","extra":1})"
-                           "\r\n]\r\n";
-  std::vector<std::string> kids;
-  for (const TrustedKey& k : parse_keyset(text)) {
-    kids.push_back(k.kid);
-    EXPECT_EQ(k.public_key, std::vector<std::uint8_t>(32, 9));
-  }
-  EXPECT_THAT(kids, ElementsAre("a", "b"));
-}
-
-TEST(Keyset, AnUnusableTextGivesNoKeys) {
-  for (const char* text : {"", "{", R"({"kid":"a"})", "[] []", R"([{"kid":"a","kid":"b","pubkey_b64":""}])"}) {
-    EXPECT_TRUE(parse_keyset(text).empty()) << text;
-  }
-}
-
-TEST(Keyset, TheBuiltInKeysetHasItsOneKey) {
-  const auto keys = parse_keyset(builtin_keyset_json());
-  ASSERT_EQ(keys.size(), 1u);
-  EXPECT_EQ(keys[0].kid.size(), 8u);
 }
 
 // ---- verify_jws ----------------------------------------------------------------
@@ -300,17 +261,24 @@ class RevocationList : public ::testing::Test {
     auto s = f.locked();
     const auto add = [&](const char* id, DeviceSource source, std::optional<std::string> negocio, std::uint64_t created,
                          std::optional<std::string> user_sub) {
-      s->devices.push_back(Device{id, std::vector<std::uint8_t>(32, 1), "o", "l", created, source, std::move(negocio),
-                                  std::move(user_sub), created + 604800});
+      s->devices.push_back(Device{.id = id,
+                                  .token = std::vector<std::uint8_t>(32, 1),
+                                  .origin = "o",
+                                  .label = "l",
+                                  .created = created,
+                                  .source = source,
+                                  .negocio_id = std::move(negocio),
+                                  .user_sub = std::move(user_sub),
+                                  .expira = created + 604800});
     };
-    add("code", DeviceSource::code, "n", 100, "u1");  // a code device is never removed, whatever it holds
-    add("u1-old", DeviceSource::auto_, "n", 100, "u1");
-    add("u1-at", DeviceSource::auto_, "n", 150, "u1");
-    add("u2-old", DeviceSource::auto_, "n", 100, "u2");
-    add("empty-sub", DeviceSource::auto_, "n", 100, "");
-    add("no-sub", DeviceSource::auto_, "n", 100, std::nullopt);
-    add("no-negocio", DeviceSource::auto_, std::nullopt, 100, "u1");
-    add("other-negocio", DeviceSource::auto_, "m", 100, "u1");
+    add("code", DeviceSource::Code, "n", 100, "u1");  // a code device is never removed, whatever it holds
+    add("u1-old", DeviceSource::Auto, "n", 100, "u1");
+    add("u1-at", DeviceSource::Auto, "n", 150, "u1");
+    add("u2-old", DeviceSource::Auto, "n", 100, "u2");
+    add("empty-sub", DeviceSource::Auto, "n", 100, "");
+    add("no-sub", DeviceSource::Auto, "n", 100, std::nullopt);
+    add("no-negocio", DeviceSource::Auto, std::nullopt, 100, "u1");
+    add("other-negocio", DeviceSource::Auto, "m", 100, "u1");
   }
   std::optional<std::uint64_t> apply(const std::string& list) {
     auto s = f.locked();

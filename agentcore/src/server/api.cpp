@@ -76,10 +76,6 @@ std::shared_ptr<PrintJobBody> print_job_body(const HttpRequest& req) {
   return whole;
 }
 
-std::uint16_t http_port(AgentState& state) { return state.lock()->port; }
-
-std::string agent_id(AgentState& state) { return state.lock()->id; }
-
 std::string json_string(std::string_view text) {
   return boost::json::serialize(boost::json::string(text));
 }
@@ -97,12 +93,7 @@ HttpResponse invalid_json(const Cors& cors) {
 }
 
 HttpResponse ping(const HttpRequest&, PrintJobBody*, ApiContext& ctx, const Cors& cors) {
-  std::string id, version;
-  {
-    auto locked = ctx.state.lock();
-    id = locked->id;
-    version = locked->version;
-  }
+  const StateSettings& settings = ctx.state.settings();
   bool paired = false;
   if (cors) {
     auto locked = ctx.state.lock();
@@ -110,8 +101,8 @@ HttpResponse ping(const HttpRequest&, PrintJobBody*, ApiContext& ctx, const Cors
     for (const auto& device : info.devices) paired = paired || device.origin == *cors;
   }
   return json_response(200, cors,
-                       "{\"ok\":true,\"id\":" + json_string(id) +
-                           ",\"version\":" + json_string(version) +
+                       "{\"ok\":true,\"id\":" + json_string(settings.id) +
+                           ",\"version\":" + json_string(settings.version) +
                            ",\"paired\":" + (paired ? "true" : "false") +
                            ",\"platform\":\"windows\",\"capabilities\":[\"print\",\"printers\","
                            "\"provision\",\"revocations\"]}");
@@ -134,13 +125,12 @@ HttpResponse pair(const HttpRequest& req, PrintJobBody*, ApiContext& ctx, const 
   if (!paired->has_value()) {
     return json_response(401, cors, "{\"error\":\"código inválido o expirado\"}");
   }
-  return credentials_answer(**paired, agent_id(ctx.state), cors);
+  return credentials_answer(**paired, ctx.state.settings().id, cors);
 }
 
 HttpResponse provision(const HttpRequest& req, PrintJobBody*, ApiContext& ctx, const Cors& cors) {
   const auto body = decode_prov_body(req.body);
   if (!body) return invalid_json(cors);
-  std::string id;
   Outcome<DeviceCredentials> provisioned = fail("");
   {
     // One hold of the lock from the ticket check to the new device.
@@ -149,10 +139,9 @@ HttpResponse provision(const HttpRequest& req, PrintJobBody*, ApiContext& ctx, c
     if (!claims) return json_response(401, cors, "{\"error\":\"ticket inválido\"}");
     provisioned =
         provision_device(locked, *cors, body->label.value_or(""), body->device_id, *claims);
-    id = locked->id;
   }
   if (!provisioned) return json_response(500, cors, error_body(provisioned.error()));
-  return credentials_answer(*provisioned, id, cors);
+  return credentials_answer(*provisioned, ctx.state.settings().id, cors);
 }
 
 HttpResponse revocations(const HttpRequest& req, PrintJobBody*, ApiContext& ctx, const Cors& cors) {
@@ -194,12 +183,18 @@ struct Route {
 // provisioning bodies are a few hundred bytes, revocation lists hold device
 // ids, print jobs are raw printer data.
 constexpr std::array<Route, 6> ROUTES{{
-    {"GET", "/v1/ping", false, 0, false, false, ping},
-    {"GET", "/v1/printers", true, 0, true, false, printers},
-    {"POST", "/v1/pair", true, 16 * KiB, false, false, pair},
-    {"POST", "/v1/provision", true, 16 * KiB, false, false, provision},
-    {"POST", "/v1/revocations", true, 1 * MiB, false, false, revocations},
-    {"POST", "/v1/print", true, 64 * MiB, true, true, print},
+    {.method = "GET", .path = "/v1/ping", .needs_origin = false, .max_body = 0,
+     .signed_request = false, .print_job = false, .endpoint = ping},
+    {.method = "GET", .path = "/v1/printers", .needs_origin = true, .max_body = 0,
+     .signed_request = true, .print_job = false, .endpoint = printers},
+    {.method = "POST", .path = "/v1/pair", .needs_origin = true, .max_body = 16 * KiB,
+     .signed_request = false, .print_job = false, .endpoint = pair},
+    {.method = "POST", .path = "/v1/provision", .needs_origin = true, .max_body = 16 * KiB,
+     .signed_request = false, .print_job = false, .endpoint = provision},
+    {.method = "POST", .path = "/v1/revocations", .needs_origin = true, .max_body = 1 * MiB,
+     .signed_request = false, .print_job = false, .endpoint = revocations},
+    {.method = "POST", .path = "/v1/print", .needs_origin = true, .max_body = 64 * MiB,
+     .signed_request = true, .print_job = true, .endpoint = print},
 }};
 
 HttpResponse origin_refused() {
@@ -258,7 +253,7 @@ Admission admit_request(const HttpRequest& head, std::uint16_t port, std::string
 }
 
 HttpResponse handle_request(const HttpRequest& req, ApiContext& ctx) {
-  Gated gated = pass_gates(req, http_port(ctx.state), ctx.erp_domain);
+  Gated gated = pass_gates(req, ctx.state.settings().port, ctx.erp_domain);
   if (gated.answer) return std::move(*gated.answer);
   const Route& route = *gated.route;
   const Cors& cors = gated.cors;
@@ -286,7 +281,7 @@ HttpResponse handle_request(const HttpRequest& req, ApiContext& ctx) {
     const SignatureFields fields = parse_signature_fields(headers);
     const Sha256Digest body_digest =
         job ? job->digest() : sha256(reads_body ? std::string_view(req.body) : "");
-    if (verify_request(ctx.state, fields, *cors, body_digest) != RequestVerdict::accept) {
+    if (verify_request(ctx.state, fields, *cors, body_digest) != RequestVerdict::Accept) {
       return json_response(401, cors, "{\"error\":\"no autorizado\"}");
     }
   }
@@ -294,8 +289,7 @@ HttpResponse handle_request(const HttpRequest& req, ApiContext& ctx) {
 }
 
 Status serve_http(ApiContext& ctx, std::ostream& diagnostics) {
-  const std::uint16_t port = http_port(ctx.state);
-  auto server = HttpServer::bind(port);
+  auto server = HttpServer::bind(ctx.state.settings().port);
   if (!server) return fail(server.error());
   serve_http(ctx, **server, diagnostics);
   return {};

@@ -9,7 +9,9 @@
 #include <boost/asio/write.hpp>
 #include <boost/beast/core/flat_buffer.hpp>
 #include <boost/beast/http.hpp>
+#include <chrono>
 #include <cstdio>
+#include <future>
 #include <thread>
 
 #include "base/hex.h"
@@ -45,7 +47,6 @@ class Api : public ::testing::Test {
  protected:
   void SetUp() override {
     ASSERT_TRUE(fx.load());
-    fx.state->lock()->port = 47631;
     // The one printer these tests send to; no spooler printer is there.
     printing.network.addresses = std::vector<TcpAddress>{{"10.0.0.9:9100"}};
     printing.spooler.failing[RecordingSpooler::Step::Open] = 1801;
@@ -129,6 +130,8 @@ TEST_F(Api, OriginRule) {
       {"https://evilerp.zunel.example", false},
       {"https://erp.zunel.example.evil.com", false},
       {"https://user@app.erp.zunel.example", false},
+      {"https://user:pw@erp.zunel.example", false},
+      {"https://app.erp.zunel.example/", false},
       {"https://x/app.erp.zunel.example", false},
       {"HTTPS://app.erp.zunel.example", false},
       {"https://APP.erp.zunel.example", true},  // the subdomain part is not checked for case
@@ -182,7 +185,7 @@ TEST_F(Api, UnknownMethodsAndPathsAre404WithCorsWhenAllowed) {
 }
 
 TEST_F(Api, PingTellsWhetherThisOriginHasAPairedDevice) {
-  const std::string id = fx.state->lock()->id;
+  const std::string id = fx.state->settings().id;
   const std::string unpaired = "{\"ok\":true,\"id\":\"" + id +
                                "\",\"version\":\"1.0.1\",\"paired\":false,\"platform\":\"windows\","
                                "\"capabilities\":[\"print\",\"printers\",\"provision\",\"revocations\"]}";
@@ -203,6 +206,17 @@ TEST_F(Api, PingTellsWhetherThisOriginHasAPairedDevice) {
   res = send("GET", "/v1/ping", {{"Host", HOST}, {"Origin", "https://evil.example"}});
   EXPECT_EQ(res.body, unpaired);
   EXPECT_EQ(res.headers, JSON_HEADERS) << "a refused origin gets no CORS headers";
+}
+
+TEST_F(Api, PingWithoutAnOriginAnswersWhileTheStateIsLocked) {
+  // Only "paired" needs the lock: the id, the version and the port are settings.
+  std::future<HttpResponse> answer;
+  {
+    auto locked = fx.state->lock();
+    answer = std::async(std::launch::async, [&] { return send("GET", "/v1/ping", {{"Host", HOST}}); });
+    ASSERT_EQ(answer.wait_for(std::chrono::seconds(10)), std::future_status::ready);
+  }
+  EXPECT_EQ(answer.get().status, 200u);
 }
 
 TEST_F(Api, PairingByCode) {
@@ -396,7 +410,13 @@ TEST_F(Api, PrintBodiesArrivingInPiecesThroughTheServerAreJudgedAsWhole) {
   ASSERT_TRUE(bound.ok()) << bound.error();
   HttpServer& server = **bound;
   const std::uint16_t port = server.port();
-  fx.state->lock()->port = port;
+  // The state again, from the same directory (the device stays), on the
+  // server's port.
+  fx.state.reset();
+  auto loaded = load_state(fx.dir.path(), "1.0.1", StateServices{fx.clock, fx.random, fx.diagnostics},
+                           testing::test_keyset_json(), port);
+  ASSERT_TRUE(loaded.ok()) << loaded.error();
+  fx.state = std::move(*loaded);
   ApiContext ctx{*fx.state, printing.platform, DOMAIN};
   std::thread serving([&] {
     server.serve([&](const HttpRequest& req) { return handle_request(req, ctx); },

@@ -15,10 +15,12 @@ namespace zunel {
 bool host_allowed(std::string_view host, std::uint16_t port);
 
 // True for a serialized HTTPS origin, as a browser sends it, whose host is
-// the ERP domain or ends in "." + the domain, byte for byte: "https://" then
-// a host of labels made of ASCII letters, digits and hyphens, no label empty.
-// So a port, path, query, fragment, user part, backslash, space, empty label
-// or non-ASCII byte is refused, as is a domain part in another case.
+// the ERP domain or ends in "." + the domain: "https://" then a host of
+// labels made of ASCII letters, digits and hyphens, no label empty, and
+// nothing after the host. So a port, path, query, fragment, user part
+// ("user@host": "@" is no host character), backslash, space, empty label or
+// non-ASCII byte is refused. The domain part is compared byte for byte, so
+// in another case it is refused; the labels before it may be in any case.
 bool origin_allowed(std::string_view origin, std::string_view erp_domain);
 
 // A JSON answer: the body as given, then "Content-Type", "Cache-Control",

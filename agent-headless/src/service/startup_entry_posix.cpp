@@ -39,8 +39,14 @@ class XdgStartupEntry final : public StartupEntry {
   // session that starts meanwhile sees the old entry or the new one, never half.
   Outcome<void, SystemError> write_entry(const fs::path& entry, const fs::path& executable,
                                          std::uint64_t) override {
-    const fs::path temporary =
-        entry.parent_path() / ("." + entry.filename().string() + "." + std::to_string(::getpid()) + ".tmp");
+    // Appended piece by piece: GCC 12 warns wrongly (-Wrestrict) on "." + a
+    // string in optimised builds.
+    std::string temporary_name = ".";
+    temporary_name += entry.filename().string();
+    temporary_name += '.';
+    temporary_name += std::to_string(::getpid());
+    temporary_name += ".tmp";
+    const fs::path temporary = entry.parent_path() / temporary_name;
     const int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, 0644);
     if (fd < 0) return system_error_from_code(errno);
     Outcome<void, SystemError> status = write_all(fd, desktop_entry_text(executable.string()));

@@ -92,7 +92,8 @@ class Api : public ::testing::Test {
 
 TEST_F(Api, HostGateRefusesEverythingButLoopbackWithThePort) {
   const char* refused[] = {"127.0.0.1", "localhost", "LOCALHOST:47631", "127.0.0.1:47632",
-                           "[::1]:47631", "127.0.0.1:47631 ", ""};
+                           "[::1]:47631", "127.0.0.1:47631 ", "", "127.0.0.1:476311",
+                           "127.0.0.1;47631", "localhos:47631", "xlocalhost:47631", "127.0.0.1:7631"};
   for (const char* host : refused) {
     for (const char* method : {"GET", "OPTIONS", "POST"}) {
       const HttpResponse res = send(method, "/v1/ping", {{"Host", host}, {"Origin", ORIGIN}});

@@ -65,6 +65,7 @@ struct StateData {
   // Wrong attempts against the pending code; the code is discarded at the limit.
   unsigned pending_code_failures = 0;
   std::unordered_map<std::string, std::uint64_t> nonce_cache;  // nonce -> reusable from
+  std::uint64_t nonce_sweep_due = 0;  // when expired nonces are next dropped
   std::map<std::string, std::uint64_t> revoked_seq;            // negocio_id -> last seq
   std::unordered_map<std::string, std::uint64_t> jti_cache;    // ticket id -> its exp
   // An unusable pairings.json was found at load; it is moved aside before

@@ -95,9 +95,17 @@ RequestVerdict verify_request(AgentState& shared, const SignatureFields& fields,
   if (!crypto::equal_constant_time(*fields.signature, expected)) return RequestVerdict::Refuse;
 
   auto& nonces = state->nonce_cache;
-  std::erase_if(nonces, [now](const auto& entry) { return entry.second <= now; });
-  if (nonces.contains(fields.nonce)) return RequestVerdict::Refuse;
-  nonces.emplace(fields.nonce, now + NONCE_LIFETIME_SECS);
+  // The sweep walks the whole cache, so it runs once per second of the
+  // clock, not once per request; an expired nonce not yet swept is free.
+  if (now >= state->nonce_sweep_due) {
+    std::erase_if(nonces, [now](const auto& entry) { return entry.second <= now; });
+    state->nonce_sweep_due = now + 1;
+  }
+  const auto [entry, added] = nonces.try_emplace(fields.nonce, now + NONCE_LIFETIME_SECS);
+  if (!added) {
+    if (entry->second > now) return RequestVerdict::Refuse;
+    entry->second = now + NONCE_LIFETIME_SECS;
+  }
   return RequestVerdict::Accept;
 }
 

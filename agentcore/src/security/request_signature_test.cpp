@@ -286,6 +286,17 @@ TEST_F(VerifyRequest, ExpiredNoncesAreDroppedWhenARequestIsAccepted) {
   EXPECT_EQ(cached_nonces(), 1u);
 }
 
+// Expired nonces are swept at most once a second; one that expired since is
+// free all the same (reached when the system clock steps back).
+TEST_F(VerifyRequest, AnExpiredNonceIsFreeBeforeTheNextSweep) {
+  ASSERT_EQ(verify(Request::signed_by(code_token, NOW, "sweep")), RequestVerdict::Accept);
+  f.clock.set(NOW - 70);
+  ASSERT_EQ(verify(Request::signed_by(code_token, NOW - 70, "a")), RequestVerdict::Accept);
+  f.clock.set(NOW);
+  EXPECT_EQ(verify(Request::signed_by(code_token, NOW, "a")), RequestVerdict::Accept);
+  EXPECT_EQ(verify(Request::signed_by(code_token, NOW, "a")), RequestVerdict::Refuse);
+}
+
 TEST_F(VerifyRequest, TheSameTokenUnderTwoOriginsMatchesTheDeviceOfTheRequestOrigin) {
   {
     auto s = f.locked();

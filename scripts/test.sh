@@ -20,8 +20,8 @@ cmake --build "$build" -j2
 # their own agents: a private network namespace gives the tests a loopback of
 # their own where the system allows one.
 if unshare --net true 2>/dev/null; then
-  unshare --net -- sh -c 'ip link set lo up && exec "$@"' sh \
-    ctest --test-dir "$build" --output-on-failure ${ZUNEL_CTEST_ARGS:-}
+  # shellcheck disable=SC2086
+  scripts/private-net.sh ctest --test-dir "$build" --output-on-failure ${ZUNEL_CTEST_ARGS:-}
 else
   # shellcheck disable=SC2086
   ctest --test-dir "$build" --output-on-failure ${ZUNEL_CTEST_ARGS:-}

@@ -72,7 +72,6 @@ run_tests() {
 }
 
 if [ "${1:-}" = "--run-tests-here" ]; then
-  if [ "${2:-}" = "--loopback-up" ]; then ip link set lo up; fi
   run_tests
   exit
 fi
@@ -112,7 +111,7 @@ fi
 # own agents: a private network namespace gives these tests a loopback of their
 # own.
 if unshare --net true 2>/dev/null; then
-  exec unshare --net -- "$0" --run-tests-here --loopback-up
+  exec scripts/private-net.sh "$0" --run-tests-here
 fi
 echo "windows-test: no private network namespace here; tests share the machine's loopback" >&2
 exec "$0" --run-tests-here

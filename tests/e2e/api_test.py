@@ -17,14 +17,12 @@ class RunningAgent(unittest.TestCase):
         if not uses_test_keyset():
             raise AssertionError("build with -DZUNEL_KEYSET_FILE=tests/fixtures/test_keyset.json")
         cls.home = TempHome()
+        cls.addClassCleanup(cls.home.remove)
+        cls.addClassCleanup(wait_port_free, HTTP_PORT)
         cls.agent = Agent(cls.home)
+        # Cleanups run even when the start fails, so no agent outlives the test.
+        cls.addClassCleanup(cls.agent.stop)
         cls.agent.wait_started()
-
-    @classmethod
-    def tearDownClass(cls):
-        cls.agent.stop()
-        cls.home.remove()
-        wait_port_free(HTTP_PORT)
 
     def test_banner_and_files(self):
         out = self.agent.stdout().decode()

@@ -24,13 +24,12 @@ PEAK_GROWTH_LIMIT_KB = 250 * 1000
 class HostileLoad(unittest.TestCase):
     def setUp(self):
         self.home = TempHome()
+        self.addCleanup(wait_port_free, HTTP_PORT)
+        self.addCleanup(self.home.remove)
         self.agent = Agent(self.home)
+        # Cleanups run even when the start fails, so no agent outlives the test.
+        self.addCleanup(self.agent.stop)
         self.agent.wait_started()
-
-    def tearDown(self):
-        self.agent.stop()
-        self.home.remove()
-        wait_port_free(HTTP_PORT)
 
     def test_memory_stays_bounded_under_a_body_flood(self):
         native = not RUNNER

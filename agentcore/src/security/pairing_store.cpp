@@ -252,6 +252,11 @@ bool revoke_device(LockedState& state, std::string_view device_id) {
   return true;
 }
 
+bool origin_paired(const LockedState& state, std::string_view origin) {
+  return std::any_of(state->devices.begin(), state->devices.end(),
+                     [origin](const Device& d) { return d.origin == origin; });
+}
+
 AgentInfo snapshot(const LockedState& state) {
   AgentInfo info;
   info.id = state.settings().id;

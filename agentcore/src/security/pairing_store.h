@@ -79,6 +79,9 @@ bool revoke_device(LockedState& state, std::string_view device_id);
 
 AgentInfo snapshot(const LockedState& state);
 
+// Whether a device is paired for exactly this origin.
+bool origin_paired(const LockedState& state, std::string_view origin);
+
 // Trims Unicode white space; "Dispositivo" when nothing is left, else at most
 // the first 60 Unicode scalar values.
 std::string normalize_label(std::string_view label);

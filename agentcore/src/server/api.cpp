@@ -94,12 +94,7 @@ HttpResponse invalid_json(const Cors& cors) {
 
 HttpResponse ping(const HttpRequest&, PrintJobBody*, ApiContext& ctx, const Cors& cors) {
   const StateSettings& settings = ctx.state.settings();
-  bool paired = false;
-  if (cors) {
-    auto locked = ctx.state.lock();
-    const AgentInfo info = snapshot(locked);
-    for (const auto& device : info.devices) paired = paired || device.origin == *cors;
-  }
+  const bool paired = cors && origin_paired(ctx.state.lock(), *cors);
   return json_response(200, cors,
                        "{\"ok\":true,\"id\":" + json_string(settings.id) +
                            ",\"version\":" + json_string(settings.version) +

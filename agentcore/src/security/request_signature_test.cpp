@@ -62,24 +62,20 @@ class VerifyRequest : public ::testing::Test {
     auto s = f.locked();
     // Another device first, so a lookup that stops early or takes the last
     // device would be caught.
-    s->devices.push_back(Device{.id = "other",
-                                .token = token_bytes(100),
-                                .origin = ORIGIN,
-                                .label = "l",
-                                .created = NOW,
-                                .source = DeviceSource::Code,
-                                .negocio_id = std::nullopt,
-                                .user_sub = std::nullopt,
-                                .expira = std::nullopt});
-    s->devices.push_back(Device{.id = "code",
-                                .token = code_token,
-                                .origin = ORIGIN,
-                                .label = "l",
-                                .created = NOW,
-                                .source = DeviceSource::Code,
-                                .negocio_id = std::nullopt,
-                                .user_sub = std::nullopt,
-                                .expira = std::nullopt});
+    const Device code{.id = "code",
+                      .token = code_token,
+                      .origin = ORIGIN,
+                      .label = "l",
+                      .created = NOW,
+                      .source = DeviceSource::Code,
+                      .negocio_id = std::nullopt,
+                      .user_sub = std::nullopt,
+                      .expira = std::nullopt};
+    Device other = code;
+    other.id = "other";
+    other.token = token_bytes(100);
+    s->devices.push_back(other);
+    s->devices.push_back(code);
     s->devices.push_back(Device{.id = "auto",
                                 .token = auto_token,
                                 .origin = ORIGIN,

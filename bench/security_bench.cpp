@@ -20,6 +20,7 @@
 #include "request_signer.h"
 #include "security/pairing_store.h"
 #include "security/request_signature.h"
+#include "server/http_message.h"
 #include "temp_dir.h"
 
 namespace {
@@ -58,8 +59,8 @@ struct Bench {
 };
 
 struct SignedRequest {
-  std::vector<std::pair<std::string, std::string>> fields;
-  std::vector<HeaderField> headers;
+  HeaderList fields;
+  SignatureHeaders headers;
 };
 
 // POOL requests of the last device with fresh nonces, signed at the clock's time.
@@ -73,7 +74,9 @@ std::vector<SignedRequest> sign_pool(const std::vector<std::uint8_t>& token, std
     for (auto& field : testing::signed_headers_for_digest(token, body_digest, nonce, now)) {
       pool[i].fields.push_back(std::move(field));
     }
-    for (const auto& [n, v] : pool[i].fields) pool[i].headers.emplace_back(n, v);
+    const auto value = [&](std::string_view name) { return std::string_view(*find_header(pool[i].fields, name)); };
+    pool[i].headers = {value("Authorization"), value("X-Zunel-Timestamp"), value("X-Zunel-Nonce"),
+                       value("X-Zunel-Sign")};
   }
   return pool;
 }

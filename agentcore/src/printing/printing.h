@@ -3,8 +3,8 @@
 // list the spooler's printers.
 //
 // Neither takes a lock or keeps state between calls; both block the calling
-// thread until the job is handed over or has failed (a connection attempt
-// up to 21 s, each send or serial write up to 5 s, spooler calls as long as
+// thread until the job is handed over or has failed (each connection attempt
+// up to 5 s, each send or serial write up to 5 s, spooler calls as long as
 // the spooler takes).
 
 #include <cstdint>

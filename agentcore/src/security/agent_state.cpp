@@ -1,6 +1,9 @@
 #include "security/agent_state.h"
 
+#include <algorithm>
 #include <iostream>
+
+#include "security/pairing_store.h"
 
 namespace zunel {
 
@@ -9,5 +12,45 @@ const char* device_source_name(DeviceSource source) {
 }
 
 StateServices system_state_services() { return StateServices{system_clock(), system_random(), std::cerr}; }
+
+bool AgentState::origin_paired(std::string_view origin) const {
+  std::shared_ptr<const PairedOrigins> origins;
+  {
+    std::lock_guard lock(published_mutex_);
+    origins = paired_origins_;
+  }
+  return std::binary_search(origins->begin(), origins->end(), origin);
+}
+
+void AgentState::publish(std::shared_ptr<const PairedOrigins> origins) {
+  std::lock_guard lock(published_mutex_);
+  paired_origins_.swap(origins);
+}
+
+void AgentState::write_staged(std::uint64_t sequence, const std::string& text, std::uint64_t now) {
+  std::lock_guard lock(file_mutex_);
+  if (sequence <= saves_written_) return;
+  saves_written_ = sequence;
+  if (set_aside_pending_ && !set_aside_invalid_store(settings_.directory, now)) return;
+  set_aside_pending_ = false;
+  write_store_file(settings_.directory, text);
+}
+
+void LockedState::stage_save(std::string text, PairedOrigins origins) {
+  std::sort(origins.begin(), origins.end());
+  origins.erase(std::unique(origins.begin(), origins.end()), origins.end());
+  state_->publish(std::make_shared<const PairedOrigins>(std::move(origins)));
+  staged_ = Staged{++state_->saves_staged_, std::move(text), now()};
+}
+
+LockedState::~LockedState() {
+  if (!staged_) return;
+  lock_.unlock();
+  try {
+    state_->write_staged(staged_->sequence, staged_->text, staged_->now);
+  } catch (...) {
+    // A failed write changes nothing; the next save writes the whole store.
+  }
+}
 
 }  // namespace zunel

@@ -4,19 +4,24 @@
 // Lock discipline: the state's changing fields (StateData) are reachable
 // only through a LockedState, which holds the state's mutex for its whole
 // life. Every operation that touches them takes a LockedState&, so it cannot
-// be called without the lock, and the file write of save_state happens under
-// the same lock. Hold a LockedState only around store operations, never
-// across network or printer input and output. The settings (StateSettings)
-// are fixed when the state is made and are read without the lock.
+// be called without the lock. Hold a LockedState only around store
+// operations, never across network or printer input and output. A change
+// that must reach pairings.json is staged under the lock and written after
+// it is released, so no reader waits for the disk. The settings
+// (StateSettings) are fixed when the state is made and are read without the
+// lock, and so is the published list of paired origins.
 
 #include <cstdint>
 #include <filesystem>
 #include <iosfwd>
 #include <map>
+#include <memory>
 #include <mutex>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <unordered_map>
+#include <utility>
 #include <vector>
 
 #include "base/clock.h"
@@ -68,10 +73,11 @@ struct StateData {
   std::uint64_t nonce_sweep_due = 0;  // when expired nonces are next dropped
   std::map<std::string, std::uint64_t> revoked_seq;            // negocio_id -> last seq
   std::unordered_map<std::string, std::uint64_t> jti_cache;    // ticket id -> its exp
-  // An unusable pairings.json was found at load; it is moved aside before
-  // the first save would replace it.
-  bool set_aside_pending = false;
 };
+
+// The origins that have at least one paired device, sorted, as of the last
+// change of the devices.
+using PairedOrigins = std::vector<std::string>;
 
 // The services the state uses. All referenced objects must outlive the state.
 struct StateServices {
@@ -98,19 +104,51 @@ class AgentState {
   // Blocks until the lock is free. The returned guard releases it.
   [[nodiscard]] LockedState lock();
 
+  // Whether a device is paired for exactly this origin, as of the last
+  // change the store published. Takes no state lock: it never waits for a
+  // store operation or a file write.
+  bool origin_paired(std::string_view origin) const;
+
+  // An unusable pairings.json was found at load: the first write moves it
+  // aside before replacing it.
+  void set_aside_before_first_write() { set_aside_pending_ = true; }
+
  private:
   friend class LockedState;
+  void publish(std::shared_ptr<const PairedOrigins> origins);
+  void write_staged(std::uint64_t sequence, const std::string& text, std::uint64_t now);
+
   const StateSettings settings_;
   std::mutex mutex_;
   StateData data_;
   StateServices services_;
+  std::uint64_t saves_staged_ = 0;  // under mutex_
+
+  mutable std::mutex published_mutex_;  // held only to copy or swap the pointer
+  std::shared_ptr<const PairedOrigins> paired_origins_ = std::make_shared<PairedOrigins>();
+
+  // One file write at a time, outside the state lock; a write older than
+  // the last one written is skipped, since the newer text holds its change.
+  std::mutex file_mutex_;
+  std::uint64_t saves_written_ = 0;  // under file_mutex_
+  bool set_aside_pending_ = false;   // under file_mutex_ once the state is shared
 };
 
 // Proof that the caller holds the state lock; the only way to the fields.
 class LockedState {
  public:
-  LockedState(LockedState&&) = default;
+  LockedState(LockedState&& other) noexcept
+      : lock_(std::move(other.lock_)),
+        state_(std::exchange(other.state_, nullptr)),
+        staged_(std::exchange(other.staged_, std::nullopt)) {}
   LockedState& operator=(LockedState&&) = delete;
+  // Releases the lock, then writes what stage_save() left, if anything.
+  ~LockedState();
+
+  // Makes `text` the next content of pairings.json and publishes `origins`
+  // at once; the file is written when this guard releases the lock (a later
+  // stage replaces an earlier one).
+  void stage_save(std::string text, PairedOrigins origins);
 
   StateData& data() { return state_->data_; }
   const StateData& data() const { return state_->data_; }
@@ -128,6 +166,12 @@ class LockedState {
 
   std::unique_lock<std::mutex> lock_;
   AgentState* state_;
+  struct Staged {
+    std::uint64_t sequence;
+    std::string text;
+    std::uint64_t now;  // names a set-aside file
+  };
+  std::optional<Staged> staged_;
 };
 
 inline LockedState AgentState::lock() { return LockedState(*this); }

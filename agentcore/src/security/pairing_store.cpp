@@ -26,9 +26,10 @@ using PairResult = std::optional<DeviceCredentials>;
 constexpr std::size_t AGENT_ID_BYTES = 16;
 constexpr std::size_t DEVICE_ID_BYTES = 8;
 
-// Moves an unusable pairings.json aside so that an operator can still recover
-// its devices. False when it is still in the way.
-bool set_aside_invalid_file(const fs::path& file, std::uint64_t now) {
+}  // namespace
+
+bool set_aside_invalid_store(const fs::path& directory, std::uint64_t now) {
+  const fs::path file = directory / PAIRINGS_FILE_NAME;
   std::error_code ec;
   if (!fs::exists(fs::symlink_status(file, ec))) return true;
   const std::string base = file.filename().string() + ".invalid-" + std::to_string(now);
@@ -40,6 +41,15 @@ bool set_aside_invalid_file(const fs::path& file, std::uint64_t now) {
   }
   return false;
 }
+
+void write_store_file(const fs::path& directory, std::string_view text) {
+  // Without the directory the write below fails too; the next save retries.
+  (void)create_private_dirs(directory);
+  // A failed write changes nothing; the next save tries again.
+  (void)replace_file_atomically(directory / PAIRINGS_FILE_NAME, text);
+}
+
+namespace {
 
 // Temporary files of saves that a crash interrupted.
 void remove_stale_temporary_files(const fs::path& directory) {
@@ -113,6 +123,7 @@ Outcome<std::unique_ptr<AgentState>> load_state(const fs::path& directory, std::
   settings.port = port;
   settings.trusted_keys = parse_keyset(keyset_json);
   StateData data;
+  bool set_aside = false;
 
   remove_stale_temporary_files(directory);
   const fs::path file = directory / PAIRINGS_FILE_NAME;
@@ -125,7 +136,7 @@ Outcome<std::unique_ptr<AgentState>> load_state(const fs::path& directory, std::
       data.devices = to_devices(std::move(stored->devices));
       data.revoked_seq = std::move(stored->revoked_seq);
     } else {
-      data.set_aside_pending = true;
+      set_aside = true;
     }
   }
   if (settings.id.empty()) {
@@ -135,8 +146,11 @@ Outcome<std::unique_ptr<AgentState>> load_state(const fs::path& directory, std::
   }
 
   auto state = std::make_unique<AgentState>(std::move(settings), std::move(data), services);
-  LockedState locked = state->lock();
-  save_state(locked);
+  if (set_aside) state->set_aside_before_first_write();
+  {
+    LockedState locked = state->lock();
+    save_state(locked);
+  }
   return state;
 }
 
@@ -145,16 +159,10 @@ Outcome<std::unique_ptr<AgentState>> load_state(const fs::path& directory, std::
 }
 
 void save_state(LockedState& state) {
-  // Without the directory the write below fails too; the next save retries.
-  const fs::path& directory = state.settings().directory;
-  (void)create_private_dirs(directory);
-  const fs::path file = directory / PAIRINGS_FILE_NAME;
-  if (state->set_aside_pending) {
-    if (!set_aside_invalid_file(file, state.now())) return;
-    state->set_aside_pending = false;
-  }
-  // A failed write changes nothing; the next save tries again.
-  (void)replace_file_atomically(file, write_persisted(to_persisted(state.settings(), state.data())));
+  PairedOrigins origins;
+  origins.reserve(state->devices.size());
+  for (const Device& d : state->devices) origins.push_back(d.origin);
+  state.stage_save(write_persisted(to_persisted(state.settings(), state.data())), std::move(origins));
 }
 
 Outcome<std::string> new_pairing_code(LockedState& state) {
@@ -250,11 +258,6 @@ bool revoke_device(LockedState& state, std::string_view device_id) {
   if (removed == 0) return false;
   save_state(state);
   return true;
-}
-
-bool origin_paired(const LockedState& state, std::string_view origin) {
-  return std::any_of(state->devices.begin(), state->devices.end(),
-                     [origin](const Device& d) { return d.origin == origin; });
 }
 
 AgentInfo snapshot(const LockedState& state) {

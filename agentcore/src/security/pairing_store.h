@@ -51,10 +51,19 @@ struct DeviceCredentials {
 [[nodiscard]] Outcome<std::unique_ptr<AgentState>> load_state(const std::filesystem::path& directory,
                                                               std::string version);
 
-// Replaces pairings.json atomically with the state (0600 on POSIX). Failures
-// are ignored: the in-memory state stays authoritative and the next save
-// tries again.
+// Stages the state as the next pairings.json and publishes its paired
+// origins; the file is replaced atomically (0600 on POSIX) when `state`
+// releases the lock. Failures are ignored: the in-memory state stays
+// authoritative and the next save tries again.
 void save_state(LockedState& state);
+
+// The two file steps of a save, run after the lock is released. The first
+// moves an unusable pairings.json aside (pairings.json.invalid-<now>, so an
+// operator can still recover its devices); false when it is still in the
+// way. The second writes `text` as pairings.json, making the directory
+// private first; failures are ignored.
+bool set_aside_invalid_store(const std::filesystem::path& directory, std::uint64_t now);
+void write_store_file(const std::filesystem::path& directory, std::string_view text);
 
 // Issues a six-digit code valid for 300 s, replacing any pending one. Not saved.
 [[nodiscard]] Outcome<std::string> new_pairing_code(LockedState& state);
@@ -78,9 +87,6 @@ void save_state(LockedState& state);
 bool revoke_device(LockedState& state, std::string_view device_id);
 
 AgentInfo snapshot(const LockedState& state);
-
-// Whether a device is paired for exactly this origin.
-bool origin_paired(const LockedState& state, std::string_view origin);
 
 // Trims Unicode white space; "Dispositivo" when nothing is left, else at most
 // the first 60 Unicode scalar values.

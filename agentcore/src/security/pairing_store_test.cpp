@@ -232,16 +232,23 @@ TEST(PairingStoreFile, AFailedWriteKeepsTheStateInMemoryAndTheNextSaveWrites) {
   write_file(blocked, "x");
   auto loaded = load_state(blocked, "1.0.1", StateServices{f.clock, f.random, f.diagnostics}, "[]");
   ASSERT_TRUE(loaded);
-  auto s = (*loaded)->lock();
-  ASSERT_TRUE(new_pairing_code(s));
-  auto paired = pair_with_code(s, ORIGIN, *s->pending_code, "");
+  AgentState& state = **loaded;
+  // Each store operation writes the file when its lock is released.
+  auto paired = [&] {
+    auto s = state.lock();
+    EXPECT_TRUE(new_pairing_code(s));
+    return pair_with_code(s, ORIGIN, *s->pending_code, "");
+  }();
   ASSERT_TRUE(paired && paired->has_value());
-  EXPECT_EQ(s->devices.size(), 1u);
+  EXPECT_EQ(state.lock()->devices.size(), 1u);
 
   std::filesystem::remove(blocked);
-  EXPECT_TRUE(revoke_device(s, "no-such-device") == false);
+  EXPECT_TRUE([&] { auto s = state.lock(); return revoke_device(s, "no-such-device"); }() == false);
   EXPECT_FALSE(std::filesystem::exists(blocked / "pairings.json"));  // nothing to save yet
-  ASSERT_TRUE(provision_device(s, ORIGIN, "", std::nullopt, TicketClaims{"u", "n"}));
+  ASSERT_TRUE([&] {
+    auto s = state.lock();
+    return provision_device(s, ORIGIN, "", std::nullopt, TicketClaims{"u", "n"}).ok();
+  }());
   EXPECT_NE(read_file(blocked / "pairings.json").find((*paired)->device_id), std::string::npos);
 }
 
@@ -482,13 +489,18 @@ TEST_F(StoreOperations, RevokeRemovesEveryDeviceWithTheIdAndSavesOnlyWhenSomethi
     }
   }
   write_file(f.file(), "marker");
-  auto s = f.locked();
-  EXPECT_FALSE(revoke_device(s, "A"));  // ids compare exactly
-  EXPECT_FALSE(revoke_device(s, ""));
+  {
+    auto s = f.locked();
+    EXPECT_FALSE(revoke_device(s, "A"));  // ids compare exactly
+    EXPECT_FALSE(revoke_device(s, ""));
+  }
   EXPECT_EQ(read_file(f.file()), "marker");  // not saved
 
-  EXPECT_TRUE(revoke_device(s, "a"));
-  EXPECT_THAT(device_ids(s), ElementsAre("b", "c"));
+  {
+    auto s = f.locked();
+    EXPECT_TRUE(revoke_device(s, "a"));
+    EXPECT_THAT(device_ids(s), ElementsAre("b", "c"));
+  }
   const std::string saved = read_file(f.file());
   EXPECT_NE(saved.find("\"b\""), std::string::npos);
   EXPECT_EQ(saved.find("\"a\""), std::string::npos);

@@ -1,6 +1,5 @@
 #include "security/request_signature.h"
 
-#include <algorithm>
 #include <cstdint>
 #include <optional>
 
@@ -12,21 +11,6 @@ namespace zunel {
 namespace {
 
 constexpr std::string_view BEARER_PREFIX = "Bearer ";
-
-bool equal_ascii_case_insensitive(std::string_view a, std::string_view b) {
-  const auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; };
-  return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [&](char x, char y) {
-           return lower(x) == lower(y);
-         });
-}
-
-// The value of the first header with this name; empty when there is none.
-std::string_view header_value(std::span<const HeaderField> headers, std::string_view name) {
-  for (const auto& [n, v] : headers) {
-    if (equal_ascii_case_insensitive(n, name)) return v;
-  }
-  return {};
-}
 
 // An unsigned decimal with at most one leading "+"; nothing else, no overflow.
 std::optional<std::uint64_t> parse_timestamp(std::string_view text) {
@@ -53,15 +37,14 @@ std::optional<std::array<std::uint8_t, 32>> parse_hex_32(std::string_view text) 
 
 }  // namespace
 
-SignatureFields parse_signature_fields(std::span<const HeaderField> headers) {
+SignatureFields parse_signature_fields(const SignatureHeaders& headers) {
   SignatureFields fields;
-  const std::string_view authorization = header_value(headers, "Authorization");
-  if (authorization.starts_with(BEARER_PREFIX)) {
-    fields.token = parse_hex_32(authorization.substr(BEARER_PREFIX.size()));
+  if (headers.authorization.starts_with(BEARER_PREFIX)) {
+    fields.token = parse_hex_32(headers.authorization.substr(BEARER_PREFIX.size()));
   }
-  fields.timestamp = parse_timestamp(header_value(headers, "X-Zunel-Timestamp"));
-  fields.nonce = header_value(headers, "X-Zunel-Nonce");
-  fields.signature = parse_hex_32(header_value(headers, "X-Zunel-Sign"));
+  fields.timestamp = parse_timestamp(headers.timestamp);
+  fields.nonce = headers.nonce;
+  fields.signature = parse_hex_32(headers.sign);
   return fields;
 }
 

@@ -13,17 +13,22 @@
 #include <array>
 #include <cstdint>
 #include <optional>
-#include <span>
 #include <string>
 #include <string_view>
-#include <utility>
 
 #include "base/sha256.h"
 #include "security/agent_state.h"
 
 namespace zunel {
 
-using HeaderField = std::pair<std::string_view, std::string_view>;
+// The values of the four signature headers as the request carries them (the
+// first of each name); empty when missing.
+struct SignatureHeaders {
+  std::string_view authorization;  // "Authorization"
+  std::string_view timestamp;      // "X-Zunel-Timestamp"
+  std::string_view nonce;          // "X-Zunel-Nonce"
+  std::string_view sign;           // "X-Zunel-Sign"
+};
 
 enum class RequestVerdict { Accept, Refuse };
 
@@ -40,9 +45,8 @@ struct SignatureFields {
   std::optional<Sha256Digest> signature;              // 64 hex digits
 };
 
-// `headers` in arrival order (names compared without regard to ASCII case,
-// the first occurrence counts). Pure: touches no state, takes no lock.
-[[nodiscard]] SignatureFields parse_signature_fields(std::span<const HeaderField> headers);
+// Pure: touches no state, takes no lock.
+[[nodiscard]] SignatureFields parse_signature_fields(const SignatureHeaders& headers);
 
 // `origin` is the origin the router accepted; `body_digest` the SHA-256 of
 // the raw body (of zero bytes when there is none). Takes the state lock

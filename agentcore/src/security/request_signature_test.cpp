@@ -9,6 +9,7 @@
 #include <gtest/gtest.h>
 
 #include "base/hex.h"
+#include "server/http_message.h"
 #include "request_signer.h"
 #include "security_test_support.h"
 
@@ -47,10 +48,14 @@ struct Request {
     }
     throw std::logic_error("no such header");
   }
-  std::vector<HeaderField> headers() const {
-    std::vector<HeaderField> out;
-    for (const auto& [n, v] : fields) out.emplace_back(n, v);
-    return out;
+  // As the server reads them: the first header of each name, ASCII case ignored.
+  SignatureHeaders headers() const {
+    const auto value = [this](std::string_view name) {
+      const std::string* found = find_header(fields, name);
+      return found ? std::string_view(*found) : std::string_view();
+    };
+    return {value("Authorization"), value("X-Zunel-Timestamp"), value("X-Zunel-Nonce"),
+            value("X-Zunel-Sign")};
   }
 };
 
@@ -87,8 +92,7 @@ class VerifyRequest : public ::testing::Test {
                                 .expira = NOW + 1000});
   }
   RequestVerdict verify(const Request& r) {
-    const auto headers = r.headers();
-    return verify_request(*f.state, parse_signature_fields(headers), r.origin, sha256(r.body));
+    return verify_request(*f.state, parse_signature_fields(r.headers()), r.origin, sha256(r.body));
   }
   std::size_t cached_nonces() { return f.locked()->nonce_cache.size(); }
 

@@ -67,11 +67,14 @@ TEST(SaveCrash, AKilledSaverLeavesEitherTheOldOrTheNewCompleteFile) {
                                   .user_sub = std::nullopt,
                                   .expira = std::nullopt});
     }
-    for (int v = 0; v < 2; ++v) {
+  }
+  for (int v = 0; v < 2; ++v) {
+    {
+      auto s = f.locked();
       for (Device& d : s->devices) d.label = "v" + std::to_string(v);
       save_state(s);
-      versions[v] = read_file(f.file());
-    }
+    }  // written as the lock is released
+    versions[v] = read_file(f.file());
   }
   std::mt19937 rng(12345);
   for (int round = 0; round < 25; ++round) {

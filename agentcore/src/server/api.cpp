@@ -13,11 +13,13 @@
 #include "base/utf8.h"
 #include "printing/print_body_reader.h"
 #include "printing/printer_list.h"
+#include "printing/printer_key.h"
 #include "printing/printing.h"
 #include "security/agent_state.h"
 #include "security/pairing_store.h"
 #include "security/request_signature.h"
 #include "security/tickets.h"
+#include "server/answers.h"
 #include "server/gates.h"
 #include "server/http_server.h"
 #include "server/request_bodies.h"
@@ -64,18 +66,6 @@ class PrintJobBody final : public BodyConsumer {
   bool valid_utf8_ = false;
 };
 
-// The request's print job body as the server consumed it, or, for a request
-// that did not arrive through the server's admission (or had no body), its
-// text fed whole.
-std::shared_ptr<PrintJobBody> print_job_body(const HttpRequest& req) {
-  if (auto consumed = std::dynamic_pointer_cast<PrintJobBody>(req.body_consumer)) return consumed;
-  auto whole = std::make_shared<PrintJobBody>();
-  whole->begin(req.body.size());
-  whole->consume(req.body);
-  whole->finish();
-  return whole;
-}
-
 std::string json_string(std::string_view text) {
   return boost::json::serialize(boost::json::string(text));
 }
@@ -92,10 +82,33 @@ HttpResponse invalid_json(const Cors& cors) {
   return json_response(400, cors, "{\"error\":\"json inválido\"}");
 }
 
-HttpResponse ping(const HttpRequest&, PrintJobBody*, ApiContext& ctx, const Cors& cors) {
-  const StateSettings& settings = ctx.state.settings();
-  const bool paired = cors && origin_paired(ctx.state.lock(), *cors);
-  return json_response(200, cors,
+// What an endpoint gets: the request with its body's text (empty for a print
+// job, whose body was decoded as it arrived), the decoded job, the context
+// and the CORS origin the gates allowed.
+struct Call {
+  HttpRequest& req;
+  std::shared_ptr<PrintJobBody> job;  // for the route that takes print jobs; null otherwise
+  ApiContext& ctx;
+  Cors cors;
+};
+
+// The lanes of the work that does not belong to one printer: the store's
+// changes, one at a time in their order, and the spooler's printer list.
+constexpr std::string_view STORE_LANE = "store";
+constexpr std::string_view PRINTER_LIST_LANE = "printer-list";
+
+LaneWork service_work(std::string_view lane, std::function<HttpResponse()> run) {
+  return LaneWork{std::string(lane), LaneKind::Service, std::move(run)};
+}
+
+// Answered on the I/O thread: the paired origins are read from what the
+// store last published, without the state lock.
+Handled ping(Call& call) {
+  const StateSettings& settings = call.ctx.state.settings();
+  const bool paired = call.cors && call.ctx.state.origin_paired(*call.cors);
+  // Every build answers "windows": pages written for the Windows agent check
+  // it, and the API is the same on every platform.
+  return json_response(200, call.cors,
                        "{\"ok\":true,\"id\":" + json_string(settings.id) +
                            ",\"version\":" + json_string(settings.version) +
                            ",\"paired\":" + (paired ? "true" : "false") +
@@ -103,63 +116,80 @@ HttpResponse ping(const HttpRequest&, PrintJobBody*, ApiContext& ctx, const Cors
                            "\"provision\",\"revocations\"]}");
 }
 
-HttpResponse printers(const HttpRequest&, PrintJobBody*, ApiContext& ctx, const Cors& cors) {
-  auto list = list_printers(ctx.printing);
-  if (!list) return json_response(500, cors, error_body(list.error()));
-  return json_response(200, cors, printers_answer_json(*list));
+Handled printers(Call& call) {
+  return service_work(PRINTER_LIST_LANE, [&ctx = call.ctx, cors = call.cors] {
+    auto list = list_printers(ctx.printing);
+    if (!list) return json_response(500, cors, error_body(list.error()));
+    return json_response(200, cors, printers_answer_json(*list));
+  });
 }
 
-HttpResponse pair(const HttpRequest& req, PrintJobBody*, ApiContext& ctx, const Cors& cors) {
-  const auto body = decode_pair_body(req.body);
-  if (!body) return invalid_json(cors);
-  Outcome<std::optional<DeviceCredentials>> paired = [&] {
-    auto locked = ctx.state.lock();
-    return pair_with_code(locked, *cors, body->code, body->label.value_or(""));
-  }();
-  if (!paired) return json_response(500, cors, error_body(paired.error()));
-  if (!paired->has_value()) {
-    return json_response(401, cors, "{\"error\":\"código inválido o expirado\"}");
-  }
-  return credentials_answer(**paired, ctx.state.settings().id, cors);
+Handled pair(Call& call) {
+  auto body = decode_pair_body(call.req.body);
+  if (!body) return invalid_json(call.cors);
+  return service_work(STORE_LANE, [&ctx = call.ctx, cors = call.cors, body = std::move(*body)] {
+    Outcome<std::optional<DeviceCredentials>> paired = [&] {
+      auto locked = ctx.state.lock();
+      return pair_with_code(locked, *cors, body.code, body.label.value_or(""));
+    }();
+    if (!paired) return json_response(500, cors, error_body(paired.error()));
+    if (!paired->has_value()) {
+      return json_response(401, cors, "{\"error\":\"código inválido o expirado\"}");
+    }
+    return credentials_answer(**paired, ctx.state.settings().id, cors);
+  });
 }
 
-HttpResponse provision(const HttpRequest& req, PrintJobBody*, ApiContext& ctx, const Cors& cors) {
-  const auto body = decode_prov_body(req.body);
-  if (!body) return invalid_json(cors);
-  Outcome<DeviceCredentials> provisioned = fail("");
-  {
-    // One hold of the lock from the ticket check to the new device.
-    auto locked = ctx.state.lock();
-    const auto claims = check_provisioning_ticket(locked, body->ticket);
-    if (!claims) return json_response(401, cors, "{\"error\":\"ticket inválido\"}");
-    provisioned =
-        provision_device(locked, *cors, body->label.value_or(""), body->device_id, *claims);
-  }
-  if (!provisioned) return json_response(500, cors, error_body(provisioned.error()));
-  return credentials_answer(*provisioned, ctx.state.settings().id, cors);
+Handled provision(Call& call) {
+  auto body = decode_prov_body(call.req.body);
+  if (!body) return invalid_json(call.cors);
+  return service_work(STORE_LANE, [&ctx = call.ctx, cors = call.cors, body = std::move(*body)] {
+    std::optional<Outcome<DeviceCredentials>> provisioned;
+    {
+      // One hold of the lock from the ticket check to the new device.
+      auto locked = ctx.state.lock();
+      const auto claims = check_provisioning_ticket(locked, body.ticket);
+      if (!claims) return json_response(401, cors, "{\"error\":\"ticket inválido\"}");
+      provisioned = provision_device(locked, *cors, body.label.value_or(""), body.device_id, *claims);
+    }
+    if (!*provisioned) return json_response(500, cors, error_body(provisioned->error()));
+    return credentials_answer(**provisioned, ctx.state.settings().id, cors);
+  });
 }
 
-HttpResponse revocations(const HttpRequest& req, PrintJobBody*, ApiContext& ctx, const Cors& cors) {
-  const auto body = decode_rev_body(req.body);
-  if (!body) return invalid_json(cors);
-  const std::optional<std::uint64_t> seq = [&] {
-    auto locked = ctx.state.lock();
-    return apply_revocation_list(locked, body->list);
-  }();
-  if (!seq) return json_response(401, cors, "{\"error\":\"lista inválida\"}");
-  return json_response(200, cors, "{\"applied_seq\":" + std::to_string(*seq) + "}");
+Handled revocations(Call& call) {
+  auto body = decode_rev_body(call.req.body);
+  if (!body) return invalid_json(call.cors);
+  return service_work(STORE_LANE, [&ctx = call.ctx, cors = call.cors, body = std::move(*body)] {
+    const std::optional<std::uint64_t> seq = [&] {
+      auto locked = ctx.state.lock();
+      return apply_revocation_list(locked, body.list);
+    }();
+    if (!seq) return json_response(401, cors, "{\"error\":\"lista inválida\"}");
+    return json_response(200, cors, "{\"applied_seq\":" + std::to_string(*seq) + "}");
+  });
 }
 
-HttpResponse print(const HttpRequest&, PrintJobBody* job, ApiContext& ctx, const Cors& cors) {
-  Outcome<PrintBody>& body = job->decoded();
-  if (!body) return invalid_json(cors);
-  const Status printed = print_to_target(body->target, body->bytes, ctx.printing);
+HttpResponse print_now(PrintJobBody& job, PrintPlatform& printing, const Cors& cors) {
+  const PrintBody& body = *job.decoded();
+  const Status printed = print_to_target(body.target, body.bytes, printing);
   if (!printed) return json_response(502, cors, error_body(printed.error()));
   return json_response(200, cors, "{\"ok\":true}");
 }
 
-// `job`: the decoded body, for the route that takes print jobs; null otherwise.
-using Endpoint = HttpResponse (*)(const HttpRequest&, PrintJobBody* job, ApiContext&, const Cors&);
+// A job joins the lane of its printer; one that reaches no printer (USB) is
+// refused at once.
+Handled print(Call& call) {
+  if (!call.job->decoded()) return invalid_json(call.cors);
+  const std::optional<std::string> key = printer_key(call.job->decoded()->target);
+  if (!key) return print_now(*call.job, call.ctx.printing, call.cors);
+  return LaneWork{*key, LaneKind::Printer,
+                  [job = call.job, &printing = call.ctx.printing, cors = call.cors] {
+                    return print_now(*job, printing, cors);
+                  }};
+}
+
+using Endpoint = Handled (*)(Call&);
 
 constexpr std::size_t KiB = 1024;
 constexpr std::size_t MiB = 1024 * KiB;
@@ -232,55 +262,78 @@ Gated pass_gates(const HttpRequest& req, std::uint16_t port, std::string_view er
   return answered(json_response(404, cors, "{\"error\":\"no encontrado\"}"));
 }
 
+// Judges a whole request of `route` that the gates passed: its bound, its
+// text, its signature, then the endpoint. On the I/O thread, so a job is
+// judged when it arrives, whatever waits in its printer's lane.
+Handled judge(const Route& route, Call& call) {
+  const HttpRequest& req = call.req;
+  const bool reads_body = route.max_body > 0;
+  if (reads_body) {
+    if (req.body_state == BodyState::TooLarge) {
+      return json_response(413, call.cors, "{\"error\":\"cuerpo demasiado grande\"}");
+    }
+    bool readable = req.body_state == BodyState::Complete;
+    if (readable) readable = call.job ? call.job->valid_utf8() : is_valid_utf8(req.body);
+    if (!readable) return json_response(400, call.cors, "{\"error\":\"cuerpo ilegible\"}");
+  }
+  if (route.signed_request) {
+    const auto header = [&req](std::string_view name) {
+      const std::string* value = find_header(req.headers, name);
+      return value ? std::string_view(*value) : std::string_view();
+    };
+    const SignatureFields fields = parse_signature_fields(
+        {header("authorization"), header("x-zunel-timestamp"), header("x-zunel-nonce"),
+         header("x-zunel-sign")});
+    // Both are ready before verify_request takes the lock: a print job's body
+    // was hashed as it arrived.
+    const Sha256Digest body_digest =
+        call.job ? call.job->digest() : sha256(reads_body ? std::string_view(req.body) : "");
+    if (verify_request(call.ctx.state, fields, *call.cors, body_digest) != RequestVerdict::Accept) {
+      return json_response(401, call.cors, "{\"error\":\"no autorizado\"}");
+    }
+  }
+  return route.endpoint(call);
+}
+
 }  // namespace
 
-Admission admit_request(const HttpRequest& head, std::uint16_t port, std::string_view erp_domain) {
-  Gated gated = pass_gates(head, port, erp_domain);
+Admission admit_request(const HttpRequest& head, ApiContext& ctx) {
+  Gated gated = pass_gates(head, ctx.state.settings().port, ctx.erp_domain);
   Admission admission;
   if (gated.answer) {
     admission.answer = std::move(gated.answer);
-  } else {
-    admission.max_body_bytes = gated.route->max_body;
-    if (gated.route->print_job) admission.body_consumer = std::make_shared<PrintJobBody>();
-    admission.cors_origin = std::move(gated.cors);
+    return admission;
   }
+  const Route& route = *gated.route;
+  admission.max_body_bytes = route.max_body;
+  std::shared_ptr<PrintJobBody> job;
+  if (route.print_job) job = std::make_shared<PrintJobBody>();
+  admission.body_consumer = job;
+  admission.cors_origin = gated.cors;
+  admission.handle = [&route, &ctx, job = std::move(job), cors = std::move(gated.cors)](
+                         HttpRequest& req) mutable -> Handled {
+    Call call{req, std::move(job), ctx, std::move(cors)};
+    return judge(route, call);
+  };
   return admission;
 }
 
-HttpResponse handle_request(const HttpRequest& req, ApiContext& ctx) {
-  Gated gated = pass_gates(req, ctx.state.settings().port, ctx.erp_domain);
-  if (gated.answer) return std::move(*gated.answer);
-  const Route& route = *gated.route;
-  const Cors& cors = gated.cors;
-  const bool reads_body = route.max_body > 0;
-  std::shared_ptr<PrintJobBody> job;
-  if (reads_body) {
-    if (req.body_state == BodyState::TooLarge) {
-      return json_response(413, cors, "{\"error\":\"cuerpo demasiado grande\"}");
-    }
-    bool readable = req.body_state == BodyState::Complete;
-    if (readable && route.print_job) {
-      job = print_job_body(req);
-      readable = job->valid_utf8();
-    } else if (readable) {
-      readable = is_valid_utf8(req.body);
-    }
-    if (!readable) return json_response(400, cors, "{\"error\":\"cuerpo ilegible\"}");
+HttpResponse handle_request(const HttpRequest& request, ApiContext& ctx) {
+  Admission admission = admit_request(request, ctx);
+  if (admission.answer) return std::move(*admission.answer);
+  HttpRequest req = request;
+  if (req.body_state == BodyState::Complete && req.body.size() > admission.max_body_bytes) {
+    req.body_state = BodyState::TooLarge;
   }
-  if (route.signed_request) {
-    std::vector<HeaderField> headers;
-    headers.reserve(req.headers.size());
-    for (const auto& [name, value] : req.headers) headers.emplace_back(name, value);
-    // Both are ready before verify_request takes the lock: a print job's body
-    // was hashed as it arrived.
-    const SignatureFields fields = parse_signature_fields(headers);
-    const Sha256Digest body_digest =
-        job ? job->digest() : sha256(reads_body ? std::string_view(req.body) : "");
-    if (verify_request(ctx.state, fields, *cors, body_digest) != RequestVerdict::Accept) {
-      return json_response(401, cors, "{\"error\":\"no autorizado\"}");
-    }
+  if (admission.body_consumer && req.body_state == BodyState::Complete) {
+    admission.body_consumer->begin(req.body.size());
+    admission.body_consumer->consume(req.body);
+    admission.body_consumer->finish();
+    req.body.clear();
   }
-  return route.endpoint(req, job.get(), ctx, cors);
+  Handled handled = admission.handle(req);
+  if (auto* work = std::get_if<LaneWork>(&handled)) return work->run();
+  return std::get<HttpResponse>(std::move(handled));
 }
 
 Status serve_http(ApiContext& ctx, std::ostream& diagnostics) {
@@ -293,11 +346,7 @@ Status serve_http(ApiContext& ctx, std::ostream& diagnostics) {
 void serve_http(ApiContext& ctx, HttpServer& server, std::ostream& diagnostics) {
   diagnostics << "[agente impresión] escuchando en http://127.0.0.1:" << server.port() << '\n';
   diagnostics.flush();
-  const std::uint16_t port = server.port();
-  server.serve([&ctx](const HttpRequest& req) { return handle_request(req, ctx); },
-               [&ctx, port](const HttpRequest& head) {
-                 return admit_request(head, port, ctx.erp_domain);
-               });
+  server.serve([&ctx](const HttpRequest& head) { return admit_request(head, ctx); });
 }
 
 }  // namespace zunel

@@ -1,6 +1,9 @@
 #pragma once
 // The agent's HTTP API: the gates, CORS, the routing table and the six
-// endpoints. Requests are handled one at a time on the serving thread.
+// endpoints. Each request is judged on the server's I/O thread when it has
+// arrived; what waits for a printer, the spooler or the disk runs in a lane:
+// a print job in its printer's, the store's changes in the store's, the
+// printer list in its own.
 
 #include <cstdint>
 #include <memory>
@@ -17,8 +20,9 @@ class AgentState;
 class HttpServer;
 struct PrintPlatform;
 
-// What the endpoints reach. The state is shared with the control channel;
-// each state operation takes its lock for that operation alone.
+// What the endpoints reach; it must outlive the server. The state is shared
+// with the control channel; each state operation takes its lock for that
+// operation alone.
 struct ApiContext {
   AgentState& state;
   PrintPlatform& printing;
@@ -29,17 +33,18 @@ struct ApiContext {
 // the answers of the Host gate, the preflight, the route lookup and the
 // Origin gate, in that order; otherwise the route's body bound (16 KiB for
 // pairing and provisioning, 1 MiB for revocation lists, 64 MiB for print
-// jobs, 0 for the routes that read no body), the request's CORS origin, and
-// for print jobs a body consumer that hashes and decodes the body as it
-// arrives, so its text is never kept. Takes no lock, so it may run on the
-// server's I/O thread; `port` is the state's HTTP port.
-Admission admit_request(const HttpRequest& head, std::uint16_t port, std::string_view erp_domain);
+// jobs, 0 for the routes that read no body), the request's CORS origin, for
+// print jobs a body consumer that hashes and decodes the body as it arrives
+// (its text is never kept), and the handler that judges the whole request
+// for its route: 413, "cuerpo ilegible", the signature (401), then the
+// endpoint, which answers at once or gives the work for a lane. Takes no
+// lock that is held across input or output, so it runs on the server's I/O
+// thread; the port is the state's HTTP port.
+Admission admit_request(const HttpRequest& head, ApiContext& context);
 
-// Answers one request completely; never fails outward. Passes the same gates
-// as admit_request first, so a request that was not admitted gets the same
-// answer here; a body over its route's bound answers 413. A print job comes
-// with the consumer admit_request gave it; one without (a request built by
-// hand) is decoded from `body`, with the same answers.
+// Answers one whole request as the server would, lane work run on the
+// calling thread (for tests and the fuzz targets); never fails outward. A
+// body over its route's bound answers 413.
 HttpResponse handle_request(const HttpRequest& request, ApiContext& context);
 
 // Runs the API on 127.0.0.1 at the state's HTTP port, on the calling thread,

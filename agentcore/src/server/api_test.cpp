@@ -209,15 +209,20 @@ TEST_F(Api, PingTellsWhetherThisOriginHasAPairedDevice) {
   EXPECT_EQ(res.headers, JSON_HEADERS) << "a refused origin gets no CORS headers";
 }
 
-TEST_F(Api, PingWithoutAnOriginAnswersWhileTheStateIsLocked) {
-  // Only "paired" needs the lock: the id, the version and the port are settings.
+TEST_F(Api, PingAnswersWhileTheStateIsLocked) {
+  // "paired" is read from what the store last published, never under the
+  // lock, which a store change holds; the id, the version and the port are
+  // settings.
+  pair_device();
   std::future<HttpResponse> answer;
   {
     auto locked = fx.state->lock();
-    answer = std::async(std::launch::async, [&] { return send("GET", "/v1/ping", {{"Host", HOST}}); });
+    answer = std::async(std::launch::async, [&] { return from_page("GET", "/v1/ping"); });
     ASSERT_EQ(answer.wait_for(std::chrono::seconds(10)), std::future_status::ready);
   }
-  EXPECT_EQ(answer.get().status, 200u);
+  const HttpResponse res = answer.get();
+  EXPECT_EQ(res.status, 200u);
+  EXPECT_NE(res.body.find("\"paired\":true"), std::string::npos) << res.body;
 }
 
 TEST_F(Api, PairingByCode) {
@@ -291,7 +296,8 @@ TEST_F(Api, AdmissionGivesTheGateAnswersFromTheHeaderAndEachRoutesBodyBound) {
   };
   for (const auto& c : cases) {
     const HttpRequest head{c.method, c.target, c.headers, "", BodyState::Complete, nullptr};
-    const Admission admission = admit_request(head, 47631, DOMAIN);
+    ApiContext ctx{*fx.state, printing.platform, DOMAIN};
+    const Admission admission = admit_request(head, ctx);
     const std::string what = std::string(c.method) + " " + c.target;
     if (c.bound) {
       EXPECT_FALSE(admission.answer) << what;
@@ -420,8 +426,7 @@ TEST_F(Api, PrintBodiesArrivingInPiecesThroughTheServerAreJudgedAsWhole) {
   fx.state = std::move(*loaded);
   ApiContext ctx{*fx.state, printing.platform, DOMAIN};
   std::thread serving([&] {
-    server.serve([&](const HttpRequest& req) { return handle_request(req, ctx); },
-                 [&](const HttpRequest& head) { return admit_request(head, port, DOMAIN); });
+    server.serve([&](const HttpRequest& head) { return admit_request(head, ctx); });
   });
 
   const std::string job =

@@ -1,7 +1,6 @@
 #include "server/gates.h"
 
-#include <boost/json/serialize.hpp>
-#include <boost/json/value.hpp>
+#include <string>
 
 namespace zunel {
 
@@ -46,44 +45,6 @@ bool origin_allowed(std::string_view origin, std::string_view erp_domain) {
   if (host == erp_domain) return true;
   return host.size() > erp_domain.size() && host.ends_with(erp_domain) &&
          host[host.size() - erp_domain.size() - 1] == '.';
-}
-
-HttpResponse json_response(unsigned status, const std::optional<std::string>& cors_origin,
-                           std::string body) {
-  HttpResponse res;
-  res.status = status;
-  res.headers = {
-      {"Content-Type", "application/json; charset=utf-8"},
-      {"Cache-Control", "no-store"},
-      {"Access-Control-Allow-Credentials", "false"},
-  };
-  if (cors_origin) {
-    res.headers.emplace_back("Access-Control-Allow-Origin", *cors_origin);
-    res.headers.emplace_back("Vary", "Origin");
-  }
-  res.body = std::move(body);
-  return res;
-}
-
-std::string error_body(std::string_view text) {
-  boost::json::object object;
-  object["error"] = text;
-  return boost::json::serialize(object);
-}
-
-HttpResponse preflight_response(const std::string& origin) {
-  HttpResponse res;
-  res.status = 204;
-  res.headers = {
-      {"Access-Control-Allow-Origin", origin},
-      {"Vary", "Origin"},
-      {"Access-Control-Allow-Methods", "GET, POST, OPTIONS"},
-      {"Access-Control-Allow-Headers",
-       "Authorization, Content-Type, X-Zunel-Timestamp, X-Zunel-Nonce, X-Zunel-Sign"},
-      {"Access-Control-Allow-Credentials", "false"},
-      {"Access-Control-Max-Age", "600"},
-  };
-  return res;
 }
 
 }  // namespace zunel

@@ -3,11 +3,13 @@
 // data, so request handling is tested without sockets.
 
 #include <cstddef>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
 #include <utility>
+#include <variant>
 #include <vector>
 
 namespace zunel {
@@ -60,6 +62,24 @@ struct HttpResponse {
   std::string body;
 };
 
+// Which lanes a piece of work joins. Printer lanes are bounded in number and
+// their jobs wait at most the server's start deadline ("impresora
+// ocupada"); service lanes (the store, the printer list) are few and fixed.
+enum class LaneKind { Printer, Service };
+
+// Work that must not run on the server's I/O thread (it waits for a printer,
+// the spooler or the disk): it runs in the lane named `lane`, after the work
+// accepted there before it, and its result is the request's answer.
+struct LaneWork {
+  std::string lane;
+  LaneKind kind = LaneKind::Service;
+  std::function<HttpResponse()> run;
+};
+
+// What handling a whole request gives: its answer now, or the work that
+// will answer it.
+using Handled = std::variant<HttpResponse, LaneWork>;
+
 // What the server does with a request as soon as its header is complete,
 // before any body byte is read. Decided on the server's I/O thread, so the
 // decision takes no lock and does no input or output.
@@ -77,6 +97,12 @@ struct Admission {
   // The request's CORS origin, when the gates allowed one: the answers the
   // server gives by itself to this request (503, 500) carry it.
   std::optional<std::string> cors_origin;
+  // Unless answered: judges the request once its body was read, or found
+  // too large or unreadable, on the I/O thread (so it takes no lock that
+  // may be held across input or output). It is given the request with the
+  // consumer's body, or the body's text. A std::bad_alloc it throws is
+  // answered 500 {"error":"memoria insuficiente"}.
+  std::function<Handled(HttpRequest&)> handle;
 };
 
 // The value of the first header named `name` (ASCII case ignored), or nothing.

@@ -2,24 +2,22 @@
 
 #include <algorithm>
 #include <atomic>
-#include <functional>
 #include <boost/asio/io_context.hpp>
 #include <boost/asio/ip/tcp.hpp>
 #include <boost/asio/post.hpp>
+#include <boost/asio/steady_timer.hpp>
 #include <boost/beast/core/flat_buffer.hpp>
 #include <boost/beast/core/string.hpp>
 #include <boost/beast/core/tcp_stream.hpp>
 #include <boost/beast/http.hpp>
-#include <condition_variable>
-#include <deque>
-#include <list>
-#include <mutex>
+#include <functional>
 #include <new>
 #include <optional>
-#include <thread>
 
+#include "base/free_memory.h"
 #include "base/loopback_listener.h"
-#include "server/gates.h"
+#include "server/answers.h"
+#include "server/session_slots.h"
 
 namespace zunel {
 namespace {
@@ -28,23 +26,12 @@ namespace net = boost::asio;
 namespace beast = boost::beast;
 namespace http = beast::http;
 using tcp = net::ip::tcp;
-using Clock = std::chrono::steady_clock;
-
-class Session;
 
 // How an answer goes out on its connection.
 struct Reply {
   unsigned version = 11;
   bool keep_alive = false;
   bool head = false;
-};
-
-// What the serving thread needs to answer one request on its connection.
-struct Pending {
-  HttpRequest request;
-  std::shared_ptr<Session> session;
-  Reply reply;
-  std::optional<std::string> cors_origin;  // for the server's own answer
 };
 
 // The body of every request: its text, or, when the admission chose a
@@ -107,8 +94,11 @@ bool is_parse_error(const beast::error_code& ec) {
 // released or destroyed.
 class BodyCharge {
  public:
-  BodyCharge(std::atomic<std::size_t>& in_flight, std::size_t budget)
-      : in_flight_(in_flight), budget_(budget) {}
+  // `charged_since_trim` counts every byte ever charged, for the server to
+  // tell when a burst of bodies has passed.
+  BodyCharge(std::atomic<std::size_t>& in_flight, std::atomic<std::size_t>& charged_since_trim,
+             std::size_t budget)
+      : in_flight_(in_flight), charged_since_trim_(charged_since_trim), budget_(budget) {}
   BodyCharge(const BodyCharge&) = delete;
   BodyCharge& operator=(const BodyCharge&) = delete;
   ~BodyCharge() { release(); }
@@ -122,6 +112,7 @@ class BodyCharge {
     do {
       if (now > budget_ || more > budget_ - now) return false;
     } while (!in_flight_.compare_exchange_weak(now, now + more));
+    charged_since_trim_ += more;
     charged_ = total;
     return true;
   }
@@ -133,6 +124,7 @@ class BodyCharge {
 
  private:
   std::atomic<std::size_t>& in_flight_;
+  std::atomic<std::size_t>& charged_since_trim_;
   const std::size_t budget_;
   std::size_t charged_ = 0;
 };
@@ -140,37 +132,38 @@ class BodyCharge {
 }  // namespace
 
 struct HttpServer::Impl {
-  explicit Impl(ServerLimits l) : limits(l) {}
+  explicit Impl(ServerLimits l)
+      : limits(l),
+        slots(l.max_connections),
+        printer_lanes(l.printer_lanes),
+        service_lanes(LaneLimits{.max_busy_lanes = SERVICE_LANES,
+                                 .max_waiting_per_lane = l.max_waiting_service_work}) {}
+
+  // The store's, the printer list's and the memory release's, with room.
+  static constexpr std::size_t SERVICE_LANES = 8;
+  // A burst of bodies this large since memory was last given back.
+  static constexpr std::size_t TRIM_AFTER_BYTES = 8u << 20;
 
   ServerLimits limits;
   AdmissionHook admit;
 
-  // Declared before the I/O context: sessions leave the list and return
-  // their charges while the context destroys them. The list is read and
-  // changed under its mutex, since a session may end on the serving thread.
-  std::mutex sessions_mutex;
-  std::list<Session*> sessions;
+  // Declared before the I/O context: sessions give back their slots and
+  // charges while the context destroys them.
+  SessionSlots slots;
   std::atomic<std::size_t> bodies_in_flight{0};
+  std::atomic<std::size_t> charged_since_trim{0};
 
   net::io_context io{1};
   std::optional<tcp::acceptor> acceptor;
-  std::thread io_thread;
 
-  std::mutex mutex;
-  std::condition_variable ready;
-  std::deque<Pending> queue;
-  bool stopped = false;
+  // Declared after the I/O context, so destroyed before it: the work still
+  // running ends while its answers can still be posted.
+  Lanes printer_lanes;
+  Lanes service_lanes;
 
+  Lanes& lanes(LaneKind kind) { return kind == LaneKind::Printer ? printer_lanes : service_lanes; }
   void accept();
-  bool make_room();
-  void enqueue(Pending pending) {
-    {
-      std::lock_guard lock(mutex);
-      if (stopped) return;
-      queue.push_back(std::move(pending));
-    }
-    ready.notify_one();
-  }
+  void after_answer();
 };
 
 namespace {
@@ -180,41 +173,19 @@ class Session : public std::enable_shared_from_this<Session> {
   Session(tcp::socket socket, HttpServer::Impl& server)
       : stream_(std::move(socket)),
         server_(server),
-        charge_(server.bodies_in_flight, server.limits.max_bodies_in_flight) {
-    std::lock_guard lock(server_.sessions_mutex);
-    slot_ = server_.sessions.insert(server_.sessions.end(), this);
+        charge_(server.bodies_in_flight, server.charged_since_trim,
+                server.limits.max_bodies_in_flight) {}
+  ~Session() { server_.slots.give_back(slot_); }
+
+  // Takes a connection slot, closing the connection idle longest when the
+  // server is full; false when none is idle.
+  bool enter() {
+    return server_.slots.take(slot_, [this] { close_socket(); });
   }
-  ~Session() { leave(); }
 
   // The first byte must arrive within the first-byte time-out of the
   // connect, the rest of the header within the header time-out.
   void start() { await_request(server_.limits.first_byte_timeout); }
-
-  // Since when the connection waits for a request's first byte with nothing
-  // in progress; nothing while a request is under way. REQUIRES: the list's
-  // mutex is held.
-  std::optional<Clock::time_point> idle_since() const { return idle_since_; }
-
-  // Runs on the I/O thread with the serving thread's answer.
-  void respond(HttpResponse answer, const Reply& reply) {
-    charge_.release();  // the body was dropped once the request was handled
-    send(std::move(answer), reply);
-  }
-
-  // Ends the connection; a read in progress completes with an error.
-  void close() {
-    leave();
-    close_socket();
-  }
-
-  // Closes an idle connection to give its slot to a new one. REQUIRES: the
-  // list's mutex is held, on the I/O thread.
-  void evict() {
-    server_.sessions.erase(*slot_);
-    slot_.reset();
-    idle_since_.reset();
-    close_socket();
-  }
 
  private:
   void close_socket() {
@@ -223,54 +194,21 @@ class Session : public std::enable_shared_from_this<Session> {
     stream_.socket().close(ignored);
   }
 
-  // Gives up the connection slot; the slot list no longer sees this session.
-  void leave() {
-    std::lock_guard lock(server_.sessions_mutex);
-    idle_since_.reset();
-    if (slot_) server_.sessions.erase(*slot_);
-    slot_.reset();
-  }
-
-  void set_idle(bool idle) {
-    std::lock_guard lock(server_.sessions_mutex);
-    if (idle) {
-      idle_since_ = Clock::now();
-    } else {
-      idle_since_.reset();
-    }
-  }
-
-  void send(HttpResponse answer, const Reply& reply) {
-    auto res = std::make_shared<http::response<http::string_body>>(
-        static_cast<http::status>(answer.status), reply.version);
-    for (auto& [name, value] : answer.headers) res->insert(name, value);
-    if (answer.status == 204 || answer.status == 304 || answer.status < 200) {
-      // No body and no length on these.
-    } else if (reply.head) {
-      res->content_length(answer.body.size());
-    } else {
-      res->body() = std::move(answer.body);
-      res->prepare_payload();
-    }
-    res->keep_alive(reply.keep_alive);
-    stream_.expires_after(server_.limits.idle_timeout);
-    http::async_write(stream_, *res,
-                      [self = shared_from_this(), res, keep_alive = reply.keep_alive](
-                          beast::error_code ec, std::size_t) {
-                        if (ec || !keep_alive) return self->close();
-                        self->await_request(self->server_.limits.idle_timeout);
-                      });
+  // Ends the connection; a read in progress completes with an error.
+  void close() {
+    server_.slots.give_back(slot_);
+    close_socket();
   }
 
   // Before a request: up to `timeout` for its first byte (the connection is
   // idle meanwhile), then the header time-out for the rest of the header.
   void await_request(std::chrono::milliseconds timeout) {
     if (buffer_.size() > 0) return read_header();
-    set_idle(true);
+    server_.slots.set_idle(slot_, true);
     stream_.expires_after(timeout);
     stream_.async_read_some(buffer_.prepare(4096),
                             [self = shared_from_this()](beast::error_code ec, std::size_t n) {
-                              self->set_idle(false);
+                              self->server_.slots.set_idle(self->slot_, false);
                               if (ec) return self->close();
                               self->buffer_.commit(n);
                               self->read_header();
@@ -280,6 +218,7 @@ class Session : public std::enable_shared_from_this<Session> {
   void read_header() {
     parser_.emplace();
     over_budget_ = false;
+    body_unread_ = false;
     received_ = 0;
     reserved_ = 0;
     cors_origin_.reset();
@@ -295,10 +234,24 @@ class Session : public std::enable_shared_from_this<Session> {
   }
 
   void on_header(beast::error_code ec) {
-    if (ec) {
-      if (is_parse_error(ec)) return bad_request();
-      return close();  // time-out, or the client went away
+    if (ec) return is_parse_error(ec) ? bad_request() : close();  // else a time-out, or gone
+    take_head();
+    Admission admission = server_.admit(head_);
+    cors_origin_ = std::move(admission.cors_origin);
+    handle_ = std::move(admission.handle);
+    const bool has_body = !parser_->is_done();
+    if (admission.answer) {
+      parser_.reset();
+      body_unread_ = has_body;  // the connection cannot go on after it
+      reply_.keep_alive = reply_.keep_alive && !has_body;
+      return send(std::move(*admission.answer), reply_);
     }
+    if (!has_body) return hand_over(BodyState::Complete);
+    start_body(admission);
+  }
+
+  // The request without its body, and how its answer goes out.
+  void take_head() {
     const auto& req = parser_->get();
     head_ = HttpRequest{};
     head_.method = std::string(req.method_string());
@@ -307,23 +260,11 @@ class Session : public std::enable_shared_from_this<Session> {
       head_.headers.emplace_back(std::string(field.name_string()), std::string(field.value()));
     }
     reply_ = Reply{req.version(), req.keep_alive(), req.method() == http::verb::head};
-    const bool has_body = !parser_->is_done();
+  }
 
-    Admission admission;
-    if (server_.admit) {
-      admission = server_.admit(head_);
-    } else {
-      admission.max_body_bytes = server_.limits.max_body_bytes;
-    }
-    cors_origin_ = std::move(admission.cors_origin);
-    if (admission.answer) {
-      // The body, if any, stays unread: the connection cannot go on after it.
-      parser_.reset();
-      reply_.keep_alive = reply_.keep_alive && !has_body;
-      return send(std::move(*admission.answer), reply_);
-    }
-    if (!has_body) return hand_over(BodyState::Complete);
-
+  // Reads the body within the admission's bound and the budget of bodies in
+  // flight, into the admission's consumer when it chose one.
+  void start_body(Admission& admission) {
     bound_ = std::min(admission.max_body_bytes, server_.limits.max_body_bytes);
     const auto length = parser_->content_length();
     if (length ? *length > bound_ : bound_ == 0) return hand_over(BodyState::TooLarge);
@@ -332,20 +273,15 @@ class Session : public std::enable_shared_from_this<Session> {
     if (length) reserved_ = static_cast<std::size_t>(*length);
     parser_->body_limit(bound_);
     parser_->get().body().consumer = std::move(admission.body_consumer);
-
-    const auto& expect = req[http::field::expect];
-    if (beast::iequals(expect, "100-continue")) {
-      auto interim =
-          std::make_shared<http::response<http::empty_body>>(http::status::continue_, req.version());
-      stream_.expires_after(server_.limits.body_timeout);
-      return http::async_write(
-          stream_, *interim,
-          [self = shared_from_this(), interim](beast::error_code write_ec, std::size_t) {
-            if (write_ec) return self->close();
-            self->read_body();
-          });
-    }
-    read_body();
+    if (!beast::iequals(parser_->get()[http::field::expect], "100-continue")) return read_body();
+    auto interim =
+        std::make_shared<http::response<http::empty_body>>(http::status::continue_, reply_.version);
+    stream_.expires_after(server_.limits.body_timeout);
+    http::async_write(stream_, *interim,
+                      [self = shared_from_this(), interim](beast::error_code ec, std::size_t) {
+                        if (ec) return self->close();
+                        self->read_body();
+                      });
   }
 
   // A chunked body grows in steps the server chooses, each charged before
@@ -379,39 +315,137 @@ class Session : public std::enable_shared_from_this<Session> {
                      });
   }
 
+  // Judges the request on the I/O thread: its answer now, or work for a lane.
   void hand_over(BodyState body_state) {
-    stream_.expires_never();  // a slow printer may take its time
-    Pending pending;
-    pending.request = std::move(head_);
-    pending.request.body_state = body_state;
+    stream_.expires_never();  // a printer may take its time
+    HttpRequest request = std::move(head_);
+    request.body_state = body_state;
     if (body_state == BodyState::Complete) {
       auto& body = parser_->get().body();
-      pending.request.body = std::move(body.text);
-      pending.request.body_consumer = std::move(body.consumer);
+      request.body = std::move(body.text);
+      request.body_consumer = std::move(body.consumer);
     } else {
       charge_.release();  // what was read is dropped here
+      body_unread_ = true;
     }
-    pending.reply = reply_;
     // After an unread or broken body the connection's framing is lost.
-    pending.reply.keep_alive = reply_.keep_alive && body_state == BodyState::Complete;
-    pending.session = shared_from_this();
-    pending.cors_origin = cors_origin_;
+    reply_.keep_alive = reply_.keep_alive && body_state == BodyState::Complete;
     parser_.reset();
-    server_.enqueue(std::move(pending));
+    const auto handle = std::move(handle_);
+    Handled handled;
+    try {
+      handled = handle(request);
+    } catch (const std::bad_alloc&) {
+      handled = out_of_memory_answer(cors_origin_);
+    }
+    if (auto* answer = std::get_if<HttpResponse>(&handled)) return respond(std::move(*answer));
+    run_in_lane(std::get<LaneWork>(std::move(handled)));
+  }
+
+  // Queues the work in its lane. Answered 503 when the lanes are full, or
+  // when it has not started by the start deadline (then it never runs).
+  void run_in_lane(LaneWork work) {
+    Lanes& lanes = server_.lanes(work.kind);
+    auto timer = std::make_shared<net::steady_timer>(server_.io);
+    auto submitted =
+        lanes.submit(work.lane, [self = shared_from_this(), timer, run = std::move(work.run)]() mutable {
+          self->run_and_answer(run, timer);
+        });
+    if (!submitted) return respond(agent_busy_answer(cors_origin_));
+    const bool printer = work.kind == LaneKind::Printer;
+    timer->expires_after(server_.limits.lane_start_deadline);
+    timer->async_wait([self = shared_from_this(), &lanes, ticket = std::move(*submitted),
+                       printer](beast::error_code ec) {
+      if (ec || !lanes.withdraw(ticket)) return;
+      const auto& cors = self->cors_origin_;
+      self->respond(printer ? printer_busy_answer(cors) : agent_busy_answer(cors));
+    });
+  }
+
+  // On the lane's thread. Never throws: an answer that cannot even be
+  // posted leaves the connection to close with its last owner.
+  void run_and_answer(std::function<HttpResponse()>& run,
+                      const std::shared_ptr<net::steady_timer>& timer) noexcept {
+    try {
+      HttpResponse answer;
+      try {
+        answer = run();
+      } catch (const std::bad_alloc&) {
+        answer = out_of_memory_answer(cors_origin_);
+      }
+      run = nullptr;  // what it held (a job's bytes) goes before the answer is sent
+      net::post(server_.io, [self = shared_from_this(), timer, answer = std::move(answer)]() mutable {
+        timer->cancel();
+        self->respond(std::move(answer));
+      });
+    } catch (const std::bad_alloc&) {
+    }
+  }
+
+  // On the I/O thread, once per request.
+  void respond(HttpResponse answer) {
+    charge_.release();  // the body was dropped once the request was handled
+    server_.after_answer();
+    send(std::move(answer), reply_);
   }
 
   void busy() {
     parser_.reset();
     charge_.release();
-    HttpResponse answer = json_response(503, cors_origin_, "{\"error\":\"agente ocupado\"}");
-    answer.headers.emplace_back("Retry-After", "1");
-    send(std::move(answer), Reply{reply_.version, false, false});
+    body_unread_ = true;
+    send(agent_busy_answer(cors_origin_), Reply{reply_.version, false, false});
   }
 
   void bad_request() {
     parser_.reset();
-    send(json_response(400, std::nullopt, "{\"error\":\"petición mal formada\"}"),
-         Reply{11, false, false});
+    send(malformed_request_answer(), Reply{11, false, false});
+  }
+
+  void send(HttpResponse answer, const Reply& reply) {
+    auto res = std::make_shared<http::response<http::string_body>>(
+        static_cast<http::status>(answer.status), reply.version);
+    for (auto& [name, value] : answer.headers) res->insert(name, value);
+    if (answer.status == 204 || answer.status == 304 || answer.status < 200) {
+      // No body and no length on these.
+    } else if (reply.head) {
+      res->content_length(answer.body.size());
+    } else {
+      res->body() = std::move(answer.body);
+      res->prepare_payload();
+    }
+    res->keep_alive(reply.keep_alive);
+    stream_.expires_after(server_.limits.idle_timeout);
+    http::async_write(stream_, *res,
+                      [self = shared_from_this(), res, keep_alive = reply.keep_alive](
+                          beast::error_code ec, std::size_t) {
+                        if (ec) return self->close();
+                        if (keep_alive) return self->await_request(self->server_.limits.idle_timeout);
+                        if (self->body_unread_) return self->linger();
+                        self->close();
+                      });
+  }
+
+  // The client may still be writing the body it was answered before: read
+  // and drop it for a while, so that it reads the answer instead of meeting
+  // a reset, then close.
+  void linger() {
+    beast::error_code ignored;
+    stream_.socket().shutdown(tcp::socket::shutdown_send, ignored);
+    lingered_ = 0;
+    stream_.expires_after(server_.limits.linger_timeout);
+    discard_rest();
+  }
+
+  void discard_rest() {
+    buffer_.clear();
+    stream_.async_read_some(buffer_.prepare(16384),
+                            [self = shared_from_this()](beast::error_code ec, std::size_t n) {
+                              self->lingered_ += n;
+                              if (ec || self->lingered_ >= self->server_.limits.linger_bytes) {
+                                return self->close();
+                              }
+                              self->discard_rest();
+                            });
   }
 
   beast::tcp_stream stream_;
@@ -423,38 +457,27 @@ class Session : public std::enable_shared_from_this<Session> {
   HttpRequest head_;  // the request being read, without its body
   Reply reply_;
   std::optional<std::string> cors_origin_;  // the admission's, for the server's own answers
+  std::function<Handled(HttpRequest&)> handle_;  // the admission's
   std::size_t bound_ = 0;     // of the body being read
   std::size_t received_ = 0;  // of a chunked body, so far
   std::size_t reserved_ = 0;  // of the body, charged to the budget
+  std::size_t lingered_ = 0;  // bytes dropped after an early answer
   bool over_budget_ = false;
+  bool body_unread_ = false;  // the request's body was not read to its end
   HttpServer::Impl& server_;
   BodyCharge charge_;
-  std::optional<std::list<Session*>::iterator> slot_;  // under the list's mutex
-  std::optional<Clock::time_point> idle_since_;        // under the list's mutex
+  SessionSlots::Hold slot_;
 };
 
 }  // namespace
-
-bool HttpServer::Impl::make_room() {
-  std::lock_guard lock(sessions_mutex);
-  if (sessions.size() < limits.max_connections) return true;
-  Session* oldest = nullptr;
-  for (Session* session : sessions) {
-    const auto since = session->idle_since();
-    if (since && (!oldest || *since < *oldest->idle_since())) oldest = session;
-  }
-  if (!oldest) return false;
-  // Its waiting read ends with an error and lets go of the session.
-  oldest->evict();
-  return true;
-}
 
 void HttpServer::Impl::accept() {
   acceptor->async_accept([this](beast::error_code ec, tcp::socket socket) {
     if (ec == net::error::operation_aborted) return;
     if (!ec) {
       try {
-        if (make_room()) std::make_shared<Session>(std::move(socket), *this)->start();
+        auto session = std::make_shared<Session>(std::move(socket), *this);
+        if (session->enter()) session->start();
       } catch (const std::bad_alloc&) {
         // This connection is dropped with its socket; the next may fare better.
       }
@@ -463,14 +486,16 @@ void HttpServer::Impl::accept() {
   });
 }
 
+void HttpServer::Impl::after_answer() {
+  if (bodies_in_flight.load() != 0 || charged_since_trim.load() < TRIM_AFTER_BYTES) return;
+  charged_since_trim = 0;
+  // Walking the heap takes a while after a large burst: not on the I/O thread.
+  (void)service_lanes.submit("memory", [] { release_free_memory(); });
+}
+
 HttpServer::HttpServer(std::unique_ptr<Impl> impl) : impl_(std::move(impl)) {}
 
-HttpServer::~HttpServer() {
-  stop();
-  if (impl_->io_thread.joinable()) impl_->io_thread.join();
-  // Sessions waiting for an answer go while the I/O context still exists.
-  impl_->queue.clear();
-}
+HttpServer::~HttpServer() { stop(); }
 
 Outcome<std::unique_ptr<HttpServer>> HttpServer::bind(std::uint16_t port, ServerLimits limits) {
   auto impl = std::make_unique<Impl>(limits);
@@ -482,58 +507,21 @@ Outcome<std::unique_ptr<HttpServer>> HttpServer::bind(std::uint16_t port, Server
 
 std::uint16_t HttpServer::port() const { return impl_->acceptor->local_endpoint().port(); }
 
-void HttpServer::serve(const RequestHandler& handler, const AdmissionHook& admit) {
+void HttpServer::serve(const AdmissionHook& admit) {
   Impl& s = *impl_;
   s.admit = admit;
   s.accept();
-  s.io_thread = std::thread([&s] {
-    for (;;) {
-      try {
-        s.io.run();
-        return;
-      } catch (const std::bad_alloc&) {
-        // The handler that ran out was unwound, and with it the one
-        // connection it served (nothing else holds a session); go on.
-      }
-    }
-  });
   for (;;) {
-    Pending pending;
-    {
-      std::unique_lock lock(s.mutex);
-      s.ready.wait(lock, [&s] { return s.stopped || !s.queue.empty(); });
-      if (s.stopped) break;
-      pending = std::move(s.queue.front());
-      s.queue.pop_front();
-    }
     try {
-      HttpResponse answer;
-      try {
-        answer = handler(pending.request);
-      } catch (const std::bad_alloc&) {
-        pending.request = HttpRequest{};
-        answer = json_response(500, pending.cors_origin, "{\"error\":\"memoria insuficiente\"}");
-      }
-      pending.request = HttpRequest{};  // the body may be large; it is done with
-      // Only the I/O thread holds the session from here on.
-      net::post(s.io, [answer = std::move(answer), meta = std::move(pending)]() mutable {
-        auto session = std::move(meta.session);
-        session->respond(std::move(answer), meta.reply);
-      });
+      s.io.run();
+      return;
     } catch (const std::bad_alloc&) {
-      // Not even the small answer fitted: the request goes unanswered.
+      // The handler that ran out was unwound, and with it the one
+      // connection it served (nothing else holds a session); go on.
     }
   }
-  s.io.stop();
-  s.io_thread.join();
 }
 
-void HttpServer::stop() {
-  {
-    std::lock_guard lock(impl_->mutex);
-    impl_->stopped = true;
-  }
-  impl_->ready.notify_all();
-}
+void HttpServer::stop() { impl_->io.stop(); }
 
 }  // namespace zunel

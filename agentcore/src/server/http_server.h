@@ -1,14 +1,16 @@
 #pragma once
 // The loopback HTTP/1.1 server. Sockets are read and written on one I/O
-// thread of the server's own; every complete request is handed to the thread
-// that calls serve(), which handles requests strictly one at a time, to
-// completion, and takes the next only after the current one was answered.
+// thread, the one that calls serve().
 //
 // Each request is first admitted on the I/O thread when its header is
 // complete: it is answered there and then, or its body is read within the
 // bound the admission gives and within the budget shared by all bodies in
-// flight. Running out of memory costs one request or one connection, never
-// the server.
+// flight. Once the body is read the admission's handler judges the request,
+// still on the I/O thread: it answers at once, or hands over work for a
+// lane (a printer's, or a service's such as the store's), which runs it on
+// the lane's thread after the lane's earlier work, while every other lane
+// and the I/O thread go on. Running out of memory costs one request or one
+// connection, never the server.
 
 #include <chrono>
 #include <cstddef>
@@ -18,6 +20,7 @@
 
 #include "base/outcome.h"
 #include "server/http_message.h"
+#include "server/lanes.h"
 
 namespace zunel {
 
@@ -41,16 +44,26 @@ struct ServerLimits {
   // idle longest (waiting for a request's first byte, nothing in progress);
   // it is refused only when none is idle.
   std::size_t max_connections = 64;
+
+  // Printer lanes: over either bound, 503 {"error":"agente ocupado"} with
+  // "Retry-After: 1". A waiting job keeps its body's charge on the budget.
+  LaneLimits printer_lanes;
+  // Work waiting in one service lane; over it, the same 503.
+  std::size_t max_waiting_service_work = 32;
+  // A job that has not started this long after it was accepted is answered
+  // 503 ({"error":"impresora ocupada"} in a printer's lane) and never runs.
+  std::chrono::milliseconds lane_start_deadline{60'000};
+  // After an answer sent before the request's body was read (the client may
+  // still be writing it), the rest is read and dropped for up to this long
+  // and this many bytes before the connection closes, so that a client that
+  // writes its whole body before reading sees the answer, not a reset.
+  std::chrono::milliseconds linger_timeout{2'000};
+  std::size_t linger_bytes = 1u << 20;
 };
 
-// Handles one request on the serving thread. A std::bad_alloc it throws is
-// answered 500 {"error":"memoria insuficiente"} (with the admission's CORS
-// origin) and the server goes on.
-using RequestHandler = std::function<HttpResponse(const HttpRequest&)>;
-
-// Admits one request on the I/O thread; it sees the request without its body.
-// The body consumer it may choose also runs on the I/O thread. A
-// std::bad_alloc either throws closes that one connection.
+// Admits one request on the I/O thread; it sees the request without its
+// body. The body consumer it may choose and its handler also run on the I/O
+// thread. A std::bad_alloc the admission throws closes that one connection.
 using AdmissionHook = std::function<Admission(const HttpRequest& head)>;
 
 class HttpServer {
@@ -63,12 +76,11 @@ class HttpServer {
 
   std::uint16_t port() const;
 
-  // Runs the server and handles every request on the calling thread until
-  // stop(). Call once. Without an admission hook every request is admitted
-  // with a body of up to `max_body_bytes`.
-  void serve(const RequestHandler& handler, const AdmissionHook& admit = {});
+  // Runs the server's I/O on the calling thread until stop(). Call once.
+  void serve(const AdmissionHook& admit);
 
-  // Makes serve() return; callable from any thread.
+  // Makes serve() return; callable from any thread. Work running in a lane
+  // ends first; work still waiting is dropped unanswered.
   void stop();
 
   struct Impl;

@@ -11,6 +11,8 @@
 #include <boost/beast/core/flat_buffer.hpp>
 #include <boost/beast/http.hpp>
 #include <chrono>
+#include <functional>
+#include <limits>
 #include <mutex>
 #include <new>
 #include <thread>
@@ -23,7 +25,10 @@ namespace http = boost::beast::http;
 using tcp = net::ip::tcp;
 using namespace std::chrono_literals;
 
-// A server on a free loopback port, serving on a thread of the test.
+using RequestHandler = std::function<HttpResponse(const HttpRequest&)>;
+
+// A server on a free loopback port, serving on a thread of the test. Every
+// request the admission lets through is handled by `handler` in one lane.
 class RunningServer {
  public:
   explicit RunningServer(RequestHandler handler, ServerLimits limits = {},
@@ -31,7 +36,20 @@ class RunningServer {
     auto bound = HttpServer::bind(0, limits);
     EXPECT_TRUE(bound.ok()) << bound.error();
     server_ = std::move(*bound);
-    thread_ = std::thread([this, handler, admit] { server_->serve(handler, admit); });
+    thread_ = std::thread([this, handler, admit] {
+      server_->serve([handler, admit](const HttpRequest& head) {
+        Admission admission;
+        if (admit) {
+          admission = admit(head);
+        } else {
+          admission.max_body_bytes = std::numeric_limits<std::size_t>::max();
+        }
+        admission.handle = [handler](HttpRequest& req) -> Handled {
+          return LaneWork{"test", LaneKind::Service, [handler, req] { return handler(req); }};
+        };
+        return admission;
+      });
+    });
   }
   ~RunningServer() {
     server_->stop();

@@ -1,0 +1,29 @@
+#include "printing/printer_key.h"
+
+#include <type_traits>
+
+namespace zunel {
+
+std::optional<std::string> printer_key(const PrintTarget& target) {
+  return std::visit(
+      [](const auto& t) -> std::optional<std::string> {
+        using T = std::decay_t<decltype(t)>;
+        if constexpr (std::is_same_v<T, PrintTarget::Network>) {
+          std::string host = t.host;
+          for (char& c : host) {
+            if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+          }
+          return "tcp:" + host + ":" + std::to_string(t.port);
+        } else if constexpr (std::is_same_v<T, PrintTarget::Serial>) {
+          return "serial:" + serial_port_key(t.port);
+        } else if constexpr (std::is_same_v<T, PrintTarget::WinSpool>) {
+          return "spooler:" + spooler_printer_key(t.printer);
+        } else {
+          static_assert(std::is_same_v<T, PrintTarget::Usb>, "every kind of target has its key");
+          return std::nullopt;
+        }
+      },
+      target.kind);
+}
+
+}  // namespace zunel

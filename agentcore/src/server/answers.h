@@ -1,0 +1,39 @@
+#pragma once
+// The form of every answer the agent gives, the endpoints' and the server's
+// own (busy, out of memory, malformed), in one place.
+
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "server/http_message.h"
+
+namespace zunel {
+
+// A JSON answer: the body as given, then "Content-Type", "Cache-Control",
+// "Access-Control-Allow-Credentials" and, with a CORS origin,
+// "Access-Control-Allow-Origin" and "Vary", in this order.
+HttpResponse json_response(unsigned status, const std::optional<std::string>& cors_origin,
+                           std::string body);
+
+// {"error":TEXT} with TEXT escaped as a JSON string.
+std::string error_body(std::string_view text);
+
+// The 204 answer to a CORS preflight from an allowed origin.
+HttpResponse preflight_response(const std::string& origin);
+
+// 503 {"error":"agente ocupado"} with "Retry-After: 1": a budget of the
+// agent (bodies in flight, busy lanes, waiting jobs) is spent.
+HttpResponse agent_busy_answer(const std::optional<std::string>& cors_origin);
+
+// 503 {"error":"impresora ocupada"} with "Retry-After": a job that could not
+// start within its deadline because its printer was busy; it was not printed.
+HttpResponse printer_busy_answer(const std::optional<std::string>& cors_origin);
+
+// 500 {"error":"memoria insuficiente"}: handling the request ran out of memory.
+HttpResponse out_of_memory_answer(const std::optional<std::string>& cors_origin);
+
+// 400 {"error":"petición mal formada"}, without CORS: the request could not be parsed.
+HttpResponse malformed_request_answer();
+
+}  // namespace zunel

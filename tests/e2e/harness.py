@@ -298,12 +298,17 @@ def revocation_list(negocio_id, seq, entries):
 class TcpSink:
     """A loopback listener that keeps every byte each connection sends."""
 
-    def __init__(self):
-        self.sock = socket.socket(socket.AF_INET, socket.SOCK_STREAM)
-        self.sock.bind(("127.0.0.1", 0))
-        self.sock.listen(8)
+    def __init__(self, listener=None):
+        if listener is None:
+            listener = socket.socket(socket.AF_INET, socket.SOCK_STREAM)
+            listener.bind(("127.0.0.1", 0))
+            listener.listen(8)
+        self.sock = listener
         self.port = self.sock.getsockname()[1]
         self.jobs = []
+        # Connections open at once, and the most there ever were.
+        self.open_now = 0
+        self.most_open = 0
         self._lock = threading.Lock()
         self._done = threading.Condition(self._lock)
         self._thread = threading.Thread(target=self._serve, daemon=True)
@@ -315,16 +320,23 @@ class TcpSink:
                 conn, _ = self.sock.accept()
             except OSError:
                 return
-            data = b""
-            with conn:
-                while True:
-                    chunk = conn.recv(65536)
-                    if not chunk:
-                        break
-                    data += chunk
-            with self._lock:
-                self.jobs.append(data)
-                self._done.notify_all()
+            threading.Thread(target=self._receive, args=(conn,), daemon=True).start()
+
+    def _receive(self, conn):
+        with self._lock:
+            self.open_now += 1
+            self.most_open = max(self.most_open, self.open_now)
+        data = b""
+        with conn:
+            while True:
+                chunk = conn.recv(65536)
+                if not chunk:
+                    break
+                data += chunk
+        with self._lock:
+            self.open_now -= 1
+            self.jobs.append(data)
+            self._done.notify_all()
 
     def wait_jobs(self, count, timeout=30):
         with self._lock:
@@ -340,3 +352,123 @@ class TcpSink:
             pass
         self.sock.close()
         self._thread.join(timeout=10)
+
+
+class DeadPrinter:
+    """A printer whose connect is never answered: a listener with a backlog of
+    0 whose accept queue is full, so the system drops new connection requests
+    until release() starts accepting (then every job arrives, and is kept)."""
+
+    def __init__(self):
+        self.sock = socket.socket(socket.AF_INET, socket.SOCK_STREAM)
+        self.sock.bind(("127.0.0.1", 0))
+        self.sock.listen(0)
+        self.port = self.sock.getsockname()[1]
+        self._fillers = []
+        for _ in range(3):
+            s = socket.socket(socket.AF_INET, socket.SOCK_STREAM)
+            s.setblocking(False)
+            s.connect_ex(("127.0.0.1", self.port))
+            self._fillers.append(s)
+        self.sink = None
+
+    def release(self):
+        """Accepts from now on, as a TcpSink on the same listener."""
+        for s in self._fillers:
+            s.close()
+        self.sink = TcpSink(self.sock)
+
+    def close(self):
+        for s in self._fillers:
+            s.close()
+        if self.sink:
+            self.sink.close()
+        else:
+            self.sock.close()
+
+
+class NeverReadingPrinter:
+    """A printer that accepts a connection and never reads from it."""
+
+    def __init__(self):
+        self.sock = socket.socket(socket.AF_INET, socket.SOCK_STREAM)
+        self.sock.setsockopt(socket.SOL_SOCKET, socket.SO_RCVBUF, 4096)
+        self.sock.bind(("127.0.0.1", 0))
+        self.sock.listen(8)
+        self.port = self.sock.getsockname()[1]
+        self._held = []
+        self._thread = threading.Thread(target=self._serve, daemon=True)
+        self._thread.start()
+
+    def _serve(self):
+        while True:
+            try:
+                conn, _ = self.sock.accept()
+            except OSError:
+                return
+            self._held.append(conn)
+
+    def close(self):
+        try:
+            self.sock.shutdown(socket.SHUT_RDWR)
+        except OSError:
+            pass
+        self.sock.close()
+        self._thread.join(timeout=10)
+        for conn in self._held:
+            conn.close()
+
+
+class SlowPrinter(TcpSink):
+    """A printer that reads 1 KiB every 0.2 s, so a job larger than the
+    connection's buffers holds its lane as long as the test likes without a
+    send ever timing out, until release() lets it read at full speed."""
+
+    def __init__(self):
+        listener = socket.socket(socket.AF_INET, socket.SOCK_STREAM)
+        listener.setsockopt(socket.SOL_SOCKET, socket.SO_RCVBUF, 4096)
+        listener.bind(("127.0.0.1", 0))
+        listener.listen(8)
+        self.fast = threading.Event()
+        super().__init__(listener)
+
+    def release(self):
+        self.fast.set()
+
+    def _receive(self, conn):
+        data = b""
+        with conn:
+            while True:
+                chunk = conn.recv(65536 if self.fast.is_set() else 1024)
+                if not chunk:
+                    break
+                data += chunk
+                if not self.fast.is_set():
+                    self.fast.wait(0.2)
+        with self._lock:
+            self.jobs.append(data)
+            self._done.notify_all()
+
+
+def small_tcp_buffers(test):
+    """Lowers this network namespace's TCP buffers to 64 KiB for the test (so
+    that a slow printer paces the agent), restored at its end. False where
+    they cannot be changed (not root in a namespace of the tests' own)."""
+    names = ["/proc/sys/net/ipv4/tcp_wmem", "/proc/sys/net/ipv4/tcp_rmem"]
+    try:
+        saved = []
+        for n in names:
+            with open(n, encoding="ascii") as f:
+                saved.append(f.read())
+        for n in names:
+            with open(n, "w", encoding="ascii") as f:
+                f.write("4096 16384 65536")
+    except OSError:
+        return False
+
+    def restore():
+        for n, value in zip(names, saved):
+            with open(n, "w", encoding="ascii") as f:
+                f.write(value)
+    test.addCleanup(restore)
+    return True

@@ -68,14 +68,14 @@ Outcome<std::string> control_request(std::uint16_t port, std::string_view reques
     });
     io.run();
 
-    const bool complete = !write_ec && (!read_ec || read_ec == net::error::eof);
-    if (!complete) {
+    if (write_ec || read_ec) {
       if (timed_out) return fail(AGENT_BUSY);
       if (write_ec) return fail(os_error_text(write_ec));
       if (read_ec == net::error::not_found) return fail("respuesta del agente demasiado larga");
+      if (read_ec == net::error::eof) return fail(AGENT_CONNECTION_LOST);
       return fail(os_error_text(read_ec));
     }
-    if (!read_ec) reply.resize(line_end - 1);  // the line feed and anything after it
+    reply.resize(line_end - 1);  // the line feed and anything after it
     if (!is_valid_utf8(reply)) return fail("respuesta del agente no válida (no es UTF-8)");
     return reply;
   } catch (const std::exception& e) {

@@ -5,6 +5,7 @@
 #include <chrono>
 #include <cstdint>
 #include <deque>
+#include <functional>
 #include <map>
 #include <memory>
 #include <optional>
@@ -32,6 +33,9 @@ class FakeTcpNetwork final : public TcpNetwork {
   // One entry per connection made: its address, ':', then what it took.
   std::vector<std::string> sent;
   std::chrono::milliseconds last_connect_timeout{0};
+  // Runs on the connecting thread before each connection attempt (a test
+  // holds a printer busy with it).
+  std::function<void()> on_connect;
 
   Outcome<std::vector<TcpAddress>> resolve(const std::string& host, std::uint16_t port) override {
     log.push_back("resolve:" + host + ":" + std::to_string(port));
@@ -40,6 +44,7 @@ class FakeTcpNetwork final : public TcpNetwork {
 
   Outcome<std::unique_ptr<TcpConnection>> connect(const TcpAddress& address,
                                                   std::chrono::milliseconds timeout) override {
+    if (on_connect) on_connect();
     log.push_back("connect:" + address.bytes);
     last_connect_timeout = timeout;
     if (auto it = refusing.find(address.bytes); it != refusing.end()) return fail(it->second);

@@ -10,8 +10,10 @@
 #include <boost/beast/core/flat_buffer.hpp>
 #include <boost/beast/http.hpp>
 #include <chrono>
+#include <condition_variable>
 #include <cstdio>
 #include <future>
+#include <mutex>
 #include <thread>
 
 #include "base/hex.h"
@@ -481,6 +483,97 @@ TEST_F(Api, PrintBodiesArrivingInPiecesThroughTheServerAreJudgedAsWhole) {
   serving.join();
   const std::string printed = std::string("10.0.0.9:9100:\x1b@\n") + '\0' + '\xff';
   EXPECT_EQ(printing.network.sent, (std::vector<std::string>(3, printed)));
+}
+
+// A printer the test holds busy: each connection attempt waits while it is closed.
+class PrinterGate {
+ public:
+  void close() { set(false); }
+  void open() { set(true); }
+  void pass() {
+    std::unique_lock lock(mutex_);
+    ++arrived_;
+    changed_.notify_all();
+    changed_.wait(lock, [this] { return open_; });
+  }
+  void await_arrivals(int n) {
+    std::unique_lock lock(mutex_);
+    ASSERT_TRUE(changed_.wait_for(lock, std::chrono::seconds(10), [&] { return arrived_ >= n; }));
+  }
+
+ private:
+  void set(bool open) {
+    std::lock_guard lock(mutex_);
+    open_ = open;
+    changed_.notify_all();
+  }
+  std::mutex mutex_;
+  std::condition_variable changed_;
+  bool open_ = true;
+  int arrived_ = 0;
+};
+
+TEST_F(Api, AJobIsJudgedWhenItArrivesAndWaitsNoLongerThanTheStartDeadline) {
+  const std::string token = pair_device();
+  ServerLimits limits;
+  limits.lane_start_deadline = std::chrono::milliseconds(1500);
+  auto bound = HttpServer::bind(0, limits);
+  ASSERT_TRUE(bound.ok()) << bound.error();
+  HttpServer& server = **bound;
+  const std::uint16_t port = server.port();
+  fx.state.reset();
+  auto loaded = load_state(fx.dir.path(), "1.0.1", StateServices{fx.clock, fx.random, fx.diagnostics},
+                           testing::test_keyset_json(), port);
+  ASSERT_TRUE(loaded.ok()) << loaded.error();
+  fx.state = std::move(*loaded);
+  PrinterGate gate;
+  printing.network.on_connect = [&] { gate.pass(); };
+  ApiContext ctx{*fx.state, printing.platform, DOMAIN};
+  std::thread serving([&] { server.serve([&](const HttpRequest& head) { return admit_request(head, ctx); }); });
+
+  int nonce = 0;
+  const auto print_async = [&](int byte) {
+    const std::string body = "{\"target\":{\"kind\":\"network\",\"host\":\"10.0.0.9\",\"port\":9100},"
+                             "\"bytes\":[" + std::to_string(byte) + "]}";
+    std::string raw = "POST /v1/print HTTP/1.1\r\nHost: 127.0.0.1:" + std::to_string(port) +
+                      "\r\nOrigin: " + ORIGIN + "\r\nConnection: close\r\n";
+    for (const auto& [name, value] : signed_headers(token, body, "w-" + std::to_string(++nonce))) {
+      raw += name + ": " + value + "\r\n";
+    }
+    raw += "Content-Length: " + std::to_string(body.size()) + "\r\n\r\n" + body;
+    return std::async(std::launch::async, [port, raw] { return exchange(port, raw, raw.size()); });
+  };
+
+  gate.close();
+  auto first = print_async(1);
+  gate.await_arrivals(1);
+  auto second = print_async(2);
+  std::this_thread::sleep_for(std::chrono::milliseconds(300));  // for it to be judged and wait
+  {
+    // Its timestamp is 40 s old by the time its printer is free: it was
+    // judged when it arrived, so it prints all the same.
+    auto locked = fx.state->lock();
+    fx.clock.advance(40);
+  }
+  gate.open();
+  EXPECT_EQ(first.get().result_int(), 200);
+  EXPECT_EQ(second.get().result_int(), 200);
+
+  gate.close();
+  auto third = print_async(3);
+  gate.await_arrivals(3);
+  auto fourth = print_async(4);
+  const auto late = fourth.get();  // answered when its start deadline passes
+  EXPECT_EQ(late.result_int(), 503);
+  EXPECT_EQ(late.body(), "{\"error\":\"impresora ocupada\"}");
+  EXPECT_NE(late["Retry-After"], "");
+  gate.open();
+  EXPECT_EQ(third.get().result_int(), 200);
+  server.stop();
+  serving.join();
+  EXPECT_EQ(printing.network.sent,
+            (std::vector<std::string>{"10.0.0.9:9100:\x01", "10.0.0.9:9100:\x02", "10.0.0.9:9100:\x03"}))
+      << "the late job never printed";
 }
 
 TEST_F(Api, ProvisioningAndRevocation) {

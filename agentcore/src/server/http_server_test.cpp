@@ -340,6 +340,26 @@ TEST(HttpServer, AdmissionAnswersFromTheHeaderWithoutReadingTheBody) {
   EXPECT_EQ(handled.load(), 4);
 }
 
+TEST(HttpServer, AClientThatWritesItsWholeBodyBeforeReadingSeesTheEarlyAnswer) {
+  ServerLimits limits;
+  limits.linger_bytes = 32u << 20;
+  RunningServer server(echo, limits, admit_with_host);
+  // Far over the bound of 16, and more than the connection's buffers hold.
+  const std::string body(16u << 20, 'x');
+  const struct {
+    const char* head;
+    int status;  // the handler's answer to a body too large, or the admission's
+  } rows[] = {{"POST / HTTP/1.1\r\nHost: h\r\n", 200}, {"POST / HTTP/1.1\r\n", 403}};
+  for (const auto& row : rows) {
+    Client client(server.port());
+    // Without the server reading on, this write would meet a reset.
+    client.send(std::string(row.head) + "Content-Length: " + std::to_string(body.size()) +
+                "\r\n\r\n" + body);
+    EXPECT_EQ(client.read_response().result_int(), row.status) << row.head;
+    EXPECT_TRUE(client.closed_by_server()) << row.head;
+  }
+}
+
 // Records what the server hands it.
 struct RecordingConsumer final : BodyConsumer {
   void begin(std::size_t declared_length) override {

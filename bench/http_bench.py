@@ -173,7 +173,9 @@ def main():
               % (len(large) / 1e6, statistics.median(times) * 1e3, cpu * 1e3 / 10, peak / 1024,
                  (peak - idle) / 1024, (peak - before) / 1024,
                  (peak - before) * 1024 / len(large)))
-        time.sleep(0.5)
+        time.sleep(1.0)
+        print("RSS 1 s after the 1 MB prints: %.1f MB (%.1f MB above idle after start-up)"
+              % (rss_kb(pid, "VmRSS") / 1024, (rss_kb(pid, "VmRSS") - idle) / 1024))
         received, _ = sink.communicate("")
         if int(received.split()[0]) != 510:
             raise SystemExit("the printer stand-in got %s jobs, not 510" % received.split()[0])

@@ -1,5 +1,6 @@
 #include "printing/tcp_channel.h"
 
+#include <algorithm>
 #include <memory>
 #include <optional>
 
@@ -26,7 +27,7 @@ Status send_tcp(TcpNetwork& network, const std::string& host, std::uint16_t port
   if (auto set = connection->set_send_timeout(TCP_SEND_TIMEOUT); !set) return fail(set.error());
   // Straight from the caller's buffer: no copy into pieces.
   while (!bytes.empty()) {
-    auto sent = connection->send_some(bytes.data(), bytes.size());
+    auto sent = connection->send_some(bytes.data(), std::min(bytes.size(), TCP_SEND_PIECE));
     if (!sent) return fail(sent.error());
     if (*sent == 0) return fail("failed to write whole buffer");
     bytes = bytes.subspan(*sent);

@@ -48,6 +48,9 @@ TEST(SendTcp, FollowsTheConnectionSequenceOnEveryPath) {
   const std::vector<TcpCase> cases = {
       {"whole job in one send", [](FakeTcpNetwork&) {}, 100, nullptr,
        {"resolve:printer:9100", "connect:A", "timeout:5000", "send:100", "close"}},
+      {"a large job is offered 16 KiB per send", [](FakeTcpNetwork&) {}, 40000, nullptr,
+       {"resolve:printer:9100", "connect:A", "timeout:5000", "send:16384", "send:16384", "send:7232",
+        "close"}},
       {"empty job connects and sends nothing", [](FakeTcpNetwork&) {}, 0, nullptr,
        {"resolve:printer:9100", "connect:A", "timeout:5000", "close"}},
       {"partial sends go on with the rest",

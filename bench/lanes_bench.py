@@ -38,8 +38,11 @@ def pings(seconds):
     return sorted(times)
 
 
-def print_in_background(token, target, data, results):
-    body = json.dumps({"target": target, "bytes": list(data)}, separators=(",", ":"))
+def job_body(target, data):
+    return json.dumps({"target": target, "bytes": list(data)}, separators=(",", ":"))
+
+
+def print_in_background(token, body, results):
     thread = threading.Thread(target=lambda: results.append(
         harness.signed("POST", "/v1/print", token, body)[0]))
     thread.start()
@@ -104,14 +107,15 @@ def main():
         printers.append(healthy)
         healthy_target = {"kind": "network", "host": "127.0.0.1", "port": healthy.port}
 
+        healthy_print_times(token, healthy_target, 20)  # warm-up: first connections, first lane
         baseline = healthy_print_times(token, healthy_target, 50)
         quiet = pings(2)
 
         dead = [harness.DeadPrinter() for _ in range(DEAD_PRINTERS)]
         printers.extend(dead)
         results = []
-        waiting = [print_in_background(token, {"kind": "network", "host": "127.0.0.1", "port": d.port},
-                                       b"x", results) for d in dead]
+        waiting = [print_in_background(token, job_body({"kind": "network", "host": "127.0.0.1",
+                                                        "port": d.port}, b"x"), results) for d in dead]
         time.sleep(0.5)
         held = pings(2)
         beside = healthy_print_times(token, healthy_target, 50)
@@ -130,11 +134,11 @@ def main():
             try:
                 paced = [PacedPrinter() for _ in range(8)]
                 printers.extend(paced)
-                job = bytes(1 << 20)
+                bodies = [job_body({"kind": "network", "host": "127.0.0.1", "port": p.port}, bytes(1 << 20))
+                          for p in paced]
                 start = time.perf_counter()
                 results = []
-                threads = [print_in_background(token, {"kind": "network", "host": "127.0.0.1",
-                                                       "port": p.port}, job, results) for p in paced]
+                threads = [print_in_background(token, body, results) for body in bodies]
                 for thread in threads:
                     thread.join()
                 wall = time.perf_counter() - start

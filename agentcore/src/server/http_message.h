@@ -2,6 +2,7 @@
 // A request as the gates and endpoints see it, and the answer they give: plain
 // data, so request handling is tested without sockets.
 
+#include <chrono>
 #include <cstddef>
 #include <functional>
 #include <memory>
@@ -74,6 +75,11 @@ struct LaneWork {
   std::string lane;
   LaneKind kind = LaneKind::Service;
   std::function<HttpResponse()> run;
+  // Work that is worth doing only soon (a status query) names its own start
+  // deadline and the answer it gets when the lane is still busy by then;
+  // otherwise the server's deadline and 503 apply.
+  std::optional<std::chrono::milliseconds> start_within;
+  std::function<HttpResponse()> not_started;
 };
 
 // What handling a whole request gives: its answer now, or the work that

@@ -352,13 +352,23 @@ class Session : public std::enable_shared_from_this<Session> {
           self->run_and_answer(run, timer);
         });
     if (!submitted) return respond(agent_busy_answer(cors_origin_));
-    const bool printer = work.kind == LaneKind::Printer;
-    timer->expires_after(server_.limits.lane_start_deadline);
+    auto not_started = std::move(work.not_started);
+    if (!not_started) {
+      not_started = [printer = work.kind == LaneKind::Printer, cors = cors_origin_] {
+        return printer ? printer_busy_answer(cors) : agent_busy_answer(cors);
+      };
+    }
+    timer->expires_after(work.start_within.value_or(server_.limits.lane_start_deadline));
     timer->async_wait([self = shared_from_this(), &lanes, ticket = std::move(*submitted),
-                       printer](beast::error_code ec) {
+                       not_started = std::move(not_started)](beast::error_code ec) {
       if (ec || !lanes.withdraw(ticket)) return;
-      const auto& cors = self->cors_origin_;
-      self->respond(printer ? printer_busy_answer(cors) : agent_busy_answer(cors));
+      HttpResponse answer;
+      try {
+        answer = not_started();
+      } catch (const std::bad_alloc&) {
+        answer = out_of_memory_answer(self->cors_origin_);
+      }
+      self->respond(std::move(answer));
     });
   }
 

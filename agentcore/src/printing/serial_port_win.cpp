@@ -30,13 +30,25 @@ class WinSerialLine final : public SerialLine {
 
   Outcome<std::size_t> read_some(std::uint8_t* buffer, std::size_t size,
                                  std::chrono::milliseconds timeout) override {
-    // These time-outs make ReadFile return at once with what is there, or
-    // with the first bytes to arrive within `timeout`, or with none.
+    if (size == 0) return std::size_t{0};
+    // One byte, waiting up to `timeout` for it: a read of one byte returns
+    // as soon as it arrives. A larger read under a total time-out waits for
+    // all it asked for; Windows' "return at the first byte" setting
+    // (MAXDWORD interval and multiplier) waited out the whole time-out
+    // under Wine 8 when tried.
     if (const DWORD error = set_timeouts(timeout); error != 0) return fail(os_error_text(error));
-    const DWORD chunk = size > 0xffffffffu ? 0xffffffffu : static_cast<DWORD>(size);
-    DWORD read = 0;
-    if (!::ReadFile(h_, buffer, chunk, &read, nullptr)) return fail(os_error_text(::GetLastError()));
-    return static_cast<std::size_t>(read);
+    DWORD first = 0;
+    if (!::ReadFile(h_, buffer, 1, &first, nullptr)) return fail(os_error_text(::GetLastError()));
+    if (first == 0 || size == 1) return static_cast<std::size_t>(first);
+    // Then whatever else has arrived, without waiting.
+    if (const DWORD error = set_timeouts(std::chrono::milliseconds(0)); error != 0) {
+      return fail(os_error_text(error));
+    }
+    const std::size_t rest = size - 1;
+    const DWORD chunk = rest > 0xffffffffu ? 0xffffffffu : static_cast<DWORD>(rest);
+    DWORD more = 0;
+    if (!::ReadFile(h_, buffer + 1, chunk, &more, nullptr)) return fail(os_error_text(::GetLastError()));
+    return std::size_t{1} + more;
   }
 
   Status purge_input() override {
@@ -44,16 +56,16 @@ class WinSerialLine final : public SerialLine {
     return {};
   }
 
-  // The write bound of the settings, and a read bound of `read_timeout`
-  // (0: return at once with what has arrived). 0, or the system's error code.
+  // The write bound of the settings, and a read bound of `read_timeout`:
+  // 0, return at once with what has arrived; otherwise a read ends when all
+  // it asked for came or the time-out passed. 0, or the system's error code.
   DWORD set_timeouts(std::chrono::milliseconds read_timeout) {
     COMMTIMEOUTS timeouts{};
-    timeouts.ReadIntervalTimeout = MAXDWORD;
     if (read_timeout.count() > 0) {
-      timeouts.ReadTotalTimeoutMultiplier = MAXDWORD;
-      // MAXDWORD is not allowed with the settings above.
       timeouts.ReadTotalTimeoutConstant =
           static_cast<DWORD>(read_timeout.count() < 0x7fffffff ? read_timeout.count() : 0x7fffffff);
+    } else {
+      timeouts.ReadIntervalTimeout = MAXDWORD;
     }
     timeouts.WriteTotalTimeoutConstant = static_cast<DWORD>(write_timeout_.count());
     return ::SetCommTimeouts(h_, &timeouts) ? 0 : ::GetLastError();

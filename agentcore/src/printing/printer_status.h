@@ -113,10 +113,11 @@ std::optional<std::uint32_t> zpl_error_flags(std::string_view text);
 std::vector<std::string> zpl_frames(std::string_view text);
 
 // Fills what the ~HQES flags (when known) and the ~HS lines (when all
-// three came) tell. Media out, ribbon out, head open and a cutter fault
-// come from both; ~HS adds the pause flag. A printer with an error or
-// paused is offline; one that answered ~HQES with no error and ~HS with no
-// pause is online.
+// three came) tell. Media out, ribbon out and head open come from either;
+// ~HQES adds the cutter and head faults (nibbles 1 and 2; any other flag is
+// "other"), ~HS the pause flag. A printer with an error or paused is
+// offline; one that answered ~HQES with no error and ~HS with no pause is
+// online.
 void apply_zpl_answers(std::optional<std::uint32_t> error_flags, const std::vector<std::string>& hs_lines,
                        PrinterStatus& status);
 

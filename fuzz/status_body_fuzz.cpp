@@ -1,7 +1,8 @@
 // The status request body reader on any bytes, checked against the strict
 // JSON reader on the same bytes: it accepts only what the strict reader
 // accepts as an object; its target is the one a print body with the same
-// target value reads; its protocol and time-out follow the rules of
+// target value reads; its protocol (network and serial targets only) and
+// time-out follow the rules of
 // printing/status_body_reader.h, read here from the value independently.
 
 #include <boost/json/serialize.hpp>
@@ -46,10 +47,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   if (!read) return 0;  // refused for its protocol or time-out; checked below when accepted
   require(read->target == printed->target, "the status and print readers disagree on the target");
 
-  const bool spooler = std::holds_alternative<WinSpoolTarget>(read->target.kind);
+  const bool device = std::holds_alternative<NetworkTarget>(read->target.kind) ||
+                      std::holds_alternative<SerialTarget>(read->target.kind);
   const json::value* protocol = body.if_contains("protocol");
-  if (spooler) {
-    require(!read->protocol.has_value(), "a spooler target got a protocol");
+  if (!device) {
+    require(!read->protocol.has_value(), "a spooler or USB target got a protocol");
   } else {
     require(protocol && protocol->is_string(), "a device target was accepted without a protocol");
     const std::string_view name = protocol->as_string();

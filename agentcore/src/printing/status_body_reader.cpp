@@ -24,7 +24,11 @@ Outcome<StatusRequest> read_status_body(std::string_view text) {
 
   StatusRequest request;
   request.target = std::move(*target);
-  if (!std::holds_alternative<PrintTarget::WinSpool>(request.target.kind)) {
+  // Only a printer spoken to directly needs its language: a spooler
+  // printer is asked through its queue, and a USB one is refused as a print is.
+  const bool device = std::holds_alternative<PrintTarget::Network>(request.target.kind) ||
+                      std::holds_alternative<PrintTarget::Serial>(request.target.kind);
+  if (device) {
     const json::value* protocol = body.if_contains("protocol");
     if (protocol == nullptr || protocol->is_null()) return fail(STATUS_PROTOCOL_MISSING);
     const json::string* name = protocol->if_string();

@@ -5,7 +5,7 @@
 // TARGET is read exactly as a print body's (printing/print_body_reader.h),
 // a "usb" one included (the query refuses it as a print is refused).
 // "protocol" is required for "network" and "serial" targets and not read at
-// all for "winspool" ones. "timeout_ms" is optional (absent or null): an
+// all for "winspool" and "usb" ones. "timeout_ms" is optional (absent or null): an
 // integer from 100 to 5000; 1500 when absent, 2000 for ZPL. Other members
 // are skipped. Refused as every reader of this system refuses: duplicate
 // members, nesting deeper than 128, anything after the value, malformed

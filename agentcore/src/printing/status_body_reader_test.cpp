@@ -38,9 +38,9 @@ TEST(StatusBody, ReadsTheTargetAsAPrintBodyDoesAndTheQuerysOwnMembers) {
       {R"({"target":{"kind":"winspool","printer":"Caja \u00d1"}})",
        request({WinSpoolTarget{"Caja \xc3\x91"}}, std::nullopt, 1500)},
       {R"({"target":["winspool","Caja"],"protocol":"epl"})", request({WinSpoolTarget{"Caja"}}, std::nullopt, 1500)},
-      // USB reads, to be refused by the query as a print is.
-      {R"({"target":["usb",1208,3605],"protocol":"escpos"})",
-       request({UsbTarget{1208, 3605}}, StatusProtocol::EscPos, 1500)},
+      // USB reads, with or without a protocol, to be refused by the query as a print is.
+      {R"({"target":["usb",1208,3605]})", request({UsbTarget{1208, 3605}}, std::nullopt, 1500)},
+      {R"({"target":["usb",1208,3605],"protocol":"escpos"})", request({UsbTarget{1208, 3605}}, std::nullopt, 1500)},
       // Refused.
       {R"({"target":["network","h",9100]})", fail(STATUS_PROTOCOL_MISSING)},
       {R"({"target":["network","h",9100],"protocol":null})", fail(STATUS_PROTOCOL_MISSING)},

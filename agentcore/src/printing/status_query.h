@@ -27,7 +27,7 @@ namespace zunel {
 inline constexpr std::size_t STATUS_MAX_INPUT = 4096;
 
 // A status request: where, in which language (needed for network and
-// serial targets, not used for spooler ones), and how long to wait.
+// serial targets, not used for the others), and how long to wait.
 struct StatusRequest {
   PrintTarget target;
   std::optional<StatusProtocol> protocol;

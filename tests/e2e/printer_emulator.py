@@ -288,12 +288,18 @@ class _Parser:
         self._write = write
         self._tail = bytearray()  # the last bytes, enough to hold any command
 
+    # The last byte of every command: only these can end one.
+    _FINAL = frozenset([1, 2, 3, 4, 49, 50]) | frozenset(b"SE")
+
     def feed(self, data):
         self._emu._record(data)
         for b in data:
             self._tail.append(b)
-            del self._tail[:-16]
-            self._match()
+            if len(self._tail) > 64:
+                del self._tail[:-16]
+            # Any byte may be the last of a GS ( H; the others end in few values.
+            if b in self._FINAL or (len(self._tail) >= 11 and self._tail[-11] == 0x1D):
+                self._match()
 
     def _answer(self, reply, delay=None):
         if reply is None:
@@ -310,7 +316,7 @@ class _Parser:
             pass
 
     def _match(self):
-        t = self._tail
+        t = self._tail[-16:]
         s = self._emu.state()
         if len(t) >= 3 and t[-3] == 0x10 and t[-2] == 0x04 and 1 <= t[-1] <= 4:
             self._answer(bytes([self._emu.dle_eot(t[-1])]))

@@ -3,6 +3,7 @@
 // configuration and every directory under one temporary directory,
 // listening only on a domain socket there. The system's CUPS is not touched.
 
+#include <map>
 #include <memory>
 #include <string>
 
@@ -13,8 +14,11 @@ namespace zunel {
 
 class CupsTestServer {
  public:
-  // Starts the server and waits until it answers; see ready().
-  CupsTestServer();
+  // Starts the server and waits until it answers; see ready(). Each of
+  // `backends` (name -> script text) is a backend of its own, beside the
+  // system's (the server then has a program directory of its own), so that a
+  // test can stand for a printer that reports, e.g., running out of paper.
+  explicit CupsTestServer(const std::map<std::string, std::string>& backends = {});
   // Stops the server by its process id.
   ~CupsTestServer();
   CupsTestServer(const CupsTestServer&) = delete;
@@ -30,6 +34,10 @@ class CupsTestServer {
   // through the socket backend. The lpadmin output on failure.
   CommandResult add_raw_queue(const std::string& name, std::uint16_t port);
   CommandResult pause_queue(const std::string& name);
+  // A queue whose device is `uri` (e.g. "mediaempty:/" for a backend above).
+  CommandResult add_queue(const std::string& name, const std::string& uri);
+  // A raw job of `text` to the queue.
+  CommandResult submit(const std::string& queue, const std::string& text);
   void stop();
 
  private:

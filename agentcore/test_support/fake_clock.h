@@ -2,6 +2,7 @@
 // A clock for tests: it stands still until the test moves it, so an expiry
 // is checked exactly on its boundary instead of by sleeping.
 
+#include <chrono>
 #include <cstdint>
 
 #include "base/clock.h"
@@ -18,6 +19,17 @@ class FakeClock final : public Clock {
 
  private:
   std::uint64_t now_;
+};
+
+// A monotonic clock that moves only when the test (or a fake that stands
+// for a wait) moves it.
+class FakeMonotonicClock final : public MonotonicClock {
+ public:
+  std::chrono::milliseconds now() const override { return now_; }
+  void advance(std::chrono::milliseconds by) { now_ += by; }
+
+ private:
+  std::chrono::milliseconds now_{1'000'000};
 };
 
 }  // namespace zunel

@@ -2,6 +2,7 @@
 // Recording stand-ins for the platform services of printing, for tests: each
 // logs the calls it receives and answers as the test scripted it.
 
+#include <algorithm>
 #include <chrono>
 #include <cstdint>
 #include <deque>
@@ -12,14 +13,25 @@
 #include <string>
 #include <vector>
 
+#include "fake_clock.h"
 #include "printing/print_platform.h"
 
 namespace zunel {
 
 // Logs every call as a short line ("resolve:h:9100", "connect:A",
-// "timeout:5000", "send:100", "close") into a shared log.
+// "timeout:5000", "send:100", "receive:1500" followed by what it took, or
+// by "none", "close") into a shared log.
+//
+// A printer that answers: every connection's input starts as `stale`; a
+// send whose bytes are exactly a key of `replies` adds that reply to it.
+// A receive takes the whole input; with none, it stands for a wait to the
+// end of its time-out by moving `clock` (when set) that far.
 class FakeTcpNetwork final : public TcpNetwork {
  public:
+  std::string stale;
+  std::map<std::string, std::string> replies;
+  std::string receive_error;  // non-empty: receive_some fails with it
+  FakeMonotonicClock* clock = nullptr;
   // Resolution result; an Error fails it.
   Outcome<std::vector<TcpAddress>> addresses = std::vector<TcpAddress>{{"A"}};
   // Addresses whose connection attempt fails, with the error text.
@@ -73,18 +85,49 @@ class FakeTcpNetwork final : public TcpNetwork {
       }
       net_.received.insert(net_.received.end(), data, data + take);
       net_.sent[index_].append(reinterpret_cast<const char*>(data), take);
+      const auto reply = net_.replies.find(std::string(reinterpret_cast<const char*>(data), take));
+      if (reply != net_.replies.end()) input_ += reply->second;
       return take;
+    }
+    Outcome<std::size_t> receive_some(std::uint8_t* buffer, std::size_t size,
+                                      std::chrono::milliseconds timeout) override {
+      net_.log.push_back("receive:" + std::to_string(timeout.count()));
+      if (!net_.receive_error.empty()) return fail(net_.receive_error);
+      return take_input(input_, buffer, size, timeout, net_.clock, net_.log);
     }
 
    private:
     FakeTcpNetwork& net_;
     std::size_t index_;
+    std::string input_ = net_.stale;
   };
+
+ public:
+  // What a receive or read takes from `input`, logged after its call.
+  static std::size_t take_input(std::string& input, std::uint8_t* buffer, std::size_t size,
+                                std::chrono::milliseconds timeout, FakeMonotonicClock* clock,
+                                std::vector<std::string>& log) {
+    if (input.empty()) {
+      if (clock != nullptr) clock->advance(timeout);
+      log.back() += ":none";
+      return 0;
+    }
+    const std::size_t n = input.size() < size ? input.size() : size;
+    std::copy_n(input.begin(), n, buffer);
+    log.back() += ":" + std::to_string(n);
+    input.erase(0, n);
+    return n;
+  }
 };
 
-// Logs "open:NAME" with the settings, "write:N", "flush", "close".
+// Logs "open:NAME" with the settings, "write:N", "flush", "purge",
+// "read:TIMEOUT" followed by what it took or "none", "close". Input and
+// replies as in FakeTcpNetwork; a purge discards the input.
 class FakeSerialPorts final : public SerialPorts {
  public:
+  std::string stale;
+  std::map<std::string, std::string> replies;
+  FakeMonotonicClock* clock = nullptr;
   std::string open_error;   // non-empty: open fails with it
   std::string flush_error;  // non-empty: flush fails with it
   std::deque<Outcome<std::size_t>> writes;  // as FakeTcpNetwork::sends
@@ -114,6 +157,8 @@ class FakeSerialPorts final : public SerialPorts {
         take = *next < size ? *next : size;
       }
       ports_.received.insert(ports_.received.end(), data, data + take);
+      const auto reply = ports_.replies.find(std::string(reinterpret_cast<const char*>(data), take));
+      if (reply != ports_.replies.end()) input_ += reply->second;
       return take;
     }
     Status flush() override {
@@ -121,22 +166,35 @@ class FakeSerialPorts final : public SerialPorts {
       if (!ports_.flush_error.empty()) return fail(ports_.flush_error);
       return {};
     }
+    Outcome<std::size_t> read_some(std::uint8_t* buffer, std::size_t size,
+                                   std::chrono::milliseconds timeout) override {
+      ports_.log.push_back("read:" + std::to_string(timeout.count()));
+      return FakeTcpNetwork::take_input(input_, buffer, size, timeout, ports_.clock, ports_.log);
+    }
+    Status purge_input() override {
+      ports_.log.push_back("purge");
+      input_.clear();
+      return {};
+    }
 
    private:
     FakeSerialPorts& ports_;
+    std::string input_ = ports_.stale;
   };
 };
 
 // Logs "open:NAME", "start_doc:DOC:TYPE", "start_page", "write:N",
-// "end_page", "end_doc", "close". Any step can be made to fail with a code,
+// "end_page", "end_doc", "get_printer", "close". Any step can be made to fail with a code,
 // and last_error() answers the code of the latest failure only until the
 // next call, as GetLastError does.
 class RecordingSpooler final : public Spooler {
  public:
-  enum class Step { Open, StartDoc, StartPage, Write, EndPage, EndDoc, Close };
+  enum class Step { Open, StartDoc, StartPage, Write, EndPage, EndDoc, GetPrinter, Close };
   std::map<Step, std::uint32_t> failing;  // step -> error code
   // Set: write reports this count instead of the full size.
   std::optional<std::uint32_t> short_write;
+  // What get_printer reports: recorded values, as a spooler gave them.
+  SpoolerPrinterReport report = WinspoolPrinterReport{};
   std::vector<std::string> log;
   std::vector<std::uint8_t> received;
 
@@ -173,6 +231,12 @@ class RecordingSpooler final : public Spooler {
   bool close_printer(SpoolerHandle h) override {
     log.push_back("close");
     return checked(h) && step(Step::Close);
+  }
+  bool get_printer(SpoolerHandle h, SpoolerPrinterReport& out) override {
+    log.push_back("get_printer");
+    if (!checked(h) || !step(Step::GetPrinter)) return false;
+    out = report;
+    return true;
   }
   std::uint32_t last_error() override { return last_error_; }
 

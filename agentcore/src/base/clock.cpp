@@ -14,7 +14,19 @@ class SystemClock final : public Clock {
   }
 };
 
+class SteadyClock final : public MonotonicClock {
+ public:
+  std::chrono::milliseconds now() const override {
+    return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now().time_since_epoch());
+  }
+};
+
 }  // namespace
+
+MonotonicClock& system_monotonic_clock() {
+  static SteadyClock clock;
+  return clock;
+}
 
 Clock& system_clock() {
   static SystemClock clock;

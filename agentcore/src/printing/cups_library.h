@@ -16,6 +16,7 @@ namespace zunel {
 struct CupsLibrary {
   decltype(&::cupsCancelJob2) cancel_job2 = nullptr;
   decltype(&::cupsCreateJob) create_job = nullptr;
+  decltype(&::cupsDoRequest) do_request = nullptr;
   decltype(&::cupsFinishDocument) finish_document = nullptr;
   decltype(&::cupsFreeDests) free_dests = nullptr;
   decltype(&::cupsGetDests2) get_dests2 = nullptr;
@@ -25,8 +26,17 @@ struct CupsLibrary {
   decltype(&::cupsServer) server = nullptr;
   decltype(&::cupsStartDocument) start_document = nullptr;
   decltype(&::cupsWriteRequestData) write_request_data = nullptr;
+  decltype(&::httpAssembleURIf) http_assemble_urif = nullptr;
   decltype(&::httpClose) http_close = nullptr;
   decltype(&::httpConnect2) http_connect2 = nullptr;
+  decltype(&::ippAddString) ipp_add_string = nullptr;
+  decltype(&::ippAddStrings) ipp_add_strings = nullptr;
+  decltype(&::ippDelete) ipp_delete = nullptr;
+  decltype(&::ippFindAttribute) ipp_find_attribute = nullptr;
+  decltype(&::ippGetCount) ipp_get_count = nullptr;
+  decltype(&::ippGetInteger) ipp_get_integer = nullptr;
+  decltype(&::ippGetString) ipp_get_string = nullptr;
+  decltype(&::ippNewRequest) ipp_new_request = nullptr;
   decltype(&::ippPort) ipp_port = nullptr;
 };
 

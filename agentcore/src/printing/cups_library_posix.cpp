@@ -31,6 +31,7 @@ Outcome<CupsLibrary> load_cups_library(const std::string& file) {
   std::string missing;
   resolve(handle, "cupsCancelJob2", library.cancel_job2, missing);
   resolve(handle, "cupsCreateJob", library.create_job, missing);
+  resolve(handle, "cupsDoRequest", library.do_request, missing);
   resolve(handle, "cupsFinishDocument", library.finish_document, missing);
   resolve(handle, "cupsFreeDests", library.free_dests, missing);
   resolve(handle, "cupsGetDests2", library.get_dests2, missing);
@@ -40,8 +41,17 @@ Outcome<CupsLibrary> load_cups_library(const std::string& file) {
   resolve(handle, "cupsServer", library.server, missing);
   resolve(handle, "cupsStartDocument", library.start_document, missing);
   resolve(handle, "cupsWriteRequestData", library.write_request_data, missing);
+  resolve(handle, "httpAssembleURIf", library.http_assemble_urif, missing);
   resolve(handle, "httpClose", library.http_close, missing);
   resolve(handle, "httpConnect2", library.http_connect2, missing);
+  resolve(handle, "ippAddString", library.ipp_add_string, missing);
+  resolve(handle, "ippAddStrings", library.ipp_add_strings, missing);
+  resolve(handle, "ippDelete", library.ipp_delete, missing);
+  resolve(handle, "ippFindAttribute", library.ipp_find_attribute, missing);
+  resolve(handle, "ippGetCount", library.ipp_get_count, missing);
+  resolve(handle, "ippGetInteger", library.ipp_get_integer, missing);
+  resolve(handle, "ippGetString", library.ipp_get_string, missing);
+  resolve(handle, "ippNewRequest", library.ipp_new_request, missing);
   resolve(handle, "ippPort", library.ipp_port, missing);
   if (!missing.empty()) {
     ::dlclose(handle);

@@ -127,9 +127,12 @@ class BodyHandler {
 
   bool on_document_begin(json::error_code&) { return true; }
   bool on_document_end(json::error_code& ec) {
-    if (!have_body_) return refuse(ec, "no body");
+    if (root_ == Slot::Target ? !have_target_ : !have_body_) return refuse(ec, "no body");
     return true;
   }
+
+  // The document is one target alone rather than a body.
+  void read_target_alone() { root_ = Slot::Target; }
 
   bool on_object_begin(json::error_code& ec) {
     const Slot slot = take_slot();
@@ -293,6 +296,7 @@ class BodyHandler {
   bool in_string_ = false;           // between a string's first part and its end
   Slot string_slot_ = Slot::Skip;    // ...and what that string stands for
   bool root_taken_ = false;
+  Slot root_ = Slot::Body;  // what the document is
   bool have_body_ = false;
   bool have_target_ = false;
   bool have_bytes_ = false;
@@ -318,7 +322,7 @@ class BodyHandler {
     if (stack_.empty()) {
       if (root_taken_) return Slot::Invalid;
       root_taken_ = true;
-      return Slot::Body;
+      return root_;
     }
     Frame& f = stack_.back();
     switch (f.type) {
@@ -533,6 +537,12 @@ PairScan scan_pairs(std::string_view text, std::vector<std::uint8_t>& out) {
   return r;
 }
 
+json::parse_options parse_options() {
+  json::parse_options o;
+  o.max_depth = JSON_MAX_DEPTH;
+  return o;
+}
+
 }  // namespace
 
 struct PrintBodyDecoder::Impl {
@@ -552,13 +562,7 @@ struct PrintBodyDecoder::Impl {
   std::array<char, 4> carry{};
   std::size_t carry_size = 0;
 
-  explicit Impl(std::size_t size_hint) : parser(options()) { parser.handler().text_size = size_hint; }
-
-  static json::parse_options options() {
-    json::parse_options o;
-    o.max_depth = JSON_MAX_DEPTH;
-    return o;
-  }
+  explicit Impl(std::size_t size_hint) : parser(parse_options()) { parser.handler().text_size = size_hint; }
 
   BodyHandler& handler() { return parser.handler(); }
 
@@ -681,6 +685,16 @@ PrintBodyDecoder::~PrintBodyDecoder() = default;
 void PrintBodyDecoder::feed(std::string_view chunk) { impl_->feed(chunk); }
 Outcome<PrintBody> PrintBodyDecoder::finish() { return impl_->finish(); }
 bool PrintBodyDecoder::valid_utf8() const { return impl_->utf8.ok(); }
+
+Outcome<PrintTarget> read_print_target(std::string_view text) {
+  json::basic_parser<BodyHandler> parser{parse_options()};
+  parser.handler().read_target_alone();
+  json::error_code ec;
+  const std::size_t used = parser.write_some(false, text.data(), text.size(), ec);
+  if (ec) return fail(parser.handler().reason != nullptr ? parser.handler().reason : ec.message());
+  if (used != text.size()) return fail("extra data");
+  return std::move(parser.handler().body.target);
+}
 
 Outcome<PrintBody> read_print_body(std::string_view text) {
   PrintBodyDecoder decoder(text.size());

@@ -60,4 +60,8 @@ class PrintBodyDecoder {
 // The whole text at once, through the decoder.
 [[nodiscard]] Outcome<PrintBody> read_print_body(std::string_view text);
 
+// A TARGET alone, in either form, by the same rules (for requests that name
+// a printer without printing on it). Malformed UTF-8 is refused too.
+[[nodiscard]] Outcome<PrintTarget> read_print_target(std::string_view text);
+
 }  // namespace zunel

@@ -1,6 +1,7 @@
 #pragma once
 // Serial ports as the serial channel uses them: open with fixed line
-// settings, bounded writes, a flush that waits for the data to leave.
+// settings, bounded writes, a flush that waits for the data to leave; and,
+// for status queries, bounded reads and a purge of stale input.
 
 #include <chrono>
 #include <cstddef>
@@ -24,7 +25,8 @@ struct SerialSettings {
   Parity parity = Parity::None;
   StopBits stop_bits = StopBits::One;
   FlowControl flow_control = FlowControl::None;
-  // Bounds each write call (the channel never reads).
+  // Bounds each write call, so a printer that holds the line busy cannot
+  // hold the caller; reads are bounded by each read call's own time-out.
   std::chrono::milliseconds write_timeout{5000};
   bool operator==(const SerialSettings&) const = default;
 };
@@ -39,6 +41,13 @@ class SerialLine {
   [[nodiscard]] virtual Outcome<std::size_t> write_some(const std::uint8_t* data, std::size_t size) = 0;
   // Returns once the written data has left the port's buffers.
   [[nodiscard]] virtual Status flush() = 0;
+  // Waits up to `timeout` (0: not at all) for input and takes what has
+  // arrived, at most `size`: the count taken, 0 when nothing came in time.
+  // Errors read as os_error_text().
+  [[nodiscard]] virtual Outcome<std::size_t> read_some(std::uint8_t* buffer, std::size_t size,
+                                                       std::chrono::milliseconds timeout) = 0;
+  // Discards whatever input the port holds and has not been read.
+  [[nodiscard]] virtual Status purge_input() = 0;
 };
 
 class SerialPorts {

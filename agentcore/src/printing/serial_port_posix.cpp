@@ -53,6 +53,37 @@ class PosixSerialLine final : public SerialLine {
     return {};
   }
 
+  Outcome<std::size_t> read_some(std::uint8_t* buffer, std::size_t size,
+                                 std::chrono::milliseconds timeout) override {
+    const int fd = port_->native_handle();
+    const auto deadline = std::chrono::steady_clock::now() + timeout;
+    for (;;) {
+      const ssize_t n = ::read(fd, buffer, size);
+      if (n > 0) return static_cast<std::size_t>(n);
+      if (n < 0 && errno == EINTR) continue;
+      if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK) return fail(os_error_text(errno));
+      // Nothing yet (a pseudo-terminal whose other end is closed also reads 0).
+      const auto left = std::chrono::ceil<std::chrono::milliseconds>(
+          deadline - std::chrono::steady_clock::now());
+      if (left.count() <= 0) return std::size_t{0};
+      pollfd p{fd, POLLIN, 0};
+      const int r = ::poll(&p, 1, static_cast<int>(left.count()));
+      if (r < 0 && errno != EINTR) return fail(os_error_text(errno));
+      if (r == 0) return std::size_t{0};
+      // A hung-up line polls ready and reads nothing: wait out the time-out
+      // rather than spin.
+      if (r > 0 && (p.revents & POLLIN) == 0) {
+        ::poll(nullptr, 0, static_cast<int>(left.count()));
+        return std::size_t{0};
+      }
+    }
+  }
+
+  Status purge_input() override {
+    if (::tcflush(port_->native_handle(), TCIFLUSH) != 0) return fail(os_error_text(errno));
+    return {};
+  }
+
  private:
   std::unique_ptr<asio::io_context> context_;
   std::unique_ptr<asio::serial_port> port_;  // closed by its destructor

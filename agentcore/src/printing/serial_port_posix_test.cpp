@@ -126,5 +126,32 @@ TEST(PosixSerialPort, AWriteThatNothingTakesEndsWhenItsTimeOutPasses) {
   EXPECT_GE(waited, std::chrono::milliseconds(200));
 }
 
+TEST(PosixSerialPort, PurgeDropsWaitingInputAndReadsWaitTheirTimeOut) {
+  const int master = ::posix_openpt(O_RDWR | O_NOCTTY);
+  ASSERT_GE(master, 0);
+  ASSERT_EQ(::grantpt(master), 0);
+  ASSERT_EQ(::unlockpt(master), 0);
+  SerialSettings settings;
+  settings.baud_rate = 9600;
+  auto line = system_serial_ports().open(::ptsname(master), settings);
+  ASSERT_TRUE(line.ok()) << line.error();
+  // A reply left over from an earlier query.
+  ASSERT_EQ(::write(master, "\x16", 1), 1);
+  std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  ASSERT_TRUE((*line)->purge_input().ok());
+  std::uint8_t buffer[8];
+  const auto start = std::chrono::steady_clock::now();
+  auto nothing = (*line)->read_some(buffer, sizeof buffer, std::chrono::milliseconds(100));
+  ASSERT_TRUE(nothing.ok()) << nothing.error();
+  EXPECT_EQ(*nothing, 0u);
+  EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(100));
+  ASSERT_EQ(::write(master, "\x12", 1), 1);
+  auto got = (*line)->read_some(buffer, sizeof buffer, std::chrono::milliseconds(1000));
+  ::close(master);
+  ASSERT_TRUE(got.ok()) << got.error();
+  ASSERT_EQ(*got, 1u);
+  EXPECT_EQ(buffer[0], 0x12);
+}
+
 }  // namespace
 }  // namespace zunel

@@ -10,7 +10,7 @@ namespace {
 
 class WinSerialLine final : public SerialLine {
  public:
-  explicit WinSerialLine(HANDLE h) : h_(h) {}
+  WinSerialLine(HANDLE h, std::chrono::milliseconds write_timeout) : h_(h), write_timeout_(write_timeout) {}
   ~WinSerialLine() override { ::CloseHandle(h_); }
   WinSerialLine(const WinSerialLine&) = delete;
   WinSerialLine& operator=(const WinSerialLine&) = delete;
@@ -28,8 +28,52 @@ class WinSerialLine final : public SerialLine {
     return {};
   }
 
+  Outcome<std::size_t> read_some(std::uint8_t* buffer, std::size_t size,
+                                 std::chrono::milliseconds timeout) override {
+    if (size == 0) return std::size_t{0};
+    // One byte, waiting up to `timeout` for it: a read of one byte returns
+    // as soon as it arrives. A larger read under a total time-out waits for
+    // all it asked for; Windows' "return at the first byte" setting
+    // (MAXDWORD interval and multiplier) waited out the whole time-out
+    // under Wine 8 when tried.
+    if (const DWORD error = set_timeouts(timeout); error != 0) return fail(os_error_text(error));
+    DWORD first = 0;
+    if (!::ReadFile(h_, buffer, 1, &first, nullptr)) return fail(os_error_text(::GetLastError()));
+    if (first == 0 || size == 1) return static_cast<std::size_t>(first);
+    // Then whatever else has arrived, without waiting.
+    if (const DWORD error = set_timeouts(std::chrono::milliseconds(0)); error != 0) {
+      return fail(os_error_text(error));
+    }
+    const std::size_t rest = size - 1;
+    const DWORD chunk = rest > 0xffffffffu ? 0xffffffffu : static_cast<DWORD>(rest);
+    DWORD more = 0;
+    if (!::ReadFile(h_, buffer + 1, chunk, &more, nullptr)) return fail(os_error_text(::GetLastError()));
+    return std::size_t{1} + more;
+  }
+
+  Status purge_input() override {
+    if (!::PurgeComm(h_, PURGE_RXCLEAR | PURGE_RXABORT)) return fail(os_error_text(::GetLastError()));
+    return {};
+  }
+
+  // The write bound of the settings, and a read bound of `read_timeout`:
+  // 0, return at once with what has arrived; otherwise a read ends when all
+  // it asked for came or the time-out passed. 0, or the system's error code.
+  DWORD set_timeouts(std::chrono::milliseconds read_timeout) {
+    COMMTIMEOUTS timeouts{};
+    if (read_timeout.count() > 0) {
+      timeouts.ReadTotalTimeoutConstant =
+          static_cast<DWORD>(read_timeout.count() < 0x7fffffff ? read_timeout.count() : 0x7fffffff);
+    } else {
+      timeouts.ReadIntervalTimeout = MAXDWORD;
+    }
+    timeouts.WriteTotalTimeoutConstant = static_cast<DWORD>(write_timeout_.count());
+    return ::SetCommTimeouts(h_, &timeouts) ? 0 : ::GetLastError();
+  }
+
  private:
   HANDLE h_;
+  std::chrono::milliseconds write_timeout_;
 };
 
 class WinSerialPorts final : public SerialPorts {
@@ -41,7 +85,7 @@ class WinSerialPorts final : public SerialPorts {
     const HANDLE h = ::CreateFileW(reinterpret_cast<const wchar_t*>(path.c_str()), GENERIC_READ | GENERIC_WRITE,
                                    0, nullptr, OPEN_EXISTING, 0, nullptr);
     if (h == INVALID_HANDLE_VALUE) return fail(os_error_message(::GetLastError()));
-    auto line = std::make_unique<WinSerialLine>(h);  // closes on every path
+    auto line = std::make_unique<WinSerialLine>(h, settings.write_timeout);  // closes on every path
 
     DCB dcb{};
     dcb.DCBlength = sizeof dcb;
@@ -64,9 +108,10 @@ class WinSerialPorts final : public SerialPorts {
     dcb.fRtsControl = RTS_CONTROL_DISABLE;
     if (!::SetCommState(h, &dcb)) return fail(os_error_message(::GetLastError()));
 
-    COMMTIMEOUTS timeouts{};
-    timeouts.WriteTotalTimeoutConstant = static_cast<DWORD>(settings.write_timeout.count());
-    if (!::SetCommTimeouts(h, &timeouts)) return fail(os_error_message(::GetLastError()));
+    // Writes bounded; a read never waits unless a read call asks it to.
+    if (const DWORD error = line->set_timeouts(std::chrono::milliseconds(0)); error != 0) {
+      return fail(os_error_message(error));
+    }
     return std::unique_ptr<SerialLine>(std::move(line));
   }
 };

@@ -1,16 +1,44 @@
 #pragma once
 // The print spooler's job calls, one to one with winspool's OpenPrinterW,
 // StartDocPrinterW (level 1), StartPagePrinter, WritePrinter,
-// EndPagePrinter, EndDocPrinter, ClosePrinter and kernel32's GetLastError.
-// On Windows they are those calls; elsewhere a CUPS server stands in.
+// EndPagePrinter, EndDocPrinter, ClosePrinter, GetPrinterW (level 2) and
+// kernel32's GetLastError. On Windows they are those calls; elsewhere a
+// CUPS server stands in.
 
 #include <cstdint>
 #include <string>
+#include <variant>
+#include <vector>
 
 namespace zunel {
 
 // An open printer, as the spooler gave it; opaque to the channel logic.
 using SpoolerHandle = std::uintptr_t;
+
+// What the Windows spooler says of a printer: PRINTER_INFO_2's Status and
+// Attributes bits and its job count (cJobs), as they are.
+struct WinspoolPrinterReport {
+  std::uint32_t status = 0;
+  std::uint32_t attributes = 0;
+  std::uint32_t jobs = 0;
+  bool operator==(const WinspoolPrinterReport&) const = default;
+};
+
+// What a CUPS server says of a queue: printer-state (3 idle, 4 processing,
+// 5 stopped), printer-state-reasons as given ("none" included), and
+// queued-job-count.
+struct CupsPrinterReport {
+  int state = 0;
+  std::vector<std::string> reasons;
+  std::uint32_t jobs = 0;
+  bool operator==(const CupsPrinterReport&) const = default;
+};
+
+// The report of this OS's spooler; the status logic maps either kind.
+using SpoolerPrinterReport = std::variant<WinspoolPrinterReport, CupsPrinterReport>;
+
+// The most reasons a CUPS report keeps; a queue has a handful at most.
+inline constexpr std::size_t SPOOLER_MAX_REASONS = 16;
 
 class Spooler {
  public:
@@ -27,6 +55,9 @@ class Spooler {
   virtual bool end_page(SpoolerHandle handle) = 0;
   virtual bool end_doc(SpoolerHandle handle) = 0;
   virtual bool close_printer(SpoolerHandle handle) = 0;
+  // The printer's current state, as the spooler knows it (not the device's:
+  // the spooler learns of the device only while it sends it a job).
+  virtual bool get_printer(SpoolerHandle handle, SpoolerPrinterReport& report) = 0;
   virtual std::uint32_t last_error() = 0;
 };
 

@@ -103,6 +103,43 @@ class CupsSpooler final : public Spooler {
     return true;
   }
 
+  bool get_printer(SpoolerHandle handle, SpoolerPrinterReport& report) override {
+    CupsJob* job = as_job(handle);
+    const CupsLibrary& cups = *job->cups;
+    char uri[1024];
+    if (cups.http_assemble_urif(HTTP_URI_CODING_ALL, uri, sizeof uri, "ipp", nullptr, "localhost", 0,
+                                "/printers/%s", job->printer.c_str()) != HTTP_URI_STATUS_OK) {
+      return failed(IPP_STATUS_ERROR_NOT_FOUND);
+    }
+    static const char* const WANTED[] = {"printer-state", "printer-state-reasons", "queued-job-count"};
+    ipp_t* request = cups.ipp_new_request(IPP_OP_GET_PRINTER_ATTRIBUTES);
+    cups.ipp_add_string(request, IPP_TAG_OPERATION, IPP_TAG_URI, "printer-uri", nullptr, uri);
+    cups.ipp_add_strings(request, IPP_TAG_OPERATION, IPP_TAG_KEYWORD, "requested-attributes", 3, nullptr, WANTED);
+    ipp_t* response = cups.do_request(job->http, request, "/");  // frees the request
+    const ipp_status_t status = cups.last_error();
+    if (response == nullptr || status > IPP_STATUS_OK_CONFLICTING) {
+      if (response != nullptr) cups.ipp_delete(response);
+      return failed(status);
+    }
+    CupsPrinterReport cups_report;
+    if (ipp_attribute_t* a = cups.ipp_find_attribute(response, "printer-state", IPP_TAG_ENUM)) {
+      cups_report.state = cups.ipp_get_integer(a, 0);
+    }
+    if (ipp_attribute_t* a = cups.ipp_find_attribute(response, "printer-state-reasons", IPP_TAG_KEYWORD)) {
+      const int count = cups.ipp_get_count(a);
+      for (int i = 0; i < count && cups_report.reasons.size() < SPOOLER_MAX_REASONS; ++i) {
+        if (const char* reason = cups.ipp_get_string(a, i, nullptr)) cups_report.reasons.emplace_back(reason);
+      }
+    }
+    if (ipp_attribute_t* a = cups.ipp_find_attribute(response, "queued-job-count", IPP_TAG_INTEGER)) {
+      const int jobs = cups.ipp_get_integer(a, 0);
+      cups_report.jobs = jobs > 0 ? static_cast<std::uint32_t>(jobs) : 0;
+    }
+    cups.ipp_delete(response);
+    report = std::move(cups_report);
+    return true;
+  }
+
   std::uint32_t last_error() override { return last_error_; }
 
  private:

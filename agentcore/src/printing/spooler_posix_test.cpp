@@ -116,9 +116,10 @@ TEST(CupsLibrary, LoadingFailsWhenTheFileOrAnyFunctionIsMissing) {
   auto other = load_cups_library("libc.so.6");
   ASSERT_FALSE(other.ok());
   EXPECT_EQ(other.error(),
-            "libc.so.6 lacks cupsCancelJob2, cupsCreateJob, cupsFinishDocument, cupsFreeDests, cupsGetDests2, "
-            "cupsGetNamedDest, cupsGetOption, cupsLastError, cupsServer, cupsStartDocument, "
-            "cupsWriteRequestData, httpClose, httpConnect2, ippPort");
+            "libc.so.6 lacks cupsCancelJob2, cupsCreateJob, cupsDoRequest, cupsFinishDocument, cupsFreeDests, "
+            "cupsGetDests2, cupsGetNamedDest, cupsGetOption, cupsLastError, cupsServer, cupsStartDocument, "
+            "cupsWriteRequestData, httpAssembleURIf, httpClose, httpConnect2, ippAddString, ippAddStrings, "
+            "ippDelete, ippFindAttribute, ippGetCount, ippGetInteger, ippGetString, ippNewRequest, ippPort");
 }
 
 TEST(CupsLibrary, TheSystemLibraryLoadsOnce) {

@@ -3,6 +3,8 @@
 #include <windows.h>
 #include <winspool.h>
 
+#include <vector>
+
 #include "base/utf8.h"
 
 namespace zunel {
@@ -52,6 +54,26 @@ class WinSpooler final : public Spooler {
   bool end_page(SpoolerHandle handle) override { return ::EndPagePrinter(as_handle(handle)) != 0; }
   bool end_doc(SpoolerHandle handle) override { return ::EndDocPrinter(as_handle(handle)) != 0; }
   bool close_printer(SpoolerHandle handle) override { return ::ClosePrinter(as_handle(handle)) != 0; }
+
+  bool get_printer(SpoolerHandle handle, SpoolerPrinterReport& report) override {
+    DWORD needed = 0;
+    ::GetPrinterW(as_handle(handle), 2, nullptr, 0, &needed);
+    if (needed == 0) return false;
+    // PRINTER_INFO_2 and the strings it points to; the strings may grow
+    // between the two calls, so the second may ask for more once more.
+    for (int attempt = 0; attempt < 3; ++attempt) {
+      std::vector<std::uint64_t> buffer((needed + sizeof(std::uint64_t) - 1) / sizeof(std::uint64_t));
+      auto* bytes = reinterpret_cast<LPBYTE>(buffer.data());
+      const DWORD size = static_cast<DWORD>(buffer.size() * sizeof(std::uint64_t));
+      if (::GetPrinterW(as_handle(handle), 2, bytes, size, &needed)) {
+        const auto* info = reinterpret_cast<const PRINTER_INFO_2W*>(bytes);
+        report = WinspoolPrinterReport{info->Status, info->Attributes, info->cJobs};
+        return true;
+      }
+      if (::GetLastError() != ERROR_INSUFFICIENT_BUFFER) return false;
+    }
+    return false;
+  }
   std::uint32_t last_error() override { return ::GetLastError(); }
 };
 

@@ -30,7 +30,16 @@ class TcpConnection {
   // One send call over `data`; the count the system took, which may be less
   // than `size`, and 0 when it took nothing.
   [[nodiscard]] virtual Outcome<std::size_t> send_some(const std::uint8_t* data, std::size_t size) = 0;
+  // Waits up to `timeout` (0: not at all) for bytes from the peer and takes
+  // what has arrived, at most `size`: the count taken, 0 when nothing came
+  // in time. A peer that closed its side is an error
+  // (TCP_CLOSED_BY_PEER), as is any failure of the system's.
+  [[nodiscard]] virtual Outcome<std::size_t> receive_some(std::uint8_t* buffer, std::size_t size,
+                                                          std::chrono::milliseconds timeout) = 0;
 };
+
+// The error of receive_some() once the peer has closed the connection.
+inline constexpr const char* TCP_CLOSED_BY_PEER = "connection closed by the peer";
 
 class TcpNetwork {
  public:

@@ -36,6 +36,25 @@ class PosixTcpConnection final : public TcpConnection {
     return {};
   }
 
+  Outcome<std::size_t> receive_some(std::uint8_t* buffer, std::size_t size,
+                                    std::chrono::milliseconds timeout) override {
+    const auto deadline = std::chrono::steady_clock::now() + timeout;
+    for (;;) {
+      const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+      pollfd p{fd_, POLLIN, 0};
+      const int r = ::poll(&p, 1, left.count() > 0 ? static_cast<int>(left.count()) : 0);
+      if (r < 0 && errno == EINTR) continue;
+      if (r < 0) return fail(os_error_text(errno));
+      if (r == 0) return std::size_t{0};
+      // The socket blocks for sends; this receive must not wait again.
+      const ssize_t n = ::recv(fd_, buffer, size, MSG_DONTWAIT);
+      if (n > 0) return static_cast<std::size_t>(n);
+      if (n == 0) return fail(TCP_CLOSED_BY_PEER);
+      if (errno == EINTR || errno == EAGAIN || errno == EWOULDBLOCK) continue;
+      return fail(os_error_text(errno));
+    }
+  }
+
   Outcome<std::size_t> send_some(const std::uint8_t* data, std::size_t size) override {
     for (;;) {
       // MSG_NOSIGNAL: a printer that closed the connection is an error, not a signal.

@@ -75,6 +75,41 @@ TEST(PosixTcpNetwork, BlockedSendFailsWithTheSystemTextOnceTheSendTimeoutPasses)
   EXPECT_EQ(error, "Resource temporarily unavailable (os error 11)");
 }
 
+TEST(PosixTcpNetwork, ReceiveWaitsItsTimeOutThenTakesWhatCameUntilThePeerCloses) {
+  // A listener whose one connection this test accepts by hand.
+  const int listener = ::socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t len = sizeof address;
+  ASSERT_EQ(::bind(listener, reinterpret_cast<sockaddr*>(&address), len), 0);
+  ASSERT_EQ(::listen(listener, 1), 0);
+  ASSERT_EQ(::getsockname(listener, reinterpret_cast<sockaddr*>(&address), &len), 0);
+  auto addresses = system_tcp_network().resolve("127.0.0.1", ntohs(address.sin_port));
+  ASSERT_TRUE(addresses.ok() && addresses->size() == 1u);
+  auto connection = system_tcp_network().connect(addresses->front(), std::chrono::seconds(5));
+  ASSERT_TRUE(connection.ok()) << connection.error();
+  const int peer = ::accept(listener, nullptr, nullptr);
+  ::close(listener);
+  ASSERT_GE(peer, 0);
+
+  std::uint8_t buffer[8];
+  const auto start = std::chrono::steady_clock::now();
+  auto nothing = (*connection)->receive_some(buffer, sizeof buffer, std::chrono::milliseconds(100));
+  ASSERT_TRUE(nothing.ok()) << nothing.error();
+  EXPECT_EQ(*nothing, 0u);
+  EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(100));
+
+  ASSERT_EQ(::send(peer, "\x12\x1a\x32", 3, 0), 3);
+  ::close(peer);
+  auto got = (*connection)->receive_some(buffer, sizeof buffer, std::chrono::milliseconds(1000));
+  ASSERT_TRUE(got.ok()) << got.error();
+  EXPECT_EQ(std::vector<std::uint8_t>(buffer, buffer + *got), (std::vector<std::uint8_t>{0x12, 0x1a, 0x32}));
+  auto closed = (*connection)->receive_some(buffer, sizeof buffer, std::chrono::milliseconds(1000));
+  ASSERT_FALSE(closed.ok());
+  EXPECT_EQ(closed.error(), TCP_CLOSED_BY_PEER);
+}
+
 TEST(PosixTcpNetwork, UnknownHostGivesTheResolverText) {
   auto addresses = system_tcp_network().resolve("no-such-host.invalid", 9100);
   ASSERT_FALSE(addresses.ok());

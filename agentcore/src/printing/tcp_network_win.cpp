@@ -27,6 +27,25 @@ class WinTcpConnection final : public TcpConnection {
     return {};
   }
 
+  Outcome<std::size_t> receive_some(std::uint8_t* buffer, std::size_t size,
+                                    std::chrono::milliseconds timeout) override {
+    fd_set readable;
+    FD_ZERO(&readable);
+    FD_SET(s_, &readable);
+    timeval tv{};
+    tv.tv_sec = static_cast<long>(timeout.count() / 1000);
+    tv.tv_usec = static_cast<long>(timeout.count() % 1000 * 1000);
+    const int r = ::select(0, &readable, nullptr, nullptr, &tv);
+    if (r == SOCKET_ERROR) return fail(os_error_text(::WSAGetLastError()));
+    if (r == 0) return std::size_t{0};
+    // Readable: recv returns at once, with data, 0 for a closed peer, or an error.
+    const int chunk = size > 0x7fffffff ? 0x7fffffff : static_cast<int>(size);
+    const int n = ::recv(s_, reinterpret_cast<char*>(buffer), chunk, 0);
+    if (n == SOCKET_ERROR) return fail(os_error_text(::WSAGetLastError()));
+    if (n == 0) return fail(TCP_CLOSED_BY_PEER);
+    return static_cast<std::size_t>(n);
+  }
+
   Outcome<std::size_t> send_some(const std::uint8_t* data, std::size_t size) override {
     // send() takes an int count; a larger job goes out over several calls.
     const int chunk = size > 0x7fffffff ? 0x7fffffff : static_cast<int>(size);

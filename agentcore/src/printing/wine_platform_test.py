@@ -1,6 +1,6 @@
 #!/usr/bin/env python3
 """Runs the Windows tests of the spooler, the serial port and TCP connections
-(WineSpooler.*, WineSerial.*, WineTcp.*) under Wine against real parts, and
+(WineSpooler.*, WineSerial.*, WineTcp.*, WineStatus.*) under Wine against real parts, and
 checks what reached them:
 
 - a private CUPS server, started as root with every directory under one
@@ -8,7 +8,9 @@ checks what reached them:
   script: Wine's spooler lists its queues and prints RAW jobs to them;
 - a socat pseudo-terminal pair, one end mapped to a COM port in the Wine
   prefix's device folder: the bytes written to the port are read at the other;
-- a loopback listener whose accept queue is full, so that connecting hangs.
+- a loopback listener whose accept queue is full, so that connecting hangs;
+- the printer emulator, its paper near its end, on a loopback port and on a
+  pseudo-terminal mapped to a second COM port, for the status queries.
 
 Stops what it started by its pid and removes the COM port's mapping.
 
@@ -27,6 +29,10 @@ import time
 
 QUEUE = "zunel_wine_raw"
 COM_PORT = "COM42"
+STATUS_COM_PORT = "COM43"
+
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "..", "tests", "e2e"))
+from printer_emulator import PrinterEmulator  # noqa: E402
 
 
 def expected_job():
@@ -140,8 +146,10 @@ def main():
     if not prefix:
         raise SystemExit("wine_platform_test: WINEPREFIX is not set (run through scripts/windows-test.sh)")
     com_link = os.path.join(prefix, "dosdevices", COM_PORT.lower())
+    status_com_link = os.path.join(prefix, "dosdevices", STATUS_COM_PORT.lower())
     root = tempfile.mkdtemp(prefix="zunel-wine-")
     started = []
+    emulator = PrinterEmulator(paper="near_end").start()
     try:
         cupsd, sock = start_cups(root)
         started.append(cupsd)
@@ -150,6 +158,9 @@ def main():
         if os.path.lexists(com_link):
             os.remove(com_link)
         os.symlink(os.path.realpath(pty_a), com_link)
+        if os.path.lexists(status_com_link):
+            os.remove(status_com_link)
+        os.symlink(emulator.pty_path, status_com_link)
         sink = Sink()
         reader = PtyReader(pty_b)
         # Backlog 0 and one connection waiting: the kernel drops further SYNs.
@@ -160,8 +171,9 @@ def main():
         subprocess.run(["lpadmin", "-h", sock, "-p", QUEUE, "-E", "-v", f"socket://127.0.0.1:{sink.port}"], check=True)
 
         env = dict(os.environ, CUPS_SERVER=sock, ZUNEL_TEST_QUEUE=QUEUE, ZUNEL_TEST_SERIAL_PORT=COM_PORT,
-                   ZUNEL_TEST_HANGING_PORT=str(hanging.getsockname()[1]))
-        run = subprocess.run([wine, exe, "--gtest_filter=WineSpooler.*:WineSerial.*:WineTcp.*"], env=env,
+                   ZUNEL_TEST_HANGING_PORT=str(hanging.getsockname()[1]),
+                   ZUNEL_TEST_EMULATOR_PORT=str(emulator.tcp_port), ZUNEL_TEST_STATUS_SERIAL_PORT=STATUS_COM_PORT)
+        run = subprocess.run([wine, exe, "--gtest_filter=WineSpooler.*:WineSerial.*:WineTcp.*:WineStatus.*"], env=env,
                              stdin=subprocess.DEVNULL, timeout=240)
         filler.close()
         hanging.close()
@@ -189,8 +201,10 @@ def main():
         print("wine_platform_test: the RAW job and the serial job arrived byte for byte")
         return 0
     finally:
-        if os.path.islink(com_link):
-            os.remove(com_link)
+        emulator.stop()
+        for link in (com_link, status_com_link):
+            if os.path.islink(link):
+                os.remove(link)
         for process in started:
             stop(process)
         shutil.rmtree(root, ignore_errors=True)

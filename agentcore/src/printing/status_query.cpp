@@ -1,0 +1,276 @@
+#include "printing/status_query.h"
+
+#include <algorithm>
+#include <array>
+#include <memory>
+#include <string_view>
+#include <vector>
+
+#include "printing/printing.h"
+
+namespace zunel {
+namespace {
+
+using std::chrono::milliseconds;
+
+// Reads what comes until `done` says enough or the deadline passes, adding
+// every byte to `raw` (up to STATUS_MAX_INPUT). `done(byte)` sees each byte
+// as it is added. False when the channel failed (nothing more will come).
+template <typename Done>
+bool read_until(StatusChannel& channel, const MonotonicClock& clock, milliseconds deadline,
+                std::vector<std::uint8_t>& raw, Done done) {
+  std::array<std::uint8_t, 256> buffer;
+  for (;;) {
+    const milliseconds left = deadline - clock.now();
+    const std::size_t room = STATUS_MAX_INPUT - raw.size();
+    if (left.count() <= 0 || room == 0) return true;
+    auto got = channel.receive(buffer.data(), std::min(buffer.size(), room), left);
+    if (!got) return false;
+    if (*got == 0) return true;
+    for (std::size_t i = 0; i < *got; ++i) {
+      raw.push_back(buffer[i]);
+      if (done(buffer[i])) return true;
+    }
+  }
+}
+
+bool send_text(StatusChannel& channel, std::string_view text) {
+  const auto* data = reinterpret_cast<const std::uint8_t*>(text.data());
+  return channel.send({data, text.size()}).ok();
+}
+
+void ask_escpos(StatusChannel& channel, const MonotonicClock& clock, milliseconds deadline, PrinterStatus& status) {
+  EscPosReplyFilter filter;
+  EscPosReplies replies;
+  std::optional<std::uint8_t>* slots[] = {&replies.printer, &replies.offline_cause, &replies.error_cause,
+                                          &replies.paper_sensor};
+  for (std::uint8_t n = 1; n <= 4; ++n) {
+    const std::array<std::uint8_t, 3> query{0x10, 0x04, n};
+    if (!channel.send(query).ok()) break;
+    std::optional<std::uint8_t>& reply = *slots[n - 1];
+    const bool alive = read_until(channel, clock, deadline, status.raw, [&](std::uint8_t b) {
+      reply = filter.take(b);
+      return reply.has_value();
+    });
+    // A query without its reply ends the exchange: the next reply could not
+    // be told from a late one.
+    if (!reply || !alive) break;
+  }
+  status.answered = replies.printer.has_value();
+  apply_escpos_replies(replies, status);
+}
+
+void ask_star(StatusChannel& channel, const MonotonicClock& clock, milliseconds deadline, PrinterStatus& status) {
+  if (!send_text(channel, "\x1b\x06\x01")) return;
+  std::vector<std::uint8_t> block;
+  std::size_t length = 0;
+  read_until(channel, clock, deadline, status.raw, [&](std::uint8_t b) {
+    if (block.empty()) {
+      length = star_block_length(b);
+      if (length < 7) return false;  // not a block's header: skipped
+    }
+    block.push_back(b);
+    return block.size() == length;
+  });
+  if (length == 0 || block.size() != length) return;
+  status.answered = true;
+  apply_star_block(block, status);
+}
+
+void ask_zpl(StatusChannel& channel, const MonotonicClock& clock, milliseconds deadline, PrinterStatus& status) {
+  // Framing: no length, only STX ... ETX; one frame for ~HQES, three for ~HS.
+  const auto read_frames = [&](std::size_t count) {
+    const std::size_t from = status.raw.size();
+    std::size_t closed = 0;
+    read_until(channel, clock, deadline, status.raw, [&](std::uint8_t b) { return b == 0x03 && ++closed == count; });
+    const auto* text = reinterpret_cast<const char*>(status.raw.data() + from);
+    return std::string(text, status.raw.size() - from);
+  };
+  std::optional<std::uint32_t> flags;
+  if (send_text(channel, "~HQES")) flags = zpl_error_flags(read_frames(1));
+  // Media out, ribbon out, head open and head too hot silence ~HS.
+  std::vector<std::string> lines;
+  if (!(flags && (*flags & 0x17) != 0) && send_text(channel, "~HS")) {
+    lines = zpl_frames(read_frames(3));
+  }
+  status.answered = flags.has_value() || lines.size() >= 3;
+  apply_zpl_answers(flags, lines, status);
+}
+
+std::uint64_t elapsed_since(const MonotonicClock& clock, milliseconds start) {
+  const auto elapsed = (clock.now() - start).count();
+  return elapsed > 0 ? static_cast<std::uint64_t>(elapsed) : 0;
+}
+
+PrinterStatus unreachable(const MonotonicClock& clock, milliseconds start) {
+  PrinterStatus status;
+  status.online = false;
+  status.elapsed_ms = elapsed_since(clock, start);
+  return status;
+}
+
+class TcpStatusChannel final : public StatusChannel {
+ public:
+  explicit TcpStatusChannel(TcpConnection& connection) : connection_(connection) {}
+
+  Status send(std::span<const std::uint8_t> bytes) override {
+    while (!bytes.empty()) {
+      auto sent = connection_.send_some(bytes.data(), bytes.size());
+      if (!sent) return fail(sent.error());
+      if (*sent == 0) return fail("failed to write whole buffer");
+      bytes = bytes.subspan(*sent);
+    }
+    return {};
+  }
+
+  Outcome<std::size_t> receive(std::uint8_t* buffer, std::size_t size, milliseconds timeout) override {
+    return connection_.receive_some(buffer, size, timeout);
+  }
+
+  Status discard_input(const MonotonicClock& clock, milliseconds deadline) override {
+    std::array<std::uint8_t, 256> buffer;
+    // Whatever has arrived, without waiting; a printer that never stops
+    // sending is cut off by the deadline.
+    while (clock.now() < deadline) {
+      auto got = connection_.receive_some(buffer.data(), buffer.size(), milliseconds(0));
+      if (!got) return fail(got.error());
+      if (*got == 0) return {};
+    }
+    return {};
+  }
+
+ private:
+  TcpConnection& connection_;
+};
+
+class SerialStatusChannel final : public StatusChannel {
+ public:
+  explicit SerialStatusChannel(SerialLine& line) : line_(line) {}
+
+  Status send(std::span<const std::uint8_t> bytes) override {
+    while (!bytes.empty()) {
+      auto written = line_.write_some(bytes.data(), bytes.size());
+      if (!written) return fail(written.error());
+      if (*written == 0) return fail("failed to write whole buffer");
+      bytes = bytes.subspan(*written);
+    }
+    return {};
+  }
+
+  Outcome<std::size_t> receive(std::uint8_t* buffer, std::size_t size, milliseconds timeout) override {
+    return line_.read_some(buffer, size, timeout);
+  }
+
+  Status discard_input(const MonotonicClock&, milliseconds) override { return line_.purge_input(); }
+
+ private:
+  SerialLine& line_;
+};
+
+}  // namespace
+
+PrinterStatus query_device_status(StatusChannel& channel, StatusProtocol protocol, milliseconds timeout,
+                                  const MonotonicClock& clock) {
+  const milliseconds start = clock.now();
+  const milliseconds deadline = start + timeout;
+  PrinterStatus status;
+  status.reachable = true;
+  if (channel.discard_input(clock, deadline).ok()) {
+    switch (protocol) {
+      case StatusProtocol::EscPos:
+        ask_escpos(channel, clock, deadline, status);
+        break;
+      case StatusProtocol::Star:
+        ask_star(channel, clock, deadline, status);
+        break;
+      case StatusProtocol::Zpl:
+        ask_zpl(channel, clock, deadline, status);
+        break;
+    }
+  }
+  status.elapsed_ms = elapsed_since(clock, start);
+  return status;
+}
+
+PrinterStatus query_tcp_status(TcpNetwork& network, const std::string& host, std::uint16_t port,
+                               StatusProtocol protocol, milliseconds timeout, const MonotonicClock& clock,
+                               milliseconds connect_timeout) {
+  const milliseconds start = clock.now();
+  auto addresses = network.resolve(host, port);
+  if (!addresses) return unreachable(clock, start);
+  std::unique_ptr<TcpConnection> connection;
+  for (const TcpAddress& address : *addresses) {
+    auto attempt = network.connect(address, connect_timeout);
+    if (attempt) {
+      connection = std::move(*attempt);
+      break;
+    }
+  }
+  if (!connection) return unreachable(clock, start);
+  // Each send bounded by the query's time-out as well.
+  if (!connection->set_send_timeout(timeout).ok()) {
+    PrinterStatus status;
+    status.reachable = true;
+    status.elapsed_ms = elapsed_since(clock, start);
+    return status;
+  }
+  TcpStatusChannel channel(*connection);
+  PrinterStatus status = query_device_status(channel, protocol, timeout, clock);
+  status.elapsed_ms = elapsed_since(clock, start);
+  return status;
+}
+
+PrinterStatus query_serial_status(SerialPorts& ports, const std::string& port, std::uint32_t baud,
+                                  StatusProtocol protocol, milliseconds timeout, const MonotonicClock& clock) {
+  const milliseconds start = clock.now();
+  SerialSettings settings;
+  settings.baud_rate = baud;
+  settings.write_timeout = timeout;
+  auto line = ports.open(port, settings);
+  if (!line) return unreachable(clock, start);
+  SerialStatusChannel channel(**line);
+  PrinterStatus status = query_device_status(channel, protocol, timeout, clock);
+  status.elapsed_ms = elapsed_since(clock, start);
+  return status;
+}
+
+PrinterStatus query_spooler_status(Spooler& spooler, const std::string& printer, const MonotonicClock& clock) {
+  const milliseconds start = clock.now();
+  SpoolerHandle handle = 0;
+  if (!spooler.open_printer(printer, handle)) {
+    PrinterStatus status = unreachable(clock, start);
+    status.source = StatusSource::Spooler;
+    return status;
+  }
+  PrinterStatus status;
+  status.source = StatusSource::Spooler;
+  status.reachable = true;
+  SpoolerPrinterReport report;
+  if (spooler.get_printer(handle, report)) {
+    status.answered = true;
+    if (const auto* win = std::get_if<WinspoolPrinterReport>(&report)) apply_winspool_report(*win, status);
+    if (const auto* cups = std::get_if<CupsPrinterReport>(&report)) apply_cups_report(*cups, status);
+  }
+  spooler.close_printer(handle);
+  status.elapsed_ms = elapsed_since(clock, start);
+  return status;
+}
+
+Outcome<PrinterStatus> query_printer_status(const StatusRequest& request, PrintPlatform& platform,
+                                            const MonotonicClock& clock) {
+  const PrintTarget::Network* network = std::get_if<PrintTarget::Network>(&request.target.kind);
+  const PrintTarget::Serial* serial = std::get_if<PrintTarget::Serial>(&request.target.kind);
+  if (const auto* spooler = std::get_if<PrintTarget::WinSpool>(&request.target.kind)) {
+    return query_spooler_status(platform.spooler, spooler->printer, clock);
+  }
+  if (network == nullptr && serial == nullptr) return fail(USB_UNSUPPORTED);
+  if (!request.protocol) return fail("protocol required");
+  if (network != nullptr) {
+    return query_tcp_status(platform.network, network->host, network->port, *request.protocol, request.timeout,
+                            clock);
+  }
+  return query_serial_status(platform.serial_ports, serial->port, serial->baud, *request.protocol, request.timeout,
+                             clock);
+}
+
+}  // namespace zunel

@@ -1,0 +1,91 @@
+#pragma once
+// Status queries: ask a printer (raw TCP, serial) in its own language, or
+// its spooler queue, and report what came back.
+//
+// Like printing, these take no lock and keep no state between calls, and
+// block the calling thread: a TCP connect up to the channel's connect
+// time-out, then the query's own time-out for everything else (each serial
+// write is bounded by it too). The caller keeps them out of a printer's
+// jobs: a query never opens a second connection to a printer that prints.
+
+#include <chrono>
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <string>
+
+#include "base/clock.h"
+#include "base/outcome.h"
+#include "printing/print_platform.h"
+#include "printing/print_target.h"
+#include "printing/printer_status.h"
+#include "printing/tcp_channel.h"
+
+namespace zunel {
+
+// The most bytes a query keeps of what a printer sends; the rest is not read.
+inline constexpr std::size_t STATUS_MAX_INPUT = 4096;
+
+// A status request: where, in which language (needed for network and
+// serial targets, not used for the others), and how long to wait.
+struct StatusRequest {
+  PrintTarget target;
+  std::optional<StatusProtocol> protocol;
+  std::chrono::milliseconds timeout{1500};
+  bool operator==(const StatusRequest&) const = default;
+};
+
+// A connected printer as a device query uses it.
+class StatusChannel {
+ public:
+  virtual ~StatusChannel() = default;
+  // Sends all of `bytes`, bounded by the channel's own write bound.
+  [[nodiscard]] virtual Status send(std::span<const std::uint8_t> bytes) = 0;
+  // As TcpConnection::receive_some: the count taken, 0 on time-out.
+  [[nodiscard]] virtual Outcome<std::size_t> receive(std::uint8_t* buffer, std::size_t size,
+                                                     std::chrono::milliseconds timeout) = 0;
+  // Throws away input that arrived before the query (replies to earlier
+  // queries, automatic status).
+  [[nodiscard]] virtual Status discard_input(const MonotonicClock& clock, std::chrono::milliseconds deadline) = 0;
+};
+
+// The exchange on a connected printer, within `timeout` of the call:
+//   ESC/POS: DLE EOT 1, 2, 3, 4 one at a time, each after the reply to the
+//     one before (a printer silent to the first is asked nothing more);
+//   Star: ESC ACK SOH and its status block;
+//   ZPL: ~HQES, then ~HS (unless ~HQES reports media out, ribbon out, head
+//     open or an overheated head, when the printer does not answer it).
+// Stale input is discarded first. The result is source "device",
+// reachable, answered when any reply came, `raw` what was read (at most
+// STATUS_MAX_INPUT bytes), elapsed_ms from the call.
+PrinterStatus query_device_status(StatusChannel& channel, StatusProtocol protocol, std::chrono::milliseconds timeout,
+                                  const MonotonicClock& clock);
+
+// host:port over raw TCP: resolved and connected as a print job is (the
+// addresses in turn, each within `connect_timeout`), then the exchange.
+// No connection: reachable false and online false.
+PrinterStatus query_tcp_status(TcpNetwork& network, const std::string& host, std::uint16_t port,
+                               StatusProtocol protocol, std::chrono::milliseconds timeout,
+                               const MonotonicClock& clock,
+                               std::chrono::milliseconds connect_timeout = TCP_CONNECT_TIMEOUT);
+
+// A serial port with the print job's line settings, each write bounded by
+// `timeout`, input purged first. A port that does not open: reachable false
+// and online false.
+PrinterStatus query_serial_status(SerialPorts& ports, const std::string& port, std::uint32_t baud,
+                                  StatusProtocol protocol, std::chrono::milliseconds timeout,
+                                  const MonotonicClock& clock);
+
+// A spooler printer: source "spooler"; a printer the spooler does not open
+// is reachable false and online false; one it opens but cannot report on is
+// reachable and not answered; otherwise the report mapped as
+// apply_winspool_report or apply_cups_report say.
+PrinterStatus query_spooler_status(Spooler& spooler, const std::string& printer, const MonotonicClock& clock);
+
+// The query of the request's target kind. Errors: USB_UNSUPPORTED for a
+// "usb" target, as print answers it; "protocol required" for a network or
+// serial target without one (the body reader refuses those first).
+[[nodiscard]] Outcome<PrinterStatus> query_printer_status(const StatusRequest& request, PrintPlatform& platform,
+                                                          const MonotonicClock& clock = system_monotonic_clock());
+
+}  // namespace zunel

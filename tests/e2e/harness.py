@@ -430,12 +430,19 @@ class SlowPrinter(TcpSink):
         listener.bind(("127.0.0.1", 0))
         listener.listen(8)
         self.fast = threading.Event()
+        self.connected = threading.Event()
         super().__init__(listener)
 
     def release(self):
         self.fast.set()
 
+    def wait_connected(self, timeout=30):
+        """Until the first connection was accepted."""
+        if not self.connected.wait(timeout):
+            raise AssertionError("no connection came")
+
     def _receive(self, conn):
+        self.connected.set()
         data = b""
         with conn:
             while True:

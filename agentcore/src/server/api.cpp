@@ -15,6 +15,8 @@
 #include "printing/printer_list.h"
 #include "printing/printer_key.h"
 #include "printing/printing.h"
+#include "printing/status_body_reader.h"
+#include "printing/status_query.h"
 #include "security/agent_state.h"
 #include "security/pairing_store.h"
 #include "security/request_signature.h"
@@ -113,7 +115,7 @@ Handled ping(Call& call) {
                            ",\"version\":" + json_string(settings.version) +
                            ",\"paired\":" + (paired ? "true" : "false") +
                            ",\"platform\":\"windows\",\"capabilities\":[\"print\",\"printers\","
-                           "\"provision\",\"revocations\"]}");
+                           "\"provision\",\"revocations\",\"status\"]}");
 }
 
 Handled printers(Call& call) {
@@ -189,6 +191,31 @@ Handled print(Call& call) {
                   }};
 }
 
+// A status query asks the printer itself, in its printer's lane, so it never
+// meets a job on the wire. When the lane is still busy after the query's own
+// time-out, the answer says so and the printer is not touched.
+Handled printer_status(Call& call) {
+  auto request = read_status_body(call.req.body);
+  if (!request) return json_response(400, call.cors, error_body(request.error()));
+  auto query = [request = *request, &printing = call.ctx.printing, cors = call.cors] {
+    auto status = query_printer_status(request, printing);
+    if (!status) return json_response(502, cors, error_body(status.error()));
+    return json_response(200, cors, printer_status_json(*status));
+  };
+  const std::optional<std::string> key = printer_key(request->target);
+  if (!key) return query();  // a USB target: refused as a print is
+  const StatusSource source = std::holds_alternative<PrintTarget::WinSpool>(request->target.kind)
+                                  ? StatusSource::Spooler
+                                  : StatusSource::Device;
+  LaneWork work{*key, LaneKind::Printer, std::move(query)};
+  work.start_within = request->timeout;
+  work.not_started = [source, waited = request->timeout, cors = call.cors] {
+    const auto elapsed = static_cast<std::uint64_t>(waited.count());
+    return json_response(200, cors, printer_status_json(busy_printer_status(source, elapsed)));
+  };
+  return work;
+}
+
 using Endpoint = Handled (*)(Call&);
 
 constexpr std::size_t KiB = 1024;
@@ -207,7 +234,7 @@ struct Route {
 // Each body bound is what the route's body can sensibly hold: pairing and
 // provisioning bodies are a few hundred bytes, revocation lists hold device
 // ids, print jobs are raw printer data.
-constexpr std::array<Route, 6> ROUTES{{
+constexpr std::array<Route, 7> ROUTES{{
     {.method = "GET", .path = "/v1/ping", .needs_origin = false, .max_body = 0,
      .signed_request = false, .print_job = false, .endpoint = ping},
     {.method = "GET", .path = "/v1/printers", .needs_origin = true, .max_body = 0,
@@ -220,6 +247,8 @@ constexpr std::array<Route, 6> ROUTES{{
      .signed_request = false, .print_job = false, .endpoint = revocations},
     {.method = "POST", .path = "/v1/print", .needs_origin = true, .max_body = 64 * MiB,
      .signed_request = true, .print_job = true, .endpoint = print},
+    {.method = "POST", .path = "/v1/printers/status", .needs_origin = true, .max_body = 16 * KiB,
+     .signed_request = true, .print_job = false, .endpoint = printer_status},
 }};
 
 HttpResponse origin_refused() {

@@ -1,5 +1,5 @@
 #pragma once
-// The agent's HTTP API: the gates, CORS, the routing table and the six
+// The agent's HTTP API: the gates, CORS, the routing table and the seven
 // endpoints. Each request is judged on the server's I/O thread when it has
 // arrived; what waits for a printer, the spooler or the disk runs in a lane:
 // a print job in its printer's, the store's changes in the store's, the

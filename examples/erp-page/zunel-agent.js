@@ -174,6 +174,17 @@ export class AgentClient {
     return this.#request('POST', '/v1/print', printBody(target, bytes), true);
   }
 
+  // Signed POST /v1/printers/status: what the printer itself says (paper,
+  // cover, online, errors), or for a spooler printer its queue. `protocol`
+  // is the printer's language, "escpos", "star" or "zpl" (needed for network
+  // and serial printers: a query in the wrong language prints as text).
+  // Fields the printer did not tell are null or "unknown".
+  async printerStatus(target, protocol, { timeoutMs } = {}) {
+    const body = { target, protocol };
+    if (timeoutMs !== undefined) body.timeout_ms = timeoutMs;
+    return this.#request('POST', '/v1/printers/status', JSON.stringify(body), true);
+  }
+
   #keep(answer) {
     const pairing = { token: answer.token, deviceId: answer.device_id, agentId: answer.agent_id };
     this.storage.setItem(STORAGE_KEY, JSON.stringify(pairing));

@@ -122,6 +122,29 @@ function startSink() {
   return new Promise((resolve) => server.listen(0, '127.0.0.1', () => resolve({ server, jobs })));
 }
 
+// The printer emulator of the end-to-end tests, as a child: its ports, and a
+// way to set its state through its control port.
+async function startEmulator() {
+  const script = path.join(path.dirname(new URL(import.meta.url).pathname), '..', 'e2e', 'printer_emulator.py');
+  const child = spawn('/usr/bin/python3', ['-B', script, '--no-pty', '--until-stdin-closes'],
+                      { stdio: ['pipe', 'pipe', 'inherit'] });
+  children.push(child);
+  const ready = await new Promise((resolve, reject) => {
+    let out = '';
+    child.stdout.on('data', (d) => {
+      out += d;
+      if (out.includes('\n')) resolve(JSON.parse(out.split('\n')[0]));
+    });
+    child.on('exit', () => reject(new Error('the printer emulator ended')));
+  });
+  const set = (state) => new Promise((resolve, reject) => {
+    const sock = net.connect(ready.control_port, '127.0.0.1', () => sock.write(JSON.stringify({ cmd: 'set', ...state }) + '\n'));
+    sock.on('data', () => { sock.end(); resolve(); });
+    sock.on('error', reject);
+  });
+  return { port: ready.tcp_port, set };
+}
+
 // A loopback port with nothing listening on it.
 async function closedPort() {
   const s = net.createServer();
@@ -438,6 +461,19 @@ test('the reference page drives the real agent in Chromium', { timeout: 240000 }
       const r = await press(page, 'print', 'print-result');
       assert.equal(r.state, 'error');
       assert.match(r.text, /^El agente respondió 502: \S/);
+    });
+
+    await t.test('the printer status tells the cashier what the printer says', async () => {
+      const emulator = await startEmulator();
+      await page.selectOption('#kind', 'network');
+      await page.fill('#port', String(emulator.port));
+      await page.selectOption('#protocol', 'escpos');
+      let r = await press(page, 'status', 'status-result');
+      assert.equal(r.state, 'ok', r.text);
+      assert.equal(r.text, 'Lista para imprimir.');
+      await emulator.set({ paper: 'out', cover_open: true });
+      r = await press(page, 'status', 'status-result');
+      assert.equal(r.text, 'La impresora no puede imprimir: sin papel, tapa abierta.');
     });
 
     await t.test('after `revoke` the page is told to pair again', async () => {

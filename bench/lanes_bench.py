@@ -14,6 +14,7 @@ import time
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "tests", "e2e"))
 os.environ["ZUNEL_AGENT_EXE"] = os.path.abspath(sys.argv[1])
 import harness  # noqa: E402
+from printer_emulator import PrinterEmulator  # noqa: E402
 
 DEAD_PRINTERS = 8
 
@@ -128,6 +129,33 @@ def main():
         print("signed 4 KB print to a healthy printer while %d dead printers hold jobs: median %.3f ms "
               "(%.2f x the %.3f ms without them); the dead jobs answered %s"
               % (DEAD_PRINTERS, beside * 1e3, beside / baseline, baseline * 1e3, sorted(set(results))))
+
+        emulator = PrinterEmulator(pseudo_terminal=False)
+        emulator.start()
+        try:
+            ask = json.dumps({"target": {"kind": "network", "host": "127.0.0.1", "port": emulator.tcp_port},
+                              "protocol": "escpos"})
+            times = []
+            for _ in range(50):
+                start = time.perf_counter()
+                status, _, answer = harness.signed("POST", "/v1/printers/status", token,
+                                                   ask)
+                times.append(time.perf_counter() - start)
+                if status != 200 or not json.loads(answer)["answered"]:
+                    raise SystemExit("status query failed: %d %r" % (status, answer))
+            emulator.set(silent=True)
+            silent = json.dumps({"target": {"kind": "network", "host": "127.0.0.1", "port": emulator.tcp_port},
+                                 "protocol": "escpos", "timeout_ms": 500})
+            quiet_times = []
+            for _ in range(5):
+                start = time.perf_counter()
+                harness.signed("POST", "/v1/printers/status", token, silent)
+                quiet_times.append(time.perf_counter() - start)
+            print("status query to the emulator (ESC/POS, 4 questions), 50 sequential: median %.2f ms; "
+                  "a silent printer with timeout_ms 500 answered in %.0f ms at most"
+                  % (statistics.median(times) * 1e3, max(quiet_times) * 1e3))
+        finally:
+            emulator.stop()
 
         buffers = Buffers()
         if harness.small_tcp_buffers(buffers):

@@ -226,14 +226,12 @@ package_deb() {
   size=$(du -s -k --apparent-size --exclude=DEBIAN "$pkg" | cut -f1)
   sed -e "s/@VERSION@/$version/" -e "s/@DEPENDS@/$depends/" -e "s/@SIZE@/$size/" \
     -e "s|@DOMAIN@|$domain|" "$dir/src/packaging/debian/control.in" >"$pkg/DEBIAN/control"
+  (cd "$pkg" && find usr -type f | LC_ALL=C sort | xargs md5sum >DEBIAN/md5sums)
   find "$pkg" -exec touch -h -d "@$SOURCE_DATE_EPOCH" {} +
   local deb_file=$dir/dist/zunel-print-agent_${version}_amd64.deb
   dpkg-deb --root-owner-group -Zxz --build "$pkg" "$deb_file" >/dev/null
   # The bill of materials: Boost compiled in, and the packages it runs on.
-  "$files" components "$dir/linux" "$dir/linux-components.json"
-  python3 -c 'import json, sys
-found = [c for c in json.load(open(sys.argv[1])) if c["name"] == "Boost"]
-json.dump(found, open(sys.argv[1], "w"))' "$dir/linux-components.json"
+  "$files" components "$dir/linux" "$dir/linux-components.json" --only Boost
   local runs_on=()
   read -r -a runs_on <<<"$(printf '%s, libssl3, libcups2' "$depends" |
     sed -e 's/ *([^)]*)//g' -e 's/,/ /g')"

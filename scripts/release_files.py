@@ -11,10 +11,11 @@ standard error and exit status 1.
       Pads the exe with zeros to a multiple of 8 bytes and writes its PE
       checksum, as Authenticode signing would: removing a signature then gives
       back these very bytes.
-  release_files.py components BUILD_DIR OUT_JSON [--map LINK_MAP] [--sodium PREFIX]
+  release_files.py components BUILD_DIR OUT_JSON [--map LINK_MAP] [--sodium PREFIX] [--only NAME]
       What the build put into its executable: the libraries the link map shows
       were linked statically and the header-only libraries the compiler read,
-      each with the Debian package it came from, its version and licence.
+      each with the Debian packages it came from, their versions and its
+      licence (--only: that one component, if the build used it).
   release_files.py notices COMPONENTS_JSON TITLE OUT
       THIRD-PARTY-NOTICES.txt: each component and its package's copyright file.
   release_files.py sbom ARTIFACT OUT --name NAME --version V --domain D
@@ -43,9 +44,10 @@ GCC_RUNTIME = "GPL-3.0-or-later WITH GCC-exception-3.1"
 # never ships without its notice.
 STATIC_RULES = (
     (r"libsodium-dev", r".*", "libsodium", "ISC"),
-    (r"mingw-w64-x86-64-dev",
-     r"libwinpthread.*\.a|pthread.*\.h|sched\.h|semaphore\.h", "winpthreads", "MIT AND BSD-3-Clause"),
-    (r"mingw-w64-x86-64-dev", r".*", "MinGW-w64 runtime", "ZPL-2.1 AND MIT AND BSD-3-Clause"),
+    (r"mingw-w64-x86-64-dev|mingw-w64-common",
+     r"lib(win)?pthread.*\.a|pthread.*\.h|sched\.h|semaphore\.h", "winpthreads", "MIT AND BSD-3-Clause"),
+    (r"mingw-w64-x86-64-dev|mingw-w64-common", r".*", "MinGW-w64 runtime",
+     "ZPL-2.1 AND MIT AND BSD-3-Clause"),
     (r"g\+\+-mingw-w64-x86-64-posix|libstdc\+\+-[0-9]+-dev", r".*", "libstdc++", GCC_RUNTIME),
     (r"gcc-mingw-w64-x86-64-posix|libgcc-[0-9]+-dev", r".*", "libgcc", GCC_RUNTIME),
     (r"libboost[0-9.]*-dev", r".*", "Boost", "BSL-1.0"),
@@ -143,9 +145,9 @@ def package_version(package, field="Version"):
                           capture_output=True, text=True).stdout
 
 
-def linked_files(link_map):
+def linked_files(link_map, build_dir):
     """The archives the linker took members from and the objects it loaded,
-    from GNU ld's link map."""
+    from GNU ld's link map (relative paths are the build directory's)."""
     with open(link_map, encoding="utf-8", errors="replace") as f:
         text = f.read()
     files = set()
@@ -155,7 +157,7 @@ def linked_files(link_map):
                            members[1], 1)[0]
         files.update(m.group(1) for m in re.finditer(r"^(/\S+?\.a)\(", section, re.M))
     files.update(m.group(1) for m in re.finditer(r"^LOAD (\S+\.o(?:bj)?)$", text, re.M))
-    return files
+    return {os.path.normpath(os.path.join(build_dir, f)) for f in files}
 
 
 def header_files(build_dir):
@@ -166,10 +168,10 @@ def header_files(build_dir):
             for line in out.splitlines() if line.startswith("    ")}
 
 
-def components(build_dir, link_map=None, sodium=None):
+def components(build_dir, link_map=None, sodium=None, only=None):
     build_dir = os.path.realpath(build_dir)
     ours = (build_dir, os.path.realpath(os.path.join(build_dir, "..", "src")))
-    files = header_files(build_dir) | (linked_files(link_map) if link_map else set())
+    files = header_files(build_dir) | (linked_files(link_map, build_dir) if link_map else set())
     owners = dpkg_owners()
     found = {}
     for path in sorted(files):
@@ -189,13 +191,15 @@ def components(build_dir, link_map=None, sodium=None):
             if re.fullmatch(package_rule, package) and re.fullmatch(file_rule, os.path.basename(real)):
                 break
         else:
+            if only:
+                continue
             raise Refused("%s (Debian package %s): no licence entry in scripts/release_files.py; "
                           "add one" % (real, package))
-        entry = found.setdefault(name, {"name": name, "package": package, "licence": licence,
-                                        "version": version or package_version(package),
+        if only and name != only:
+            continue
+        entry = found.setdefault(name, {"name": name, "licence": licence, "packages": {},
                                         "files": []})
-        if entry["package"] != package:
-            raise Refused("%s comes from both %s and %s" % (name, entry["package"], package))
+        entry["packages"].setdefault(package, version or package_version(package))
         entry["files"].append(real)
     return sorted(found.values(), key=lambda c: c["name"].lower())
 
@@ -213,18 +217,25 @@ def copyright_text(package):
                         % (len(text) // 1024, path, package)] + licences) + "\n"
 
 
+def packages_text(component):
+    return ", ".join("%s %s" % item for item in sorted(component["packages"].items()))
+
+
 def notices(components_list, title):
     out = [title, "=" * len(title), "",
            "This program contains the components below, linked into it when it was built.",
-           "For each: its version, the Debian package the build took it from, and that",
-           "package's copyright file, with the licence texts, as Debian ships it.", ""]
-    out += ["  %s %s (Debian package %s): %s" % (c["name"], c["version"], c["package"], c["licence"])
+           "For each: the Debian packages the build took it from, with their versions, and",
+           "their copyright files, with the licence texts, as Debian ships them.", ""]
+    out += ["  %s (Debian %s): %s" % (c["name"], packages_text(c), c["licence"])
             for c in components_list]
     texts = {}
     for c in components_list:
-        texts.setdefault(copyright_text(c["package"]), []).append(c)
+        for package, version in sorted(c["packages"].items()):
+            users = texts.setdefault(copyright_text(package), [])
+            if (package, version) not in users:
+                users.append((package, version))
     for text, users in texts.items():
-        head = "; ".join("%s %s (%s)" % (c["name"], c["version"], c["package"]) for c in users)
+        head = "Debian " + ", ".join("%s %s" % user for user in users) + ": copyright"
         out += ["", "", "-" * 78, head, "-" * 78, "", text.rstrip("\n")]
     return "\n".join(out) + "\n"
 
@@ -274,7 +285,9 @@ def sbom(artifact, name, version, domain, component_list, contains, depends):
                               "relatedSpdxElement": ident})
 
     for c in component_list:
-        component(c["package"], c["name"], c["version"], c["licence"], "STATIC_LINK")
+        for package, version_text in sorted(c["packages"].items()):
+            display = c["name"] if len(c["packages"]) == 1 else "%s (%s)" % (c["name"], package)
+            component(package, display, version_text, c["licence"], "STATIC_LINK")
     for package in depends:
         component(package, package, package_version(package),
                   DYNAMIC_LICENCES.get(package, "NOASSERTION"), "DYNAMIC_LINK")
@@ -327,7 +340,7 @@ def main(argv):
         pe_finish(args[0])
     elif command == "components":
         link_map, sodium = option(args, "--map"), option(args, "--sodium")
-        found = components(args[0], link_map, sodium)
+        found = components(args[0], link_map, sodium, option(args, "--only"))
         with open(args[1], "w") as f:
             json.dump(found, f, indent=1)
     elif command == "notices":

@@ -140,7 +140,7 @@ def emit(text, out):
         sys.stdout.buffer.write(text.encode())
 
 
-def run(args, parser):
+def run(args):
     if args.command == "new-keyset":
         emit(new_keyset(args.seed_file, args.add_to), args.out)
         return
@@ -155,8 +155,8 @@ def run(args, parser):
         # The agent applies a list only if its number is above the last one
         # it applied for the business; the first list is number 1.
         if args.seq < 1 or not (args.user or args.all):
-            parser.error("revocations needs --seq of 1 or more (above the business's last list) "
-                         "and at least one --user or --all")
+            raise ValueError("revocations needs --seq of 1 or more (above the business's last "
+                             "list) and at least one --user or --all")
         entries = revocation_entries(args.user, args.all, int(time.time()))
         print(revocation_list(signing_key, kid, args.negocio, args.seq, entries))
 
@@ -185,7 +185,7 @@ def main(argv):
     rev.add_argument("--all", action="store_true")
     args = parser.parse_args(argv)
     try:
-        run(args, parser)
+        run(args)
     except FileExistsError as e:
         return fail("%s already exists; a seed is never overwritten" % e.filename)
     except OSError as e:

@@ -122,7 +122,11 @@ to_windows_text() { printf '\xef\xbb\xbf'; sed 's/$/\r/'; }
 signer() {
   local pass=(-passin env:ZUNEL_SIGN_PASSWORD)
   if [ -n "$password_file" ]; then pass=(-passin "file:$password_file"); fi
-  openssl pkcs12 -in "$pkcs12" "${pass[@]}" -nokeys -clcerts 2>/dev/null |
+  local certificate
+  # -legacy: older exports (RC2, as some Windows versions write) need it.
+  certificate=$(openssl pkcs12 -in "$pkcs12" "${pass[@]}" -nokeys -clcerts 2>/dev/null ||
+                openssl pkcs12 -legacy -in "$pkcs12" "${pass[@]}" -nokeys -clcerts)
+  printf '%s\n' "$certificate" |
     openssl x509 -noout -subject -fingerprint -sha256 -nameopt RFC2253 |
     sed -e 's/^subject=/signer: /' -e 's/^sha256 Fingerprint=/signer certificate SHA-256: /'
 }
@@ -267,5 +271,5 @@ done
 echo "release: exe $(stat -c %s zunel-print-agent.exe) bytes," \
   "$([ -n "$pkcs12" ] && echo signed || echo unsigned)"
 if [ "$deb" = 1 ]; then
-  lintian --fail-on warning "$out/zunel-print-agent_${version}_amd64.deb"
+  lintian --fail-on error,warning "$out/zunel-print-agent_${version}_amd64.deb"
 fi

@@ -226,8 +226,9 @@ class Release(unittest.TestCase):
 
     def test_deb_passes_lintian_and_follows_the_domain(self):
         deb = os.path.join(self.dist, DEB_NAME)
-        lintian = subprocess.run(["lintian", "--fail-on", "warning", deb], capture_output=True,
-                                 text=True)
+        # "warning" alone would let errors pass.
+        lintian = subprocess.run(["lintian", "--fail-on", "error,warning", deb],
+                                 capture_output=True, text=True)
         self.assertEqual(lintian.returncode, 0, lintian.stdout)
         control = subprocess.run(["dpkg-deb", "--field", deb, "Installed-Size", "Homepage"],
                                  check=True, capture_output=True, text=True).stdout

@@ -53,6 +53,19 @@ while [ $# -gt 0 ]; do
     *) echo "release: unknown option $1" >&2; exit 2 ;;
   esac
 done
+# The certificate's subject and SHA-256 fingerprint, for BUILD-INFO.
+signer() {
+  local pass=(-passin env:ZUNEL_SIGN_PASSWORD)
+  if [ -n "$password_file" ]; then pass=(-passin "file:$password_file"); fi
+  local certificate
+  # -legacy: older exports (RC2, as some Windows versions write) need it.
+  certificate=$(openssl pkcs12 -in "$pkcs12" "${pass[@]}" -nokeys -clcerts 2>/dev/null ||
+                openssl pkcs12 -legacy -in "$pkcs12" "${pass[@]}" -nokeys -clcerts 2>/dev/null)
+  printf '%s\n' "$certificate" |
+    openssl x509 -noout -subject -fingerprint -sha256 -nameopt RFC2253 2>/dev/null |
+    sed -e 's/^subject=/signer: /' -e 's/^sha256 Fingerprint=/signer certificate SHA-256: /'
+}
+
 files=$root/scripts/release_files.py
 keyset=$(realpath "$keyset")
 key_lines=$("$files" keyset "$keyset")
@@ -63,6 +76,11 @@ if [ -n "$pkcs12" ]; then
   elif [ -z "${ZUNEL_SIGN_PASSWORD+set}" ]; then
     echo "release: --sign-pkcs12 needs its password in ZUNEL_SIGN_PASSWORD or --sign-password-file" >&2
     exit 2
+  fi
+  # Before building: a wrong password or file fails now, not after the build.
+  if ! signer_lines=$(signer); then
+    echo "release: cannot read the certificate of $pkcs12 with the password given" >&2
+    exit 1
   fi
 elif [ -n "$password_file$timestamp_url" ]; then
   echo "release: --sign-password-file and --timestamp-url go with --sign-pkcs12" >&2
@@ -118,19 +136,6 @@ build_in() {
 # CR LF line breaks, so Notepad shows the accents.
 to_windows_text() { printf '\xef\xbb\xbf'; sed 's/$/\r/'; }
 
-# The certificate's subject and SHA-256 fingerprint, for BUILD-INFO.
-signer() {
-  local pass=(-passin env:ZUNEL_SIGN_PASSWORD)
-  if [ -n "$password_file" ]; then pass=(-passin "file:$password_file"); fi
-  local certificate
-  # -legacy: older exports (RC2, as some Windows versions write) need it.
-  certificate=$(openssl pkcs12 -in "$pkcs12" "${pass[@]}" -nokeys -clcerts 2>/dev/null ||
-                openssl pkcs12 -legacy -in "$pkcs12" "${pass[@]}" -nokeys -clcerts)
-  printf '%s\n' "$certificate" |
-    openssl x509 -noout -subject -fingerprint -sha256 -nameopt RFC2253 |
-    sed -e 's/^subject=/signer: /' -e 's/^sha256 Fingerprint=/signer certificate SHA-256: /'
-}
-
 # Signs $1 into $2 (Authenticode, SHA-256) and checks that removing the
 # signature gives $1 back byte for byte.
 sign_exe() {
@@ -184,7 +189,7 @@ package_zip() {
     echo "zunel-print-agent.exe SHA-256 as built, before signing: $built_sha"
     if [ -n "$pkcs12" ]; then
       echo "Authenticode: firmado (SHA-256)"
-      signer
+      printf '%s\n' "$signer_lines"
       echo "To check that the shipped exe is the exe as built plus its signature:"
       echo "  osslsigncode remove-signature -in zunel-print-agent.exe -out sin-firma.exe"
       echo "  sha256sum sin-firma.exe   (must print the SHA-256 as built, above)"

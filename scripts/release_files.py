@@ -45,7 +45,8 @@ GCC_RUNTIME = "GPL-3.0-or-later WITH GCC-exception-3.1"
 STATIC_RULES = (
     (r"libsodium-dev", r".*", "libsodium", "ISC"),
     (r"mingw-w64-x86-64-dev|mingw-w64-common",
-     r"lib(win)?pthread.*\.a|pthread.*\.h|sched\.h|semaphore\.h", "winpthreads", "MIT AND BSD-3-Clause"),
+     r"lib(win)?pthread.*\.a|pthread.*\.h|sched\.h|semaphore\.h", "winpthreads",
+     "MIT AND BSD-3-Clause"),
     (r"mingw-w64-x86-64-dev|mingw-w64-common", r".*", "MinGW-w64 runtime",
      "ZPL-2.1 AND MIT AND BSD-3-Clause"),
     (r"g\+\+-mingw-w64-x86-64-posix|libstdc\+\+-[0-9]+-dev", r".*", "libstdc++", GCC_RUNTIME),
@@ -188,7 +189,8 @@ def components(build_dir, link_map=None, sodium=None, only=None):
                 raise Refused("%s: the build used it, but no Debian package holds it" % real)
             version = None
         for package_rule, file_rule, name, licence in STATIC_RULES:
-            if re.fullmatch(package_rule, package) and re.fullmatch(file_rule, os.path.basename(real)):
+            if (re.fullmatch(package_rule, package)
+                    and re.fullmatch(file_rule, os.path.basename(real))):
                 break
         else:
             if only:
@@ -251,7 +253,8 @@ def sbom(artifact, name, version, domain, component_list, contains, depends):
     packages = [{
         "SPDXID": root, "name": os.path.basename(artifact), "versionInfo": version,
         "supplier": "Organization: ZUNEL", "downloadLocation": "NOASSERTION",
-        "filesAnalyzed": False, "checksums": [{"algorithm": "SHA256", "checksumValue": artifact_sha}],
+        "filesAnalyzed": False,
+        "checksums": [{"algorithm": "SHA256", "checksumValue": artifact_sha}],
         "licenseConcluded": "LicenseRef-ZUNEL", "licenseDeclared": "LicenseRef-ZUNEL",
         "copyrightText": "ZUNEL", "primaryPackagePurpose": "APPLICATION"}]
     relationships = [{"spdxElementId": "SPDXRef-DOCUMENT", "relationshipType": "DESCRIBES",
@@ -349,7 +352,8 @@ def main(argv):
         with open(args[2], "w") as f:
             f.write(notices(found, args[1]))
     elif command == "sbom":
-        name, version, domain = option(args, "--name"), option(args, "--version"), option(args, "--domain")
+        name, version = option(args, "--name"), option(args, "--version")
+        domain = option(args, "--domain")
         found = []
         for path in options(args, "--component-json"):
             with open(path) as f:

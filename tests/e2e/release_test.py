@@ -29,7 +29,8 @@ DEB_NAME = "zunel-print-agent_%s_amd64.deb" % VERSION
 VENDOR_TOOL = os.path.join(SOURCE, "tools", "zunel_vendor.py")
 SIGN_PASSWORD = "clave de prueba"
 # What the exe links statically, as its notices name it.
-STATIC_COMPONENTS = ("Boost", "libgcc", "libsodium", "libstdc++", "MinGW-w64 runtime", "winpthreads")
+STATIC_COMPONENTS = ("Boost", "libgcc", "libsodium", "libstdc++", "MinGW-w64 runtime",
+                     "winpthreads")
 PAIR_CODE = re.compile(rb"Codigo de emparejamiento: ([0-9]{6})\n")
 
 
@@ -52,7 +53,8 @@ def signing_certificate(folder):
     def openssl(*args):
         subprocess.run(["openssl", *args], cwd=folder, check=True, capture_output=True)
     openssl("req", "-x509", "-newkey", "rsa:2048", "-nodes", "-keyout", "ca.key", "-out", "ca.pem",
-            "-days", "2", "-subj", "/CN=CA de prueba", "-addext", "basicConstraints=critical,CA:TRUE",
+            "-days", "2", "-subj", "/CN=CA de prueba",
+            "-addext", "basicConstraints=critical,CA:TRUE",
             "-addext", "keyUsage=critical,keyCertSign")
     openssl("req", "-newkey", "rsa:2048", "-nodes", "-keyout", "signer.key", "-out", "signer.csr",
             "-subj", "/O=ZUNEL/CN=ZUNEL Print Agent")
@@ -175,7 +177,8 @@ class Release(unittest.TestCase):
         packages = set()
         for path in paths:
             if "libsodium-mingw-" in path:
-                packages.add(("libsodium-dev", re.search(r"libsodium-mingw-([^/]+)", path).group(1)))
+                version = re.search(r"libsodium-mingw-([^/]+)", path).group(1)
+                packages.add(("libsodium-dev", version))
                 continue
             owner = subprocess.run(["dpkg", "-S", os.path.realpath(path)], check=True,
                                    capture_output=True, text=True).stdout.split(":")[0]
@@ -186,14 +189,16 @@ class Release(unittest.TestCase):
 
     def test_notices_name_what_the_build_linked(self):
         with zipfile.ZipFile(self.zip) as z:
-            notices = z.read("zunel-print-agent-%s/THIRD-PARTY-NOTICES.txt" % VERSION).decode("utf-8-sig")
+            notices = z.read("zunel-print-agent-%s/THIRD-PARTY-NOTICES.txt" % VERSION)
+        notices = notices.decode("utf-8-sig")
         linked = self.linked_packages()
         self.assertGreaterEqual(len(linked), 4)
         for package, version in linked:
             self.assertIn("%s %s" % (package, version), notices)
         for name in STATIC_COMPONENTS:
             self.assertRegex(notices, r"\n  %s \(Debian [^)]+\): " % re.escape(name))
-        for licence_text in ("GCC RUNTIME LIBRARY EXCEPTION", "Boost Software License - Version 1.0",
+        for licence_text in ("GCC RUNTIME LIBRARY EXCEPTION",
+                             "Boost Software License - Version 1.0",
                              "Permission to use, copy, modify, and/or distribute this software",
                              # the MinGW-w64 runtime's ZPL-2.1
                              "Names of the copyright holders must not be used to endorse"):
@@ -203,15 +208,17 @@ class Release(unittest.TestCase):
         with zipfile.ZipFile(self.zip) as z:
             exe_sha = hashlib.sha256(
                 z.read("zunel-print-agent-%s/zunel-print-agent.exe" % VERSION)).hexdigest()
+        deb_components = ("Boost", "libsodium23", "libssl3")
         for artifact, contained, components in ((ZIP_NAME, exe_sha, STATIC_COMPONENTS),
-                                                (DEB_NAME, None, ("Boost", "libsodium23", "libssl3"))):
+                                                (DEB_NAME, None, deb_components)):
             with open(os.path.join(self.dist, artifact + ".spdx.json")) as f:
                 sbom = json.load(f)
             self.assertEqual(sbom["spdxVersion"], "SPDX-2.3")
             packages = {p["name"]: p for p in sbom["packages"]}
             with open(os.path.join(self.dist, artifact), "rb") as f:
-                self.assertEqual(packages[artifact]["checksums"],
-                                 [{"algorithm": "SHA256", "checksumValue": hashlib.sha256(f.read()).hexdigest()}])
+                digest = hashlib.sha256(f.read()).hexdigest()
+            self.assertEqual(packages[artifact]["checksums"],
+                             [{"algorithm": "SHA256", "checksumValue": digest}])
             if contained:
                 self.assertEqual(packages["zunel-print-agent.exe"]["checksums"][0]["checksumValue"],
                                  contained)
@@ -327,7 +334,8 @@ class Release(unittest.TestCase):
         # the public keyset can be had again from the seed.
         code, out, err = vendor("new-keyset", seed, "--out", keyset)
         self.assertEqual((code, out), (1, ""))
-        self.assertEqual(err, "zunel_vendor: %s already exists; a seed is never overwritten\n" % seed)
+        self.assertEqual(err, "zunel_vendor: %s already exists; a seed is never overwritten\n"
+                         % seed)
         with open(keyset, "rb") as f:
             self.assertEqual(f.read(), made)
         self.assertEqual(vendor("public-keyset", seed)[1].encode(), made.replace(b"\r\n", b"\n"))

@@ -283,7 +283,7 @@ def sbom(artifact, name, version, domain, component_list, contains, depends):
             "externalRefs": [{"referenceCategory": "PACKAGE-MANAGER", "referenceType": "purl",
                               "referenceLocator": "pkg:deb/debian/%s@%s?arch=%s" % (
                                   package_name, version_text.replace("+", "%2B"),
-                                  "all" if "mingw" in package_name else "amd64")}]})
+                                  package_version(package_name, "Architecture"))}]})
         relationships.append({"spdxElementId": holder, "relationshipType": relation,
                               "relatedSpdxElement": ident})
 

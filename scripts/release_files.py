@@ -26,6 +26,7 @@ standard error and exit status 1.
 
 import base64
 import binascii
+import functools
 import glob
 import hashlib
 import json
@@ -141,6 +142,7 @@ def dpkg_owners():
     return owners
 
 
+@functools.lru_cache(maxsize=None)
 def package_version(package, field="Version"):
     return subprocess.run(["dpkg-query", "-W", "-f=${%s}" % field, package], check=True,
                           capture_output=True, text=True).stdout

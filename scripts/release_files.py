@@ -35,6 +35,7 @@ import re
 import struct
 import subprocess
 import sys
+import textwrap
 import time
 import zipfile
 
@@ -185,11 +186,12 @@ def components(build_dir, link_map=None, sodium=None, only=None):
             # Built for Windows from Debian's source package of the installed
             # libsodium-dev (scripts/windows-sodium.sh).
             package, version = "libsodium-dev", package_version("libsodium-dev", "source:Version")
+            source = package_version("libsodium-dev", "source:Package")
         else:
             package = owners.get(path) or owners.get(real)
             if package is None:
                 raise Refused("%s: the build used it, but no Debian package holds it" % real)
-            version = None
+            version = source = None
         for package_rule, file_rule, name, licence in STATIC_RULES:
             if (re.fullmatch(package_rule, package)
                     and re.fullmatch(file_rule, os.path.basename(real))):
@@ -204,6 +206,8 @@ def components(build_dir, link_map=None, sodium=None, only=None):
         entry = found.setdefault(name, {"name": name, "licence": licence, "packages": {},
                                         "files": []})
         entry["packages"].setdefault(package, version or package_version(package))
+        if source:
+            entry["built_from_source"] = source
         entry["files"].append(real)
     return sorted(found.values(), key=lambda c: c["name"].lower())
 
@@ -230,8 +234,12 @@ def notices(components_list, title):
            "This program contains the components below, linked into it when it was built.",
            "For each: the Debian packages the build took it from, with their versions, and",
            "their copyright files, with the licence texts, as Debian ships them.", ""]
-    out += ["  %s (Debian %s): %s" % (c["name"], packages_text(c), c["licence"])
-            for c in components_list]
+    for c in components_list:
+        out.append("  %s (Debian %s): %s" % (c["name"], packages_text(c), c["licence"]))
+        linked = sorted({os.path.basename(f) for f in c["files"] if re.search(r"\.(a|o)$", f)})
+        out.append(textwrap.fill("linked: " + (", ".join(linked) if linked else
+                                               "none, only its headers"),
+                                 width=78, initial_indent="      ", subsequent_indent="        "))
     texts = {}
     for c in components_list:
         for package, version in sorted(c["packages"].items()):
@@ -274,8 +282,11 @@ def sbom(artifact, name, version, domain, component_list, contains, depends):
         relationships.append({"spdxElementId": root, "relationshipType": "CONTAINS",
                               "relatedSpdxElement": holder})
 
-    def component(package_name, display, version_text, licence, relation):
+    def component(package_name, display, version_text, licence, relation, source=None):
         ident = spdx_id("Package-" + display)
+        purl = "pkg:deb/debian/%s@%s?arch=%s" % (
+            (source or package_name).replace("+", "%2B"), version_text.replace("+", "%2B"),
+            "source" if source else package_version(package_name, "Architecture"))
         packages.append({
             "SPDXID": ident, "name": display, "versionInfo": version_text,
             "downloadLocation": "NOASSERTION", "filesAnalyzed": False,
@@ -283,16 +294,15 @@ def sbom(artifact, name, version, domain, component_list, contains, depends):
             "licenseComments": "The full terms: /usr/share/doc/%s/copyright" % package_name,
             "copyrightText": "NOASSERTION", "primaryPackagePurpose": "LIBRARY",
             "externalRefs": [{"referenceCategory": "PACKAGE-MANAGER", "referenceType": "purl",
-                              "referenceLocator": "pkg:deb/debian/%s@%s?arch=%s" % (
-                                  package_name, version_text.replace("+", "%2B"),
-                                  package_version(package_name, "Architecture"))}]})
+                              "referenceLocator": purl}]})
         relationships.append({"spdxElementId": holder, "relationshipType": relation,
                               "relatedSpdxElement": ident})
 
     for c in component_list:
         for package, version_text in sorted(c["packages"].items()):
             display = c["name"] if len(c["packages"]) == 1 else "%s (%s)" % (c["name"], package)
-            component(package, display, version_text, c["licence"], "STATIC_LINK")
+            component(package, display, version_text, c["licence"], "STATIC_LINK",
+                      c.get("built_from_source"))
     for package in depends:
         component(package, package, package_version(package),
                   DYNAMIC_LICENCES.get(package, "NOASSERTION"), "DYNAMIC_LINK")

@@ -166,35 +166,41 @@ class Release(unittest.TestCase):
         self.assertIn("zunel-print-agent.exe SHA-256 as built, before signing: %s\r\n"
                       % hashlib.sha256(removed).hexdigest(), build_info(self.zip))
 
-    def linked_packages(self):
-        """(Debian package, version) of every archive and object the linker
-        used that the build did not make, from its link map; libsodium, which
-        the build makes from Debian's source, as its source version."""
+    def linked_files(self):
+        """(file name, Debian package and version) of every archive and object
+        the linker used that the build did not make, from its link map;
+        libsodium, which the build makes from Debian's source, with its
+        source version."""
         with open(os.path.join(self.work, "a", "win", "zunel-print-agent.map")) as f:
             text = f.read()
         paths = set(re.findall(r"^(/\S+?\.a)\(", text, re.M))
-        paths |= {p for p in re.findall(r"^LOAD (/\S+\.o)$", text, re.M)}
-        packages = set()
+        paths |= set(re.findall(r"^LOAD (/\S+\.o)$", text, re.M))
+        linked = set()
         for path in paths:
-            if "libsodium-mingw-" in path:
-                version = re.search(r"libsodium-mingw-([^/]+)", path).group(1)
-                packages.add(("libsodium-dev", version))
+            sodium = re.search(r"libsodium-mingw-([^/]+)", path)
+            if sodium:
+                linked.add((os.path.basename(path), "libsodium-dev " + sodium.group(1)))
                 continue
             owner = subprocess.run(["dpkg", "-S", os.path.realpath(path)], check=True,
                                    capture_output=True, text=True).stdout.split(":")[0]
             version = subprocess.run(["dpkg-query", "-W", "-f=${Version}", owner], check=True,
                                      capture_output=True, text=True).stdout
-            packages.add((owner, version))
-        return packages
+            linked.add((os.path.basename(path), owner + " " + version))
+        return linked
 
     def test_notices_name_what_the_build_linked(self):
         with zipfile.ZipFile(self.zip) as z:
             notices = z.read("zunel-print-agent-%s/THIRD-PARTY-NOTICES.txt" % VERSION)
-        notices = notices.decode("utf-8-sig")
-        linked = self.linked_packages()
-        self.assertGreaterEqual(len(linked), 4)
-        for package, version in linked:
-            self.assertIn("%s %s" % (package, version), notices)
+        notices = notices.decode("utf-8-sig").replace("\r\n", "\n")
+        # Each component's line, then the files it gave the link.
+        blocks = re.findall(r"^  (.+?) \(Debian ([^)]+)\): .*\n"
+                            r"      linked: ((?:.*\n)(?:        .*\n)*)", notices, re.M)
+        linked = self.linked_files()
+        self.assertGreaterEqual(len(linked), 10)
+        for name, package in linked:
+            self.assertTrue([component for component, packages, files in blocks
+                             if package in packages and name in re.split(r"[,\s]+", files)],
+                            "%s (%s) is not in the notices" % (name, package))
         for name in STATIC_COMPONENTS:
             self.assertRegex(notices, r"\n  %s \(Debian [^)]+\): " % re.escape(name))
         for licence_text in ("GCC RUNTIME LIBRARY EXCEPTION",

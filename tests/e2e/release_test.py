@@ -155,8 +155,9 @@ class Release(unittest.TestCase):
 
     def test_signature_verifies_and_comes_off_to_the_exe_as_built(self):
         exe = unpack(self.zip, os.path.join(self.tmp, "signed"))
-        subprocess.run(["osslsigncode", "verify", "-CAfile", self.ca, "-in", exe], check=True,
-                       capture_output=True)
+        verified = subprocess.run(["osslsigncode", "verify", "-CAfile", self.ca, "-in", exe],
+                                  check=True, capture_output=True, text=True).stdout
+        self.assertRegex(verified, r"Message digest algorithm *: SHA256\n")
         unsigned = os.path.join(self.tmp, "signed", "sin-firma.exe")
         subprocess.run(["osslsigncode", "remove-signature", "-in", exe, "-out", unsigned],
                        check=True, capture_output=True)

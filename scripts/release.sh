@@ -39,6 +39,7 @@ deb=1
 pkcs12=
 password_file=
 timestamp_url=
+sign_password=
 need_value() { if [ $# -lt 2 ]; then echo "release: $1 needs a value" >&2; exit 2; fi; }
 while [ $# -gt 0 ]; do
   case "$1" in
@@ -55,12 +56,12 @@ while [ $# -gt 0 ]; do
 done
 # The certificate's subject and SHA-256 fingerprint, for BUILD-INFO.
 signer() {
-  local pass=(-passin env:ZUNEL_SIGN_PASSWORD)
-  if [ -n "$password_file" ]; then pass=(-passin "file:$password_file"); fi
   local certificate
   # -legacy: older exports (RC2, as some Windows versions write) need it.
-  certificate=$(openssl pkcs12 -in "$pkcs12" "${pass[@]}" -nokeys -clcerts 2>/dev/null ||
-                openssl pkcs12 -legacy -in "$pkcs12" "${pass[@]}" -nokeys -clcerts 2>/dev/null)
+  certificate=$(printf '%s' "$sign_password" |
+                  openssl pkcs12 -in "$pkcs12" -passin stdin -nokeys -clcerts 2>/dev/null ||
+                printf '%s' "$sign_password" |
+                  openssl pkcs12 -legacy -in "$pkcs12" -passin stdin -nokeys -clcerts 2>/dev/null)
   printf '%s\n' "$certificate" |
     openssl x509 -noout -subject -fingerprint -sha256 -nameopt RFC2253 2>/dev/null |
     sed -e 's/^subject=/signer: /' -e 's/^sha256 Fingerprint=/signer certificate SHA-256: /'
@@ -71,11 +72,19 @@ keyset=$(realpath "$keyset")
 key_lines=$("$files" keyset "$keyset")
 if [ -n "$pkcs12" ]; then
   pkcs12=$(realpath "$pkcs12")
+  # The password lives in a shell variable only: no command line, and no
+  # environment of the compilers and tools this script starts.
   if [ -n "$password_file" ]; then
-    password_file=$(realpath "$password_file")
+    if ! { IFS= read -r sign_password <"$password_file" || [ -n "$sign_password" ]; }; then
+      echo "release: no password in $password_file" >&2
+      exit 2
+    fi
+    sign_password=${sign_password%$'\r'}
   elif [ -z "${ZUNEL_SIGN_PASSWORD+set}" ]; then
     echo "release: --sign-pkcs12 needs its password in ZUNEL_SIGN_PASSWORD or --sign-password-file" >&2
     exit 2
+  else
+    sign_password=$ZUNEL_SIGN_PASSWORD
   fi
   # Before building: a wrong password or file fails now, not after the build.
   if ! signer_lines=$(signer); then
@@ -86,6 +95,7 @@ elif [ -n "$password_file$timestamp_url" ]; then
   echo "release: --sign-password-file and --timestamp-url go with --sign-pkcs12" >&2
   exit 2
 fi
+unset ZUNEL_SIGN_PASSWORD
 mkdir -p "$out"
 out=$(realpath "$out")
 work=${ZUNEL_RELEASE_WORK:-$root/build-release}
@@ -144,12 +154,8 @@ sign_exe() {
   local sign=(osslsigncode sign -pkcs12 "$pkcs12" -h sha256 -n "ZUNEL Print Agent"
               -i "https://$domain/" "${stamp[@]}" -in "$built" -out "$signed")
   rm -f "$signed"
-  if [ -n "$password_file" ]; then
-    "${sign[@]}" -readpass "$password_file" >/dev/null
-  else
-    # printf is the shell's own: the password reaches no command line.
-    printf '%s' "$ZUNEL_SIGN_PASSWORD" | "${sign[@]}" -readpass - >/dev/null
-  fi
+  # printf is the shell's own: the password reaches no command line.
+  printf '%s' "$sign_password" | "${sign[@]}" -readpass - >/dev/null
   rm -f "$signed.unsigned"
   osslsigncode remove-signature -in "$signed" -out "$signed.unsigned" >/dev/null
   if ! cmp -s "$built" "$signed.unsigned"; then

@@ -1,37 +1,52 @@
 #!/usr/bin/env bash
-# Installs, from Debian's packages, everything the build, the tests and the
+# Installs, from Debian's packages, what the build, the tests and the
 # benchmarks need. Idempotent: packages already present are not touched.
+#
+#   scripts/install-deps.sh             everything (scripts/test.sh, scripts/run.sh)
+#   scripts/install-deps.sh --release   only what scripts/release.sh needs, for a
+#                                       vendor's build machine: no browser, Wine,
+#                                       clang, benchmarks or npm packages
 set -euo pipefail
 
+release_only=0
+if [ "${1:-}" = "--release" ]; then release_only=1; fi
+
 packages=(
-  # Linux build
-  cmake ninja-build g++ pkg-config ccache
+  # the release: both builds, the .deb, its checker, Authenticode signing
+  cmake ninja-build g++ pkg-config ccache git
   libboost1.81-dev libsodium-dev libcups2-dev libssl-dev
-  libgtest-dev libgmock-dev libbenchmark-dev
-  # tests that use real parts: pseudo-terminals, a private CUPS server, scripts
-  socat cups-daemon cups-client python3 python3-nacl procps
-  # the socket backend (raw queues to a loopback listener) comes with cups
-  cups
-  # an independent reader of the shell links the installer writes
-  liblnk-utils
-  # Windows cross-build and its tests under Wine
-  g++-mingw-w64-x86-64-posix wine wine64 autoconf automake libtool make
-  debian-archive-keyring xz-utils dpkg-dev googletest
-  # the release: its .deb's checker and an independent reader of the exe's resources
-  lintian icoutils
-  # a loopback of their own for the Windows tests (unshare, ip)
-  util-linux iproute2
-  # the real-browser test: Debian's Chromium and a throwaway HTTPS certificate
-  chromium chromium-driver openssl
-  # the HTTP benchmark: a load generator and nginx as the ceiling
-  wrk nginx-light
-  # the fuzz targets: clang and its libFuzzer and sanitizer runtimes
-  clang libclang-rt-14-dev
+  g++-mingw-w64-x86-64-posix autoconf automake libtool make
+  debian-archive-keyring xz-utils dpkg-dev python3 python3-nacl
+  lintian osslsigncode openssl
 )
-# The browser test drives Chromium from Node.js; a machine that already has a
-# Node.js with npm (from any source) keeps it, others get Debian's.
-if ! command -v node >/dev/null 2>&1 || ! command -v npm >/dev/null 2>&1; then
-  packages+=(nodejs npm)
+if [ "$release_only" = 0 ]; then
+  packages+=(
+    libgtest-dev libgmock-dev libbenchmark-dev googletest
+    # tests that use real parts: pseudo-terminals, a private CUPS server, scripts
+    socat cups-daemon cups-client procps
+    # the socket backend (raw queues to a loopback listener) comes with cups
+    cups
+    # an independent reader of the shell links the installer writes
+    liblnk-utils
+    # the Windows tests under Wine
+    wine wine64
+    # an independent reader of the exe's resources and icon
+    icoutils
+    # a loopback of their own for the Windows tests (unshare, ip)
+    util-linux iproute2
+    # the real-browser test: Debian's Chromium (the throwaway HTTPS
+    # certificate, like the release test's code-signing one, comes from openssl)
+    chromium chromium-driver
+    # the HTTP benchmark: a load generator and nginx as the ceiling
+    wrk nginx-light
+    # the fuzz targets: clang and its libFuzzer and sanitizer runtimes
+    clang libclang-rt-14-dev
+  )
+  # The browser test drives Chromium from Node.js; a machine that already has a
+  # Node.js with npm (from any source) keeps it, others get Debian's.
+  if ! command -v node >/dev/null 2>&1 || ! command -v npm >/dev/null 2>&1; then
+    packages+=(nodejs npm)
+  fi
 fi
 
 missing=()
@@ -50,6 +65,8 @@ if [ "${#missing[@]}" -gt 0 ]; then
   apt-get update -qq
   apt-get install -y -qq --no-install-recommends "${missing[@]}"
 fi
+
+if [ "$release_only" = 1 ]; then exit 0; fi
 
 # The browser test's Node.js packages, as package-lock.json fixes them
 # (tests/browser/node_modules, not committed). No browser is downloaded: the

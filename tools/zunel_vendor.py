@@ -1,10 +1,13 @@
 #!/usr/bin/python3
 """The ERP vendor's signing tool, and the reference code its server copies.
 
-  zunel_vendor.py new-keyset SEED_FILE [--add-to KEYSET]
+  zunel_vendor.py new-keyset SEED_FILE --out KEYSET [--add-to KEYSET]
       Makes an Ed25519 key pair, writes its 32-byte seed (hex) to SEED_FILE,
-      readable by its owner only, and prints the keyset JSON to build into the
-      agent: the keys of KEYSET (while rotating) followed by the new one.
+      readable by its owner only, and writes the keyset JSON to build into the
+      agent to KEYSET (only once it is complete; without --out it is
+      printed): the keys of --add-to (while rotating) followed by the new one.
+  zunel_vendor.py public-keyset SEED_FILE [SEED_FILE ...] [--out KEYSET]
+      Prints (or writes) the keyset of existing seeds, in the order given.
   zunel_vendor.py ticket SEED_FILE --negocio ID [--sub USER] [--lifetime S]
       Prints a provisioning ticket: the ERP page posts it to /v1/provision.
   zunel_vendor.py revocations SEED_FILE --negocio ID --seq N [--user SUB ...] [--all]
@@ -13,7 +16,8 @@
 
 Tickets and lists are compact JWS (EdDSA); the key id ("kid") of a seed is
 the first 4 bytes of the SHA-256 of its public key, in hex, unless --kid says
-otherwise. The private seed belongs on the ERP server only."""
+otherwise. The private seed belongs on the ERP server only. Every failure
+is one line on standard error and exit status 1."""
 
 import argparse
 import base64
@@ -21,8 +25,10 @@ import hashlib
 import json
 import os
 import sys
+import tempfile
 import time
 
+import nacl.exceptions
 import nacl.signing
 
 ISSUER = "zunel-erp"
@@ -35,7 +41,11 @@ def b64url(data):
 
 def read_seed(path):
     with open(path) as f:
-        return nacl.signing.SigningKey(bytes.fromhex(f.read().strip()))
+        text = f.read().strip()
+    try:
+        return nacl.signing.SigningKey(bytes.fromhex(text))
+    except (ValueError, nacl.exceptions.CryptoError):
+        raise ValueError(path + ": not a seed (64 hexadecimal digits)") from None
 
 
 def key_id(signing_key):
@@ -78,19 +88,77 @@ def revocation_entries(users, whole_business, before):
     return entries
 
 
+def keyset_text(entries):
+    # The keyset's own form: two-space indent, CR LF line breaks.
+    return json.dumps(entries, indent=2).replace("\n", "\r\n") + "\r\n"
+
+
 def new_keyset(seed_path, add_to=None):
+    """Makes a key, saves its seed and returns the keyset text with it last.
+    The keyset to extend is read first, so a bad one leaves no seed behind."""
+    keys = []
+    if add_to:
+        with open(add_to) as f:
+            try:
+                keys = json.load(f)
+            except ValueError as e:
+                raise ValueError("%s: not JSON (%s)" % (add_to, e)) from None
+        if not isinstance(keys, list):
+            raise ValueError(add_to + ": not a keyset (a JSON array)")
     signing_key = nacl.signing.SigningKey.generate()
     # O_EXCL: an existing seed is never overwritten; 0600 from the start.
     fd = os.open(seed_path, os.O_WRONLY | os.O_CREAT | os.O_EXCL, 0o600)
     with os.fdopen(fd, "w") as f:
         f.write(bytes(signing_key).hex() + "\n")
-    keys = []
-    if add_to:
-        with open(add_to) as f:
-            keys = json.load(f)
     keys.append(keyset_entry(signing_key))
-    # The keyset's own form: two-space indent, CR LF line breaks.
-    return json.dumps(keys, indent=2).replace("\n", "\r\n") + "\r\n"
+    return keyset_text(keys)
+
+
+def public_keyset(seed_paths):
+    return keyset_text([keyset_entry(read_seed(path)) for path in seed_paths])
+
+
+def write_whole(path, text):
+    """Writes `text` to `path` through a temporary file in the same folder
+    and a rename: the file is complete or untouched, never empty."""
+    folder = os.path.dirname(os.path.abspath(path))
+    fd, temporary = tempfile.mkstemp(dir=folder, prefix=".keyset-")
+    try:
+        with os.fdopen(fd, "w", newline="") as f:
+            f.write(text)
+        os.chmod(temporary, 0o644)
+        os.replace(temporary, path)
+    except BaseException:
+        os.unlink(temporary)
+        raise
+
+
+def emit(text, out):
+    if out:
+        write_whole(out, text)
+    else:
+        sys.stdout.buffer.write(text.encode())
+
+
+def run(args):
+    if args.command == "new-keyset":
+        emit(new_keyset(args.seed_file, args.add_to), args.out)
+        return
+    if args.command == "public-keyset":
+        emit(public_keyset(args.seed_files), args.out)
+        return
+    signing_key = read_seed(args.seed_file)
+    kid = args.kid or key_id(signing_key)
+    if args.command == "ticket":
+        print(ticket(signing_key, kid, args.negocio, args.sub, args.lifetime))
+    else:
+        # The agent applies a list only if its number is above the last one
+        # it applied for the business; the first list is number 1.
+        if args.seq < 1 or not (args.user or args.all):
+            raise ValueError("revocations needs --seq of 1 or more (above the business's last "
+                             "list) and at least one --user or --all")
+        entries = revocation_entries(args.user, args.all, int(time.time()))
+        print(revocation_list(signing_key, kid, args.negocio, args.seq, entries))
 
 
 def main(argv):
@@ -99,6 +167,10 @@ def main(argv):
     new = commands.add_parser("new-keyset")
     new.add_argument("seed_file")
     new.add_argument("--add-to", metavar="KEYSET")
+    new.add_argument("--out", metavar="KEYSET")
+    public = commands.add_parser("public-keyset")
+    public.add_argument("seed_files", nargs="+", metavar="seed_file")
+    public.add_argument("--out", metavar="KEYSET")
     for name in ("ticket", "revocations"):
         sub = commands.add_parser(name)
         sub.add_argument("seed_file")
@@ -112,20 +184,21 @@ def main(argv):
     rev.add_argument("--user", action="append", default=[])
     rev.add_argument("--all", action="store_true")
     args = parser.parse_args(argv)
-
-    if args.command == "new-keyset":
-        sys.stdout.buffer.write(new_keyset(args.seed_file, args.add_to).encode())
-        return 0
-    signing_key = read_seed(args.seed_file)
-    kid = args.kid or key_id(signing_key)
-    if args.command == "ticket":
-        print(ticket(signing_key, kid, args.negocio, args.sub, args.lifetime))
-    else:
-        if args.seq < 0 or not (args.user or args.all):
-            parser.error("revocations needs --seq >= 0 and at least one --user or --all")
-        entries = revocation_entries(args.user, args.all, int(time.time()))
-        print(revocation_list(signing_key, kid, args.negocio, args.seq, entries))
+    try:
+        run(args)
+    except FileExistsError as e:
+        return fail("%s already exists; a seed is never overwritten" % e.filename)
+    except OSError as e:
+        return fail("%s: %s" % (e.filename or "", e.strerror or e))
+    except (ValueError, TypeError, nacl.exceptions.CryptoError) as e:
+        # Bad hex in a seed, a seed of the wrong length, a keyset that is not JSON.
+        return fail(str(e))
     return 0
+
+
+def fail(message):
+    print("zunel_vendor: " + message, file=sys.stderr)
+    return 1
 
 
 if __name__ == "__main__":

@@ -1,8 +1,11 @@
 """The release as its two kinds of users meet it, under Wine: the shop that
-unzips the download and installs it, and the ERP vendor that builds with its
-own keys. Also: two builds give the same bytes, and the exe carries its
-version resource and manifest, read back by wrestool (icoutils)."""
+unzips the signed download and installs it, and the ERP vendor that builds
+with its own keys. Also: two builds give the same bytes, the signature
+verifies and comes off to give the exe as built, the notices and the bills of
+materials name what the build linked, the .deb passes lintian, and the exe
+carries its Spanish resources and icon, read back by wrestool (icoutils)."""
 
+import base64
 import hashlib
 import json
 import os
@@ -22,19 +25,51 @@ SOURCE = os.path.realpath(os.path.join(os.path.dirname(os.path.abspath(__file__)
 FIXTURES = os.path.join(SOURCE, "tests", "fixtures")
 VERSION = "1.0.1"
 ZIP_NAME = "zunel-print-agent-%s-windows-x64.zip" % VERSION
+DEB_NAME = "zunel-print-agent_%s_amd64.deb" % VERSION
+VENDOR_TOOL = os.path.join(SOURCE, "tools", "zunel_vendor.py")
+SIGN_PASSWORD = "clave de prueba"
+# What the exe links statically, as its notices name it.
+STATIC_COMPONENTS = ("Boost", "libgcc", "libsodium", "libstdc++", "MinGW-w64 runtime",
+                     "winpthreads")
 PAIR_CODE = re.compile(rb"Codigo de emparejamiento: ([0-9]{6})\n")
 
 
-def release(out, work, keyset, *options):
-    """scripts/release.sh; returns its standard output. Its packages are
+def release(out, work, keyset, *options, env=None, check=True):
+    """scripts/release.sh; returns its exit code and output. Its packages are
     already there: the test command installed them."""
-    env = dict(os.environ, ZUNEL_RELEASE_WORK=work, ZUNEL_RELEASE_NO_INSTALL="1")
+    env = dict(env or os.environ, ZUNEL_RELEASE_WORK=work, ZUNEL_RELEASE_NO_INSTALL="1")
     proc = subprocess.run([os.path.join(SOURCE, "scripts", "release.sh"), "--keyset", keyset,
                            "--out", out, *options], env=env, stdin=subprocess.DEVNULL,
                           stdout=subprocess.PIPE, stderr=subprocess.STDOUT, timeout=1500)
-    if proc.returncode != 0:
-        raise AssertionError("release.sh failed:\n" + proc.stdout.decode(errors="replace")[-4000:])
-    return proc.stdout.decode(errors="replace")
+    output = proc.stdout.decode(errors="replace")
+    if check and proc.returncode != 0:
+        raise AssertionError("release.sh failed:\n" + output[-4000:])
+    return proc.returncode, output
+
+
+def signing_certificate(folder):
+    """A throwaway CA and a code-signing certificate it issued, the latter
+    with its key in a PKCS#12 file. Returns (CA file, certificate, PKCS#12)."""
+    def openssl(*args):
+        subprocess.run(["openssl", *args], cwd=folder, check=True, capture_output=True)
+    openssl("req", "-x509", "-newkey", "rsa:2048", "-nodes", "-keyout", "ca.key", "-out", "ca.pem",
+            "-days", "2", "-subj", "/CN=CA de prueba",
+            "-addext", "basicConstraints=critical,CA:TRUE",
+            "-addext", "keyUsage=critical,keyCertSign")
+    openssl("req", "-newkey", "rsa:2048", "-nodes", "-keyout", "signer.key", "-out", "signer.csr",
+            "-subj", "/O=ZUNEL/CN=ZUNEL Print Agent")
+    with open(os.path.join(folder, "signer.ext"), "w") as f:
+        f.write("keyUsage=critical,digitalSignature\nextendedKeyUsage=codeSigning\n")
+    openssl("x509", "-req", "-in", "signer.csr", "-CA", "ca.pem", "-CAkey", "ca.key",
+            "-CAcreateserial", "-days", "2", "-extfile", "signer.ext", "-out", "signer.pem")
+    openssl("pkcs12", "-export", "-inkey", "signer.key", "-in", "signer.pem", "-out", "signer.p12",
+            "-passout", "pass:" + SIGN_PASSWORD)
+    return tuple(os.path.join(folder, name) for name in ("ca.pem", "signer.pem", "signer.p12"))
+
+
+def build_info(zip_path):
+    with zipfile.ZipFile(zip_path) as z:
+        return z.read("zunel-print-agent-%s/BUILD-INFO.txt" % VERSION).decode("utf-8-sig")
 
 
 def unpack(zip_path, folder):
@@ -72,9 +107,15 @@ class Release(unittest.TestCase):
     def setUpClass(cls):
         cls.tmp = tempfile.mkdtemp(prefix="zunel-release-")
         cls.dist = os.path.join(cls.tmp, "dist")
-        cls.output = release(cls.dist, os.path.join(cls.tmp, "work"),
-                             os.path.join(FIXTURES, "test_keyset.json"), "--check-reproducible")
+        cls.work = os.path.join(cls.tmp, "work")
+        cls.ca, cls.certificate, pkcs12 = signing_certificate(cls.tmp)
+        # The one signed build (twice, to compare): the password comes from
+        # the environment, never from the command line.
+        _, cls.output = release(cls.dist, cls.work, os.path.join(FIXTURES, "test_keyset.json"),
+                                "--check-reproducible", "--sign-pkcs12", pkcs12,
+                                env=dict(os.environ, ZUNEL_SIGN_PASSWORD=SIGN_PASSWORD))
         cls.zip = os.path.join(cls.dist, ZIP_NAME)
+        cls.built_exe = os.path.join(cls.work, "a", "dist", "zunel-print-agent-unsigned.exe")
 
     @classmethod
     def tearDownClass(cls):
@@ -82,7 +123,7 @@ class Release(unittest.TestCase):
 
     def test_two_builds_are_identical_and_checksummed(self):
         self.assertIn("two builds in two directories gave identical files", self.output)
-        for name in (ZIP_NAME, "zunel-print-agent_%s_amd64.deb" % VERSION):
+        for name in (ZIP_NAME, DEB_NAME):
             subprocess.run(["sha256sum", "--check", "--quiet", name + ".sha256"], cwd=self.dist,
                            check=True)
 
@@ -90,18 +131,128 @@ class Release(unittest.TestCase):
         with zipfile.ZipFile(self.zip) as z:
             folder = "zunel-print-agent-%s/" % VERSION
             self.assertEqual(z.namelist(), [folder + "zunel-print-agent.exe", folder + "LEEME.txt",
-                                            folder + "BUILD-INFO.txt"])
+                                            folder + "BUILD-INFO.txt",
+                                            folder + "THIRD-PARTY-NOTICES.txt"])
             exe = z.read(folder + "zunel-print-agent.exe")
-            info = z.read(folder + "BUILD-INFO.txt").decode("utf-8-sig")
-            commit = subprocess.run(["git", "rev-parse", "HEAD"], cwd=SOURCE, check=True,
-                                    capture_output=True).stdout.decode().strip()
-            for line in ("commit: " + commit, "trusted key ids: 7e57c0de",
-                         "ERP origin domain: erp.zunel.example",
-                         "zunel-print-agent.exe SHA-256: " + hashlib.sha256(exe).hexdigest()):
-                self.assertIn(line + "\r\n", info)
-            self.assertLess(os.path.getsize(self.zip), 2_500_000)
-            self.assertNotIn(SOURCE.encode(), exe)
-            self.assertNotIn(self.tmp.encode(), exe)
+        info = build_info(self.zip)
+        commit = subprocess.run(["git", "rev-parse", "HEAD"], cwd=SOURCE, check=True,
+                                capture_output=True).stdout.decode().strip()
+        with open(os.path.join(FIXTURES, "test_keyset.json")) as f:
+            public = base64.b64decode(json.load(f)[0]["pubkey_b64"])
+        fingerprint = subprocess.run(
+            ["openssl", "x509", "-in", self.certificate, "-noout", "-fingerprint", "-sha256"],
+            check=True, capture_output=True, text=True).stdout.strip().split("=", 1)[1]
+        for line in ("commit: " + commit, "trusted key ids: 7e57c0de",
+                     "key 7e57c0de SHA-256: " + hashlib.sha256(public).hexdigest(),
+                     "ERP origin domain: erp.zunel.example",
+                     "zunel-print-agent.exe SHA-256: " + hashlib.sha256(exe).hexdigest(),
+                     "signer: CN=ZUNEL Print Agent,O=ZUNEL",
+                     "signer certificate SHA-256: " + fingerprint):
+            self.assertIn(line + "\r\n", info)
+        self.assertLess(os.path.getsize(self.zip), 2_500_000)
+        self.assertNotIn(SOURCE.encode(), exe)
+        self.assertNotIn(self.tmp.encode(), exe)
+
+    def test_signature_verifies_and_comes_off_to_the_exe_as_built(self):
+        exe = unpack(self.zip, os.path.join(self.tmp, "signed"))
+        verified = subprocess.run(["osslsigncode", "verify", "-CAfile", self.ca, "-in", exe],
+                                  check=True, capture_output=True, text=True).stdout
+        self.assertRegex(verified, r"Message digest algorithm *: SHA256\n")
+        unsigned = os.path.join(self.tmp, "signed", "sin-firma.exe")
+        subprocess.run(["osslsigncode", "remove-signature", "-in", exe, "-out", unsigned],
+                       check=True, capture_output=True)
+        with open(unsigned, "rb") as f, open(self.built_exe, "rb") as built:
+            removed = f.read()
+            self.assertEqual(removed, built.read())
+        self.assertIn("zunel-print-agent.exe SHA-256 as built, before signing: %s\r\n"
+                      % hashlib.sha256(removed).hexdigest(), build_info(self.zip))
+
+    def linked_files(self):
+        """(file name, Debian package and version) of every archive and object
+        the linker used that the build did not make, from its link map;
+        libsodium, which the build makes from Debian's source, with its
+        source version."""
+        with open(os.path.join(self.work, "a", "win", "zunel-print-agent.map")) as f:
+            text = f.read()
+        paths = set(re.findall(r"^(/\S+?\.a)\(", text, re.M))
+        paths |= set(re.findall(r"^LOAD (/\S+\.o)$", text, re.M))
+        linked = set()
+        for path in paths:
+            sodium = re.search(r"libsodium-mingw-([^/]+)", path)
+            if sodium:
+                linked.add((os.path.basename(path), "libsodium-dev " + sodium.group(1)))
+                continue
+            owner = subprocess.run(["dpkg", "-S", os.path.realpath(path)], check=True,
+                                   capture_output=True, text=True).stdout.split(":")[0]
+            version = subprocess.run(["dpkg-query", "-W", "-f=${Version}", owner], check=True,
+                                     capture_output=True, text=True).stdout
+            linked.add((os.path.basename(path), owner + " " + version))
+        return linked
+
+    def test_notices_name_what_the_build_linked(self):
+        with zipfile.ZipFile(self.zip) as z:
+            notices = z.read("zunel-print-agent-%s/THIRD-PARTY-NOTICES.txt" % VERSION)
+        notices = notices.decode("utf-8-sig").replace("\r\n", "\n")
+        # Each component's line, then the files it gave the link.
+        blocks = re.findall(r"^  (.+?) \(Debian ([^)]+)\): .*\n"
+                            r"      linked: ((?:.*\n)(?:        .*\n)*)", notices, re.M)
+        linked = self.linked_files()
+        self.assertGreaterEqual(len(linked), 10)
+        for name, package in linked:
+            self.assertTrue([component for component, packages, files in blocks
+                             if package in packages and name in re.split(r"[,\s]+", files)],
+                            "%s (%s) is not in the notices" % (name, package))
+        for name in STATIC_COMPONENTS:
+            self.assertRegex(notices, r"\n  %s \(Debian [^)]+\): " % re.escape(name))
+        for licence_text in ("GCC RUNTIME LIBRARY EXCEPTION",
+                             "Boost Software License - Version 1.0",
+                             "Permission to use, copy, modify, and/or distribute this software",
+                             # the MinGW-w64 runtime's ZPL-2.1
+                             "Names of the copyright holders must not be used to endorse"):
+            self.assertIn(licence_text, notices)
+
+    def test_bills_of_materials(self):
+        with zipfile.ZipFile(self.zip) as z:
+            exe_sha = hashlib.sha256(
+                z.read("zunel-print-agent-%s/zunel-print-agent.exe" % VERSION)).hexdigest()
+        deb_components = ("Boost", "libsodium23", "libssl3")
+        for artifact, contained, components in ((ZIP_NAME, exe_sha, STATIC_COMPONENTS),
+                                                (DEB_NAME, None, deb_components)):
+            with open(os.path.join(self.dist, artifact + ".spdx.json")) as f:
+                sbom = json.load(f)
+            self.assertEqual(sbom["spdxVersion"], "SPDX-2.3")
+            packages = {p["name"]: p for p in sbom["packages"]}
+            with open(os.path.join(self.dist, artifact), "rb") as f:
+                digest = hashlib.sha256(f.read()).hexdigest()
+            self.assertEqual(packages[artifact]["checksums"],
+                             [{"algorithm": "SHA256", "checksumValue": digest}])
+            if contained:
+                self.assertEqual(packages["zunel-print-agent.exe"]["checksums"][0]["checksumValue"],
+                                 contained)
+            names = " | ".join(packages)
+            for name in components:
+                self.assertIn(name, names)
+            for p in sbom["packages"]:
+                self.assertTrue(p["versionInfo"] and p["licenseDeclared"], p)
+            ids = {p["SPDXID"] for p in sbom["packages"]}
+            for relation in sbom["relationships"]:
+                self.assertIn(relation["relatedSpdxElement"], ids)
+
+    def test_deb_passes_lintian_and_follows_the_domain(self):
+        deb = os.path.join(self.dist, DEB_NAME)
+        # "warning" alone would let errors pass.
+        lintian = subprocess.run(["lintian", "--fail-on", "error,warning", deb],
+                                 capture_output=True, text=True)
+        self.assertEqual(lintian.returncode, 0, lintian.stdout)
+        control = subprocess.run(["dpkg-deb", "--field", deb, "Installed-Size", "Homepage"],
+                                 check=True, capture_output=True, text=True).stdout
+        size = int(re.search(r"Installed-Size: (\d+)", control).group(1))
+        self.assertGreater(size, 1000)
+        self.assertIn("Homepage: https://erp.zunel.example/", control)
+        listing = subprocess.run(["dpkg-deb", "--contents", deb], check=True, capture_output=True,
+                                 text=True).stdout
+        self.assertIn("./usr/share/man/man1/zunel-print-agent.1.gz", listing)
+        self.assertNotIn("README.md", listing)
 
     def test_version_resource_and_manifest(self):
         exe = unpack(self.zip, os.path.join(self.tmp, "resources"))
@@ -117,6 +268,19 @@ class Release(unittest.TestCase):
                            ("OriginalFilename", "zunel-print-agent.exe")):
             self.assertRegex(version, re.escape(key) + "\0+" + re.escape(value) + "\0")
         self.assertIn("LegalCopyright", version)
+        # Every resource in Spanish (0x0C0A), the icon among them, and the
+        # icon readable as one: 16 and 32 pixels.
+        listing = subprocess.run(["wrestool", "--list", exe], check=True, capture_output=True,
+                                 text=True).stdout.splitlines()
+        self.assertEqual({re.search(r"--type=(\d+)", line).group(1) for line in listing},
+                         {"3", "14", "16", "24"})
+        for line in listing:
+            self.assertIn("--language=3082", line)
+        icon = os.path.join(self.tmp, "resources", "icon.ico")
+        subprocess.run(["wrestool", "--extract", "--type=14", "--output=" + icon, exe], check=True)
+        sizes = subprocess.run(["icotool", "--list", icon], check=True, capture_output=True,
+                               text=True).stdout
+        self.assertEqual(re.findall(r"--width=(\d+)", sizes), ["16", "32"])
         manifest = resource("24").decode()
         self.assertIn('level="asInvoker"', manifest)
         self.assertIn('<supportedOS Id="{8e0f7a12-bfb3-4fe8-b9a5-48fd50a15a9a}"/>', manifest)
@@ -165,11 +329,48 @@ class Release(unittest.TestCase):
         os.makedirs(keys)
         seed = os.path.join(keys, "signing.seed")
         keyset = os.path.join(keys, "keyset.json")
-        with open(keyset, "wb") as f:
-            f.write(zunel_vendor.new_keyset(seed).encode())
+
+        def vendor(*args):
+            proc = subprocess.run([VENDOR_TOOL, *args], capture_output=True, text=True)
+            return proc.returncode, proc.stdout, proc.stderr
+        self.assertEqual(vendor("new-keyset", seed, "--out", keyset)[0], 0)
         self.assertEqual(os.stat(seed).st_mode & 0o777, 0o600)
+        with open(keyset, "rb") as f:
+            made = f.read()
+        # A second run refuses the existing seed and leaves the keyset whole;
+        # the public keyset can be had again from the seed.
+        code, out, err = vendor("new-keyset", seed, "--out", keyset)
+        self.assertEqual((code, out), (1, ""))
+        self.assertEqual(err, "zunel_vendor: %s already exists; a seed is never overwritten\n"
+                         % seed)
+        with open(keyset, "rb") as f:
+            self.assertEqual(f.read(), made)
+        self.assertEqual(vendor("public-keyset", seed)[1].encode(), made.replace(b"\r\n", b"\n"))
+        for args in (("ticket", os.path.join(keys, "no-such", "seed"), "--negocio", "t"),
+                     ("revocations", seed, "--negocio", "t", "--seq", "0", "--all")):
+            code, out, err = vendor(*args)
+            self.assertEqual((code, out), (1, ""))
+            self.assertRegex(err, r"\Azunel_vendor: [^\n]+\n\Z")
+
+        # A key with a wrong character is refused before anything is built.
+        bad = os.path.join(keys, "bad-keyset.json")
+        with open(bad, "w") as f:
+            json.dump([{"kid": "7e57c0de",
+                        "pubkey_b64": "T9CYzNR9eJPf6ewkQU7LDZtUICMqrTDZHEZb4zy+ZcQ="}], f)
+        code, output = release(os.path.join(keys, "bad-dist"), os.path.join(self.tmp, "work"), bad,
+                               check=False)
+        self.assertEqual(code, 1)
+        self.assertIn("pubkey_b64 is not an Ed25519 public key", output)
+        self.assertFalse(os.path.exists(os.path.join(keys, "bad-dist", ZIP_NAME)))
+
         dist = os.path.join(keys, "dist")
-        release(dist, os.path.join(self.tmp, "work"), keyset, "--no-deb")
+        domain = "erp.vendedor.example"
+        origin = "https://caja." + domain
+        release(dist, os.path.join(self.tmp, "work"), keyset, "--domain", domain)
+        self.assertIn("Authenticode: sin firmar\r\n", build_info(os.path.join(dist, ZIP_NAME)))
+        homepage = subprocess.run(["dpkg-deb", "--field", os.path.join(dist, DEB_NAME), "Homepage"],
+                                  check=True, capture_output=True, text=True).stdout
+        self.assertEqual(homepage, "https://%s/\n" % domain)
         exe = unpack(os.path.join(dist, ZIP_NAME), os.path.join(keys, "agent"))
         signing_key = zunel_vendor.read_seed(seed)
         kid = zunel_vendor.key_id(signing_key)
@@ -183,21 +384,23 @@ class Release(unittest.TestCase):
 
         # The fixtures' key is not trusted by this build; the vendor's is.
         status, _, _ = request("POST", "/v1/provision", json.dumps(
-            {"ticket": provisioning_ticket(negocio_id="tienda-1")}))
+            {"ticket": provisioning_ticket(negocio_id="tienda-1")}), origin=origin)
         self.assertEqual(status, 401)
         ticket = zunel_vendor.ticket(signing_key, kid, "tienda-1", sub="cajera-1")
-        status, _, body = request("POST", "/v1/provision", json.dumps({"ticket": ticket}))
+        status, _, body = request("POST", "/v1/provision", json.dumps({"ticket": ticket}),
+                                  origin=origin)
         self.assertEqual(status, 200, body)
         token = json.loads(body)["token"]
-        self.assertEqual(signed("GET", "/v1/printers", token)[0], 200)
+        self.assertEqual(signed("GET", "/v1/printers", token, origin=origin)[0], 200)
 
         time.sleep(1.1)  # revocations reach devices provisioned before their second
         revocations = zunel_vendor.revocation_list(
             signing_key, kid, "tienda-1", 1,
             zunel_vendor.revocation_entries(["cajera-1"], False, int(time.time())))
-        status, _, body = request("POST", "/v1/revocations", json.dumps({"list": revocations}))
+        status, _, body = request("POST", "/v1/revocations", json.dumps({"list": revocations}),
+                                  origin=origin)
         self.assertEqual((status, body), (200, b'{"applied_seq":1}'))
-        self.assertEqual(signed("GET", "/v1/printers", token)[0], 401)
+        self.assertEqual(signed("GET", "/v1/printers", token, origin=origin)[0], 401)
 
 
 if __name__ == "__main__":

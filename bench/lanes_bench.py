@@ -65,18 +65,8 @@ def healthy_print_times(token, target, count):
 class PacedPrinter(harness.TcpSink):
     """Reads 64 KiB every 62.5 ms: 1 MB/s."""
 
-    def _receive(self, conn):
-        data = b""
-        with conn:
-            while True:
-                chunk = conn.recv(65536)
-                if not chunk:
-                    break
-                data += chunk
-                time.sleep(len(chunk) / (1 << 20))
-        with self._lock:
-            self.jobs.append(data)
-            self._done.notify_all()
+    def _after_chunk(self, chunk):
+        time.sleep(len(chunk) / (1 << 20))
 
 
 class Buffers:

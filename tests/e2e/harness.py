@@ -295,20 +295,24 @@ def revocation_list(negocio_id, seq, entries):
     return zunel_vendor.revocation_list(fixture_signing_key(), TEST_KID, negocio_id, seq, entries)
 
 
+def loopback_listener(receive_buffer=None):
+    """A listening socket on a free loopback port; a small receive buffer
+    (inherited by its connections) makes a slow reader pace its sender."""
+    listener = socket.socket(socket.AF_INET, socket.SOCK_STREAM)
+    if receive_buffer:
+        listener.setsockopt(socket.SOL_SOCKET, socket.SO_RCVBUF, receive_buffer)
+    listener.bind(("127.0.0.1", 0))
+    listener.listen(8)
+    return listener
+
+
 class TcpSink:
     """A loopback listener that keeps every byte each connection sends."""
 
     def __init__(self, listener=None):
-        if listener is None:
-            listener = socket.socket(socket.AF_INET, socket.SOCK_STREAM)
-            listener.bind(("127.0.0.1", 0))
-            listener.listen(8)
-        self.sock = listener
+        self.sock = listener or loopback_listener()
         self.port = self.sock.getsockname()[1]
         self.jobs = []
-        # Connections open at once, and the most there ever were.
-        self.open_now = 0
-        self.most_open = 0
         self._lock = threading.Lock()
         self._done = threading.Condition(self._lock)
         self._thread = threading.Thread(target=self._serve, daemon=True)
@@ -323,20 +327,24 @@ class TcpSink:
             threading.Thread(target=self._receive, args=(conn,), daemon=True).start()
 
     def _receive(self, conn):
-        with self._lock:
-            self.open_now += 1
-            self.most_open = max(self.most_open, self.open_now)
         data = b""
         with conn:
             while True:
-                chunk = conn.recv(65536)
+                chunk = conn.recv(self._chunk_size())
                 if not chunk:
                     break
                 data += chunk
+                self._after_chunk(chunk)
         with self._lock:
-            self.open_now -= 1
             self.jobs.append(data)
             self._done.notify_all()
+
+    # How a printer stand-in reads: as fast as it can, unless it says otherwise.
+    def _chunk_size(self):
+        return 65536
+
+    def _after_chunk(self, chunk):
+        pass
 
     def wait_jobs(self, count, timeout=30):
         with self._lock:
@@ -387,34 +395,19 @@ class DeadPrinter:
             self.sock.close()
 
 
-class NeverReadingPrinter:
+class NeverReadingPrinter(TcpSink):
     """A printer that accepts a connection and never reads from it."""
 
     def __init__(self):
-        self.sock = socket.socket(socket.AF_INET, socket.SOCK_STREAM)
-        self.sock.setsockopt(socket.SOL_SOCKET, socket.SO_RCVBUF, 4096)
-        self.sock.bind(("127.0.0.1", 0))
-        self.sock.listen(8)
-        self.port = self.sock.getsockname()[1]
+        listener = loopback_listener(receive_buffer=4096)
         self._held = []
-        self._thread = threading.Thread(target=self._serve, daemon=True)
-        self._thread.start()
+        super().__init__(listener)
 
-    def _serve(self):
-        while True:
-            try:
-                conn, _ = self.sock.accept()
-            except OSError:
-                return
-            self._held.append(conn)
+    def _receive(self, conn):
+        self._held.append(conn)
 
     def close(self):
-        try:
-            self.sock.shutdown(socket.SHUT_RDWR)
-        except OSError:
-            pass
-        self.sock.close()
-        self._thread.join(timeout=10)
+        super().close()
         for conn in self._held:
             conn.close()
 
@@ -425,10 +418,7 @@ class SlowPrinter(TcpSink):
     send ever timing out, until release() lets it read at full speed."""
 
     def __init__(self):
-        listener = socket.socket(socket.AF_INET, socket.SOCK_STREAM)
-        listener.setsockopt(socket.SOL_SOCKET, socket.SO_RCVBUF, 4096)
-        listener.bind(("127.0.0.1", 0))
-        listener.listen(8)
+        listener = loopback_listener(receive_buffer=4096)
         self.fast = threading.Event()
         self.connected = threading.Event()
         super().__init__(listener)
@@ -443,18 +433,14 @@ class SlowPrinter(TcpSink):
 
     def _receive(self, conn):
         self.connected.set()
-        data = b""
-        with conn:
-            while True:
-                chunk = conn.recv(65536 if self.fast.is_set() else 1024)
-                if not chunk:
-                    break
-                data += chunk
-                if not self.fast.is_set():
-                    self.fast.wait(0.2)
-        with self._lock:
-            self.jobs.append(data)
-            self._done.notify_all()
+        super()._receive(conn)
+
+    def _chunk_size(self):
+        return 65536 if self.fast.is_set() else 1024
+
+    def _after_chunk(self, chunk):
+        if not self.fast.is_set():
+            self.fast.wait(0.2)
 
 
 def small_tcp_buffers(test):

@@ -68,6 +68,21 @@ class Api : public ::testing::Test {
     return send(method, target, std::move(headers), std::move(body));
   }
 
+  // A server on a free loopback port, and the state again, from the same
+  // directory (its devices stay), on that port; nothing when either fails.
+  std::unique_ptr<HttpServer> bind_and_reload(ServerLimits limits) {
+    auto bound = HttpServer::bind(0, limits);
+    EXPECT_TRUE(bound.ok()) << bound.error();
+    if (!bound) return nullptr;
+    fx.state.reset();
+    auto loaded = load_state(fx.dir.path(), "1.0.1", StateServices{fx.clock, fx.random, fx.diagnostics},
+                             testing::test_keyset_json(), (*bound)->port());
+    EXPECT_TRUE(loaded.ok()) << loaded.error();
+    if (!loaded) return nullptr;
+    fx.state = std::move(*loaded);
+    return std::move(*bound);
+  }
+
   // Pairs a device for ORIGIN through the endpoint and returns its token.
   std::string pair_device() {
     auto code = [&] {
@@ -415,17 +430,10 @@ boost::beast::http::response<boost::beast::http::string_body> exchange(std::uint
 
 TEST_F(Api, PrintBodiesArrivingInPiecesThroughTheServerAreJudgedAsWhole) {
   const std::string token = pair_device();
-  auto bound = HttpServer::bind(0);
-  ASSERT_TRUE(bound.ok()) << bound.error();
-  HttpServer& server = **bound;
+  auto bound = bind_and_reload({});
+  ASSERT_TRUE(bound);
+  HttpServer& server = *bound;
   const std::uint16_t port = server.port();
-  // The state again, from the same directory (the device stays), on the
-  // server's port.
-  fx.state.reset();
-  auto loaded = load_state(fx.dir.path(), "1.0.1", StateServices{fx.clock, fx.random, fx.diagnostics},
-                           testing::test_keyset_json(), port);
-  ASSERT_TRUE(loaded.ok()) << loaded.error();
-  fx.state = std::move(*loaded);
   ApiContext ctx{*fx.state, printing.platform, DOMAIN};
   std::thread serving([&] {
     server.serve([&](const HttpRequest& head) { return admit_request(head, ctx); });
@@ -517,15 +525,10 @@ TEST_F(Api, AJobIsJudgedWhenItArrivesAndWaitsNoLongerThanTheStartDeadline) {
   const std::string token = pair_device();
   ServerLimits limits;
   limits.lane_start_deadline = std::chrono::milliseconds(1500);
-  auto bound = HttpServer::bind(0, limits);
-  ASSERT_TRUE(bound.ok()) << bound.error();
-  HttpServer& server = **bound;
+  auto bound = bind_and_reload(limits);
+  ASSERT_TRUE(bound);
+  HttpServer& server = *bound;
   const std::uint16_t port = server.port();
-  fx.state.reset();
-  auto loaded = load_state(fx.dir.path(), "1.0.1", StateServices{fx.clock, fx.random, fx.diagnostics},
-                           testing::test_keyset_json(), port);
-  ASSERT_TRUE(loaded.ok()) << loaded.error();
-  fx.state = std::move(*loaded);
   PrinterGate gate;
   printing.network.on_connect = [&] { gate.pass(); };
   ApiContext ctx{*fx.state, printing.platform, DOMAIN};

@@ -4,8 +4,8 @@ import json
 import os
 import unittest
 
-from harness import (Agent, CONTROL_PORT, HTTP_PORT, ORIGIN, RUNNER, TcpSink, TempHome, provisioning_ticket,
-                     request, revocation_list, run_cli, signed, uses_test_keyset, wait_port_free)
+from harness import (ORIGIN, RUNNER, TcpSink, TempHome, provisioning_ticket, request, revocation_list, run_cli,
+                     signed, start_agent, uses_test_keyset)
 
 
 class RunningAgent(unittest.TestCase):
@@ -16,13 +16,7 @@ class RunningAgent(unittest.TestCase):
         # that does).
         if not uses_test_keyset():
             raise AssertionError("build with -DZUNEL_KEYSET_FILE=tests/fixtures/test_keyset.json")
-        cls.home = TempHome()
-        cls.addClassCleanup(cls.home.remove)
-        cls.addClassCleanup(wait_port_free, HTTP_PORT)
-        cls.agent = Agent(cls.home)
-        # Cleanups run even when the start fails, so no agent outlives the test.
-        cls.addClassCleanup(cls.agent.stop)
-        cls.agent.wait_started()
+        cls.home, cls.agent = start_agent(cls.addClassCleanup)
 
     def test_banner_and_files(self):
         out = self.agent.stdout().decode()

@@ -172,6 +172,20 @@ class Agent:
         self.stop()
 
 
+def start_agent(add_cleanup):
+    """A temporary HOME and the agent running in it. `add_cleanup` (a test's
+    addCleanup or addClassCleanup) gets the agent's stop by its process id,
+    the wait for its port to be free and the HOME's removal; they run even
+    when the start fails, so no agent outlives the test."""
+    home = TempHome()
+    add_cleanup(home.remove)
+    add_cleanup(wait_port_free, HTTP_PORT)
+    agent = Agent(home)
+    add_cleanup(agent.stop)
+    agent.wait_started()
+    return home, agent
+
+
 def proc_status_kb(pid, field):
     """A size field of /proc/PID/status (VmRSS, VmHWM, RssAnon...) in kB; Linux only."""
     import re
@@ -289,6 +303,15 @@ def fixture_signing_key():
 
 def provisioning_ticket(negocio_id="n-1", sub="u-1", jti=None, lifetime=300):
     return zunel_vendor.ticket(fixture_signing_key(), TEST_KID, negocio_id, sub, lifetime, jti)
+
+
+def provisioned_token(negocio_id):
+    """Provisions a device from the ERP origin and returns its token."""
+    status, _, body = request("POST", "/v1/provision",
+                              json.dumps({"ticket": provisioning_ticket(negocio_id=negocio_id)}))
+    if status != 200:
+        raise AssertionError("provisioning failed: %d %r" % (status, body))
+    return json.loads(body)["token"]
 
 
 def revocation_list(negocio_id, seq, entries):

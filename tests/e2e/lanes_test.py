@@ -10,9 +10,8 @@ import threading
 import tty
 import unittest
 
-from harness import (Agent, DeadPrinter, HTTP_PORT, NeverReadingPrinter, RUNNER, SlowPrinter, TcpSink,
-                     TempHome, provisioning_ticket, request, signed, small_tcp_buffers, uses_test_keyset,
-                     wait_port_free)
+from harness import (DeadPrinter, NeverReadingPrinter, RUNNER, SlowPrinter, TcpSink, provisioned_token,
+                     request, signed, small_tcp_buffers, start_agent, uses_test_keyset)
 
 # The system's text for a connect that timed out ends in its code.
 TIMED_OUT = "(os error 10060)" if RUNNER else "(os error 110)"
@@ -27,21 +26,10 @@ class Lanes(unittest.TestCase):
     def setUp(self):
         if not uses_test_keyset():
             raise AssertionError("build with -DZUNEL_KEYSET_FILE=tests/fixtures/test_keyset.json")
-        self.home = TempHome()
-        self.addCleanup(wait_port_free, HTTP_PORT)
-        self.addCleanup(self.home.remove)
-        self.agent = Agent(self.home)
-        self.addCleanup(self.agent.stop)
-        self.agent.wait_started()
+        self.home, self.agent = start_agent(self.addCleanup)
         self.pool = concurrent.futures.ThreadPoolExecutor(max_workers=48)
         self.addCleanup(self.pool.shutdown)
-        self.token = self.provision()
-
-    def provision(self):
-        status, _, body = request("POST", "/v1/provision",
-                                  json.dumps({"ticket": provisioning_ticket(negocio_id="lanes")}))
-        self.assertEqual(status, 200, body)
-        return json.loads(body)["token"]
+        self.token = provisioned_token("lanes")
 
     def print_async(self, port, data):
         # The body is made here, so the request goes out at once.
@@ -61,7 +49,7 @@ class Lanes(unittest.TestCase):
         # While both wait, everything else is answered.
         self.assertEqual(request("GET", "/v1/ping", origin=None)[0], 200)
         self.assertIn(signed("GET", "/v1/printers", self.token)[0], (200, 500))
-        self.provision()
+        provisioned_token("lanes-2")
         status, _, body = signed("POST", "/v1/print", self.token, network_job(healthy.port, b"ok"))
         self.assertEqual((status, body), (200, b'{"ok":true}'))
         self.assertEqual(healthy.wait_jobs(1), [b"ok"])

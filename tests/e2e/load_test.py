@@ -7,8 +7,7 @@ import threading
 import time
 import unittest
 
-from harness import (Agent, HTTP_PORT, ORIGIN, RUNNER, TempHome, post_slowly, proc_status_kb,
-                     request, wait_port_free)
+from harness import HTTP_PORT, ORIGIN, RUNNER, post_slowly, proc_status_kb, request, start_agent
 
 HOST = "127.0.0.1:%d" % HTTP_PORT
 MiB = 1 << 20
@@ -23,13 +22,7 @@ PEAK_GROWTH_LIMIT_KB = 250 * 1000
 
 class HostileLoad(unittest.TestCase):
     def setUp(self):
-        self.home = TempHome()
-        self.addCleanup(wait_port_free, HTTP_PORT)
-        self.addCleanup(self.home.remove)
-        self.agent = Agent(self.home)
-        # Cleanups run even when the start fails, so no agent outlives the test.
-        self.addCleanup(self.agent.stop)
-        self.agent.wait_started()
+        self.home, self.agent = start_agent(self.addCleanup)
 
     def test_memory_stays_bounded_under_a_body_flood(self):
         native = not RUNNER

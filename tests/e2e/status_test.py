@@ -6,8 +6,7 @@ import json
 import threading
 import unittest
 
-from harness import (Agent, HTTP_PORT, SlowPrinter, TempHome, provisioning_ticket, request, signed,
-                     small_tcp_buffers, uses_test_keyset, wait_port_free)
+from harness import SlowPrinter, provisioned_token, signed, small_tcp_buffers, start_agent, uses_test_keyset
 from printer_emulator import PrinterEmulator
 
 
@@ -23,16 +22,8 @@ class PrinterStatus(unittest.TestCase):
     def setUpClass(cls):
         if not uses_test_keyset():
             raise AssertionError("build with -DZUNEL_KEYSET_FILE=tests/fixtures/test_keyset.json")
-        cls.home = TempHome()
-        cls.addClassCleanup(cls.home.remove)
-        cls.addClassCleanup(wait_port_free, HTTP_PORT)
-        cls.agent = Agent(cls.home)
-        cls.addClassCleanup(cls.agent.stop)
-        cls.agent.wait_started()
-        status, _, body = request("POST", "/v1/provision",
-                                  json.dumps({"ticket": provisioning_ticket(negocio_id="status")}))
-        assert status == 200, body
-        cls.token = json.loads(body)["token"]
+        cls.home, cls.agent = start_agent(cls.addClassCleanup)
+        cls.token = provisioned_token("status")
 
     def ask(self, body):
         status, _, answer = signed("POST", "/v1/printers/status", self.token, body)

@@ -11,7 +11,6 @@
 #include "base/hex.h"
 #include "base/private_files.h"
 #include "base/utf8.h"
-#include "security/atomic_file.h"
 #include "security/crypto.h"
 #include "security/keyset.h"
 #include "security/persisted.h"
@@ -46,7 +45,7 @@ void write_store_file(const fs::path& directory, std::string_view text) {
   // Without the directory the write below fails too; the next save retries.
   (void)create_private_dirs(directory);
   // A failed write changes nothing; the next save tries again.
-  (void)replace_file_atomically(directory / PAIRINGS_FILE_NAME, text);
+  (void)write_private_file(directory / PAIRINGS_FILE_NAME, text);
 }
 
 namespace {

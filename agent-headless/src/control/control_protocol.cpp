@@ -5,6 +5,7 @@
 #include <exception>
 #include <span>
 
+#include "base/json_members.h"
 #include "base/outcome.h"
 #include "base/strict_json.h"
 #include "base/utf8.h"
@@ -82,21 +83,10 @@ std::string revoke_reply(const std::optional<std::string>& id, AgentState& state
 
 std::optional<Peticion> parse_peticion(std::string_view text) {
   auto parsed = parse_strict_json(text);
-  if (!parsed || !parsed->is_object()) return std::nullopt;
-  const json::object& object = parsed->get_object();
-
-  const json::value* token = object.if_contains("token");
-  const json::value* cmd = object.if_contains("cmd");
-  if (!token || !token->is_string() || !cmd || !cmd->is_string()) return std::nullopt;
-
-  Peticion request{std::string(token->get_string()), std::string(cmd->get_string()), std::nullopt};
-  if (const json::value* id = object.if_contains("id")) {
-    if (id->is_string()) {
-      request.id = std::string(id->get_string());
-    } else if (!id->is_null()) {
-      return std::nullopt;
-    }
-  }
+  if (!parsed) return std::nullopt;
+  JsonMembers members(*parsed);
+  Peticion request{members.text("token"), members.text("cmd"), members.optional_text("id")};
+  if (!members.ok()) return std::nullopt;
   return request;
 }
 

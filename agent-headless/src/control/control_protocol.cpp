@@ -2,7 +2,6 @@
 
 #include <boost/json.hpp>
 #include <cstdint>
-#include <exception>
 #include <span>
 
 #include "base/json_members.h"
@@ -20,14 +19,22 @@ namespace {
 namespace json = boost::json;
 
 std::string error_reply(std::string_view message) {
-  try {
-    json::object reply;
-    reply["ok"] = false;
-    reply["error"] = message;
-    return json::serialize(reply);
-  } catch (const std::exception&) {
-    return R"({"ok":false,"error":"error"})";
-  }
+  json::object reply;
+  reply["ok"] = false;
+  reply["error"] = message;
+  return json::serialize(reply);
+}
+
+json::object device_object(const DeviceInfo& d) {
+  json::object o;
+  o["id"] = d.id;
+  o["origin"] = d.origin;
+  o["label"] = d.label;
+  o["created"] = d.created;
+  o["source"] = device_source_name(d.source);
+  o["negocio_id"] = d.negocio_id ? json::value(*d.negocio_id) : json::value(nullptr);
+  o["expira"] = d.expira ? json::value(*d.expira) : json::value(nullptr);
+  return o;
 }
 
 std::span<const std::uint8_t> bytes_of(std::string_view text) {
@@ -48,14 +55,10 @@ std::string pair_reply(AgentState& state) {
   }();
   // Only a failing random source gets here; its text is the system's own.
   if (!code) return error_reply(code.error());
-  try {
-    json::object reply;
-    reply["ok"] = true;
-    reply["code"] = *code;
-    return json::serialize(reply);
-  } catch (const std::exception&) {
-    return error_reply("serialización");
-  }
+  json::object reply;
+  reply["ok"] = true;
+  reply["code"] = *code;
+  return json::serialize(reply);
 }
 
 std::string info_reply(AgentState& state) {
@@ -63,11 +66,7 @@ std::string info_reply(AgentState& state) {
     auto locked = state.lock();
     return snapshot(locked);
   }();
-  try {
-    return R"({"ok":true,"info":)" + agent_info_json(info) + "}";
-  } catch (const std::exception&) {
-    return error_reply("serialización");
-  }
+  return R"({"ok":true,"info":)" + agent_info_json(info) + "}";
 }
 
 std::string revoke_reply(const std::optional<std::string>& id, AgentState& state) {
@@ -80,6 +79,18 @@ std::string revoke_reply(const std::optional<std::string>& id, AgentState& state
 }
 
 }  // namespace
+
+std::string agent_info_json(const AgentInfo& info) {
+  json::array devices;
+  for (const DeviceInfo& d : info.devices) devices.push_back(device_object(d));
+  json::object o;
+  o["id"] = info.id;
+  o["port"] = info.port;
+  o["version"] = info.version;
+  o["devices"] = std::move(devices);
+  o["pairing_code"] = info.pairing_code ? json::value(*info.pairing_code) : json::value(nullptr);
+  return json::serialize(o);
+}
 
 std::optional<Peticion> parse_peticion(std::string_view text) {
   auto parsed = parse_strict_json(text);

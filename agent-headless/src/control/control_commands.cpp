@@ -5,10 +5,10 @@
 #include <map>
 #include <vector>
 
+#include "base/indented_json.h"
 #include "base/strict_json.h"
 #include "base/utf8.h"
 #include "main/transliterate.h"
-#include "security/indented_json.h"
 
 namespace zunel {
 namespace {

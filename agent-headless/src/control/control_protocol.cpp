@@ -1,8 +1,6 @@
 #include "control/control_protocol.h"
 
 #include <boost/json.hpp>
-#include <cstdint>
-#include <span>
 
 #include "base/json_members.h"
 #include "base/outcome.h"
@@ -37,16 +35,6 @@ json::object device_object(const DeviceInfo& d) {
   return o;
 }
 
-std::span<const std::uint8_t> bytes_of(std::string_view text) {
-  return {reinterpret_cast<const std::uint8_t*>(text.data()), text.size()};
-}
-
-// The length is not secret (every token is 64 hex digits); the contents are
-// compared in full whatever the first difference.
-bool token_matches(std::string_view given, std::string_view expected) {
-  if (given.size() != expected.size()) return false;
-  return crypto::equal_constant_time(bytes_of(given), bytes_of(expected));
-}
 
 std::string pair_reply(AgentState& state) {
   Outcome<std::string> code = [&] {
@@ -104,7 +92,9 @@ std::optional<Peticion> parse_peticion(std::string_view text) {
 std::string control_reply(std::string_view line, std::string_view expected_token, AgentState& state) {
   const std::optional<Peticion> request = parse_peticion(trim_unicode_space(line));
   if (!request) return error_reply("json inválido");
-  if (!token_matches(request->token, expected_token)) return error_reply("token inválido");
+  // The length is not secret (every token is 64 hex digits); the contents are
+  // compared in full whatever the first difference.
+  if (!crypto::equal_constant_time(request->token, expected_token)) return error_reply("token inválido");
 
   if (request->cmd == "pair") return pair_reply(state);
   if (request->cmd == "info") return info_reply(state);

@@ -8,6 +8,7 @@
 #include "base/constants.h"
 #include "base/loopback_listener.h"
 #include "base/private_files.h"
+#include "base/sha256.h"
 #include "control/control_server.h"
 #include "main/data_dir.h"
 #include "main/local_files.h"
@@ -19,6 +20,13 @@
 namespace zunel {
 
 int run_agent() {
+  // Every signed request is hashed: a platform without the hash code is
+  // told now, not as an out-of-memory answer to the first request.
+  if (Status hashing = hashing_available(); !hashing) {
+    std::cerr << "[agente] " << hashing.error() << std::endl;
+    return 1;
+  }
+
   const auto data_dir = resolve_data_dir();
   const auto state_dir = state_dir_of(data_dir);
   if (Status made = create_private_dirs(state_dir); !made) {

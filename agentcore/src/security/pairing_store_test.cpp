@@ -1,6 +1,5 @@
 #include "security/pairing_store.h"
 
-#include <algorithm>
 #include <filesystem>
 
 #include <gmock/gmock.h>

@@ -2,9 +2,9 @@
 
 #include <boost/json.hpp>
 
+#include "base/indented_json.h"
 #include "base/json_members.h"
 #include "base/strict_json.h"
-#include "security/indented_json.h"
 
 namespace zunel {
 namespace {

@@ -9,7 +9,9 @@
 //
 // The printing platform is the tests' recording fake; the state lives in a
 // temporary directory on a fake clock that moves one second per request.
-// Every answer must carry a status code an HTTP client can read.
+// Every answer must carry a status code an HTTP client can read, and a
+// request answered from its header must get the answer the whole request
+// gets.
 
 #include <cstddef>
 #include <cstdint>
@@ -114,7 +116,18 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   }
 
   ApiContext context{state, agent.printing.platform, "erp.zunel.example"};
+  // What the server decides from the header alone, before any body byte.
+  HttpRequest head = request;
+  head.body.clear();
+  const Admission admission = admit_request(head, context);
   const HttpResponse response = handle_request(request, context);
   require(response.status >= 100 && response.status <= 599, "an answer without a valid status");
+  if (admission.answer) {
+    require(admission.answer->status == response.status && admission.answer->headers == response.headers &&
+                admission.answer->body == response.body,
+            "admission answers otherwise than handling the whole request");
+  } else {
+    require(admission.handle != nullptr, "an admitted request without its handler");
+  }
   return 0;
 }

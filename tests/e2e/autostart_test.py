@@ -5,14 +5,13 @@ by its HOME and command line and stopped by its process id."""
 import http.server
 import os
 import shutil
-import signal
 import subprocess
 import tempfile
 import threading
-import time
 import unittest
 
-from harness import EXE, HTTP_PORT, RUNNER, Agent, TempHome, wait_port_free
+from harness import (EXE, HTTP_PORT, RUNNER, Agent, TempHome, agents_of, process_environ, processes_with_home,
+                     stop_pid, wait_port_free)
 
 UNDER_WINE = bool(RUNNER)
 
@@ -25,61 +24,6 @@ def startup_entry(home):
         return os.path.join(prefix, "drive_c", "users", user, "AppData", "Roaming", "Microsoft",
                             "Windows", "Start Menu", "Programs", "Startup", "ZunelPrintAgent.lnk")
     return os.path.join(home.path, ".config", "autostart", "ZunelPrintAgent.desktop")
-
-
-def process_environ(pid):
-    with open("/proc/%d/environ" % pid, "rb") as f:
-        return dict(entry.split(b"=", 1) for entry in f.read().split(b"\0") if b"=" in entry)
-
-
-def processes_with_home(home):
-    """Every process (but this one) started with this HOME."""
-    pids = []
-    for pid in os.listdir("/proc"):
-        if pid.isdigit() and int(pid) != os.getpid():
-            try:
-                if process_environ(int(pid)).get(b"HOME") == home.path.encode():
-                    pids.append(int(pid))
-            except OSError:
-                pass
-    return pids
-
-
-def agents_of(home):
-    """Running agents (`... run`) started with this HOME. Under Wine the
-    agent's own process is Wine's loader, whose command line is the Windows one."""
-    name = os.path.basename(EXE).encode()
-    found = []
-    for pid in processes_with_home(home):
-        try:
-            with open("/proc/%d/cmdline" % pid, "rb") as f:
-                cmdline = f.read()
-        except OSError:
-            continue
-        if name in cmdline and b"run" in cmdline.replace(b"\0", b" ").split() and not _is_zombie(pid):
-            found.append(pid)
-    return found
-
-
-def stop_pid(pid, timeout=10):
-    try:
-        os.kill(pid, signal.SIGTERM)
-    except ProcessLookupError:
-        return
-    deadline = time.monotonic() + timeout
-    while time.monotonic() < deadline:
-        if not os.path.exists("/proc/%d" % pid) or _is_zombie(pid):
-            return
-        time.sleep(0.05)
-    os.kill(pid, signal.SIGKILL)
-
-
-def _is_zombie(pid):
-    try:
-        with open("/proc/%d/stat" % pid) as f:
-            return f.read().rsplit(")", 1)[1].split()[0] == "Z"
-    except OSError:
-        return True
 
 
 class ForeignServer:

@@ -1,5 +1,6 @@
 """Shared pieces of the end-to-end tests: the executable under test, a private
-HOME, starting and stopping the agent by process id, and loopback HTTP."""
+HOME, starting and stopping the agent by process id (and finding the agents a
+HOME started), and loopback HTTP."""
 
 import os
 import select
@@ -191,6 +192,61 @@ def proc_status_kb(pid, field):
     import re
     with open("/proc/%d/status" % pid) as f:
         return int(re.search(r"^%s:\s+(\d+) kB" % field, f.read(), re.M).group(1))
+
+
+def process_environ(pid):
+    with open("/proc/%d/environ" % pid, "rb") as f:
+        return dict(entry.split(b"=", 1) for entry in f.read().split(b"\0") if b"=" in entry)
+
+
+def processes_with_home(home):
+    """Every process (but this one) started with this HOME."""
+    pids = []
+    for pid in os.listdir("/proc"):
+        if pid.isdigit() and int(pid) != os.getpid():
+            try:
+                if process_environ(int(pid)).get(b"HOME") == home.path.encode():
+                    pids.append(int(pid))
+            except OSError:
+                pass
+    return pids
+
+
+def agents_of(home):
+    """Running agents (`... run`) started with this HOME. Under Wine the
+    agent's own process is Wine's loader, whose command line is the Windows one."""
+    name = os.path.basename(EXE).encode()
+    found = []
+    for pid in processes_with_home(home):
+        try:
+            with open("/proc/%d/cmdline" % pid, "rb") as f:
+                cmdline = f.read()
+        except OSError:
+            continue
+        if name in cmdline and b"run" in cmdline.replace(b"\0", b" ").split() and not _is_zombie(pid):
+            found.append(pid)
+    return found
+
+
+def stop_pid(pid, timeout=10):
+    try:
+        os.kill(pid, signal.SIGTERM)
+    except ProcessLookupError:
+        return
+    deadline = time.monotonic() + timeout
+    while time.monotonic() < deadline:
+        if not os.path.exists("/proc/%d" % pid) or _is_zombie(pid):
+            return
+        time.sleep(0.05)
+    os.kill(pid, signal.SIGKILL)
+
+
+def _is_zombie(pid):
+    try:
+        with open("/proc/%d/stat" % pid) as f:
+            return f.read().rsplit(")", 1)[1].split()[0] == "Z"
+    except OSError:
+        return True
 
 
 def read_answer(sock, timeout=30):

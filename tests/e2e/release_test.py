@@ -17,9 +17,8 @@ import time
 import unittest
 import zipfile
 
-from harness import (HTTP_PORT, RUNNER, Agent, TcpSink, TempHome, provisioning_ticket, request,
-                     run_cli, signed, wait_port_free, zunel_vendor)
-from autostart_test import agents_of, stop_pid
+from harness import (HTTP_PORT, RUNNER, Agent, TcpSink, TempHome, agents_of, provisioning_ticket, request,
+                     run_cli, signed, stop_pid, wait_port_free, zunel_vendor)
 
 SOURCE = os.path.realpath(os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", ".."))
 FIXTURES = os.path.join(SOURCE, "tests", "fixtures")

@@ -1,14 +1,13 @@
 #include "control/control_client.h"
 
-#include <boost/asio/connect.hpp>
 #include <boost/asio/io_context.hpp>
 #include <boost/asio/ip/tcp.hpp>
 #include <boost/asio/read_until.hpp>
-#include <boost/asio/steady_timer.hpp>
 #include <boost/asio/write.hpp>
 #include <exception>
 
 #include "base/os_error.h"
+#include "base/timed_step.h"
 #include "base/utf8.h"
 
 namespace zunel {
@@ -22,28 +21,10 @@ Outcome<std::string> control_request(std::uint16_t port, std::string_view reques
   try {
     net::io_context io;
     tcp::socket socket(io);
-    net::steady_timer deadline(io);
-    bool timed_out = false;
-    // Closing the socket makes the pending step fail; `timed_out` tells why.
-    const auto arm = [&](std::chrono::milliseconds after) {
-      timed_out = false;
-      deadline.expires_after(after);
-      deadline.async_wait([&](error_code ec) {
-        if (ec) return;
-        timed_out = true;
-        error_code ignored;
-        socket.close(ignored);
-      });
-    };
-
     error_code connect_ec;
-    arm(limits.connect_timeout);
-    socket.async_connect(tcp::endpoint(net::ip::address_v4::loopback(), port), [&](error_code ec) {
-      connect_ec = ec;
-      deadline.cancel();
-    });
-    io.run();
-    if (connect_ec || timed_out) return fail(AGENT_UNREACHABLE);
+    socket.async_connect(tcp::endpoint(net::ip::address_v4::loopback(), port),
+                         [&](error_code ec) { connect_ec = ec; });
+    if (run_within(io, socket, limits.connect_timeout) || connect_ec) return fail(AGENT_UNREACHABLE);
 
     std::string line(request);
     line += '\n';
@@ -51,25 +32,19 @@ Outcome<std::string> control_request(std::uint16_t port, std::string_view reques
     std::size_t line_end = 0;
     error_code write_ec;
     error_code read_ec = net::error::would_block;
-    io.restart();
-    arm(limits.reply_timeout);
     net::async_write(socket, net::buffer(line), [&](error_code ec, std::size_t) {
-      if (ec) {
-        write_ec = ec;
-        deadline.cancel();
-        return;
-      }
+      write_ec = ec;
+      if (ec) return;
       net::async_read_until(socket, net::dynamic_buffer(reply, limits.max_reply_bytes), '\n',
                             [&](error_code read, std::size_t n) {
                               read_ec = read;
                               line_end = n;
-                              deadline.cancel();
                             });
     });
-    io.run();
+    const bool late = run_within(io, socket, limits.reply_timeout);
 
     if (write_ec || read_ec) {
-      if (timed_out) return fail(AGENT_BUSY);
+      if (late) return fail(AGENT_BUSY);
       if (write_ec) return fail(os_error_text(write_ec));
       if (read_ec == net::error::not_found) return fail("respuesta del agente demasiado larga");
       if (read_ec == net::error::eof) return fail(AGENT_CONNECTION_LOST);

@@ -5,17 +5,16 @@
 #include <map>
 #include <vector>
 
+#include "base/indented_json.h"
+#include "base/json_members.h"
 #include "base/strict_json.h"
 #include "base/utf8.h"
 #include "main/transliterate.h"
-#include "security/indented_json.h"
 
 namespace zunel {
 namespace {
 
 namespace json = boost::json;
-
-std::string_view view_of(const json::string& s) { return {s.data(), s.size()}; }
 
 const char* wire_name(ControlCommand command) {
   switch (command) {
@@ -64,12 +63,11 @@ json::value parse_reply(std::string_view line) {
   return std::move(*parsed);
 }
 
-void print_success(ControlCommand command, const json::object& reply, std::ostream& out) {
+void print_success(ControlCommand command, const json::value& reply, std::ostream& out) {
   switch (command) {
     case ControlCommand::Pair:
-      if (const json::value* code = reply.if_contains("code"); code && code->is_string()) {
-        out << transliterate_for_console("Código de emparejamiento: " +
-                                         std::string(view_of(code->get_string())))
+      if (const auto code = json_text_member(reply, "code")) {
+        out << transliterate_for_console("Código de emparejamiento: " + std::string(*code))
             << '\n'
             << transliterate_for_console(
                    "Éntralo en el ERP → Configuración → Agente de impresión (caduca pronto).")
@@ -77,7 +75,7 @@ void print_success(ControlCommand command, const json::object& reply, std::ostre
       }
       break;
     case ControlCommand::Info:
-      if (const json::value* info = reply.if_contains("info")) {
+      if (const json::value* info = json_member(reply, "info")) {
         out << write_indented_json(with_sorted_keys(*info)) << '\n';
       }
       break;
@@ -104,15 +102,12 @@ std::string control_request_line(ControlCommand command, std::string_view token,
 int print_control_reply(ControlCommand command, std::string_view reply_line, std::ostream& out,
                         std::ostream& err) {
   const json::value reply = parse_reply(reply_line);
-  const json::object* object = reply.if_object();
-  const json::value* ok = object ? object->if_contains("ok") : nullptr;
+  const json::value* ok = json_member(reply, "ok");
   if (ok && ok->is_bool() && ok->get_bool()) {
-    print_success(command, *object, out);
+    print_success(command, reply, out);
     return 0;
   }
-  const json::value* error = object ? object->if_contains("error") : nullptr;
-  err << "Error: " << (error && error->is_string() ? view_of(error->get_string()) : "desconocido")
-      << '\n';
+  err << "Error: " << json_text_member(reply, "error").value_or("desconocido") << '\n';
   err.flush();
   return 1;
 }

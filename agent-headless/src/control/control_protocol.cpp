@@ -1,10 +1,8 @@
 #include "control/control_protocol.h"
 
 #include <boost/json.hpp>
-#include <cstdint>
-#include <exception>
-#include <span>
 
+#include "base/json_members.h"
 #include "base/outcome.h"
 #include "base/strict_json.h"
 #include "base/utf8.h"
@@ -19,26 +17,24 @@ namespace {
 namespace json = boost::json;
 
 std::string error_reply(std::string_view message) {
-  try {
-    json::object reply;
-    reply["ok"] = false;
-    reply["error"] = message;
-    return json::serialize(reply);
-  } catch (const std::exception&) {
-    return R"({"ok":false,"error":"error"})";
-  }
+  json::object reply;
+  reply["ok"] = false;
+  reply["error"] = message;
+  return json::serialize(reply);
 }
 
-std::span<const std::uint8_t> bytes_of(std::string_view text) {
-  return {reinterpret_cast<const std::uint8_t*>(text.data()), text.size()};
+json::object device_object(const DeviceInfo& d) {
+  json::object o;
+  o["id"] = d.id;
+  o["origin"] = d.origin;
+  o["label"] = d.label;
+  o["created"] = d.created;
+  o["source"] = device_source_name(d.source);
+  o["negocio_id"] = d.negocio_id ? json::value(*d.negocio_id) : json::value(nullptr);
+  o["expira"] = d.expira ? json::value(*d.expira) : json::value(nullptr);
+  return o;
 }
 
-// The length is not secret (every token is 64 hex digits); the contents are
-// compared in full whatever the first difference.
-bool token_matches(std::string_view given, std::string_view expected) {
-  if (given.size() != expected.size()) return false;
-  return crypto::equal_constant_time(bytes_of(given), bytes_of(expected));
-}
 
 std::string pair_reply(AgentState& state) {
   Outcome<std::string> code = [&] {
@@ -47,14 +43,10 @@ std::string pair_reply(AgentState& state) {
   }();
   // Only a failing random source gets here; its text is the system's own.
   if (!code) return error_reply(code.error());
-  try {
-    json::object reply;
-    reply["ok"] = true;
-    reply["code"] = *code;
-    return json::serialize(reply);
-  } catch (const std::exception&) {
-    return error_reply("serialización");
-  }
+  json::object reply;
+  reply["ok"] = true;
+  reply["code"] = *code;
+  return json::serialize(reply);
 }
 
 std::string info_reply(AgentState& state) {
@@ -62,11 +54,7 @@ std::string info_reply(AgentState& state) {
     auto locked = state.lock();
     return snapshot(locked);
   }();
-  try {
-    return R"({"ok":true,"info":)" + agent_info_json(info) + "}";
-  } catch (const std::exception&) {
-    return error_reply("serialización");
-  }
+  return R"({"ok":true,"info":)" + agent_info_json(info) + "}";
 }
 
 std::string revoke_reply(const std::optional<std::string>& id, AgentState& state) {
@@ -80,30 +68,33 @@ std::string revoke_reply(const std::optional<std::string>& id, AgentState& state
 
 }  // namespace
 
+std::string agent_info_json(const AgentInfo& info) {
+  json::array devices;
+  for (const DeviceInfo& d : info.devices) devices.push_back(device_object(d));
+  json::object o;
+  o["id"] = info.id;
+  o["port"] = info.port;
+  o["version"] = info.version;
+  o["devices"] = std::move(devices);
+  o["pairing_code"] = info.pairing_code ? json::value(*info.pairing_code) : json::value(nullptr);
+  return json::serialize(o);
+}
+
 std::optional<Peticion> parse_peticion(std::string_view text) {
   auto parsed = parse_strict_json(text);
-  if (!parsed || !parsed->is_object()) return std::nullopt;
-  const json::object& object = parsed->get_object();
-
-  const json::value* token = object.if_contains("token");
-  const json::value* cmd = object.if_contains("cmd");
-  if (!token || !token->is_string() || !cmd || !cmd->is_string()) return std::nullopt;
-
-  Peticion request{std::string(token->get_string()), std::string(cmd->get_string()), std::nullopt};
-  if (const json::value* id = object.if_contains("id")) {
-    if (id->is_string()) {
-      request.id = std::string(id->get_string());
-    } else if (!id->is_null()) {
-      return std::nullopt;
-    }
-  }
+  if (!parsed) return std::nullopt;
+  JsonMembers members(*parsed);
+  Peticion request{members.text("token"), members.text("cmd"), members.optional_text("id")};
+  if (!members.ok()) return std::nullopt;
   return request;
 }
 
 std::string control_reply(std::string_view line, std::string_view expected_token, AgentState& state) {
   const std::optional<Peticion> request = parse_peticion(trim_unicode_space(line));
   if (!request) return error_reply("json inválido");
-  if (!token_matches(request->token, expected_token)) return error_reply("token inválido");
+  // The length is not secret (every token is 64 hex digits); the contents are
+  // compared in full whatever the first difference.
+  if (!crypto::equal_constant_time(request->token, expected_token)) return error_reply("token inválido");
 
   if (request->cmd == "pair") return pair_reply(state);
   if (request->cmd == "info") return info_reply(state);

@@ -10,6 +10,7 @@
 namespace zunel {
 
 class AgentState;
+struct AgentInfo;
 
 // One control request. Keys may come in any order and unknown keys are
 // ignored; a duplicate key, a missing or mistyped `token` or `cmd`, an `id`
@@ -23,11 +24,16 @@ struct Peticion {
 // Parses a request already trimmed of white space; nothing when invalid.
 std::optional<Peticion> parse_peticion(std::string_view text);
 
+// The "info" reply's snapshot: compact JSON with the members in declaration
+// order; absent optionals are written as null (the member is always present).
+std::string agent_info_json(const AgentInfo& info);
+
 // The reply to one request line (without its line feed), as compact JSON
 // without a line feed. The line is trimmed of Unicode white space, parsed,
 // its token compared in constant time with `expected_token` before the
 // command is looked at, and the command run with the state lock held around
-// the one store call. REQUIRES: `line` is valid UTF-8.
+// the one store call. Out of memory it throws, and the server closes the
+// connection without a reply. REQUIRES: `line` is valid UTF-8.
 std::string control_reply(std::string_view line, std::string_view expected_token, AgentState& state);
 
 }  // namespace zunel

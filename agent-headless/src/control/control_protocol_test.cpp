@@ -4,6 +4,7 @@
 
 #include <string>
 
+#include "security/agent_info.h"
 #include "security/pairing_store.h"
 #include "security_test_support.h"
 
@@ -122,6 +123,9 @@ TEST_F(ControlProtocol, RepliesToEachRequestExactly) {
   }
   // None of them changed the store.
   EXPECT_EQ(reply(request("info")), info_reply(D2 + "," + D1 + "," + D3));
+  // No secret reaches the reply: neither a device's token nor its user subject.
+  EXPECT_EQ(reply(request("info")).find(DEVICE_TOKEN), std::string::npos);
+  EXPECT_EQ(reply(request("info")).find("u-9"), std::string::npos);
 }
 
 TEST_F(ControlProtocol, PairIssuesACodeThatInfoShowsWhileItIsValid) {
@@ -167,6 +171,32 @@ TEST_F(ControlProtocol, AWrongTokenReachesNoStoreOperation) {
             R"({"ok":false,"error":"token inválido"})");
   // No code was issued and no device removed.
   EXPECT_EQ(reply(request("info")), info_reply(D2 + "," + D1 + "," + D3));
+}
+
+TEST(AgentInfoJson, IsCompactWithMembersInDeclarationOrderAndNullsForAbsentValues) {
+  AgentInfo info{.id = "abc", .port = 47631, .version = "1.0.1", .devices = {}, .pairing_code = std::nullopt};
+  EXPECT_EQ(agent_info_json(info),
+            R"({"id":"abc","port":47631,"version":"1.0.1","devices":[],"pairing_code":null})");
+  info.pairing_code = "000042";
+  info.devices.push_back(DeviceInfo{.id = "d1",
+                                    .origin = "https://a",
+                                    .label = "Caja \"1\"",
+                                    .created = 5,
+                                    .source = DeviceSource::Code,
+                                    .negocio_id = std::nullopt,
+                                    .expira = std::nullopt});
+  info.devices.push_back(DeviceInfo{.id = "d2",
+                                    .origin = "https://b",
+                                    .label = "Ñ",
+                                    .created = 6,
+                                    .source = DeviceSource::Auto,
+                                    .negocio_id = "n",
+                                    .expira = 18446744073709551615u});
+  EXPECT_EQ(agent_info_json(info),
+            R"({"id":"abc","port":47631,"version":"1.0.1","devices":[)"
+            R"({"id":"d1","origin":"https://a","label":"Caja \"1\"","created":5,"source":"code","negocio_id":null,"expira":null},)"
+            R"({"id":"d2","origin":"https://b","label":"Ñ","created":6,"source":"auto","negocio_id":"n","expira":18446744073709551615}],)"
+            R"("pairing_code":"000042"})");
 }
 
 }  // namespace

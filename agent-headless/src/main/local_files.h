@@ -1,15 +1,11 @@
 #pragma once
-// The per-user folders and private files of the agent, one implementation per
-// OS: known folders and GetTempPathW on Windows; XDG folders and TMPDIR on
-// POSIX, where the files are made 0600. Private directories and reading a
-// file back: base/private_files.h.
+// The per-user folders of the agent, one implementation per OS: known
+// folders and GetTempPathW on Windows; XDG folders and TMPDIR on POSIX.
+// Private directories and files: base/private_files.h.
 
 #include <filesystem>
 #include <optional>
 #include <string>
-#include <string_view>
-
-#include "base/outcome.h"
 
 namespace zunel {
 
@@ -23,11 +19,6 @@ std::optional<std::filesystem::path> roaming_app_data_dir();
 // temporary directory plus "zunel-print-agent" (on POSIX, where /tmp is
 // shared by all users, "zunel-print-agent-<uid>").
 std::filesystem::path temp_fallback_data_dir();
-
-// Creates or truncates `file` and writes `content`. On POSIX the file is 0600.
-// The error is the operating system's text.
-[[nodiscard]] Status write_private_file(const std::filesystem::path& file,
-                                        std::string_view content);
 
 // A path as shown in messages: UTF-8, characters that cannot be shown replaced.
 std::string display_path(const std::filesystem::path& path);

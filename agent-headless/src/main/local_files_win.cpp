@@ -4,7 +4,6 @@
 #include <knownfolders.h>
 #include <shlobj.h>
 
-#include "base/os_error.h"
 #include "base/utf8.h"
 
 namespace zunel {
@@ -22,10 +21,6 @@ std::optional<fs::path> known_folder(REFKNOWNFOLDERID id) {
   return result;
 }
 
-Error os_error(DWORD code) {
-  return fail(os_error_text(static_cast<int>(code), SYSTEM_ERROR_STAND_IN));
-}
-
 }  // namespace
 
 std::optional<fs::path> roaming_app_data_dir() {
@@ -41,19 +36,6 @@ fs::path temp_fallback_data_dir() {
   const DWORD n = GetTempPathW(MAX_PATH + 1, buffer);
   const fs::path tmp = (n > 0 && n <= MAX_PATH + 1) ? fs::path(buffer) : fs::path(L"C:\\Windows\\Temp");
   return tmp / L"zunel-print-agent";
-}
-
-Status write_private_file(const fs::path& file, std::string_view content) {
-  const HANDLE h = CreateFileW(file.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                               FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (h == INVALID_HANDLE_VALUE) return os_error(GetLastError());
-  DWORD written = 0;
-  const BOOL ok = content.empty() ||
-                  WriteFile(h, content.data(), static_cast<DWORD>(content.size()), &written, nullptr);
-  const DWORD code = GetLastError();
-  CloseHandle(h);
-  if (!ok) return os_error(code);
-  return {};
 }
 
 std::string display_path(const fs::path& path) {

@@ -1,6 +1,7 @@
 #include "main/run.h"
 
 #include <boost/asio/io_context.hpp>
+#include <filesystem>
 #include <iostream>
 #include <memory>
 
@@ -8,6 +9,7 @@
 #include "base/constants.h"
 #include "base/loopback_listener.h"
 #include "base/private_files.h"
+#include "base/sha256.h"
 #include "control/control_server.h"
 #include "main/data_dir.h"
 #include "main/local_files.h"
@@ -17,15 +19,31 @@
 #include "server/http_server.h"
 
 namespace zunel {
+namespace {
+
+// What the agent needs before it takes its ports: the hash code and its
+// private directories. What is missing is told on the error stream.
+bool ready_to_start(const std::filesystem::path& state_dir) {
+  // Every signed request is hashed: a platform without the hash code is
+  // told now, not as an out-of-memory answer to the first request.
+  if (Status hashing = hashing_available(); !hashing) {
+    std::cerr << "[agente] " << hashing.error() << std::endl;
+    return false;
+  }
+  if (Status made = create_private_dirs(state_dir); !made) {
+    std::cerr << "No se pudo crear el directorio de datos " << display_path(state_dir) << ": "
+              << made.error() << std::endl;
+    return false;
+  }
+  return true;
+}
+
+}  // namespace
 
 int run_agent() {
   const auto data_dir = resolve_data_dir();
   const auto state_dir = state_dir_of(data_dir);
-  if (Status made = create_private_dirs(state_dir); !made) {
-    std::cerr << "No se pudo crear el directorio de datos " << display_path(state_dir) << ": "
-              << made.error() << std::endl;
-    return 1;
-  }
+  if (!ready_to_start(state_dir)) return 1;
 
   // Both ports are taken before the token is written: a second `run` while
   // an agent runs must leave that agent's token file alone.

@@ -9,6 +9,7 @@
 #include <thread>
 
 #include "base/strict_json.h"
+#include "base/timed_step.h"
 #include "base/utf8.h"
 
 namespace zunel {
@@ -31,23 +32,11 @@ std::optional<std::string> loopback_exchange(std::uint16_t port, std::string_vie
   try {
     net::io_context io;
     tcp::socket socket(io);
-    // One step under a time limit: a step still pending then is ended by
-    // closing the socket. No timer, so no timer thread on Windows.
-    const auto run_within = [&](std::chrono::milliseconds limit) {
-      io.restart();
-      io.run_for(limit);
-      if (io.stopped()) return;
-      error_code ignored;
-      socket.close(ignored);
-      io.restart();
-      io.run();
-    };
-
     error_code step_ec;
     socket.async_connect(tcp::endpoint(net::ip::address_v4::loopback(), port), [&](error_code ec) {
       step_ec = ec;
     });
-    run_within(CONNECT_TIMEOUT);
+    run_within(io, socket, CONNECT_TIMEOUT);
     if (step_ec || !socket.is_open()) return std::nullopt;
 
     net::write(socket, net::buffer(request.data(), request.size()), step_ec);
@@ -61,7 +50,7 @@ std::optional<std::string> loopback_exchange(std::uint16_t port, std::string_vie
         step_ec = ec;
         got = n;
       });
-      run_within(READ_TIMEOUT);
+      run_within(io, socket, READ_TIMEOUT);
       answer.append(chunk.data(), got);
       if (step_ec) break;  // closed, failed or timed out
     }

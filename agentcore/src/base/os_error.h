@@ -1,7 +1,12 @@
 #pragma once
 // The system's text for an error code of this OS: errno values on POSIX;
-// Win32 and Winsock codes on Windows, in the user's language. Every OS error
-// the agent shows reads "<message> (os error <code>)".
+// Win32 and Winsock codes on Windows, in the user's language, and the one
+// form of an OS error, "<message> (os error <code>)" (os_error_text()). The
+// agent's files and directories, its sockets, the network and serial writes
+// of a print job, the control client and the installer's details take that
+// form. Two answers the page is told about keep forms of their own: opening
+// a serial port gives the message alone (printing/serial_port.h), and the
+// spooler gives "<call> falló (Win32 err <code>)" (printing/spooler_channel.h).
 
 #include <boost/system/error_code.hpp>
 #include <string>

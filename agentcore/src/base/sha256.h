@@ -6,8 +6,10 @@
 // Thread safety: the free functions may be called from any thread; one
 // Sha256 object belongs to one thread at a time.
 //
-// Failure: the only way these fail is running out of memory (or of the
-// system's hash provider, which has the same remedy): they then throw
+// Failure: a platform without the hash code (on POSIX, libcrypto missing)
+// is found by hashing_available(), which the agent calls when it starts.
+// Past that check, the only way these fail is running out of memory (or of
+// the system's hash provider, which has the same remedy): they then throw
 // std::bad_alloc, as any allocation would, so the request being served is
 // answered with an error and the agent goes on.
 
@@ -17,7 +19,13 @@
 #include <span>
 #include <string_view>
 
+#include "base/outcome.h"
+
 namespace zunel {
+
+// Whether the platform's hash code can be used, loading it if need be; the
+// error says what is missing.
+[[nodiscard]] Status hashing_available();
 
 using Sha256Digest = std::array<std::uint8_t, 32>;
 

@@ -28,10 +28,15 @@ bool resolve(void* handle, const char* name, F& function) {
   return function != nullptr;
 }
 
+const std::string& library_file() {
+  static const std::string file = "libcrypto.so." + std::to_string(OPENSSL_VERSION_MAJOR);
+  return file;
+}
+
 // Nothing when the library or one of its functions is missing.
 Libcrypto* load() {
   static Libcrypto library;
-  const std::string file = "libcrypto.so." + std::to_string(OPENSSL_VERSION_MAJOR);
+  const std::string& file = library_file();
   void* handle = ::dlopen(file.c_str(), RTLD_NOW | RTLD_LOCAL);
   if (handle == nullptr) return nullptr;
   // The handle is never closed: the functions stay in use until exit.
@@ -41,8 +46,13 @@ Libcrypto* load() {
   return complete ? &library : nullptr;
 }
 
-const Libcrypto& crypto() {
+Libcrypto* loaded() {
   static Libcrypto* const library = load();
+  return library;
+}
+
+const Libcrypto& crypto() {
+  Libcrypto* const library = loaded();
   if (library == nullptr) throw std::bad_alloc();
   return *library;
 }
@@ -50,6 +60,13 @@ const Libcrypto& crypto() {
 constexpr std::size_t BLOCK_SIZE = 64;
 
 }  // namespace
+
+Status hashing_available() {
+  if (loaded() == nullptr) {
+    return fail("no se pudo cargar " + library_file() + " (OpenSSL), que el agente necesita para SHA-256");
+  }
+  return {};
+}
 
 struct Sha256::Impl {
   SHA256_CTX ctx;

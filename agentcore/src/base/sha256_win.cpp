@@ -59,11 +59,24 @@ Sha256Digest finish_hash(BCRYPT_HASH_HANDLE hash) {
 }
 
 struct HashHandle {
-  BCRYPT_HASH_HANDLE h;
+  explicit HashHandle(BCRYPT_HASH_HANDLE handle) : h(handle) {}
   ~HashHandle() { BCryptDestroyHash(h); }
+  HashHandle(const HashHandle&) = delete;
+  HashHandle& operator=(const HashHandle&) = delete;
+  BCRYPT_HASH_HANDLE h;
 };
 
 }  // namespace
+
+Status hashing_available() {
+  try {
+    sha256_provider();
+    hmac_provider();
+  } catch (const std::bad_alloc&) {
+    return fail("el sistema no ofrece SHA-256 (CNG)");
+  }
+  return {};
+}
 
 struct Sha256::Impl {
   HashHandle hash;

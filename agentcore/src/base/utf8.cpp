@@ -9,23 +9,22 @@ namespace {
 
 constexpr char32_t REPLACEMENT = 0xfffd;
 
+// The length of the sequence a byte begins: 1 for ASCII and for a byte that
+// begins no well-formed sequence (a continuation byte, C0, C1, F5 to FF).
+constexpr std::size_t sequence_length(unsigned char lead) {
+  return lead >= 0xc2 && lead <= 0xdf ? 2 : lead >= 0xe0 && lead <= 0xef ? 3 : lead >= 0xf0 && lead <= 0xf4 ? 4 : 1;
+}
+
 // Decodes the code point at text[i], advancing i. Nothing for a malformed
 // sequence; i then points past the first byte.
 std::optional<char32_t> decode(std::string_view text, std::size_t& i) {
   const auto lead = static_cast<unsigned char>(text[i++]);
   if (lead < 0x80) return lead;
-  std::size_t len;
-  char32_t cp;
-  char32_t min;
-  if (lead >= 0xc2 && lead <= 0xdf) {
-    len = 1, cp = lead & 0x1f, min = 0x80;
-  } else if (lead >= 0xe0 && lead <= 0xef) {
-    len = 2, cp = lead & 0x0f, min = 0x800;
-  } else if (lead >= 0xf0 && lead <= 0xf4) {
-    len = 3, cp = lead & 0x07, min = 0x10000;
-  } else {
-    return std::nullopt;
-  }
+  const std::size_t len = sequence_length(lead) - 1;  // continuation bytes
+  if (len == 0) return std::nullopt;
+  constexpr char32_t MIN[] = {0, 0x80, 0x800, 0x10000};  // the shortest form's smallest value
+  const char32_t min = MIN[len];
+  char32_t cp = lead & (0x7fu >> (len + 1));
   if (text.size() - i < len) return std::nullopt;
   for (std::size_t k = 0; k < len; ++k) {
     const auto c = static_cast<unsigned char>(text[i + k]);
@@ -66,11 +65,7 @@ bool is_white_space(char32_t cp) {
 Utf8Char decode_utf8_char(std::string_view text, std::size_t pos) {
   std::size_t next = pos;
   if (const auto cp = decode(text, next)) return {cp, next - pos};
-  const auto lead = static_cast<unsigned char>(text[pos]);
-  const std::size_t announced = lead >= 0xc2 && lead <= 0xdf   ? 2
-                                : lead >= 0xe0 && lead <= 0xef ? 3
-                                : lead >= 0xf0 && lead <= 0xf4 ? 4
-                                                               : 1;
+  const std::size_t announced = sequence_length(static_cast<unsigned char>(text[pos]));
   std::size_t length = 1;
   while (length < announced && pos + length < text.size() &&
          (static_cast<unsigned char>(text[pos + length]) & 0xc0) == 0x80) {
@@ -110,20 +105,10 @@ void Utf8Validator::feed(std::string_view piece) {
       // The well-formed sequences of the Unicode standard: the second byte's
       // range shuts out overlong forms, surrogates and code points above
       // U+10FFFF.
-      low_ = 0x80, high_ = 0xbf;
-      if (lead >= 0xc2 && lead <= 0xdf) {
-        need_ = 1;
-      } else if (lead >= 0xe0 && lead <= 0xef) {
-        need_ = 2;
-        if (lead == 0xe0) low_ = 0xa0;
-        if (lead == 0xed) high_ = 0x9f;
-      } else if (lead >= 0xf0 && lead <= 0xf4) {
-        need_ = 3;
-        if (lead == 0xf0) low_ = 0x90;
-        if (lead == 0xf4) high_ = 0x8f;
-      } else {
-        ok_ = false;
-      }
+      need_ = static_cast<unsigned>(sequence_length(lead)) - 1;
+      if (need_ == 0) ok_ = false;
+      low_ = lead == 0xe0 ? 0xa0 : lead == 0xf0 ? 0x90 : 0x80;
+      high_ = lead == 0xed ? 0x9f : lead == 0xf4 ? 0x8f : 0xbf;
       continue;
     }
     const auto c = static_cast<unsigned char>(piece[i++]);
@@ -176,8 +161,7 @@ std::size_t utf8_complete_prefix(std::string_view bytes) {
   for (std::size_t back = 1; back <= 4 && back <= size; ++back) {
     const auto byte = static_cast<unsigned char>(bytes[size - back]);
     if ((byte & 0xc0) == 0x80) continue;
-    const std::size_t length = byte >= 0xf8 ? 1 : byte >= 0xf0 ? 4 : byte >= 0xe0 ? 3 : byte >= 0xc0 ? 2 : 1;
-    return length > back ? size - back : size;
+    return sequence_length(byte) > back ? size - back : size;
   }
   return size;
 }

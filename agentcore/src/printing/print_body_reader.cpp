@@ -2,20 +2,22 @@
 
 #include <algorithm>
 #include <array>
-#include <bit>
 #include <boost/json/basic_parser_impl.hpp>
-#include <cstring>
 #include <cstdint>
+#include <cstdlib>
 #include <limits>
 #include <optional>
 #include <string>
 #include <system_error>
+#include <type_traits>
 #include <utility>
+#include <variant>
 #include <vector>
 
 #include "base/member_names.h"
 #include "base/strict_json.h"
 #include "base/utf8.h"
+#include "printing/byte_pairs.h"
 
 namespace zunel {
 namespace {
@@ -35,7 +37,10 @@ struct KindLayout {
   std::array<FieldLayout, 2> fields;
 };
 
-// The kinds and their fields in declaration order (the order of the array form).
+using TargetKinds = decltype(PrintTarget::kind);
+
+// The kinds and their fields in declaration order (the order of the array
+// form), in the order of PrintTarget's alternatives.
 constexpr std::array<KindLayout, 4> KINDS{{
     {"network", 2, {{{"host", FieldType::Text}, {"port", FieldType::U16}}}},
     {"usb", 2, {{{"vendor_id", FieldType::U16}, {"product_id", FieldType::U16}}}},
@@ -47,6 +52,8 @@ constexpr std::array<KindLayout, 4> KINDS{{
 // its "kind" is known, since "kind" may come last.
 constexpr std::array<std::string_view, 6> FIELD_NAMES{"host",      "port", "vendor_id",
                                                       "product_id", "baud", "printer"};
+
+static_assert(KINDS.size() == std::variant_size_v<TargetKinds>, "every kind of target has its layout");
 
 // One captured target field, before its kind says what type it must have.
 struct Scalar {
@@ -62,12 +69,26 @@ std::optional<std::size_t> kind_index(std::string_view name) {
   return std::nullopt;
 }
 
-std::optional<std::size_t> field_name_index(std::string_view name) {
+constexpr std::optional<std::size_t> field_name_index(std::string_view name) {
   for (std::size_t i = 0; i < FIELD_NAMES.size(); ++i) {
     if (FIELD_NAMES[i] == name) return i;
   }
   return std::nullopt;
 }
+
+// Where each kind's fields sit in FIELD_NAMES, worked out by the compiler: a
+// field missing from FIELD_NAMES does not compile.
+constexpr auto FIELD_SLOTS = [] {
+  std::array<std::array<std::size_t, 2>, KINDS.size()> slots{};
+  for (std::size_t k = 0; k < KINDS.size(); ++k) {
+    for (std::size_t i = 0; i < KINDS[k].field_count; ++i) {
+      const auto slot = field_name_index(KINDS[k].fields[i].name);
+      if (!slot) throw "a field of a kind is missing from FIELD_NAMES";
+      slots[k][i] = *slot;
+    }
+  }
+  return slots;
+}();
 
 bool fits(const Scalar& s, FieldType type) {
   switch (type) {
@@ -81,19 +102,29 @@ bool fits(const Scalar& s, FieldType type) {
   return false;
 }
 
-// REQUIRES: fits() holds for every field of the kind.
+// Alternative I of the target: each case of make_target() names its type,
+// so a case out of the variant's order does not compile.
+template <std::size_t I, class T>
+PrintTarget alternative(T value) {
+  static_assert(std::is_same_v<T, std::variant_alternative_t<I, TargetKinds>>, "KINDS follows the variant");
+  return {TargetKinds(std::in_place_index<I>, std::move(value))};
+}
+
+// REQUIRES: `kind` indexes KINDS; fits() holds for every field of the kind.
 PrintTarget make_target(std::size_t kind, std::array<Scalar, 2>& v) {
+  static_assert(std::variant_size_v<TargetKinds> == 4, "a new kind of target needs its case here");
   switch (kind) {
     case 0:
-      return {PrintTarget::Network{std::move(v[0].text), static_cast<std::uint16_t>(v[1].number)}};
+      return alternative<0>(PrintTarget::Network{std::move(v[0].text), static_cast<std::uint16_t>(v[1].number)});
     case 1:
-      return {PrintTarget::Usb{static_cast<std::uint16_t>(v[0].number),
-                               static_cast<std::uint16_t>(v[1].number)}};
+      return alternative<1>(
+          PrintTarget::Usb{static_cast<std::uint16_t>(v[0].number), static_cast<std::uint16_t>(v[1].number)});
     case 2:
-      return {PrintTarget::Serial{std::move(v[0].text), static_cast<std::uint32_t>(v[1].number)}};
-    default:
-      return {PrintTarget::WinSpool{std::move(v[0].text)}};
+      return alternative<2>(PrintTarget::Serial{std::move(v[0].text), static_cast<std::uint32_t>(v[1].number)});
+    case 3:
+      return alternative<3>(PrintTarget::WinSpool{std::move(v[0].text)});
   }
+  std::abort();  // kind_index() gives only indexes of KINDS
 }
 
 // What the next value in the document stands for.
@@ -159,11 +190,8 @@ class BodyHandler {
       have_body_ = true;
     } else if (type == Frame::Type::TargetObject) {
       if (!kind_) return refuse(ec, "target without kind");
-      const KindLayout& layout = KINDS[*kind_];
       std::array<Scalar, 2> values;
-      for (std::size_t i = 0; i < layout.field_count; ++i) {
-        values[i] = std::move(named_[*field_name_index(layout.fields[i].name)]);
-      }
+      for (std::size_t i = 0; i < KINDS[*kind_].field_count; ++i) values[i] = std::move(named_[FIELD_SLOTS[*kind_][i]]);
       return finish_target(ec, values);
     }
     return true;
@@ -384,158 +412,6 @@ class BodyHandler {
     return true;
   }
 };
-
-// The hot path: the "bytes" array, one number per byte of the job. Decodes
-// pairs "V," where V is a byte value in its plain form (0, or 1 to 255
-// without a leading zero) and the next character is a digit, and stops at
-// the first pair it cannot vouch for. Skipping such pairs leaves the parser
-// where it was, still expecting an element, so whatever the scan does not
-// take (white space, signs, fractions, exponents, leading zeros, values over
-// 255, the closing bracket, the last element) goes to the parser and is
-// accepted or refused as before.
-struct PairScan {
-  std::size_t used;  // characters of the pairs decoded
-  bool unusual;      // stopped at something the parser must see; else at the end of the text
-};
-
-// 0x80 in each byte of `w` that is an ASCII digit, 0 in the others.
-constexpr std::uint64_t digit_bytes(std::uint64_t w) {
-  const std::uint64_t t = w ^ 0x3030303030303030ull;  // a digit becomes 0 to 9
-  return ~(((t & 0x7f7f7f7f7f7f7f7full) + 0x7676767676767676ull) | t) & 0x8080808080808080ull;
-}
-
-// 0x80 in each byte of `w` that is a comma, 0 in the others.
-constexpr std::uint64_t comma_bytes(std::uint64_t w) {
-  const std::uint64_t t = w ^ 0x2c2c2c2c2c2c2c2cull;  // a comma becomes 0
-  return ~(((t & 0x7f7f7f7f7f7f7f7full) + 0x7f7f7f7f7f7f7f7full) | t) & 0x8080808080808080ull;
-}
-
-// One bit per byte of a digit_bytes() or comma_bytes() result, in memory order.
-constexpr unsigned byte_bits(std::uint64_t marks) {
-  return static_cast<unsigned>(((marks >> 7) * 0x0102040810204080ull) >> 56);
-}
-
-// Decodes the pairs that end in the next 16 characters, when all of them
-// are plain; otherwise decodes nothing. Returns the characters taken (0:
-// the window holds something else, for the exact scan to judge). Reads 18
-// characters from `p`; writes up to 7 values from `o`, even when it takes
-// nothing.
-std::size_t scan_window(const unsigned char* p, std::uint8_t*& o) {
-  std::uint64_t w0, w1;
-  std::memcpy(&w0, p, 8);
-  std::memcpy(&w1, p + 8, 8);
-  const unsigned digits = byte_bits(digit_bytes(w0)) | byte_bits(digit_bytes(w1)) << 8;
-  const unsigned commas = byte_bits(comma_bytes(w0)) | byte_bits(comma_bytes(w1)) << 8;
-  // A pair ends at a comma followed by a digit; the window's pairs run to
-  // the last such comma and hold only digits and commas, start with a
-  // digit, have no empty value and no run of four digits.
-  const unsigned ends = commas & digits >> 1;
-  if (ends == 0) return 0;
-  const unsigned last = static_cast<unsigned>(std::bit_width(ends)) - 1;
-  const unsigned region = (2u << last) - 1;
-  const bool plain = ((digits | commas) & region) == region && (commas & region) == ends &&
-                     (digits & 1) != 0 && (digits & digits >> 1 & digits >> 2 & digits >> 3 & region) == 0;
-  if (!plain) return 0;
-  // Each value: its one to three digits moved to the last of three bytes,
-  // weighed by one multiplication (100, 10, 1; only the low byte of the sum
-  // is kept, exact when the value fits) and compared with 255 digit by
-  // digit, most significant first.
-  unsigned bad = 0;
-  unsigned start = 0;
-  std::uint8_t* out = o;
-  for (unsigned m = ends; m != 0; m &= m - 1) {
-    const unsigned comma = static_cast<unsigned>(std::countr_zero(m));
-    const unsigned len = comma - start;
-    std::uint32_t v;
-    std::memcpy(&v, p + start, 4);
-    v &= 0x0f0f0f0fu;
-    const std::uint32_t n = v << (8 * (3 - len)) & 0xffffffu;
-    const std::uint32_t weighed = n * 0x640a01u;
-    const bool over = (__builtin_bswap32(n) >> 8) > 0x020505u;
-    bad |= static_cast<unsigned>(over) | static_cast<unsigned>((v & 0xf) == 0 && len > 1);
-    *out++ = static_cast<std::uint8_t>(weighed >> 16);
-    start = comma + 1;
-  }
-  if (bad != 0) return 0;
-  o = out;
-  return last + 1;
-}
-
-// Writes the decoded values from `o` on, advancing it.
-PairScan scan_pairs_into(std::string_view text, std::uint8_t*& o) {
-  const auto* const begin = reinterpret_cast<const unsigned char*>(text.data());
-  const auto* const end = begin + text.size();
-  const auto* p = begin;
-  const auto digit = [](unsigned c) { return c - '0' <= 9u; };
-  static_assert(std::endian::native == std::endian::little, "the word scan reads characters in memory order");
-  // Sixteen characters at a time while all is plain, with no branch per
-  // value; the first window that holds anything else goes to the exact
-  // scans below.
-  while (end - p >= 18) {
-    const std::size_t taken = scan_window(p, o);
-    if (taken == 0) break;
-    p += taken;
-  }
-  // Eight characters at a time, without a branch on the number's length
-  // (random byte values would mispredict it): the digits are the leading
-  // characters whose high nibble is 3, checked for a low nibble up to 9.
-  while (end - p >= 8) {
-    std::uint64_t w;
-    std::memcpy(&w, p, 8);
-    const std::uint64_t not_digit = (w & 0xf0f0f0f0f0f0f0f0ull) ^ 0x3030303030303030ull;
-    const unsigned len = static_cast<unsigned>(std::countr_zero(not_digit)) / 8;  // 8 when all are
-    if (len == 0 || len > 3) return {static_cast<std::size_t>(p - begin), true};
-    const std::uint64_t mask = (1ull << (8 * len)) - 1;
-    const std::uint64_t low = w & 0x0f0f0f0f0f0f0f0full & mask;
-    const bool digits = ((low + (0x0606060606060606ull & mask)) & 0xf0f0f0f0f0f0f0f0ull) == 0;
-    const unsigned d0 = low & 0xf, d1 = low >> 8 & 0xf, d2 = low >> 16 & 0xf;
-    unsigned value = d0;
-    value = len >= 2 ? value * 10 + d1 : value;
-    value = len >= 3 ? value * 10 + d2 : value;
-    const unsigned comma = static_cast<unsigned>(w >> (8 * len) & 0xff);
-    const unsigned next = static_cast<unsigned>(w >> (8 * len + 8) & 0xff);
-    // Each test passes for every pair of a plain array, so these branches
-    // are always predicted.
-    const bool plain = digits && comma == ',' && digit(next) && value <= 255 && (d0 != 0 || len == 1);
-    if (!plain) return {static_cast<std::size_t>(p - begin), true};
-    *o++ = static_cast<std::uint8_t>(value);
-    p += len + 1;
-  }
-  while (p < end) {
-    const std::size_t left = static_cast<std::size_t>(end - p);
-    const PairScan stop{static_cast<std::size_t>(p - begin), true};
-    const PairScan more{static_cast<std::size_t>(p - begin), false};
-    if (!digit(p[0])) return stop;
-    unsigned value = p[0] - '0';
-    std::size_t len = 1;
-    while (len < 3 && p[0] != '0') {
-      if (len == left) return more;
-      if (!digit(p[len])) break;
-      value = value * 10 + (p[len] - '0');
-      ++len;
-    }
-    if (len == left) return more;
-    if (p[len] != ',' || value > 255) return stop;
-    if (len + 1 == left) return more;
-    if (!digit(p[len + 1])) return stop;
-    *o++ = static_cast<std::uint8_t>(value);
-    p += len + 1;
-  }
-  return {static_cast<std::size_t>(p - begin), false};
-}
-
-PairScan scan_pairs(std::string_view text, std::vector<std::uint8_t>& out) {
-  // Room for as many pairs as the text can hold (two characters each at
-  // least), filled through a plain pointer: a store through a byte pointer
-  // may alias the vector's own members, which push_back would then reload
-  // for every byte.
-  const std::size_t old = out.size();
-  out.resize(old + text.size() / 2);
-  std::uint8_t* o = out.data() + old;
-  const PairScan r = scan_pairs_into(text, o);
-  out.resize(static_cast<std::size_t>(o - out.data()));
-  return r;
-}
 
 json::parse_options parse_options() {
   json::parse_options o;

@@ -35,8 +35,4 @@ std::string printer_list_json(const std::vector<PrinterInfo>& printers) {
   return out;
 }
 
-std::string printers_answer_json(const std::vector<PrinterInfo>& printers) {
-  return "{\"printers\":" + printer_list_json(printers) + "}";
-}
-
 }  // namespace zunel

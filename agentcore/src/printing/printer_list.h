@@ -1,5 +1,6 @@
 #pragma once
-// The printers the system's spooler knows, and their JSON form.
+// The printers the system's spooler knows, and their JSON form (which the
+// printers endpoint answers inside {"printers":LIST}).
 
 #include <cstdint>
 #include <optional>
@@ -27,8 +28,5 @@ struct PrinterInfo {
 // ascending byte order: "manufacturer", "offline", "product", "product_id",
 // "serial", "vendor_id". The list's order is kept.
 std::string printer_list_json(const std::vector<PrinterInfo>& printers);
-
-// The printers endpoint's answer: {"printers":LIST}.
-std::string printers_answer_json(const std::vector<PrinterInfo>& printers);
 
 }  // namespace zunel

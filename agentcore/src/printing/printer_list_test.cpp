@@ -7,7 +7,6 @@ namespace {
 
 TEST(PrinterListJson, WritesEachEntryCompactWithItsKeysInByteOrder) {
   EXPECT_EQ(printer_list_json({}), "[]");
-  EXPECT_EQ(printers_answer_json({}), R"({"printers":[]})");
 
   PrinterInfo receipt;
   receipt.product = "EPSON TM-T20III";
@@ -22,12 +21,12 @@ TEST(PrinterListJson, WritesEachEntryCompactWithItsKeysInByteOrder) {
   all_fields.serial = "S1";
   all_fields.product = "P";
 
-  EXPECT_EQ(printers_answer_json({receipt, label, nameless, all_fields}),
-            R"({"printers":[)"
+  EXPECT_EQ(printer_list_json({receipt, label, nameless, all_fields}),
+            R"([)"
             R"({"manufacturer":null,"offline":false,"product":"EPSON TM-T20III","product_id":0,"serial":null,"vendor_id":0},)"
             R"({"manufacturer":null,"offline":true,"product":"Etiquetas \"A\" \\ ñ\n","product_id":0,"serial":null,"vendor_id":0},)"
             R"({"manufacturer":null,"offline":false,"product":null,"product_id":0,"serial":null,"vendor_id":0},)"
-            R"({"manufacturer":"M","offline":false,"product":"P","product_id":514,"serial":"S1","vendor_id":1208}]})");
+            R"({"manufacturer":"M","offline":false,"product":"P","product_id":514,"serial":"S1","vendor_id":1208}])");
 }
 
 }  // namespace

@@ -7,19 +7,14 @@
 
 #include <cstdlib>
 #include <string>
-#include <vector>
 
 #include "printing/serial_channel.h"
+#include "wine_platform_job.h"
 
 namespace zunel {
 namespace {
 
-// The job the driver expects: every byte value, 64 times.
-std::vector<std::uint8_t> expected_job() {
-  std::vector<std::uint8_t> bytes(256 * 64);
-  for (std::size_t i = 0; i < bytes.size(); ++i) bytes[i] = static_cast<std::uint8_t>(i % 256 ^ i / 256);
-  return bytes;
-}
+using testing::wine_platform_job;
 
 class WineSerial : public ::testing::Test {
  protected:
@@ -32,12 +27,12 @@ class WineSerial : public ::testing::Test {
 };
 
 TEST_F(WineSerial, JobGoesOutThroughTheDeviceNamespaceName) {
-  const Status status = send_serial(system_serial_ports(), port_, 115200, expected_job());
+  const Status status = send_serial(system_serial_ports(), port_, 115200, wine_platform_job());
   EXPECT_TRUE(status.ok()) << status.error();
 }
 
 TEST_F(WineSerial, MissingPortGivesTheSystemTextWithoutTheCode) {
-  const Status status = send_serial(system_serial_ports(), "COM199", 9600, expected_job());
+  const Status status = send_serial(system_serial_ports(), "COM199", 9600, wine_platform_job());
   ASSERT_FALSE(status.ok());
   EXPECT_FALSE(status.error().empty());
   EXPECT_EQ(status.error().find("(os error"), std::string::npos) << status.error();

@@ -7,20 +7,15 @@
 
 #include <cstdlib>
 #include <string>
-#include <vector>
 
 #include "printing/printer_directory.h"
 #include "printing/spooler_channel.h"
+#include "wine_platform_job.h"
 
 namespace zunel {
 namespace {
 
-// The job the driver expects at the queue's device: every byte value, 64 times.
-std::vector<std::uint8_t> expected_job() {
-  std::vector<std::uint8_t> bytes(256 * 64);
-  for (std::size_t i = 0; i < bytes.size(); ++i) bytes[i] = static_cast<std::uint8_t>(i % 256 ^ i / 256);
-  return bytes;
-}
+using testing::wine_platform_job;
 
 class WineSpooler : public ::testing::Test {
  protected:
@@ -41,13 +36,13 @@ TEST_F(WineSpooler, ListsTheQueueFromTheServer) {
 }
 
 TEST_F(WineSpooler, RawJobIsHandedToTheSpooler) {
-  const Status status = send_winspool(system_spooler(), queue_, expected_job());
+  const Status status = send_winspool(system_spooler(), queue_, wine_platform_job());
   EXPECT_TRUE(status.ok()) << status.error();
 }
 
 TEST_F(WineSpooler, NamesThatAreNoPrinterFailToOpen) {
   for (const std::string& name : {std::string("zunel-no-such-queue"), queue_ + std::string("\0x", 2)}) {
-    const Status status = send_winspool(system_spooler(), name, expected_job());
+    const Status status = send_winspool(system_spooler(), name, wine_platform_job());
     ASSERT_FALSE(status.ok()) << name;
     EXPECT_EQ(status.error(), "OpenPrinter('" + name + "') falló (Win32 err 1801)");
   }

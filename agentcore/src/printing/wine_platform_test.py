@@ -36,7 +36,8 @@ from printer_emulator import PrinterEmulator  # noqa: E402
 
 
 def expected_job():
-    """Every byte value, 64 times, as the Windows tests send it."""
+    """Every byte value, 64 times, as the Windows tests send it
+    (agentcore/test_support/wine_platform_job.h)."""
     return bytes(((i % 256) ^ (i // 256)) & 0xFF for i in range(256 * 64))
 
 

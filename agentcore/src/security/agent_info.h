@@ -1,6 +1,6 @@
 #pragma once
-// The snapshot of the agent and its devices, without secrets: the control
-// channel's "info" reply and the ping endpoint read it.
+// The snapshot of the agent and its devices, without secrets, that the
+// control channel's "info" reply shows (control/control_protocol writes it).
 
 #include <cstdint>
 #include <optional>
@@ -30,9 +30,5 @@ struct AgentInfo {
   std::vector<DeviceInfo> devices;  // sorted by created, ties in store order
   std::optional<std::string> pairing_code;  // only while still valid
 };
-
-// Compact JSON with the members in declaration order; absent optionals are
-// written as null (the member is always present).
-std::string agent_info_json(const AgentInfo& info);
 
 }  // namespace zunel

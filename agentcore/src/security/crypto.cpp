@@ -37,6 +37,11 @@ bool equal_constant_time(std::span<const std::uint8_t> a, std::span<const std::u
   return sodium_memcmp(a.data(), b.data(), a.size()) == 0;
 }
 
+bool equal_constant_time(std::string_view a, std::string_view b) {
+  return equal_constant_time(std::span(reinterpret_cast<const std::uint8_t*>(a.data()), a.size()),
+                             std::span(reinterpret_cast<const std::uint8_t*>(b.data()), b.size()));
+}
+
 std::optional<std::vector<std::uint8_t>> base64url_decode(std::string_view text) {
   return base64_decode_variant(text, sodium_base64_VARIANT_URLSAFE_NO_PADDING);
 }

@@ -2,7 +2,6 @@
 // The primitives the security code needs from libsodium. Hashing is the
 // platform's own (base/sha256.h).
 
-#include <array>
 #include <cstdint>
 #include <optional>
 #include <span>
@@ -13,6 +12,7 @@ namespace zunel::crypto {
 
 // Compares every byte whatever the first difference; unequal sizes are unequal.
 bool equal_constant_time(std::span<const std::uint8_t> a, std::span<const std::uint8_t> b);
+bool equal_constant_time(std::string_view a, std::string_view b);
 
 // Base64 without padding in the URL-safe alphabet; "=", other characters and
 // non-zero unused bits refuse.

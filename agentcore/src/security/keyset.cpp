@@ -2,6 +2,7 @@
 
 #include <boost/json.hpp>
 
+#include "base/json_members.h"
 #include "base/strict_json.h"
 #include "security/crypto.h"
 
@@ -12,15 +13,13 @@ std::vector<TrustedKey> parse_keyset(std::string_view keyset_json) {
   std::vector<TrustedKey> keys;
   auto parsed = parse_strict_json(keyset_json);
   if (!parsed || !parsed->is_array()) return keys;
-  for (const json::value& element : parsed->get_array()) {
-    const json::object* entry = element.if_object();
-    if (entry == nullptr) continue;
-    const json::value* kid = entry->if_contains("kid");
-    const json::value* pubkey = entry->if_contains("pubkey_b64");
-    if (kid == nullptr || !kid->is_string() || pubkey == nullptr || !pubkey->is_string()) continue;
-    auto bytes = crypto::base64_decode(std::string_view(pubkey->get_string()));
+  for (const json::value& entry : parsed->get_array()) {
+    const auto kid = json_text_member(entry, "kid");
+    const auto pubkey = json_text_member(entry, "pubkey_b64");
+    if (!kid || !pubkey) continue;
+    auto bytes = crypto::base64_decode(*pubkey);
     if (!bytes || bytes->size() != 32) continue;
-    keys.push_back(TrustedKey{.kid = std::string(kid->get_string()), .public_key = std::move(*bytes)});
+    keys.push_back(TrustedKey{.kid = std::string(*kid), .public_key = std::move(*bytes)});
   }
   return keys;
 }

@@ -4,14 +4,12 @@
 #include <array>
 #include <cstdio>
 #include <iterator>
-#include <sstream>
 #include <system_error>
 
 #include "base/build_config.h"
 #include "base/hex.h"
 #include "base/private_files.h"
 #include "base/utf8.h"
-#include "security/atomic_file.h"
 #include "security/crypto.h"
 #include "security/keyset.h"
 #include "security/persisted.h"
@@ -46,7 +44,7 @@ void write_store_file(const fs::path& directory, std::string_view text) {
   // Without the directory the write below fails too; the next save retries.
   (void)create_private_dirs(directory);
   // A failed write changes nothing; the next save tries again.
-  (void)replace_file_atomically(directory / PAIRINGS_FILE_NAME, text);
+  (void)write_private_file(directory / PAIRINGS_FILE_NAME, text);
 }
 
 namespace {
@@ -105,12 +103,6 @@ Outcome<std::array<std::uint8_t, N>> draw(RandomSource& random) {
   return bytes;
 }
 
-bool codes_equal(std::string_view given, std::string_view pending) {
-  const auto bytes = [](std::string_view s) {
-    return std::span<const std::uint8_t>(reinterpret_cast<const std::uint8_t*>(s.data()), s.size());
-  };
-  return crypto::equal_constant_time(bytes(given), bytes(pending));
-}
 
 }  // namespace
 
@@ -183,7 +175,7 @@ Outcome<PairResult> pair_with_code(LockedState& state, std::string_view origin, 
   if (!state->pending_code) return PairResult{};
   const std::uint64_t now = state.now();
   if (now >= state->pending_code_expiry) return PairResult{};
-  if (!codes_equal(code, *state->pending_code)) {
+  if (!crypto::equal_constant_time(code, *state->pending_code)) {
     // Six digits can be guessed; a code that drew too many wrong attempts
     // is discarded and `pair` must be run again.
     if (++state->pending_code_failures >= PAIRING_CODE_MAX_FAILURES) state->pending_code.reset();

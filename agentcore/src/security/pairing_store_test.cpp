@@ -1,6 +1,5 @@
 #include "security/pairing_store.h"
 
-#include <algorithm>
 #include <filesystem>
 
 #include <gmock/gmock.h>
@@ -532,9 +531,6 @@ TEST_F(StoreOperations, SnapshotSortsByCreatedKeepingStoreOrderOnTiesAndHidesSec
   EXPECT_EQ(info.id, "000102030405060708090a0b0c0d0e0f");
   EXPECT_EQ(info.port, 47631);
   EXPECT_EQ(info.version, "1.0.1");
-  const std::string json = agent_info_json(info);
-  EXPECT_EQ(json.find("secret-sub"), std::string::npos);
-  EXPECT_EQ(json.find("0707"), std::string::npos);
 }
 
 TEST_F(StoreOperations, SnapshotShowsThePendingCodeOnlyWhileItIsValid) {
@@ -547,32 +543,6 @@ TEST_F(StoreOperations, SnapshotShowsThePendingCodeOnlyWhileItIsValid) {
   EXPECT_EQ(snapshot(f.locked()).pairing_code, std::optional<std::string>("000009"));
   f.clock.advance(1);
   EXPECT_FALSE(snapshot(f.locked()).pairing_code);
-}
-
-TEST(AgentInfoJson, IsCompactWithMembersInDeclarationOrderAndNullsForAbsentValues) {
-  AgentInfo info{.id = "abc", .port = 47631, .version = "1.0.1", .devices = {}, .pairing_code = std::nullopt};
-  EXPECT_EQ(agent_info_json(info),
-            R"({"id":"abc","port":47631,"version":"1.0.1","devices":[],"pairing_code":null})");
-  info.pairing_code = "000042";
-  info.devices.push_back(DeviceInfo{.id = "d1",
-                                    .origin = "https://a",
-                                    .label = "Caja \"1\"",
-                                    .created = 5,
-                                    .source = DeviceSource::Code,
-                                    .negocio_id = std::nullopt,
-                                    .expira = std::nullopt});
-  info.devices.push_back(DeviceInfo{.id = "d2",
-                                    .origin = "https://b",
-                                    .label = "Ñ",
-                                    .created = 6,
-                                    .source = DeviceSource::Auto,
-                                    .negocio_id = "n",
-                                    .expira = 18446744073709551615u});
-  EXPECT_EQ(agent_info_json(info),
-            R"({"id":"abc","port":47631,"version":"1.0.1","devices":[)"
-            R"({"id":"d1","origin":"https://a","label":"Caja \"1\"","created":5,"source":"code","negocio_id":null,"expira":null},)"
-            R"({"id":"d2","origin":"https://b","label":"Ñ","created":6,"source":"auto","negocio_id":"n","expira":18446744073709551615}],)"
-            R"("pairing_code":"000042"})");
 }
 
 // ---- Labels ------------------------------------------------------------------

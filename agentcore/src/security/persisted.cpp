@@ -2,81 +2,40 @@
 
 #include <boost/json.hpp>
 
+#include "base/indented_json.h"
+#include "base/json_members.h"
 #include "base/strict_json.h"
-#include "security/indented_json.h"
 
 namespace zunel {
 namespace {
 
 namespace json = boost::json;
 
-std::optional<std::uint64_t> as_unsigned(const json::value& v) {
-  if (v.is_uint64()) return v.get_uint64();
-  if (v.is_int64() && v.get_int64() >= 0) return static_cast<std::uint64_t>(v.get_int64());
-  return std::nullopt;
+// Where the device came from; absent means a pairing code.
+void read_source(JsonMembers& r, DeviceSource& out) {
+  const json::value* v = r.get("source");
+  if (v == nullptr) return;
+  if (v->is_string() && v->get_string() == "code") {
+    out = DeviceSource::Code;
+  } else if (v->is_string() && v->get_string() == "auto") {
+    out = DeviceSource::Auto;
+  } else {
+    r.invalid();
+  }
 }
 
-// Reads the members of one record; any rule broken marks the whole text invalid.
-class Reader {
- public:
-  explicit Reader(const json::object& object) : object_(object) {}
-  bool ok() const { return ok_; }
-
-  void required_string(std::string_view key, std::string& out) {
-    const json::value* v = object_.if_contains(key);
-    if (v == nullptr || !v->is_string()) return invalid();
-    out = std::string(v->get_string());
-  }
-  void required_unsigned(std::string_view key, std::uint64_t& out) {
-    const json::value* v = object_.if_contains(key);
-    const auto n = v == nullptr ? std::nullopt : as_unsigned(*v);
-    if (!n) return invalid();
-    out = *n;
-  }
-  void nullable_string(std::string_view key, std::optional<std::string>& out) {
-    const json::value* v = object_.if_contains(key);
-    if (v == nullptr || v->is_null()) return;
-    if (!v->is_string()) return invalid();
-    out = std::string(v->get_string());
-  }
-  void nullable_unsigned(std::string_view key, std::optional<std::uint64_t>& out) {
-    const json::value* v = object_.if_contains(key);
-    if (v == nullptr || v->is_null()) return;
-    const auto n = as_unsigned(*v);
-    if (!n) return invalid();
-    out = *n;
-  }
-  void source(DeviceSource& out) {
-    const json::value* v = object_.if_contains("source");
-    if (v == nullptr) return;
-    if (v->is_string() && v->get_string() == "code") {
-      out = DeviceSource::Code;
-    } else if (v->is_string() && v->get_string() == "auto") {
-      out = DeviceSource::Auto;
-    } else {
-      invalid();
-    }
-  }
-
- private:
-  void invalid() { ok_ = false; }
-  const json::object& object_;
-  bool ok_ = true;
-};
-
 std::optional<PersistedDevice> read_device(const json::value& value) {
-  if (!value.is_object()) return std::nullopt;
-  Reader r(value.get_object());
+  JsonMembers r(value);
   PersistedDevice d;
-  r.required_string("id", d.id);
-  r.required_string("token", d.token);
-  r.required_string("origin", d.origin);
-  r.required_string("label", d.label);
-  r.required_unsigned("created", d.created);
-  r.source(d.source);
-  r.nullable_string("negocio_id", d.negocio_id);
-  r.nullable_string("user_sub", d.user_sub);
-  r.nullable_unsigned("expira", d.expira);
+  d.id = r.text("id");
+  d.token = r.text("token");
+  d.origin = r.text("origin");
+  d.label = r.text("label");
+  d.created = r.unsigned_number("created");
+  read_source(r, d.source);
+  d.negocio_id = r.optional_text("negocio_id");
+  d.user_sub = r.optional_text("user_sub");
+  d.expira = r.optional_unsigned("expira");
   if (!r.ok()) return std::nullopt;
   return d;
 }
@@ -95,8 +54,8 @@ std::optional<Persisted> parse_persisted(std::string_view text) {
   if (!parsed || !parsed->is_object()) return std::nullopt;
   const json::object& root = parsed->get_object();
   Persisted p;
-  Reader r(root);
-  r.required_string("id", p.id);
+  JsonMembers r(*parsed);
+  p.id = r.text("id");
   if (!r.ok()) return std::nullopt;
   if (const json::value* devices = root.if_contains("devices")) {
     if (!devices->is_array()) return std::nullopt;
@@ -109,7 +68,7 @@ std::optional<Persisted> parse_persisted(std::string_view text) {
   if (const json::value* seqs = root.if_contains("revoked_seq")) {
     if (!seqs->is_object()) return std::nullopt;
     for (const auto& member : seqs->get_object()) {
-      const auto n = as_unsigned(member.value());
+      const auto n = json_unsigned(member.value());
       if (!n) return std::nullopt;
       p.revoked_seq.emplace(std::string(member.key()), *n);
     }

@@ -13,7 +13,7 @@
 
 #include <gtest/gtest.h>
 
-#include "security/atomic_file.h"
+#include "base/private_files.h"
 #include "security/pairing_store.h"
 #include "security/persisted.h"
 #include "security_test_support.h"
@@ -82,7 +82,7 @@ TEST(SaveCrash, AKilledSaverLeavesEitherTheOldOrTheNewCompleteFile) {
     ASSERT_GE(child, 0);
     if (child == 0) {
       // Saves without end, alternating between two versions of the store.
-      for (unsigned n = 0;; ++n) (void)replace_file_atomically(f.file(), versions[n % 2]);
+      for (unsigned n = 0;; ++n) (void)write_private_file(f.file(), versions[n % 2]);
     }
     // While the child saves, every read finds a complete store; then the
     // child is killed at a random moment.

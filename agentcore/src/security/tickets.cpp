@@ -5,6 +5,7 @@
 
 #include <boost/json.hpp>
 
+#include "base/json_members.h"
 #include "base/strict_json.h"
 #include "security/crypto.h"
 #include "security/pairing_store.h"
@@ -16,36 +17,18 @@ namespace json = boost::json;
 
 constexpr std::uint64_t TICKET_IAT_LEEWAY_SECS = 60;
 
-std::optional<std::uint64_t> as_unsigned(const json::value* v) {
-  if (v == nullptr) return std::nullopt;
-  if (v->is_uint64()) return v->get_uint64();
-  if (v->is_int64() && v->get_int64() >= 0) return static_cast<std::uint64_t>(v->get_int64());
-  return std::nullopt;
-}
-
-// The member when `value` is an object that has it.
-const json::value* member(const json::value& value, std::string_view key) {
-  return value.is_object() ? value.get_object().if_contains(key) : nullptr;
-}
-
-std::optional<std::string_view> string_member(const json::value& value, std::string_view key) {
-  const json::value* v = member(value, key);
-  if (v == nullptr || !v->is_string()) return std::nullopt;
-  return std::string_view(v->get_string());
-}
-
 std::string_view as_text(const std::vector<std::uint8_t>& bytes) {
   return std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size());
 }
 
 // One revocation entry against one device of the list's business.
 bool entry_matches(const json::value& entry, const Device& device) {
-  const auto before = as_unsigned(member(entry, "revoke_before"));
+  const auto before = json_unsigned_member(entry, "revoke_before");
   if (!before || device.created >= *before) return false;
-  const auto tipo = string_member(entry, "tipo");
+  const auto tipo = json_text_member(entry, "tipo");
   if (tipo == "negocio") return true;
   if (tipo != "usuario") return false;
-  const auto user_sub = string_member(entry, "user_sub");
+  const auto user_sub = json_text_member(entry, "user_sub");
   if (!user_sub || !device.user_sub) return !user_sub && !device.user_sub;
   return *user_sub == *device.user_sub;
 }
@@ -68,8 +51,8 @@ Outcome<json::value> verify_jws(std::string_view text, std::span<const TrustedKe
   if (!header_bytes) return fail("base64url inválido");
   const auto header = parse_strict_json(as_text(*header_bytes));
   if (!header) return fail("header no es JSON");
-  if (string_member(*header, "alg") != "EdDSA") return fail("alg != EdDSA");
-  const auto kid = string_member(*header, "kid");
+  if (json_text_member(*header, "alg") != "EdDSA") return fail("alg != EdDSA");
+  const auto kid = json_text_member(*header, "kid");
   if (!kid) return fail("header sin kid");
   const auto key = std::find_if(keys.begin(), keys.end(), [&](const TrustedKey& k) { return k.kid == *kid; });
   if (key == keys.end()) return fail("kid desconocido");
@@ -89,8 +72,8 @@ Outcome<json::value> verify_jws(std::string_view text, std::span<const TrustedKe
   if (!payload_bytes) return fail("base64url inválido");
   auto payload = parse_strict_json(as_text(*payload_bytes));
   if (!payload) return fail("payload no es JSON");
-  if (string_member(*payload, "iss") != issuer) return fail("iss inválido");
-  if (string_member(*payload, "aud") != audience) return fail("aud inválido");
+  if (json_text_member(*payload, "iss") != issuer) return fail("iss inválido");
+  if (json_text_member(*payload, "aud") != audience) return fail("aud inválido");
   return std::move(*payload);
 }
 
@@ -102,7 +85,7 @@ std::optional<TicketClaims> check_provisioning_ticket(LockedState& state, std::s
   }
   const json::value& claims = *verified;
 
-  const json::value* scope = member(claims, "scope");
+  const json::value* scope = json_member(claims, "scope");
   if (scope == nullptr || !scope->is_array()) return std::nullopt;
   const auto& scopes = scope->get_array();
   if (std::none_of(scopes.begin(), scopes.end(),
@@ -110,17 +93,17 @@ std::optional<TicketClaims> check_provisioning_ticket(LockedState& state, std::s
     return std::nullopt;
   }
   const std::uint64_t now = state.now();
-  const auto exp = as_unsigned(member(claims, "exp"));
-  const auto iat = as_unsigned(member(claims, "iat"));
+  const auto exp = json_unsigned_member(claims, "exp");
+  const auto iat = json_unsigned_member(claims, "iat");
   if (!exp || !iat || now >= *exp || *iat > now + TICKET_IAT_LEEWAY_SECS) return std::nullopt;
-  const auto jti = string_member(claims, "jti");
+  const auto jti = json_text_member(claims, "jti");
   if (!jti || jti->empty()) return std::nullopt;
   auto& used = state->jti_cache;
   std::erase_if(used, [now](const auto& entry) { return entry.second <= now; });
   if (used.contains(std::string(*jti))) return std::nullopt;
-  const auto negocio_id = string_member(claims, "negocio_id");
+  const auto negocio_id = json_text_member(claims, "negocio_id");
   if (!negocio_id || negocio_id->empty()) return std::nullopt;
-  const auto sub = string_member(claims, "sub");
+  const auto sub = json_text_member(claims, "sub");
 
   used.emplace(std::string(*jti), *exp);
   return TicketClaims{std::string(sub.value_or("")), std::string(*negocio_id)};
@@ -133,15 +116,15 @@ std::optional<std::uint64_t> apply_revocation_list(LockedState& state, std::stri
     return std::nullopt;
   }
   const json::value& claims = *verified;
-  const auto negocio_id = string_member(claims, "negocio_id");
-  const auto seq = as_unsigned(member(claims, "seq"));
-  if (string_member(claims, "typ") != "revocations" || !negocio_id || !seq) return std::nullopt;
+  const auto negocio_id = json_text_member(claims, "negocio_id");
+  const auto seq = json_unsigned_member(claims, "seq");
+  if (json_text_member(claims, "typ") != "revocations" || !negocio_id || !seq) return std::nullopt;
 
   const auto stored = state->revoked_seq.find(std::string(*negocio_id));
   const std::uint64_t applied = stored == state->revoked_seq.end() ? 0 : stored->second;
   if (*seq <= applied) return applied;
 
-  const json::value* entries_value = member(claims, "revocations");
+  const json::value* entries_value = json_member(claims, "revocations");
   if (entries_value != nullptr && entries_value->is_array()) {
     const json::array& entries = entries_value->get_array();
     std::erase_if(state->devices, [&](const Device& d) {

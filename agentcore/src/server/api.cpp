@@ -6,7 +6,6 @@
 #include <memory>
 #include <optional>
 #include <string_view>
-#include <vector>
 
 #include "base/constants.h"
 #include "base/sha256.h"
@@ -122,7 +121,7 @@ Handled printers(Call& call) {
   return service_work(PRINTER_LIST_LANE, [&ctx = call.ctx, cors = call.cors] {
     auto list = list_printers(ctx.printing);
     if (!list) return json_response(500, cors, error_body(list.error()));
-    return json_response(200, cors, printers_answer_json(*list));
+    return json_response(200, cors, "{\"printers\":" + printer_list_json(*list) + "}");
   });
 }
 

@@ -5,11 +5,8 @@
 // a print job in its printer's, the store's changes in the store's, the
 // printer list in its own.
 
-#include <cstdint>
-#include <memory>
 #include <ostream>
 #include <string>
-#include <string_view>
 
 #include "base/outcome.h"
 #include "server/http_message.h"

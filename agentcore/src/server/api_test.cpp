@@ -373,8 +373,13 @@ TEST_F(Api, PrintersNeedOriginAndSignature) {
             "{\"printers\":[{\"manufacturer\":null,\"offline\":true,\"product\":\"Caja 1\","
             "\"product_id\":0,\"serial\":null,\"vendor_id\":0}]}");
 
-  printing.printers.answer = fail("EnumPrinters falló (Win32 err 1722)");
+  printing.printers.answer = std::vector<PrinterInfo>{};
   res = from_page("GET", "/v1/printers", "", signed_headers(token, "", "n-3"));
+  EXPECT_EQ(res.status, 200u);
+  EXPECT_EQ(res.body, R"({"printers":[]})");
+
+  printing.printers.answer = fail("EnumPrinters falló (Win32 err 1722)");
+  res = from_page("GET", "/v1/printers", "", signed_headers(token, "", "n-4"));
   EXPECT_EQ(res.status, 500u);
   EXPECT_EQ(res.body, "{\"error\":\"EnumPrinters falló (Win32 err 1722)\"}");
 }

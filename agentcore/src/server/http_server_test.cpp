@@ -13,7 +13,6 @@
 #include <chrono>
 #include <functional>
 #include <limits>
-#include <mutex>
 #include <new>
 #include <thread>
 
@@ -379,7 +378,7 @@ TEST(HttpServer, AConsumerTakesTheBodyInsteadOfItsTextInAnyPieces) {
       },
       {},
       [](const HttpRequest&) {
-        return Admission{std::nullopt, 64, std::make_shared<RecordingConsumer>(), {}};
+        return Admission{std::nullopt, 64, std::make_shared<RecordingConsumer>(), {}, {}};
       });
   const std::string body = "0123456789abcdefghij";
   const struct {
@@ -451,7 +450,7 @@ TEST(HttpServer, RunningOutOfMemoryCostsOneRequestOrOneConnection) {
       [&](const HttpRequest& req) { return echo(throws_on("/handler")(req)); }, {},
       [&](const HttpRequest& head) {
         throws_on("/admission")(head);
-        return Admission{std::nullopt, 64, nullptr, "https://page.example"};
+        return Admission{std::nullopt, 64, nullptr, "https://page.example", {}};
       });
   Client client(server.port());
   client.send("GET /handler HTTP/1.1\r\nHost: h\r\n\r\n");

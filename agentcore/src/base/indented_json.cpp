@@ -1,4 +1,4 @@
-#include "security/indented_json.h"
+#include "base/indented_json.h"
 
 #include <boost/json.hpp>
 

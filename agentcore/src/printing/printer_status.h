@@ -12,13 +12,10 @@
 #include <string_view>
 #include <vector>
 
+#include "printing/printer_protocol.h"
 #include "printing/spooler.h"
 
 namespace zunel {
-
-// The language a status query is asked in. There is no guessing: a query in
-// the wrong language prints junk (an ESC/POS printer prints "~HS" as text).
-enum class StatusProtocol { EscPos, Star, Zpl };
 
 enum class StatusSource { Device, Spooler };
 enum class PaperState { Ok, NearEnd, Out, Unknown };

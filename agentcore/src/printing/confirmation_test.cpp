@@ -90,19 +90,6 @@ TEST_F(ConfirmationTest, ASilentPrinterIsNotConfirmedAndItsStatusSaysItDidNotAns
             0u);
 }
 
-TEST_F(ConfirmationTest, AnOfflinePrinterIsNotConfirmedWithTheStatusThatSaysWhy) {
-  // Cover open: GS ( H and GS r stay unanswered, DLE EOT tells.
-  fakes_.network.replies = {{"\x10\x04\x01", "\x1e"}, {"\x10\x04\x02", "\x16"}, {"\x10\x04\x03", "\x12"},
-                            {"\x10\x04\x04", "\x12"}};
-  auto got = confirm(NETWORK, StatusProtocol::EscPos);
-  ASSERT_TRUE(got.ok());
-  EXPECT_EQ(got->confirmed, Confirmed::NotConfirmed);
-  ASSERT_TRUE(got->status.has_value());
-  EXPECT_EQ(got->status->online, false);
-  EXPECT_EQ(got->status->cover_open, true);
-  EXPECT_EQ(fakes_.network.sent.size(), 1u) << "the status is asked on the job's connection";
-}
-
 // A ZPL printer that is still printing at the first ~HS and done at the
 // second, on a channel that records what it was sent.
 class FinishingZplPrinter final : public StatusChannel {
@@ -139,17 +126,6 @@ TEST_F(ConfirmationTest, ZplPrintedOnceNoFormatWaitsAndNoLabelRemains) {
   EXPECT_EQ(got, (Confirmation{Confirmed::Printed, std::nullopt}));
   EXPECT_EQ(printer.wire, "~HQES~HS~HQES~HS");
   EXPECT_EQ(clock_.now(), milliseconds(1'000'000) + ZPL_POLL_INTERVAL) << "one pause between the rounds";
-}
-
-TEST_F(ConfirmationTest, ZplWithAnErrorIsNotConfirmedAndNeverSaysPrinted) {
-  // Head open: ~HQES reports it, every round, to the end of the time-out.
-  fakes_.network.replies = {{"~HQES", "\x02 PRINTER STATUS\r\n ERRORS: 1 00000000 00000004\r\n\x03"}};
-  auto got = confirm(NETWORK, StatusProtocol::Zpl, 1000);
-  ASSERT_TRUE(got.ok());
-  EXPECT_EQ(got->confirmed, Confirmed::NotConfirmed);
-  ASSERT_TRUE(got->status.has_value());
-  EXPECT_EQ(got->status->cover_open, true);
-  EXPECT_EQ(text(fakes_.network.received).find("~HS"), std::string::npos) << "~HS is not asked while the head is open";
 }
 
 TEST_F(ConfirmationTest, StarIsNeverConfirmedButItsStatusIsRead) {

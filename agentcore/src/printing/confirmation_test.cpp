@@ -64,14 +64,6 @@ TEST_F(ConfirmationTest, EscPosPrintedWhenThePrinterSendsTheJobsIdBack) {
                                       "receive:0:none", "send:14", "receive:3000:19", "close"}));
 }
 
-TEST_F(ConfirmationTest, EscPosProcessedWhenOnlyTheFenceAnswered) {
-  fakes_.network.replies = {{REQUEST, std::string(1, '\0')}};
-  auto got = confirm(NETWORK, StatusProtocol::EscPos, 2500);
-  ASSERT_TRUE(got.ok());
-  EXPECT_EQ(*got, (Confirmation{Confirmed::Processed, std::nullopt}));
-  EXPECT_EQ(clock_.now(), milliseconds(1'000'000 + 2500)) << "the id is awaited to the end of the time-out";
-}
-
 TEST_F(ConfirmationTest, ASilentPrinterIsNotConfirmedAndItsStatusSaysItDidNotAnswer) {
   auto got = confirm(SERIAL, StatusProtocol::EscPos, 1000);
   ASSERT_TRUE(got.ok());
@@ -88,44 +80,6 @@ TEST_F(ConfirmationTest, ASilentPrinterIsNotConfirmedAndItsStatusSaysItDidNotAns
   EXPECT_EQ(confirmation_json(*got).rfind(R"({"ok":true,"confirmed":"not_confirmed","status":{"source":"device",)",
                                           0),
             0u);
-}
-
-// A ZPL printer that is still printing at the first ~HS and done at the
-// second, on a channel that records what it was sent.
-class FinishingZplPrinter final : public StatusChannel {
- public:
-  explicit FinishingZplPrinter(FakeMonotonicClock& clock) : clock_(clock) {}
-  std::string wire;
-  int hs_asked = 0;
-
-  Status send(std::span<const std::uint8_t> bytes) override {
-    const std::string s(bytes.begin(), bytes.end());
-    wire += s;
-    if (s == "~HQES") input_ += "\x02 PRINTER STATUS\r\n ERRORS: 0 00000000 00000000\r\n\x03";
-    if (s == "~HS") {
-      const char* labels = ++hs_asked == 1 ? "00000001" : "00000000";
-      input_ += std::string("\x02" "030,0,0,1245,000,0,0,0,000,0,0,0\x03\x02" "000,0,0,0,1,2,4,0,") + labels +
-                ",1,000\x03\x02" "1234,0\x03";
-    }
-    return {};
-  }
-  Outcome<std::size_t> receive(std::uint8_t* buffer, std::size_t size, milliseconds timeout) override {
-    std::vector<std::string> log{"receive"};
-    return FakeTcpNetwork::take_input(input_, buffer, size, timeout, &clock_, log);
-  }
-  Status discard_input(const MonotonicClock&, milliseconds) override { return {}; }
-
- private:
-  FakeMonotonicClock& clock_;
-  std::string input_;
-};
-
-TEST_F(ConfirmationTest, ZplPrintedOnceNoFormatWaitsAndNoLabelRemains) {
-  FinishingZplPrinter printer(clock_);
-  const Confirmation got = confirm_on_device(printer, StatusProtocol::Zpl, milliseconds(3000), {}, clock_);
-  EXPECT_EQ(got, (Confirmation{Confirmed::Printed, std::nullopt}));
-  EXPECT_EQ(printer.wire, "~HQES~HS~HQES~HS");
-  EXPECT_EQ(clock_.now(), milliseconds(1'000'000) + ZPL_POLL_INTERVAL) << "one pause between the rounds";
 }
 
 TEST_F(ConfirmationTest, StarIsNeverConfirmedButItsStatusIsRead) {

@@ -17,6 +17,8 @@ import harness  # noqa: E402
 from printer_emulator import PrinterEmulator  # noqa: E402
 
 DEAD_PRINTERS = 8
+# How long the emulator takes to "print" a confirmed job.
+PRINT_DELAY = 0.02
 
 
 def pings(seconds):
@@ -144,6 +146,28 @@ def main():
             print("status query to the emulator (ESC/POS, 4 questions), 50 sequential: median %.2f ms; "
                   "a silent printer with timeout_ms 500 answered in %.0f ms at most"
                   % (statistics.median(times) * 1e3, max(quiet_times) * 1e3))
+
+            # A confirmed print: what the agent adds beyond the printer's own
+            # reply (the emulator answers GS ( H PRINT_DELAY after the job).
+            emulator.set(silent=False, print_delay=PRINT_DELAY)
+            target = {"kind": "network", "host": "127.0.0.1", "port": emulator.tcp_port}
+            data = list(os.urandom(4096))
+            plain = json.dumps({"target": target, "bytes": data}, separators=(",", ":"))
+            confirmed = json.dumps({"target": target, "bytes": data, "confirm": {"protocol": "escpos"}},
+                                   separators=(",", ":"))
+            timed = {plain: [], confirmed: []}
+            for _ in range(50):
+                for body in (plain, confirmed):
+                    start = time.perf_counter()
+                    status, _, answer = harness.signed("POST", "/v1/print", token, body)
+                    timed[body].append(time.perf_counter() - start)
+                    if status != 200 or (body is confirmed and json.loads(answer)["confirmed"] != "printed"):
+                        raise SystemExit("print failed: %d %r" % (status, answer))
+            plain_ms = statistics.median(timed[plain]) * 1e3
+            confirmed_ms = statistics.median(timed[confirmed]) * 1e3
+            print("confirmed 4 KB print to the emulator (GS ( H answered %.0f ms after the job), 50 sequential: "
+                  "median %.2f ms, %.2f ms beyond the unconfirmed print (%.2f ms) and the printer's reply"
+                  % (PRINT_DELAY * 1e3, confirmed_ms, confirmed_ms - plain_ms - PRINT_DELAY * 1e3, plain_ms))
         finally:
             emulator.stop()
 

@@ -3,17 +3,19 @@
 // strict reader refuses (duplicates, depth, trailing text, bad UTF-8), so
 // whatever it accepts the strict reader accepts too; and where the strict
 // reader's value has the shape of a print body, both must read the same
-// destination and the same bytes. The shape is read here from the value by
+// destination, the same bytes and the same confirmation (or its refusal). The shape is read here from the value by
 // the rules of printing/print_body_reader.h, independently of the streaming
 // code.
 
 #include <boost/json/value.hpp>
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <limits>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <variant>
 
 #include "base/strict_json.h"
 #include "fuzz_support.h"
@@ -115,12 +117,37 @@ std::optional<std::vector<std::uint8_t>> bytes_from(const json::value& v) {
   return bytes;
 }
 
+// The "confirm" member by the header's rules, for the target read.
+Outcome<std::optional<ConfirmRequest>> confirm_from(const json::value* v, const PrintTarget& target) {
+  if (!v || v->is_null()) return std::optional<ConfirmRequest>();
+  const auto* object = v->if_object();
+  if (!object) return fail(CONFIRM_INVALID);
+  ConfirmRequest request;
+  if (std::holds_alternative<NetworkTarget>(target.kind) || std::holds_alternative<SerialTarget>(target.kind)) {
+    const json::value* protocol = object->if_contains("protocol");
+    if (!protocol || protocol->is_null()) return fail(CONFIRM_PROTOCOL_MISSING);
+    const auto name = text(*protocol);
+    if (name == "escpos") request.protocol = StatusProtocol::EscPos;
+    if (name == "star") request.protocol = StatusProtocol::Star;
+    if (name == "zpl") request.protocol = StatusProtocol::Zpl;
+    if (!request.protocol) return fail(CONFIRM_PROTOCOL_UNKNOWN);
+  }
+  if (const json::value* timeout = object->if_contains("timeout_ms"); timeout && !timeout->is_null()) {
+    const auto ms = whole_number(*timeout, 30000);
+    if (!ms || *ms < 1000) return fail(CONFIRM_TIMEOUT_INVALID);
+    request.timeout = std::chrono::milliseconds(*ms);
+  }
+  return std::optional<ConfirmRequest>(request);
+}
+
 std::optional<PrintBody> body_from(const json::value& v) {
   const json::value* target = nullptr;
   const json::value* bytes = nullptr;
+  const json::value* confirm = nullptr;
   if (const auto* object = v.if_object()) {
     target = object->if_contains("target");
     bytes = object->if_contains("bytes");
+    confirm = object->if_contains("confirm");
   } else if (const auto* array = v.if_array(); array && array->size() == 2) {
     target = &array->at(0);
     bytes = &array->at(1);
@@ -129,7 +156,8 @@ std::optional<PrintBody> body_from(const json::value& v) {
   auto t = target_from(*target);
   auto b = bytes_from(*bytes);
   if (!t || !b) return std::nullopt;
-  return PrintBody{std::move(*t), std::move(*b)};
+  auto c = confirm_from(confirm, *t);
+  return PrintBody{std::move(*t), std::move(*b), std::move(c)};
 }
 
 }  // namespace
@@ -146,5 +174,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   if (!expected) return 0;
   require(streamed->target == expected->target, "the readers disagree on the destination");
   require(streamed->bytes == expected->bytes, "the readers disagree on the bytes");
+  const auto& got = streamed->confirm;
+  const auto& want = expected->confirm;
+  require(got.ok() == want.ok() && (got.ok() ? *got == *want : got.error() == want.error()),
+          "the readers disagree on the confirmation");
   return 0;
 }

@@ -184,17 +184,21 @@ class FakeSerialPorts final : public SerialPorts {
 };
 
 // Logs "open:NAME", "start_doc:DOC:TYPE", "start_page", "write:N",
-// "end_page", "end_doc", "get_printer", "close". Any step can be made to fail with a code,
+// "end_page", "end_doc", "get_printer", "get_job:ID", "close". Any step can be made to fail with a code,
 // and last_error() answers the code of the latest failure only until the
 // next call, as GetLastError does.
 class RecordingSpooler final : public Spooler {
  public:
-  enum class Step { Open, StartDoc, StartPage, Write, EndPage, EndDoc, GetPrinter, Close };
+  enum class Step { Open, StartDoc, StartPage, Write, EndPage, EndDoc, GetPrinter, GetJob, Close };
   std::map<Step, std::uint32_t> failing;  // step -> error code
   // Set: write reports this count instead of the full size.
   std::optional<std::uint32_t> short_write;
   // What get_printer reports: recorded values, as a spooler gave them.
   SpoolerPrinterReport report = WinspoolPrinterReport{};
+  // The id start_doc gives, and what get_job reports in turn (the last one
+  // again once the others are used; none: get_job fails).
+  std::uint32_t job_id = 7;
+  std::deque<SpoolerJobReport> job_reports;
   std::vector<std::string> log;
   std::vector<std::uint8_t> received;
 
@@ -204,8 +208,10 @@ class RecordingSpooler final : public Spooler {
     handle = HANDLE;
     return true;
   }
-  bool start_doc(SpoolerHandle h, const std::string& document_name, const std::string& data_type) override {
+  bool start_doc(SpoolerHandle h, const std::string& document_name, const std::string& data_type,
+                 std::uint32_t& id) override {
     log.push_back("start_doc:" + document_name + ":" + data_type);
+    id = job_id;
     return checked(h) && step(Step::StartDoc);
   }
   bool start_page(SpoolerHandle h) override {
@@ -236,6 +242,14 @@ class RecordingSpooler final : public Spooler {
     log.push_back("get_printer");
     if (!checked(h) || !step(Step::GetPrinter)) return false;
     out = report;
+    return true;
+  }
+  bool get_job(SpoolerHandle h, std::uint32_t id, SpoolerJobReport& out) override {
+    log.push_back("get_job:" + std::to_string(id));
+    if (!checked(h) || !step(Step::GetJob)) return false;
+    if (job_reports.empty()) return false;
+    out = job_reports.front();
+    if (job_reports.size() > 1) job_reports.pop_front();
     return true;
   }
   std::uint32_t last_error() override { return last_error_; }

@@ -12,6 +12,8 @@
 //   await agent.printers();                    // [{product, offline, ...}]
 //   await agent.print({kind: 'network', host: '192.0.2.10', port: 9100},
 //                     new Uint8Array([0x1b, 0x40, 0x41, 0x0a]));
+//   await agent.print(target, bytes, { confirm: { protocol: 'escpos' } });
+//                                              // {ok, confirmed, status?}
 //
 // Every failure is thrown as an AgentError whose `kind` tells what to do:
 //   'not-running'  nothing answers on 127.0.0.1:47631 (the agent is not started)
@@ -84,8 +86,16 @@ export async function signatureHeaders(tokenHex, body, { now = Date.now(), nonce
 //   {kind: 'network', host, port}     raw TCP, e.g. port 9100
 //   {kind: 'serial', port, baud}      e.g. port 'COM3', baud 9600
 //   {kind: 'winspool', printer}       a printer of the Windows spooler, RAW job
-export function printBody(target, bytes) {
-  return JSON.stringify({ target, bytes: Array.from(bytes) });
+// With `confirm` ({protocol, timeoutMs}), the agent asks the printer whether
+// the job printed before it answers.
+export function printBody(target, bytes, confirm) {
+  const body = { target, bytes: Array.from(bytes) };
+  if (confirm) {
+    body.confirm = {};
+    if (confirm.protocol !== undefined) body.confirm.protocol = confirm.protocol;
+    if (confirm.timeoutMs !== undefined) body.confirm.timeout_ms = confirm.timeoutMs;
+  }
+  return JSON.stringify(body);
 }
 
 // A fetch that failed without an answer: the agent is down, or the browser
@@ -170,8 +180,17 @@ export class AgentClient {
 
   // Signed POST /v1/print: sends `bytes` (Uint8Array or array of 0-255)
   // unchanged to the destination. Resolves when the printer took them all.
-  async print(target, bytes) {
-    return this.#request('POST', '/v1/print', printBody(target, bytes), true);
+  //
+  // With `confirm: {protocol, timeoutMs}` the agent then asks the printer
+  // (in `protocol`, "escpos", "star" or "zpl", needed for network and
+  // serial printers) or the spooler whether the job printed, for up to
+  // `timeoutMs` (1000-30000, default 10000) plus, when the printer says
+  // nothing, a status query of up to 2 s. The answer's `confirmed` is
+  // "printed" only when the printer said so; otherwise "processed",
+  // "transmitted", "spooled" or "not_confirmed" (with the printer's `status`,
+  // as printerStatus() gives it). Any of them means the bytes were delivered.
+  async print(target, bytes, { confirm } = {}) {
+    return this.#request('POST', '/v1/print', printBody(target, bytes, confirm), true);
   }
 
   // Signed POST /v1/printers/status: what the printer itself says (paper,

@@ -448,7 +448,7 @@ test('the reference page drives the real agent in Chromium', { timeout: 240000 }
         await page.fill('#data', d.job.toString('hex').replace(/(.{64})/g, '$1\n'));
         const r = await press(page, 'print', 'print-result');
         assert.equal(r.state, 'ok', r.text);
-        assert.equal(r.text, `Impreso: ${d.job.length} bytes enviados.`);
+        assert.equal(r.text, `Enviado a la impresora: ${d.job.length} bytes.`);
         assert.deepEqual(await d.landed(d.job.length), d.job);
       });
     }
@@ -474,6 +474,18 @@ test('the reference page drives the real agent in Chromium', { timeout: 240000 }
       await emulator.set({ paper: 'out', cover_open: true });
       r = await press(page, 'status', 'status-result');
       assert.equal(r.text, 'La impresora no puede imprimir: sin papel, tapa abierta.');
+
+      // "Impreso" only when the printer confirms it; otherwise why not.
+      await page.selectOption('#format', 'text');
+      await page.fill('#data', 'Ticket confirmado\n');
+      await page.check('#confirm');
+      r = await press(page, 'print', 'print-result');
+      assert.equal(r.text, 'Enviado a la impresora, sin confirmación de que se imprimió. ' +
+                           'La impresora no puede imprimir: sin papel, tapa abierta.');
+      await emulator.set({ paper: 'ok', cover_open: false });
+      r = await press(page, 'print', 'print-result');
+      assert.equal(r.text, 'Impreso: la impresora confirmó que terminó de imprimirlo.');
+      await page.uncheck('#confirm');
     });
 
     await t.test('after `revoke` the page is told to pair again', async () => {

@@ -66,6 +66,8 @@ test('print body is the target and the bytes as numbers', () => {
     '{"target":{"kind":"winspool","printer":"Caja ñ"},"bytes":[0,255,10]}');
   assert.equal(printBody({ kind: 'serial', port: 'COM3', baud: 9600 }, []),
     '{"target":{"kind":"serial","port":"COM3","baud":9600},"bytes":[]}');
+  assert.equal(printBody({ kind: 'network', host: 'h', port: 1 }, [10], { protocol: 'zpl', timeoutMs: 5000 }),
+    '{"target":{"kind":"network","host":"h","port":1},"bytes":[10],"confirm":{"protocol":"zpl","timeout_ms":5000}}');
 });
 
 test('a signed print carries a signature over the exact bytes sent', async () => {

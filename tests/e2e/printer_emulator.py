@@ -6,13 +6,17 @@ a pseudo-terminal (as a serial printer does), records every byte it
 receives, and answers status queries from its state the way printers do:
 
   ESC/POS  DLE EOT 1-4 (10 04 n), real time, even offline or inside data;
-           GS r 1 / GS r 2 (1D 72 n), in buffer order, not while offline;
+           GS r 1 / GS r 2 (1D 72 n), in buffer order: once what came
+           before has "printed" (print_delay after print data), not while
+           offline;
            GS ( H fn 48 (1D 28 48 06 00 30 30 d1 d2 d3 d4), when "printing"
-           of what came before is done: 37 22 d1 d2 d3 d4 00.
+           of what came before is done: 37 22 d1 d2 d3 d4 00 (never when the
+           printer went offline meanwhile).
   Star     ESC ACK SOH (1B 06 01): a 9-byte automatic status block.
   ZPL      ~HQES (errors and warnings) and ~HS (three lines; none while
-           media out or head open), in ZPL mode only: an ESC/POS printer
-           prints those as text.
+           media out or head open; each format, ending in ^XZ, is one label
+           that remains for print_delay), in ZPL mode only: an ESC/POS
+           printer prints those as text.
 
 The printer goes offline when it is switched offline, its cover opens, its
 paper runs out or its cutter jams, as real printers do.
@@ -55,7 +59,7 @@ DEFAULT_STATE = {
     "drawer_pin3_high": False,
     "silent": False,         # answers nothing at all
     "reply_delay": 0.0,      # seconds before each answer
-    "print_delay": 0.05,     # seconds a GS ( H fn 48 waits, standing for the printing
+    "print_delay": 0.05,     # seconds the printing of a job takes (GS ( H, GS r after data, ZPL labels)
     "gs_h_supported": True,  # some models ignore GS ( H
     "zpl": False,            # speaks ZPL instead of ESC/POS
 }
@@ -69,6 +73,7 @@ class PrinterEmulator:
         self._state = dict(DEFAULT_STATE)
         self._set(state)
         self._received = bytearray()
+        self._labels_due = []  # ZPL: when each label received finishes printing
         self._want_tcp = tcp
         self._want_pty = pseudo_terminal
         self._want_control = control
@@ -106,6 +111,17 @@ class PrinterEmulator:
     def clear(self):
         with self._lock:
             self._received.clear()
+            self._labels_due.clear()
+
+    def format_received(self):
+        with self._lock:
+            self._labels_due.append(time.monotonic() + self._state["print_delay"])
+
+    def labels_remaining(self):
+        with self._lock:
+            now = time.monotonic()
+            self._labels_due = [due for due in self._labels_due if due > now]
+            return len(self._labels_due)
 
     # ---- life --------------------------------------------------------------
 
@@ -276,8 +292,8 @@ class PrinterEmulator:
             return None  # no answer while media out or head open
         paused = 0 if s["online"] else 1
         return ("\x02030,0,%d,1245,000,0,0,0,000,0,0,0\x03\r\n"
-                "\x02000,0,0,0,1,2,4,0,00000000,1,000\x03\r\n"
-                "\x021234,0\x03\r\n" % paused).encode()
+                "\x02000,0,0,0,1,2,4,0,%08d,1,000\x03\r\n"
+                "\x021234,0\x03\r\n" % (paused, self.labels_remaining())).encode()
 
 
 class _Parser:
@@ -287,16 +303,21 @@ class _Parser:
         self._emu = emulator
         self._write = write
         self._tail = bytearray()  # the last bytes, enough to hold any command
+        self._printing_until = 0.0  # when the print data received so far is printed
 
     # The last byte of every command: only these can end one.
     _FINAL = frozenset([1, 2, 3, 4, 49, 50]) | frozenset(b"SE")
 
     def feed(self, data):
         self._emu._record(data)
+        # Data takes print_delay to print; what follows it in the buffer waits.
+        self._printing_until = time.monotonic() + self._emu.state()["print_delay"]
         for b in data:
             self._tail.append(b)
             if len(self._tail) > 64:
                 del self._tail[:-16]
+            if b == 0x5A and bytes(self._tail[-3:]) == b"^XZ" and self._emu.state()["zpl"]:
+                self._emu.format_received()
             # Any byte may be the last of a GS ( H; the others end in few values.
             if b in self._FINAL or (len(self._tail) >= 11 and self._tail[-11] == 0x1D):
                 self._match()
@@ -315,20 +336,36 @@ class _Parser:
         except OSError:
             pass
 
+    def _after_printing(self, reply_of):
+        """Answers reply_of() once what came before has printed, unless the
+        printer is offline then (a cover opened meanwhile)."""
+        def fire():
+            s = self._emu.state()
+            if not self._emu._offline(s):
+                reply = reply_of()
+                self._answer(None if reply is None else bytes([reply]) if isinstance(reply, int) else reply, 0)
+        wait = max(0.0, self._printing_until - time.monotonic())
+        timer = threading.Timer(wait, fire)
+        timer.daemon = True
+        timer.start()
+
     def _match(self):
         t = self._tail[-16:]
         s = self._emu.state()
         if len(t) >= 3 and t[-3] == 0x10 and t[-2] == 0x04 and 1 <= t[-1] <= 4:
             self._answer(bytes([self._emu.dle_eot(t[-1])]))
         elif len(t) >= 3 and t[-3] == 0x1D and t[-2] == 0x72 and t[-1] in (1, 2, 49, 50):
-            reply = self._emu.gs_r(t[-1] & 0x0F)
-            self._answer(None if reply is None else bytes([reply]))
+            n = t[-1] & 0x0F
+            if self._printing_until > time.monotonic():
+                self._after_printing(lambda: self._emu.gs_r(n))
+            else:
+                reply = self._emu.gs_r(n)
+                self._answer(None if reply is None else bytes([reply]))
         elif len(t) >= 11 and bytes(t[-11:-4]) == GS_H_PREFIX:
             if s["gs_h_supported"] and not self._emu._offline(s) and not s["silent"]:
                 reply = bytes([0x37, 0x22]) + bytes(t[-4:]) + b"\x00"
-                timer = threading.Timer(s["print_delay"], self._answer, args=(reply, 0))
-                timer.daemon = True
-                timer.start()
+                self._printing_until = time.monotonic() + s["print_delay"]
+                self._after_printing(lambda: reply)
         elif len(t) >= 3 and bytes(t[-3:]) == b"\x1b\x06\x01":
             if not s["zpl"]:
                 self._answer(self._emu.star_block())

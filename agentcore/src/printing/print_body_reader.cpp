@@ -57,7 +57,7 @@ static_assert(KINDS.size() == std::variant_size_v<TargetKinds>, "every kind of t
 
 // One captured target field, before its kind says what type it must have.
 struct Scalar {
-  enum class Type { Absent, Text, Unsigned, Other } type = Type::Absent;
+  enum class Type { Absent, Null, Text, Unsigned, Other } type = Type::Absent;
   std::string text;
   std::uint64_t number = 0;
 };
@@ -127,11 +127,50 @@ PrintTarget make_target(std::size_t kind, std::array<Scalar, 2>& v) {
   std::abort();  // kind_index() gives only indexes of KINDS
 }
 
+// The "confirm" member: absent (or null), an object whose two members are
+// captured as the target's fields are, or any other value.
+struct ConfirmMember {
+  enum class Shape { Absent, Object, Other } shape = Shape::Absent;
+  Scalar protocol;
+  Scalar timeout_ms;
+};
+
+// The confirmation a read "confirm" member asks for, or the page's text of
+// why it does not read, once the target's kind is known: only a printer
+// spoken to directly needs its language.
+Outcome<std::optional<ConfirmRequest>> judge_confirm(const ConfirmMember& member, const PrintTarget& target) {
+  if (member.shape == ConfirmMember::Shape::Absent) return std::optional<ConfirmRequest>();
+  if (member.shape == ConfirmMember::Shape::Other) return fail(CONFIRM_INVALID);
+  ConfirmRequest request;
+  const bool device = std::holds_alternative<PrintTarget::Network>(target.kind) ||
+                      std::holds_alternative<PrintTarget::Serial>(target.kind);
+  if (device) {
+    const Scalar& protocol = member.protocol;
+    if (protocol.type == Scalar::Type::Absent || protocol.type == Scalar::Type::Null) {
+      return fail(CONFIRM_PROTOCOL_MISSING);
+    }
+    if (protocol.type == Scalar::Type::Text) request.protocol = protocol_named(protocol.text);
+    if (!request.protocol) return fail(CONFIRM_PROTOCOL_UNKNOWN);
+  }
+  const Scalar& timeout = member.timeout_ms;
+  if (timeout.type != Scalar::Type::Absent && timeout.type != Scalar::Type::Null) {
+    if (timeout.type != Scalar::Type::Unsigned ||
+        timeout.number < static_cast<std::uint64_t>(CONFIRM_MIN_TIMEOUT.count()) ||
+        timeout.number > static_cast<std::uint64_t>(CONFIRM_MAX_TIMEOUT.count())) {
+      return fail(CONFIRM_TIMEOUT_INVALID);
+    }
+    request.timeout = std::chrono::milliseconds(timeout.number);
+  }
+  return std::optional<ConfirmRequest>(request);
+}
+
 // What the next value in the document stands for.
-enum class Slot { Body, Target, Bytes, Byte, Kind, Field, Skip, Invalid };
+enum class Slot { Body, Target, Bytes, Byte, Kind, Field, Confirm, Skip, Invalid };
 
 struct Frame {
-  enum class Type { BodyObject, BodyArray, TargetObject, TargetArray, BytesArray, SkipObject, SkipArray };
+  enum class Type {
+    BodyObject, BodyArray, TargetObject, TargetArray, BytesArray, ConfirmObject, SkipObject, SkipArray
+  };
   Type type = Type::SkipArray;
   std::size_t index = 0;          // arrays: elements begun so far
   Slot pending = Slot::Skip;      // objects: what the value after the last key is
@@ -175,6 +214,9 @@ class BodyHandler {
       case Slot::Field:
         slot_field_->type = Scalar::Type::Other;
         return push(Frame::Type::SkipObject);
+      case Slot::Confirm:
+        confirm_.shape = ConfirmMember::Shape::Object;
+        return push(Frame::Type::ConfirmObject);
       case Slot::Skip:
         return push(Frame::Type::SkipObject);
       default:
@@ -187,6 +229,7 @@ class BodyHandler {
     stack_.pop_back();
     if (type == Frame::Type::BodyObject) {
       if (!have_target_ || !have_bytes_) return refuse(ec, "body without target or bytes");
+      body.confirm = judge_confirm(confirm_, body.target);
       have_body_ = true;
     } else if (type == Frame::Type::TargetObject) {
       if (!kind_) return refuse(ec, "target without kind");
@@ -210,6 +253,9 @@ class BodyHandler {
         return push(Frame::Type::BytesArray);
       case Slot::Field:
         slot_field_->type = Scalar::Type::Other;
+        return push(Frame::Type::SkipArray);
+      case Slot::Confirm:
+        confirm_.shape = ConfirmMember::Shape::Other;
         return push(Frame::Type::SkipArray);
       case Slot::Skip:
         return push(Frame::Type::SkipArray);
@@ -253,6 +299,15 @@ class BodyHandler {
     if (f.type == Frame::Type::BodyObject) {
       if (part_ == "target") f.pending = Slot::Target;
       if (part_ == "bytes") f.pending = Slot::Bytes;
+      if (part_ == "confirm") f.pending = Slot::Confirm;
+    } else if (f.type == Frame::Type::ConfirmObject) {
+      if (part_ == "protocol") {
+        f.pending = Slot::Field;
+        f.field = &confirm_.protocol;
+      } else if (part_ == "timeout_ms") {
+        f.pending = Slot::Field;
+        f.field = &confirm_.timeout_ms;
+      }
     } else if (f.type == Frame::Type::TargetObject) {
       if (part_ == "kind") {
         f.pending = Slot::Kind;
@@ -288,6 +343,8 @@ class BodyHandler {
     } else if (slot == Slot::Field) {
       slot_field_->type = Scalar::Type::Text;
       slot_field_->text = std::move(part_);
+    } else if (slot == Slot::Confirm) {
+      confirm_.shape = ConfirmMember::Shape::Other;
     } else if (slot != Slot::Skip) {
       ok = refuse(ec, "unexpected string");
     }
@@ -314,7 +371,12 @@ class BodyHandler {
 
   bool on_double(double, json::string_view, json::error_code& ec) { return on_other(ec); }
   bool on_bool(bool, json::error_code& ec) { return on_other(ec); }
-  bool on_null(json::error_code& ec) { return on_other(ec); }
+  bool on_null(json::error_code& ec) {
+    const Slot slot = take_slot();
+    if (slot == Slot::Field) slot_field_->type = Scalar::Type::Null;
+    if (slot == Slot::Field || slot == Slot::Confirm || slot == Slot::Skip) return true;  // a null "confirm": none
+    return refuse(ec, "unexpected value");
+  }
   bool on_comment_part(json::string_view, json::error_code&) { return true; }
   bool on_comment(json::string_view, json::error_code&) { return true; }
 
@@ -331,6 +393,7 @@ class BodyHandler {
   std::optional<std::size_t> kind_;
   std::array<Scalar, FIELD_NAMES.size()> named_;  // object form, by FIELD_NAMES
   std::array<Scalar, 2> positional_;              // array form, in declaration order
+  ConfirmMember confirm_;
   Scalar* slot_field_ = nullptr;                  // set by take_slot() for Slot::Field
 
   bool refuse(json::error_code& ec, const char* why) {
@@ -356,6 +419,7 @@ class BodyHandler {
     switch (f.type) {
       case Frame::Type::BodyObject:
       case Frame::Type::TargetObject:
+      case Frame::Type::ConfirmObject:
         slot_field_ = f.field;
         return f.pending;
       case Frame::Type::SkipObject:
@@ -386,7 +450,8 @@ class BodyHandler {
       slot_field_->number = u;
       return true;
     }
-    if (slot == Slot::Skip) return true;
+    if (slot == Slot::Confirm) confirm_.shape = ConfirmMember::Shape::Other;
+    if (slot == Slot::Skip || slot == Slot::Confirm) return true;
     return refuse(ec, slot == Slot::Byte ? "byte out of range" : "unexpected number");
   }
 
@@ -398,7 +463,8 @@ class BodyHandler {
       slot_field_->type = Scalar::Type::Other;
       return true;
     }
-    if (slot == Slot::Skip) return true;
+    if (slot == Slot::Confirm) confirm_.shape = ConfirmMember::Shape::Other;
+    if (slot == Slot::Skip || slot == Slot::Confirm) return true;
     return refuse(ec, "unexpected value");
   }
 

@@ -1,18 +1,26 @@
 #pragma once
 // Reading of the print request body from its JSON text.
 //
-// Accepted forms: {"target":TARGET,"bytes":BYTES} with members in any order
-// and other members skipped, or the array [TARGET,BYTES]. TARGET is an object
+// Accepted forms: {"target":TARGET,"bytes":BYTES,"confirm":CONFIRM} with
+// members in any order ("confirm" optional) and other members skipped, or the
+// array [TARGET,BYTES]. TARGET is an object
 // carrying "kind" ("network", "usb", "serial" or "winspool") anywhere among
 // the kind's fields, other members skipped, or the array [KIND,FIELD...] with
 // the fields in declaration order. BYTES is an array of integers 0 to 255.
 // Integer fields take JSON integers within their width only, text fields JSON
-// strings only. Refused: duplicate members at any depth, nesting deeper than
+// strings only. CONFIRM, when present and not null, is an object
+// {"protocol": "escpos" | "star" | "zpl", "timeout_ms": n}, other members
+// skipped: "protocol" is required for "network" and "serial" targets and not
+// read for the others; "timeout_ms" is optional (absent or null), an integer
+// from 1000 to 30000, 10000 when absent. A CONFIRM that does not read so
+// leaves the body well-formed, with PrintBody::confirm one of the texts
+// below. Refused: duplicate members at any depth, nesting deeper than
 // 128, anything but white space after the value, malformed UTF-8.
 //
 // The body is decoded as its text arrives, straight into the byte string:
 // bodies of label jobs run to megabytes, and their text is never kept.
 
+#include <chrono>
 #include <cstddef>
 #include <memory>
 #include <string_view>
@@ -21,6 +29,21 @@
 #include "printing/print_target.h"
 
 namespace zunel {
+
+inline constexpr std::chrono::milliseconds CONFIRM_MIN_TIMEOUT{1000};
+inline constexpr std::chrono::milliseconds CONFIRM_MAX_TIMEOUT{30000};
+inline constexpr std::chrono::milliseconds CONFIRM_DEFAULT_TIMEOUT{10000};
+
+// The texts of a "confirm" member that does not read, meant for the page
+// (the 400 answer's "error"):
+inline constexpr const char* CONFIRM_INVALID =
+    "\"confirm\" debe ser un objeto: {\"protocol\": \"escpos\", \"star\" o \"zpl\", \"timeout_ms\": n}";
+inline constexpr const char* CONFIRM_PROTOCOL_MISSING =
+    "falta \"confirm.protocol\" (\"escpos\", \"star\" o \"zpl\") para una impresora de red o serie";
+inline constexpr const char* CONFIRM_PROTOCOL_UNKNOWN =
+    "\"confirm.protocol\" desconocido: debe ser \"escpos\", \"star\" o \"zpl\"";
+inline constexpr const char* CONFIRM_TIMEOUT_INVALID =
+    "\"confirm.timeout_ms\" debe ser un entero entre 1000 y 30000";
 
 // Push-style decoder of one body. Feed the text in chunks of any size, cut
 // anywhere (inside a number, a string or a UTF-8 sequence too), then call

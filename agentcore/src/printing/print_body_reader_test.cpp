@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -155,6 +157,67 @@ TEST(PrintBodyReader, RefusesBodiesThatBreakARule) {
     for (const char* end : {"2,4, ]}", "4,", "4,5,6,7,8,9,10,11,12,300"}) cases.push_back(run + step + end);
   }
   for (const auto& json : cases) {
+    EXPECT_FALSE(read_print_body(json).ok()) << json;
+    for (std::size_t piece : PIECE_SIZES) EXPECT_FALSE(read_in_pieces(json, piece).ok()) << json << " / " << piece;
+  }
+}
+
+TEST(PrintBodyReader, ReadsTheConfirmationAskedFor) {
+  using std::chrono::milliseconds;
+  const std::string net = R"("target":{"kind":"network","host":"h","port":9100},"bytes":[1])";
+  const std::string ser = R"("target":["serial","COM1",9600],"bytes":[1])";
+  const std::string spool = R"("target":["winspool","P"],"bytes":[1])";
+  const auto asked = [](std::optional<StatusProtocol> protocol, int ms) {
+    return Outcome<std::optional<ConfirmRequest>>(std::optional<ConfirmRequest>(ConfirmRequest{protocol, milliseconds(ms)}));
+  };
+  const Outcome<std::optional<ConfirmRequest>> none = std::optional<ConfirmRequest>();
+  struct Case {
+    std::string json;
+    Outcome<std::optional<ConfirmRequest>> confirm;
+  };
+  const std::vector<Case> cases = {
+      {"{" + net + "}", none},
+      {"{" + net + R"(,"confirm":null})", none},
+      {"{" + net + R"(,"confirm":{"protocol":"escpos"}})", asked(StatusProtocol::EscPos, 10000)},
+      // Before the target, other members skipped, the bounds themselves.
+      {R"({"confirm":{"timeout_ms":1000,"x":[1],"protocol":"zpl"},)" + ser + "}", asked(StatusProtocol::Zpl, 1000)},
+      {"{" + ser + R"(,"confirm":{"protocol":"star","timeout_ms":30000}})", asked(StatusProtocol::Star, 30000)},
+      {"{" + net + R"(,"confirm":{"protocol":"escpos","timeout_ms":null}})", asked(StatusProtocol::EscPos, 10000)},
+      // A spooler target is asked for its job's state: the protocol is not read.
+      {"{" + spool + R"(,"confirm":{}})", asked(std::nullopt, 10000)},
+      {"{" + spool + R"(,"confirm":{"protocol":"epl","timeout_ms":5000}})", asked(std::nullopt, 5000)},
+      // Refused with the page's texts, the body itself well-formed.
+      {"{" + net + R"(,"confirm":true})", fail(CONFIRM_INVALID)},
+      {"{" + net + R"(,"confirm":["escpos"]})", fail(CONFIRM_INVALID)},
+      {"{" + spool + R"(,"confirm":"escpos"})", fail(CONFIRM_INVALID)},
+      {"{" + net + R"(,"confirm":{}})", fail(CONFIRM_PROTOCOL_MISSING)},
+      {"{" + ser + R"(,"confirm":{"protocol":null}})", fail(CONFIRM_PROTOCOL_MISSING)},
+      {"{" + net + R"(,"confirm":{"protocol":"ESCPOS"}})", fail(CONFIRM_PROTOCOL_UNKNOWN)},
+      {"{" + net + R"(,"confirm":{"protocol":1}})", fail(CONFIRM_PROTOCOL_UNKNOWN)},
+      {"{" + net + R"(,"confirm":{"protocol":"escpos","timeout_ms":999}})", fail(CONFIRM_TIMEOUT_INVALID)},
+      {"{" + net + R"(,"confirm":{"protocol":"escpos","timeout_ms":30001}})", fail(CONFIRM_TIMEOUT_INVALID)},
+      {"{" + spool + R"(,"confirm":{"timeout_ms":5000.0}})", fail(CONFIRM_TIMEOUT_INVALID)},
+      {"{" + spool + R"(,"confirm":{"timeout_ms":-5000}})", fail(CONFIRM_TIMEOUT_INVALID)},
+      {"{" + spool + R"(,"confirm":{"timeout_ms":"5000"}})", fail(CONFIRM_TIMEOUT_INVALID)},
+  };
+  const auto same = [](const Outcome<std::optional<ConfirmRequest>>& a,
+                       const Outcome<std::optional<ConfirmRequest>>& b) {
+    return a.ok() == b.ok() && (a.ok() ? *a == *b : a.error() == b.error());
+  };
+  for (const Case& c : cases) {
+    auto body = read_print_body(c.json);
+    ASSERT_TRUE(body.ok()) << c.json << ": " << body.error();
+    EXPECT_TRUE(same(body->confirm, c.confirm)) << c.json;
+    for (std::size_t piece : PIECE_SIZES) {
+      auto pieces = read_in_pieces(c.json, piece);
+      ASSERT_TRUE(pieces.ok()) << c.json << " in pieces of " << piece << ": " << pieces.error();
+      EXPECT_TRUE(same(pieces->confirm, c.confirm)) << c.json << " in pieces of " << piece;
+    }
+  }
+  // The member's JSON is held to every rule of the body's.
+  for (const std::string& json : {"{" + net + R"(,"confirm":{"protocol":"escpos","protocol":"zpl"}})",
+                                 "{" + net + R"(,"confirm":{},"confirm":{}})",
+                                 "{" + net + R"(,"confirm":{"x":{"a":1,"a":1}}})"}) {
     EXPECT_FALSE(read_print_body(json).ok()) << json;
     for (std::size_t piece : PIECE_SIZES) EXPECT_FALSE(read_in_pieces(json, piece).ok()) << json << " / " << piece;
   }

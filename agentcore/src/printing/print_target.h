@@ -1,10 +1,15 @@
 #pragma once
 // A print job's destination and the print request body.
 
+#include <chrono>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <variant>
 #include <vector>
+
+#include "base/outcome.h"
+#include "printing/printer_protocol.h"
 
 namespace zunel {
 
@@ -51,11 +56,24 @@ struct PrintTarget {
   bool operator==(const PrintTarget&) const = default;
 };
 
+// A job's confirmation, as the page asked for it: the printer's language
+// (network and serial targets only; a spooler is asked for the job's state)
+// and how long to wait for the printer's word.
+struct ConfirmRequest {
+  std::optional<StatusProtocol> protocol;
+  std::chrono::milliseconds timeout{10000};
+  bool operator==(const ConfirmRequest&) const = default;
+};
+
 // The body of a print request: the destination and the exact bytes to send
-// (printer command data, possibly empty), which reach the printer unchanged.
+// (printer command data, possibly empty), which reach the printer unchanged,
+// and the confirmation asked for: none, one, or the page's text of why the
+// "confirm" member does not read (a well-formed body whose confirmation is
+// refused with a 400 of its own).
 struct PrintBody {
   PrintTarget target;
   std::vector<std::uint8_t> bytes;
+  Outcome<std::optional<ConfirmRequest>> confirm = std::optional<ConfirmRequest>();
 };
 
 }  // namespace zunel

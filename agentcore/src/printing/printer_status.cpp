@@ -1,10 +1,12 @@
 #include "printing/printer_status.h"
 
+#include <algorithm>
 #include <array>
 #include <boost/json/array.hpp>
 #include <boost/json/object.hpp>
 #include <boost/json/serialize.hpp>
 #include <charconv>
+#include <variant>
 
 #include "base/hex.h"
 
@@ -178,6 +180,31 @@ void apply_escpos_replies(const EscPosReplies& r, PrinterStatus& status) {
   }
 }
 
+EscPosConfirmReader::Heard EscPosConfirmReader::take(std::uint8_t b) {
+  if (frame_size_ == 1 && b != 0x22) frame_size_ = 0;  // not a frame after all: b is read afresh
+  if (frame_size_ > 0) {
+    frame_[frame_size_++] = b;
+    if (frame_size_ < frame_.size()) return Heard::Nothing;
+    frame_size_ = 0;
+    const bool ours = std::equal(id_.begin(), id_.end(), frame_.begin() + 2) && frame_[6] == 0x00;
+    return ours ? Heard::Printed : Heard::Nothing;
+  }
+  if (skip_ > 0) {
+    --skip_;
+    return Heard::Nothing;
+  }
+  if (b == 0x37) {
+    frame_[0] = b;
+    frame_size_ = 1;
+    return Heard::Nothing;
+  }
+  if ((b & 0x93) == 0x10) {
+    skip_ = 3;  // an automatic status frame's other three bytes
+    return Heard::Nothing;
+  }
+  return (b & 0x90) == 0 ? Heard::Fence : Heard::Nothing;
+}
+
 std::size_t star_block_length(std::uint8_t header) {
   if ((header & 0x91) != 0x01) return 0;
   // Bits 5, 3, 2 and 1 hold the length, bit 5 the highest.
@@ -273,6 +300,28 @@ void apply_zpl_answers(std::optional<std::uint32_t> error_flags, const std::vect
   } else if (error_flags && hs_known) {
     status.online = true;
   }
+}
+
+std::optional<bool> zpl_jobs_done(const std::vector<std::string>& hs_lines) {
+  if (hs_lines.size() < 3) return std::nullopt;
+  const auto first = split_commas(hs_lines[0]);
+  const auto second = split_commas(hs_lines[1]);
+  const auto formats = hs_field(first, 4), partial = hs_field(first, 7), labels = hs_field(second, 8);
+  if (!formats || !partial || !labels) return std::nullopt;
+  return *formats == 0 && *partial == 0 && *labels == 0;
+}
+
+SpooledJob spooled_job_state(const SpoolerJobReport& report) {
+  if (const auto* win = std::get_if<WinspoolJobReport>(&report)) {
+    constexpr std::uint32_t DELETING = 0x4, PRINTED = 0x80, DELETED = 0x100, COMPLETE = 0x1000;
+    if (!win->found || (win->status & (PRINTED | COMPLETE)) != 0) return SpooledJob::Transmitted;
+    if ((win->status & (DELETING | DELETED)) != 0) return SpooledJob::Failed;
+    return SpooledJob::Queued;
+  }
+  const int state = std::get<CupsJobReport>(report).state;
+  if (state == 9) return SpooledJob::Transmitted;
+  if (state == 7 || state == 8) return SpooledJob::Failed;
+  return SpooledJob::Queued;
 }
 
 void apply_winspool_report(const WinspoolPrinterReport& report, PrinterStatus& status) {

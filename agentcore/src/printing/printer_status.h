@@ -5,6 +5,7 @@
 // Nothing is reported that was not read: a field the channel cannot tell,
 // or that the printer did not answer, stays unknown (null, "unknown").
 
+#include <array>
 #include <cstdint>
 #include <optional>
 #include <span>
@@ -12,13 +13,10 @@
 #include <string_view>
 #include <vector>
 
+#include "printing/printer_protocol.h"
 #include "printing/spooler.h"
 
 namespace zunel {
-
-// The language a status query is asked in. There is no guessing: a query in
-// the wrong language prints junk (an ESC/POS printer prints "~HS" as text).
-enum class StatusProtocol { EscPos, Star, Zpl };
 
 enum class StatusSource { Device, Spooler };
 enum class PaperState { Ok, NearEnd, Out, Unknown };
@@ -91,6 +89,26 @@ class EscPosReplyFilter {
 // only n=2 says an error occurred), the paper from n=4 (and n=2).
 void apply_escpos_replies(const EscPosReplies& replies, PrinterStatus& status);
 
+// What a printer sends back after a job that ends in the confirmation
+// request: GS ( H fn 48 with a 4-byte id, then GS r 1. Byte by byte, it
+// hears "printed" when `37 22 id 00` arrives (sent once the job's data has
+// finished printing) and "fence" for a GS r 1 reply (identity bits 4 and 7
+// clear: sent once every byte before it was processed). A `37 22` frame with
+// another id (an earlier job's), DLE EOT replies, automatic status frames
+// and XON/XOFF are skipped.
+class EscPosConfirmReader {
+ public:
+  enum class Heard { Nothing, Fence, Printed };
+  explicit EscPosConfirmReader(std::array<std::uint8_t, 4> id) : id_(id) {}
+  Heard take(std::uint8_t b);
+
+ private:
+  std::array<std::uint8_t, 4> id_;
+  std::array<std::uint8_t, 7> frame_{};
+  std::size_t frame_size_ = 0;  // bytes of a 37 22 frame read so far
+  int skip_ = 0;                // bytes still to skip of an automatic status frame
+};
+
 // Star ---------------------------------------------------------------------
 
 // The length of a Star automatic status block that `header` (its first
@@ -121,6 +139,12 @@ std::vector<std::string> zpl_frames(std::string_view text);
 void apply_zpl_answers(std::optional<std::uint32_t> error_flags, const std::vector<std::string>& hs_lines,
                        PrinterStatus& status);
 
+// Whether a ZPL printer has finished its jobs, from the three ~HS lines:
+// true when no format waits in the receive buffer (line 1, eee), none is
+// partly received (line 1, h) and no label remains of a batch (line 2,
+// uuuuuuuu); nothing when those fields do not read.
+std::optional<bool> zpl_jobs_done(const std::vector<std::string>& hs_lines);
+
 // Spooler ------------------------------------------------------------------
 
 // Windows: offline when the printer is set to "use printer offline"
@@ -132,6 +156,17 @@ void apply_zpl_answers(std::optional<std::uint32_t> error_flags, const std::vect
 // while it holds jobs or Status says it prints, else idle; its reasons
 // name each bit set.
 void apply_winspool_report(const WinspoolPrinterReport& report, PrinterStatus& status);
+
+// A spooled job's state, as far as a confirmation goes.
+enum class SpooledJob { Queued, Transmitted, Failed };
+
+// Windows: Transmitted when the job has left the queue or Status says
+// PRINTED (0x80) or COMPLETE (0x1000, "data transfer complete"); Failed when
+// it is being deleted or was deleted (DELETING 0x4, DELETED 0x100) without
+// either; otherwise Queued, whatever else it says (an error or a paused
+// printer may yet clear). CUPS: completed (9) Transmitted, canceled (7) and
+// aborted (8) Failed, any other state Queued.
+SpooledJob spooled_job_state(const SpoolerJobReport& report);
 
 // CUPS: the queue's state as given (3 idle, 4 processing, 5 stopped; any
 // other value leaves the queue unknown) and its reasons without "none".

@@ -3,6 +3,7 @@
 // byte, wait for the data to leave, close.
 
 #include <cstdint>
+#include <memory>
 #include <span>
 #include <string>
 
@@ -10,6 +11,15 @@
 #include "printing/serial_port.h"
 
 namespace zunel {
+
+// The port opened with the job's line settings, or the system's error text
+// (no code suffix).
+[[nodiscard]] Outcome<std::unique_ptr<SerialLine>> open_serial(SerialPorts& ports, const std::string& port,
+                                                                std::uint32_t baud);
+
+// Writes every byte to an open port and waits for it to leave. Errors as
+// send_serial's.
+[[nodiscard]] Status write_serial_job(SerialLine& line, std::span<const std::uint8_t> bytes);
 
 // Errors: the port's open or configuration error as the system words it (no
 // code suffix); "failed to write whole buffer" when a write takes nothing

@@ -12,6 +12,13 @@ Error call_failed(const char* call, std::uint32_t code) {
 }  // namespace
 
 Status send_winspool(Spooler& spooler, const std::string& printer, std::span<const std::uint8_t> bytes) {
+  auto job = spool_winspool_job(spooler, printer, bytes);
+  if (!job) return fail(job.error());
+  return {};
+}
+
+Outcome<std::uint32_t> spool_winspool_job(Spooler& spooler, const std::string& printer,
+                                          std::span<const std::uint8_t> bytes) {
   // The spooler counts bytes in 32 bits: a larger job would go out cut short.
   if (bytes.size() > std::numeric_limits<std::uint32_t>::max()) {
     return fail("WritePrinter no admite trabajos de " + std::to_string(bytes.size()) + " bytes");
@@ -22,7 +29,8 @@ Status send_winspool(Spooler& spooler, const std::string& printer, std::span<con
   if (!spooler.open_printer(printer, handle)) {
     return fail("OpenPrinter('" + printer + "') falló (Win32 err " + std::to_string(spooler.last_error()) + ")");
   }
-  if (!spooler.start_doc(handle, SPOOLER_DOCUMENT_NAME, SPOOLER_DATA_TYPE)) {
+  std::uint32_t job_id = 0;
+  if (!spooler.start_doc(handle, SPOOLER_DOCUMENT_NAME, SPOOLER_DATA_TYPE, job_id)) {
     const Error error = call_failed("StartDocPrinter", spooler.last_error());
     spooler.close_printer(handle);
     return error;
@@ -43,7 +51,7 @@ Status send_winspool(Spooler& spooler, const std::string& printer, std::span<con
   if (written != total) {
     return fail("WritePrinter escribió " + std::to_string(written) + "/" + std::to_string(total) + " bytes");
   }
-  return {};
+  return job_id;
 }
 
 }  // namespace zunel

@@ -24,4 +24,8 @@ inline constexpr const char* SPOOLER_DATA_TYPE = "RAW";
 [[nodiscard]] Status send_winspool(Spooler& spooler, const std::string& printer,
                                    std::span<const std::uint8_t> bytes);
 
+// The same, giving the spooler's id of the job it spooled.
+[[nodiscard]] Outcome<std::uint32_t> spool_winspool_job(Spooler& spooler, const std::string& printer,
+                                   std::span<const std::uint8_t> bytes);
+
 }  // namespace zunel

@@ -51,12 +51,14 @@ class CupsSpooler final : public Spooler {
     return true;
   }
 
-  bool start_doc(SpoolerHandle handle, const std::string& document_name, const std::string& data_type) override {
+  bool start_doc(SpoolerHandle handle, const std::string& document_name, const std::string& data_type,
+                 std::uint32_t& job_id) override {
     CupsJob* job = as_job(handle);
     job->document_name = document_name;
     job->format = data_type == "RAW" ? CUPS_FORMAT_RAW : data_type;
     job->job_id = job->cups->create_job(job->http, job->printer.c_str(), document_name.c_str(), 0, nullptr);
     if (job->job_id == 0) return failed(job->cups->last_error());
+    job_id = static_cast<std::uint32_t>(job->job_id);
     return true;
   }
 
@@ -137,6 +139,32 @@ class CupsSpooler final : public Spooler {
     }
     cups.ipp_delete(response);
     report = std::move(cups_report);
+    return true;
+  }
+
+  bool get_job(SpoolerHandle handle, std::uint32_t job_id, SpoolerJobReport& report) override {
+    CupsJob* job = as_job(handle);
+    const CupsLibrary& cups = *job->cups;
+    char uri[1024];
+    if (cups.http_assemble_urif(HTTP_URI_CODING_ALL, uri, sizeof uri, "ipp", nullptr, "localhost", 0, "/jobs/%u",
+                                job_id) != HTTP_URI_STATUS_OK) {
+      return failed(IPP_STATUS_ERROR_NOT_FOUND);
+    }
+    static const char* const WANTED[] = {"job-state"};
+    ipp_t* request = cups.ipp_new_request(IPP_OP_GET_JOB_ATTRIBUTES);
+    cups.ipp_add_string(request, IPP_TAG_OPERATION, IPP_TAG_URI, "job-uri", nullptr, uri);
+    cups.ipp_add_strings(request, IPP_TAG_OPERATION, IPP_TAG_KEYWORD, "requested-attributes", 1, nullptr, WANTED);
+    ipp_t* response = cups.do_request(job->http, request, "/");  // frees the request
+    const ipp_status_t status = cups.last_error();
+    if (response == nullptr || status > IPP_STATUS_OK_CONFLICTING) {
+      if (response != nullptr) cups.ipp_delete(response);
+      return failed(status);
+    }
+    ipp_attribute_t* state = cups.ipp_find_attribute(response, "job-state", IPP_TAG_ENUM);
+    const int value = state != nullptr ? cups.ipp_get_integer(state, 0) : 0;
+    cups.ipp_delete(response);
+    if (value == 0) return failed(IPP_STATUS_ERROR_INTERNAL);
+    report = CupsJobReport{value};
     return true;
   }
 

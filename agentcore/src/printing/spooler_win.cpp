@@ -32,14 +32,17 @@ class WinSpooler final : public Spooler {
     return true;
   }
 
-  bool start_doc(SpoolerHandle handle, const std::string& document_name, const std::string& data_type) override {
+  bool start_doc(SpoolerHandle handle, const std::string& document_name, const std::string& data_type,
+                 std::uint32_t& job_id) override {
     std::wstring doc = wide(document_name);
     std::wstring type = wide(data_type);
     DOC_INFO_1W info{};
     info.pDocName = doc.data();
     info.pOutputFile = nullptr;
     info.pDatatype = type.data();
-    return ::StartDocPrinterW(as_handle(handle), 1, reinterpret_cast<LPBYTE>(&info)) != 0;
+    const DWORD job = ::StartDocPrinterW(as_handle(handle), 1, reinterpret_cast<LPBYTE>(&info));
+    job_id = job;
+    return job != 0;
   }
 
   bool start_page(SpoolerHandle handle) override { return ::StartPagePrinter(as_handle(handle)) != 0; }
@@ -74,6 +77,28 @@ class WinSpooler final : public Spooler {
     }
     return false;
   }
+  bool get_job(SpoolerHandle handle, std::uint32_t job_id, SpoolerJobReport& report) override {
+    DWORD needed = 0;
+    if (!::GetJobW(as_handle(handle), job_id, 1, nullptr, 0, &needed)) {
+      // A job that has left the queue is no longer found.
+      if (::GetLastError() == ERROR_INVALID_PARAMETER) {
+        report = WinspoolJobReport{false, 0};
+        return true;
+      }
+      if (::GetLastError() != ERROR_INSUFFICIENT_BUFFER || needed == 0) return false;
+    }
+    std::vector<std::uint64_t> buffer((needed + sizeof(std::uint64_t) - 1) / sizeof(std::uint64_t));
+    auto* bytes = reinterpret_cast<LPBYTE>(buffer.data());
+    if (!::GetJobW(as_handle(handle), job_id, 1, bytes, static_cast<DWORD>(buffer.size() * sizeof(std::uint64_t)),
+                   &needed)) {
+      if (::GetLastError() != ERROR_INVALID_PARAMETER) return false;
+      report = WinspoolJobReport{false, 0};
+      return true;
+    }
+    report = WinspoolJobReport{true, reinterpret_cast<const JOB_INFO_1W*>(bytes)->Status};
+    return true;
+  }
+
   std::uint32_t last_error() override { return ::GetLastError(); }
 };
 

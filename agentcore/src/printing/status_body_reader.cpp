@@ -33,15 +33,8 @@ Outcome<StatusRequest> read_status_body(std::string_view text) {
     if (protocol == nullptr || protocol->is_null()) return fail(STATUS_PROTOCOL_MISSING);
     const json::string* name = protocol->if_string();
     if (name == nullptr) return fail(STATUS_PROTOCOL_UNKNOWN);
-    if (*name == "escpos") {
-      request.protocol = StatusProtocol::EscPos;
-    } else if (*name == "star") {
-      request.protocol = StatusProtocol::Star;
-    } else if (*name == "zpl") {
-      request.protocol = StatusProtocol::Zpl;
-    } else {
-      return fail(STATUS_PROTOCOL_UNKNOWN);
-    }
+    request.protocol = protocol_named(*name);
+    if (!request.protocol) return fail(STATUS_PROTOCOL_UNKNOWN);
   }
 
   request.timeout = request.protocol == StatusProtocol::Zpl ? STATUS_DEFAULT_ZPL_TIMEOUT : STATUS_DEFAULT_TIMEOUT;

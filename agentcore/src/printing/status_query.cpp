@@ -13,27 +13,6 @@ namespace {
 
 using std::chrono::milliseconds;
 
-// Reads what comes until `done` says enough or the deadline passes, adding
-// every byte to `raw` (up to STATUS_MAX_INPUT). `done(byte)` sees each byte
-// as it is added. False when the channel failed (nothing more will come).
-template <typename Done>
-bool read_until(StatusChannel& channel, const MonotonicClock& clock, milliseconds deadline,
-                std::vector<std::uint8_t>& raw, Done done) {
-  std::array<std::uint8_t, 256> buffer;
-  for (;;) {
-    const milliseconds left = deadline - clock.now();
-    const std::size_t room = STATUS_MAX_INPUT - raw.size();
-    if (left.count() <= 0 || room == 0) return true;
-    auto got = channel.receive(buffer.data(), std::min(buffer.size(), room), left);
-    if (!got) return false;
-    if (*got == 0) return true;
-    for (std::size_t i = 0; i < *got; ++i) {
-      raw.push_back(buffer[i]);
-      if (done(buffer[i])) return true;
-    }
-  }
-}
-
 bool send_text(StatusChannel& channel, std::string_view text) {
   const auto* data = reinterpret_cast<const std::uint8_t*>(text.data());
   return channel.send({data, text.size()}).ok();
@@ -168,6 +147,14 @@ class SerialStatusChannel final : public StatusChannel {
 };
 
 }  // namespace
+
+std::unique_ptr<StatusChannel> tcp_status_channel(TcpConnection& connection) {
+  return std::make_unique<TcpStatusChannel>(connection);
+}
+
+std::unique_ptr<StatusChannel> serial_status_channel(SerialLine& line) {
+  return std::make_unique<SerialStatusChannel>(line);
+}
 
 PrinterStatus query_device_status(StatusChannel& channel, StatusProtocol protocol, milliseconds timeout,
                                   const MonotonicClock& clock) {

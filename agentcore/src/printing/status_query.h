@@ -8,11 +8,15 @@
 // write is bounded by it too). The caller keeps them out of a printer's
 // jobs: a query never opens a second connection to a printer that prints.
 
+#include <algorithm>
+#include <array>
 #include <chrono>
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <span>
 #include <string>
+#include <vector>
 
 #include "base/clock.h"
 #include "base/outcome.h"
@@ -48,6 +52,33 @@ class StatusChannel {
   // queries, automatic status).
   [[nodiscard]] virtual Status discard_input(const MonotonicClock& clock, std::chrono::milliseconds deadline) = 0;
 };
+
+// The status channels of a printer connected by raw TCP and by a serial
+// line (discarding input purges the line); each uses what it is given and
+// must not outlive it.
+std::unique_ptr<StatusChannel> tcp_status_channel(TcpConnection& connection);
+std::unique_ptr<StatusChannel> serial_status_channel(SerialLine& line);
+
+// Reads what comes until `done(byte)` says enough (it sees each byte as it
+// is added) or `deadline` passes, adding every byte to `raw` up to
+// STATUS_MAX_INPUT. False when the channel failed (nothing more will come).
+template <typename Done>
+bool read_until(StatusChannel& channel, const MonotonicClock& clock, std::chrono::milliseconds deadline,
+                std::vector<std::uint8_t>& raw, Done done) {
+  std::array<std::uint8_t, 256> buffer;
+  for (;;) {
+    const std::chrono::milliseconds left = deadline - clock.now();
+    const std::size_t room = STATUS_MAX_INPUT - raw.size();
+    if (left.count() <= 0 || room == 0) return true;
+    auto got = channel.receive(buffer.data(), std::min(buffer.size(), room), left);
+    if (!got) return false;
+    if (*got == 0) return true;
+    for (std::size_t i = 0; i < *got; ++i) {
+      raw.push_back(buffer[i]);
+      if (done(buffer[i])) return true;
+    }
+  }
+}
 
 // The exchange on a connected printer, within `timeout` of the call:
 //   ESC/POS: DLE EOT 1, 2, 3, 4 one at a time, each after the reply to the

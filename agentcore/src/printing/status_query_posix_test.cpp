@@ -1,6 +1,6 @@
 // Status queries through the real TCP sockets and serial ports of this OS
-// against the printer emulator, and the CUPS spooler's report against a
-// private CUPS server.
+// against the printer emulator, and the CUPS spooler's report and a
+// confirmed job's state against a private CUPS server.
 
 #include <gtest/gtest.h>
 
@@ -13,7 +13,11 @@
 #include "cups_test_server.h"
 #include "printer_emulator_process.h"
 #include "printing/cups_server.h"
+#include "printing/confirmation.h"
 #include "printing/status_query.h"
+#include "scripted_random.h"
+#include "test_listeners.h"
+#include "printing/print_platform.h"
 
 namespace zunel {
 namespace {
@@ -149,6 +153,36 @@ TEST(CupsQueueStatus, StoppedAndOutOfPaperQueuesAreReportedAsTheSchedulerSeesThe
   const PrinterStatus missing = status_of("nope");
   EXPECT_FALSE(missing.reachable);
   EXPECT_EQ(missing.queue, std::nullopt);
+}
+
+TEST(CupsJobConfirmation, ACompletedJobIsTransmittedAndAHeldOneSpooled) {
+  CupsTestServer server;
+  ASSERT_TRUE(server.ready()) << server.log();
+  LoopbackSink printer;
+  ASSERT_EQ(server.add_raw_queue("caja", printer.port()).exit_code, 0);
+  ASSERT_EQ(server.add_raw_queue("pausada", printer.port()).exit_code, 0);
+  ASSERT_EQ(server.pause_queue("pausada").exit_code, 0);
+  auto spooler = make_cups_spooler(server.socket());
+  PrintPlatform platform{system_tcp_network(), system_serial_ports(), *spooler, system_printer_directory()};
+  const std::vector<std::uint8_t> job{'t', 'i', 'c', 'k', 'e', 't', '\n'};
+  ScriptedRandom random;
+  const auto confirm = [&](const char* queue, int timeout_ms) {
+    return print_and_confirm(PrintTarget{PrintTarget::WinSpool{queue}}, job,
+                             ConfirmRequest{std::nullopt, milliseconds(timeout_ms)}, platform, random);
+  };
+
+  auto sent = confirm("caja", 10000);
+  ASSERT_TRUE(sent.ok()) << sent.error();
+  EXPECT_EQ(sent->confirmed, Confirmed::Transmitted) << server.log();
+  EXPECT_EQ(sent->status, std::nullopt);
+  // The printer got the job's bytes and nothing more.
+  EXPECT_EQ(printer.closed_connection(0, std::chrono::seconds(10)), job);
+
+  const auto start = std::chrono::steady_clock::now();
+  auto held = confirm("pausada", 1000);
+  ASSERT_TRUE(held.ok()) << held.error();
+  EXPECT_EQ(held->confirmed, Confirmed::Spooled);
+  EXPECT_GE(std::chrono::steady_clock::now() - start, milliseconds(1000));
 }
 
 }  // namespace

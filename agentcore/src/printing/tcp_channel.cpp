@@ -6,33 +6,38 @@
 
 namespace zunel {
 
-Status send_tcp(TcpNetwork& network, const std::string& host, std::uint16_t port,
-                std::span<const std::uint8_t> bytes, std::chrono::milliseconds connect_timeout) {
+Outcome<std::unique_ptr<TcpConnection>> open_tcp(TcpNetwork& network, const std::string& host, std::uint16_t port,
+                                                 std::chrono::milliseconds connect_timeout) {
   auto addresses = network.resolve(host, port);
   if (!addresses) return fail(addresses.error());
   if (addresses->empty()) return fail("could not resolve to any addresses");
 
-  std::unique_ptr<TcpConnection> connection;
   std::optional<Error> last_error;
   for (const TcpAddress& address : *addresses) {
     auto attempt = network.connect(address, connect_timeout);
-    if (attempt) {
-      connection = std::move(*attempt);
-      break;
-    }
+    if (attempt) return std::move(*attempt);
     last_error = fail(attempt.error());
   }
-  if (!connection) return *last_error;
+  return *last_error;
+}
 
-  if (auto set = connection->set_send_timeout(TCP_SEND_TIMEOUT); !set) return fail(set.error());
+Status send_tcp_job(TcpConnection& connection, std::span<const std::uint8_t> bytes) {
+  if (auto set = connection.set_send_timeout(TCP_SEND_TIMEOUT); !set) return fail(set.error());
   // Straight from the caller's buffer: no copy into pieces.
   while (!bytes.empty()) {
-    auto sent = connection->send_some(bytes.data(), std::min(bytes.size(), TCP_SEND_PIECE));
+    auto sent = connection.send_some(bytes.data(), std::min(bytes.size(), TCP_SEND_PIECE));
     if (!sent) return fail(sent.error());
     if (*sent == 0) return fail("failed to write whole buffer");
     bytes = bytes.subspan(*sent);
   }
   return {};
+}
+
+Status send_tcp(TcpNetwork& network, const std::string& host, std::uint16_t port,
+                std::span<const std::uint8_t> bytes, std::chrono::milliseconds connect_timeout) {
+  auto connection = open_tcp(network, host, port, connect_timeout);
+  if (!connection) return fail(connection.error());
+  return send_tcp_job(**connection, bytes);
 }
 
 }  // namespace zunel

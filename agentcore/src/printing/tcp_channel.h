@@ -4,6 +4,7 @@
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <span>
 #include <string>
 
@@ -24,6 +25,17 @@ inline constexpr std::size_t TCP_SEND_PIECE = 16 * 1024;
 // in milliseconds; without the bound a dead one would hold its jobs until
 // the system gives up (about 21 s on Windows, minutes on Linux).
 inline constexpr std::chrono::milliseconds TCP_CONNECT_TIMEOUT{5000};
+
+// Resolves host:port and tries the addresses in turn, each within
+// `connect_timeout`: the first that connects, or the last error. Errors as
+// send_tcp's.
+[[nodiscard]] Outcome<std::unique_ptr<TcpConnection>> open_tcp(TcpNetwork& network, const std::string& host,
+                                                               std::uint16_t port,
+                                                               std::chrono::milliseconds connect_timeout);
+
+// Sets the send time-out and sends all of `bytes` on a connection from
+// open_tcp(), in pieces of at most TCP_SEND_PIECE. Errors as send_tcp's.
+[[nodiscard]] Status send_tcp_job(TcpConnection& connection, std::span<const std::uint8_t> bytes);
 
 // Resolves host:port, tries the addresses in turn (the first that connects
 // is used; if all fail, the last error is the result), sets the send

@@ -8,8 +8,10 @@
 #include <string_view>
 
 #include "base/constants.h"
+#include "base/random_source.h"
 #include "base/sha256.h"
 #include "base/utf8.h"
+#include "printing/confirmation.h"
 #include "printing/print_body_reader.h"
 #include "printing/printer_list.h"
 #include "printing/printer_key.h"
@@ -171,8 +173,16 @@ Handled revocations(Call& call) {
   });
 }
 
+// A job asked to be confirmed holds its printer's lane through the
+// confirmation too: nothing reaches the printer between the job and the
+// printer's word on it.
 HttpResponse print_now(PrintJobBody& job, PrintPlatform& printing, const Cors& cors) {
   const PrintBody& body = *job.decoded();
+  if (const std::optional<ConfirmRequest>& confirm = *body.confirm) {
+    auto confirmed = print_and_confirm(body.target, body.bytes, *confirm, printing, system_random());
+    if (!confirmed) return json_response(502, cors, error_body(confirmed.error()));
+    return json_response(200, cors, confirmation_json(*confirmed));
+  }
   const Status printed = print_to_target(body.target, body.bytes, printing);
   if (!printed) return json_response(502, cors, error_body(printed.error()));
   return json_response(200, cors, "{\"ok\":true}");
@@ -182,6 +192,8 @@ HttpResponse print_now(PrintJobBody& job, PrintPlatform& printing, const Cors& c
 // refused at once.
 Handled print(Call& call) {
   if (!call.job->decoded()) return invalid_json(call.cors);
+  const auto& confirm = call.job->decoded()->confirm;
+  if (!confirm) return json_response(400, call.cors, error_body(confirm.error()));
   const std::optional<std::string> key = printer_key(call.job->decoded()->target);
   if (!key) return print_now(*call.job, call.ctx.printing, call.cors);
   return LaneWork{*key, LaneKind::Printer,

@@ -18,7 +18,9 @@
 
 #include "base/hex.h"
 #include "print_fakes.h"
+#include "printing/print_body_reader.h"
 #include "printing/print_platform.h"
+#include "server/answers.h"
 #include "request_signer.h"
 #include "security/pairing_store.h"
 #include "security_test_support.h"
@@ -412,6 +414,25 @@ TEST_F(Api, PrintSendsTheBytesAndReportsTheChannelError) {
   res = from_page("POST", "/v1/print", usb, signed_headers(token, usb, "p-5"));
   EXPECT_EQ(res.status, 502u);
   EXPECT_NE(res.body.find("WinSpool"), std::string::npos);
+
+  // A confirmation that does not read is refused with its own text, and nothing is sent.
+  printing.network.refusing.clear();
+  printing.network.sent.clear();
+  const std::string unconfirmable =
+      "{\"target\":{\"kind\":\"network\",\"host\":\"10.0.0.9\",\"port\":9100},\"bytes\":[10],"
+      "\"confirm\":{\"timeout_ms\":1000}}";
+  res = from_page("POST", "/v1/print", unconfirmable, signed_headers(token, unconfirmable, "p-6"));
+  EXPECT_EQ(res.status, 400u);
+  EXPECT_EQ(res.body, error_body(CONFIRM_PROTOCOL_MISSING));
+  EXPECT_TRUE(printing.network.sent.empty());
+  // A spooler job asked to be confirmed: its state, and 200 with it.
+  printing.spooler.failing.clear();
+  printing.spooler.job_reports = {CupsJobReport{9}};
+  const std::string spooled =
+      "{\"target\":[\"winspool\",\"Caja\"],\"bytes\":[10],\"confirm\":{\"timeout_ms\":1000}}";
+  res = from_page("POST", "/v1/print", spooled, signed_headers(token, spooled, "p-7"));
+  EXPECT_EQ(res.status, 200u) << res.body;
+  EXPECT_EQ(res.body, "{\"ok\":true,\"confirmed\":\"transmitted\"}");
 }
 
 // Sends `raw` on a new loopback connection in writes of `piece` bytes and

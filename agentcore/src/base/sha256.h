@@ -23,8 +23,9 @@
 
 namespace zunel {
 
-// Whether the platform's hash code can be used, loading it if need be; the
-// error says what is missing.
+// Whether the platform's hash code can be used; the error says what is
+// missing. It does not load the code into the calling process (on POSIX a
+// child process tries), so call it before any thread is started.
 [[nodiscard]] Status hashing_available();
 
 using Sha256Digest = std::array<std::uint8_t, 32>;

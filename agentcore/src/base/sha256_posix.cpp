@@ -1,10 +1,13 @@
 #include "base/sha256.h"
 
 #include <dlfcn.h>
+#include <sys/wait.h>
+#include <unistd.h>
 #include <openssl/opensslv.h>
 #include <openssl/sha.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <new>
 #include <string>
 
@@ -62,7 +65,22 @@ constexpr std::size_t BLOCK_SIZE = 64;
 }  // namespace
 
 Status hashing_available() {
-  if (loaded() == nullptr) {
+  // libcrypto cannot be unloaded once loaded (it is built not to be), and an
+  // idle agent would carry its 1.6 MB from the start: a child process tries
+  // to load it, the caller does not. Called before any thread starts, the
+  // child may use the loader freely.
+  bool loadable = false;
+  const pid_t child = ::fork();
+  if (child == 0) ::_exit(load() != nullptr ? 0 : 1);
+  if (child > 0) {
+    int status = 0;
+    while (::waitpid(child, &status, 0) < 0 && errno == EINTR) {
+    }
+    loadable = WIFEXITED(status) && WEXITSTATUS(status) == 0;
+  } else {
+    loadable = loaded() != nullptr;  // no child to spare: try here
+  }
+  if (!loadable) {
     return fail("no se pudo cargar " + library_file() + " (OpenSSL), que el agente necesita para SHA-256");
   }
   return {};

@@ -1,5 +1,7 @@
 #include "printing/serial_channel.h"
 
+#include "printing/write_all.h"
+
 namespace zunel {
 
 Outcome<std::unique_ptr<SerialLine>> open_serial(SerialPorts& ports, const std::string& port, std::uint32_t baud) {
@@ -9,13 +11,8 @@ Outcome<std::unique_ptr<SerialLine>> open_serial(SerialPorts& ports, const std::
 }
 
 Status write_serial_job(SerialLine& line, std::span<const std::uint8_t> bytes) {
-  // Straight from the caller's buffer: no copy into pieces.
-  while (!bytes.empty()) {
-    auto written = line.write_some(bytes.data(), bytes.size());
-    if (!written) return fail(written.error());
-    if (*written == 0) return fail("failed to write whole buffer");
-    bytes = bytes.subspan(*written);
-  }
+  auto write = [&](const std::uint8_t* data, std::size_t size) { return line.write_some(data, size); };
+  if (auto written = write_all(bytes, write); !written) return written;
   if (auto flushed = line.flush(); !flushed) return fail(flushed.error());
   return {};
 }

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "printing/printing.h"
+#include "printing/write_all.h"
 
 namespace zunel {
 namespace {
@@ -93,13 +94,9 @@ class TcpStatusChannel final : public StatusChannel {
   explicit TcpStatusChannel(TcpConnection& connection) : connection_(connection) {}
 
   Status send(std::span<const std::uint8_t> bytes) override {
-    while (!bytes.empty()) {
-      auto sent = connection_.send_some(bytes.data(), bytes.size());
-      if (!sent) return fail(sent.error());
-      if (*sent == 0) return fail("failed to write whole buffer");
-      bytes = bytes.subspan(*sent);
-    }
-    return {};
+    return write_all(bytes, [this](const std::uint8_t* data, std::size_t size) {
+      return connection_.send_some(data, size);
+    });
   }
 
   Outcome<std::size_t> receive(std::uint8_t* buffer, std::size_t size, milliseconds timeout) override {
@@ -127,13 +124,9 @@ class SerialStatusChannel final : public StatusChannel {
   explicit SerialStatusChannel(SerialLine& line) : line_(line) {}
 
   Status send(std::span<const std::uint8_t> bytes) override {
-    while (!bytes.empty()) {
-      auto written = line_.write_some(bytes.data(), bytes.size());
-      if (!written) return fail(written.error());
-      if (*written == 0) return fail("failed to write whole buffer");
-      bytes = bytes.subspan(*written);
-    }
-    return {};
+    return write_all(bytes, [this](const std::uint8_t* data, std::size_t size) {
+      return line_.write_some(data, size);
+    });
   }
 
   Outcome<std::size_t> receive(std::uint8_t* buffer, std::size_t size, milliseconds timeout) override {

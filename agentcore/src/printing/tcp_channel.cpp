@@ -1,8 +1,9 @@
 #include "printing/tcp_channel.h"
 
-#include <algorithm>
 #include <memory>
 #include <optional>
+
+#include "printing/write_all.h"
 
 namespace zunel {
 
@@ -23,14 +24,9 @@ Outcome<std::unique_ptr<TcpConnection>> open_tcp(TcpNetwork& network, const std:
 
 Status send_tcp_job(TcpConnection& connection, std::span<const std::uint8_t> bytes) {
   if (auto set = connection.set_send_timeout(TCP_SEND_TIMEOUT); !set) return fail(set.error());
-  // Straight from the caller's buffer: no copy into pieces.
-  while (!bytes.empty()) {
-    auto sent = connection.send_some(bytes.data(), std::min(bytes.size(), TCP_SEND_PIECE));
-    if (!sent) return fail(sent.error());
-    if (*sent == 0) return fail("failed to write whole buffer");
-    bytes = bytes.subspan(*sent);
-  }
-  return {};
+  return write_all(
+      bytes, [&](const std::uint8_t* data, std::size_t size) { return connection.send_some(data, size); },
+      TCP_SEND_PIECE);
 }
 
 Status send_tcp(TcpNetwork& network, const std::string& host, std::uint16_t port,

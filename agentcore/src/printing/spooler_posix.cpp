@@ -105,6 +105,25 @@ class CupsSpooler final : public Spooler {
     return true;
   }
 
+  // One IPP request for the `wanted` attributes of the object `uri` names
+  // (in the operation attribute `uri_name`): the response, which the caller
+  // deletes, or nothing with the error recorded.
+  template <std::size_t N>
+  ipp_t* ask(CupsJob& job, ipp_op_t operation, const char* uri_name, const char* uri,
+             const char* const (&wanted)[N]) {
+    const CupsLibrary& cups = *job.cups;
+    ipp_t* request = cups.ipp_new_request(operation);
+    cups.ipp_add_string(request, IPP_TAG_OPERATION, IPP_TAG_URI, uri_name, nullptr, uri);
+    cups.ipp_add_strings(request, IPP_TAG_OPERATION, IPP_TAG_KEYWORD, "requested-attributes", static_cast<int>(N),
+                         nullptr, wanted);
+    ipp_t* response = cups.do_request(job.http, request, "/");  // frees the request
+    const ipp_status_t status = cups.last_error();
+    if (response != nullptr && status <= IPP_STATUS_OK_CONFLICTING) return response;
+    if (response != nullptr) cups.ipp_delete(response);
+    failed(status);
+    return nullptr;
+  }
+
   bool get_printer(SpoolerHandle handle, SpoolerPrinterReport& report) override {
     CupsJob* job = as_job(handle);
     const CupsLibrary& cups = *job->cups;
@@ -114,15 +133,8 @@ class CupsSpooler final : public Spooler {
       return failed(IPP_STATUS_ERROR_NOT_FOUND);
     }
     static const char* const WANTED[] = {"printer-state", "printer-state-reasons", "queued-job-count"};
-    ipp_t* request = cups.ipp_new_request(IPP_OP_GET_PRINTER_ATTRIBUTES);
-    cups.ipp_add_string(request, IPP_TAG_OPERATION, IPP_TAG_URI, "printer-uri", nullptr, uri);
-    cups.ipp_add_strings(request, IPP_TAG_OPERATION, IPP_TAG_KEYWORD, "requested-attributes", 3, nullptr, WANTED);
-    ipp_t* response = cups.do_request(job->http, request, "/");  // frees the request
-    const ipp_status_t status = cups.last_error();
-    if (response == nullptr || status > IPP_STATUS_OK_CONFLICTING) {
-      if (response != nullptr) cups.ipp_delete(response);
-      return failed(status);
-    }
+    ipp_t* response = ask(*job, IPP_OP_GET_PRINTER_ATTRIBUTES, "printer-uri", uri, WANTED);
+    if (response == nullptr) return false;
     CupsPrinterReport cups_report;
     if (ipp_attribute_t* a = cups.ipp_find_attribute(response, "printer-state", IPP_TAG_ENUM)) {
       cups_report.state = cups.ipp_get_integer(a, 0);
@@ -151,15 +163,8 @@ class CupsSpooler final : public Spooler {
       return failed(IPP_STATUS_ERROR_NOT_FOUND);
     }
     static const char* const WANTED[] = {"job-state"};
-    ipp_t* request = cups.ipp_new_request(IPP_OP_GET_JOB_ATTRIBUTES);
-    cups.ipp_add_string(request, IPP_TAG_OPERATION, IPP_TAG_URI, "job-uri", nullptr, uri);
-    cups.ipp_add_strings(request, IPP_TAG_OPERATION, IPP_TAG_KEYWORD, "requested-attributes", 1, nullptr, WANTED);
-    ipp_t* response = cups.do_request(job->http, request, "/");  // frees the request
-    const ipp_status_t status = cups.last_error();
-    if (response == nullptr || status > IPP_STATUS_OK_CONFLICTING) {
-      if (response != nullptr) cups.ipp_delete(response);
-      return failed(status);
-    }
+    ipp_t* response = ask(*job, IPP_OP_GET_JOB_ATTRIBUTES, "job-uri", uri, WANTED);
+    if (response == nullptr) return false;
     ipp_attribute_t* state = cups.ipp_find_attribute(response, "job-state", IPP_TAG_ENUM);
     const int value = state != nullptr ? cups.ipp_get_integer(state, 0) : 0;
     cups.ipp_delete(response);

@@ -127,27 +127,25 @@ class PrinterEmulator:
 
     def start(self):
         if self._want_tcp:
-            listener = socket.socket(socket.AF_INET, socket.SOCK_STREAM)
-            listener.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
-            listener.bind(("127.0.0.1", 0))
-            listener.listen(8)
-            self._sockets.append(listener)
-            self.tcp_port = listener.getsockname()[1]
-            self._spawn(self._accept_loop, listener, self._serve_connection)
+            self.tcp_port = self._listen(self._serve_connection)
         if self._want_pty:
             self._master, self._slave = pty.openpty()
             tty.setraw(self._slave)
             self.pty_path = os.ttyname(self._slave)
             self._spawn(self._serve_pty)
         if self._want_control:
-            listener = socket.socket(socket.AF_INET, socket.SOCK_STREAM)
-            listener.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
-            listener.bind(("127.0.0.1", 0))
-            listener.listen(4)
-            self._sockets.append(listener)
-            self.control_port = listener.getsockname()[1]
-            self._spawn(self._accept_loop, listener, self._serve_control)
+            self.control_port = self._listen(self._serve_control)
         return self
+
+    def _listen(self, serve):
+        """A loopback listener whose connections `serve` takes; its port."""
+        listener = socket.socket(socket.AF_INET, socket.SOCK_STREAM)
+        listener.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
+        listener.bind(("127.0.0.1", 0))
+        listener.listen(8)
+        self._sockets.append(listener)
+        self._spawn(self._accept_loop, listener, serve)
+        return listener.getsockname()[1]
 
     def stop(self):
         self._stopping.set()

@@ -37,6 +37,9 @@ if [ "$release_only" = 0 ]; then
     # the real-browser test: Debian's Chromium (the throwaway HTTPS
     # certificate, like the release test's code-signing one, comes from openssl)
     chromium chromium-driver
+    # the guide's server-side ticket signing examples, run against the agent:
+    # PHP's sodium functions and PyJWT (python3-nacl is above)
+    php-cli python3-jwt
     # the HTTP benchmark: a load generator and nginx as the ceiling
     wrk nginx-light
     # the fuzz targets: clang and its libFuzzer and sanitizer runtimes

@@ -9,14 +9,18 @@
   zunel_vendor.py public-keyset SEED_FILE [SEED_FILE ...] [--out KEYSET]
       Prints (or writes) the keyset of existing seeds, in the order given.
   zunel_vendor.py ticket SEED_FILE --negocio ID [--sub USER] [--lifetime S]
+                        [--keyset KEYSET | --kid KID] [--iat SECONDS] [--exp SECONDS]
       Prints a provisioning ticket: the ERP page posts it to /v1/provision.
+      --iat and --exp are seconds since 1970 (default: now, and now plus
+      --lifetime, 300 s); values in milliseconds are refused.
   zunel_vendor.py revocations SEED_FILE --negocio ID --seq N [--user SUB ...] [--all]
       Prints a revocation list for one business: the devices of each --user
       (or, with --all, every device of the business) provisioned before now.
 
 Tickets and lists are compact JWS (EdDSA); the key id ("kid") of a seed is
 the first 4 bytes of the SHA-256 of its public key, in hex, unless --kid says
-otherwise. The private seed belongs on the ERP server only. Every failure
+otherwise or --keyset names the keyset built into the agent, whose entry for
+the seed's public key gives it. The private seed belongs on the ERP server only. Every failure
 is one line on standard error and exit status 1."""
 
 import argparse
@@ -64,11 +68,41 @@ def sign_jws(signing_key, kid, payload):
     return signing_input + "." + b64url(signing_key.sign(signing_input.encode()).signature)
 
 
-def ticket(signing_key, kid, negocio_id, sub=None, lifetime=300, jti=None, now=None):
-    """A provisioning ticket: the device belongs to `negocio_id` (and ERP user `sub`)."""
-    now = int(time.time()) if now is None else now
+def kid_in_keyset(signing_key, keyset_path):
+    """The key id the keyset at `keyset_path` gives the seed's public key."""
+    with open(keyset_path) as f:
+        try:
+            keys = json.load(f)
+        except ValueError as e:
+            raise ValueError("%s: not JSON (%s)" % (keyset_path, e)) from None
+    public = base64.b64encode(bytes(signing_key.verify_key)).decode()
+    for entry in keys if isinstance(keys, list) else []:
+        if isinstance(entry, dict) and entry.get("pubkey_b64") == public and entry.get("kid"):
+            return entry["kid"]
+    raise ValueError("%s has no key for this seed (public key %s)" % (keyset_path, public))
+
+
+# Seconds since 1970 stay below this until the year 5138; a time in
+# milliseconds is above it, and would make a ticket live for millennia.
+SECONDS_LIMIT = 10**11
+
+
+def seconds(name, value):
+    if not isinstance(value, int) or value < 0:
+        raise ValueError("%s must be whole seconds since 1970, not %r" % (name, value))
+    if value >= SECONDS_LIMIT:
+        raise ValueError("%s must be whole seconds since 1970; %d looks like milliseconds "
+                         "(divide by 1000)" % (name, value))
+    return value
+
+
+def ticket(signing_key, kid, negocio_id, sub=None, lifetime=300, jti=None, now=None, exp=None):
+    """A provisioning ticket: the device belongs to `negocio_id` (and ERP user `sub`).
+    `now` (the iat) and `exp` are seconds since 1970; milliseconds are refused."""
+    now = int(time.time()) if now is None else seconds("iat", now)
+    exp = seconds("exp", now + lifetime if exp is None else exp)
     payload = {"iss": ISSUER, "aud": AUDIENCE, "scope": ["print"], "negocio_id": negocio_id,
-               "jti": jti or os.urandom(12).hex(), "iat": now, "exp": now + lifetime}
+               "jti": jti or os.urandom(12).hex(), "iat": now, "exp": exp}
     if sub is not None:
         payload["sub"] = sub
     return sign_jws(signing_key, kid, payload)
@@ -148,9 +182,9 @@ def run(args):
         emit(public_keyset(args.seed_files), args.out)
         return
     signing_key = read_seed(args.seed_file)
-    kid = args.kid or key_id(signing_key)
+    kid = args.kid or (kid_in_keyset(signing_key, args.keyset) if args.keyset else key_id(signing_key))
     if args.command == "ticket":
-        print(ticket(signing_key, kid, args.negocio, args.sub, args.lifetime))
+        print(ticket(signing_key, kid, args.negocio, args.sub, args.lifetime, now=args.iat, exp=args.exp))
     else:
         # The agent applies a list only if its number is above the last one
         # it applied for the business; the first list is number 1.
@@ -174,11 +208,15 @@ def main(argv):
     for name in ("ticket", "revocations"):
         sub = commands.add_parser(name)
         sub.add_argument("seed_file")
-        sub.add_argument("--kid")
+        key = sub.add_mutually_exclusive_group()
+        key.add_argument("--kid")
+        key.add_argument("--keyset", metavar="KEYSET")
         sub.add_argument("--negocio", required=True)
     tick = commands.choices["ticket"]
     tick.add_argument("--sub")
     tick.add_argument("--lifetime", type=int, default=300)
+    tick.add_argument("--iat", type=int)
+    tick.add_argument("--exp", type=int)
     rev = commands.choices["revocations"]
     rev.add_argument("--seq", type=int, required=True)
     rev.add_argument("--user", action="append", default=[])

@@ -1,11 +1,12 @@
 // Client for the local print agent, as an ERP page uses it.
 //
-// Copy this file into the ERP's front end. It has no dependencies: it needs a
-// browser (or Node.js 20+) with fetch, WebCrypto and crypto.getRandomValues.
-// The page must be served over HTTPS from the ERP's domain or one of its
-// subdomains, on the default port: the agent answers no other origin.
+// An ES module without run-time dependencies: it needs a browser (or
+// Node.js 20+) with fetch, AbortController, WebCrypto and
+// crypto.getRandomValues. The page must be served over HTTPS from the ERP's
+// domain or one of its subdomains, on the default port: the agent answers no
+// other origin. docs/integration.md explains every rule applied here.
 //
-//   import { AgentClient } from './zunel-agent.js';
+//   import { AgentClient } from 'zunel-print-agent-client';
 //   const agent = new AgentClient();
 //   await agent.ping();                        // {ok, id, version, paired, ...}
 //   await agent.pair('123456', 'Caja 1');      // keeps token and device id
@@ -15,24 +16,63 @@
 //   await agent.print(target, bytes, { confirm: { protocol: 'escpos' } });
 //                                              // {ok, confirmed, status?}
 //
+// Every call has a time-out (DEFAULT_TIMEOUTS, or `timeout` in ms per call)
+// and takes an AbortSignal (`signal`). Ping, printer list, status, pairing,
+// provisioning and revocation lists are sent again after a 503, once its
+// Retry-After has passed (at most `retries` times); a print never is. A
+// signed call answered 401 is signed afresh and sent once more; a second 401
+// forgets the pairing.
+//
 // Every failure is thrown as an AgentError whose `kind` tells what to do:
 //   'not-running'  nothing answers on 127.0.0.1:47631 (the agent is not started)
 //   'blocked'      the browser refused the page access to the local device
 //                  (Local Network Access permission denied, or a policy)
-//   'not-paired'   this browser holds no pairing yet: pair first
+//   'wrong-origin' the agent runs but refuses this page's origin
+//   'timeout'      no answer in time; for a print `mayHavePrinted` is true
+//   'busy'         503: the agent or the printer is busy; `retryAfter` seconds
+//   'not-paired'   this browser holds no pairing (or lost it): pair first
 //   'refused'      the agent answered with an error status; `status` and
 //                  `message` (the agent's own text, in Spanish) say which
 //   'bad-answer'   the agent answered something that is not its JSON
+//   'input'        the call cannot be made as asked (see the message)
+// The texts of the client's own errors are in messages.js (Spanish) and can
+// be replaced with the `messages` option.
+
+import { MESSAGES_ES } from './messages.js';
+
+export { MESSAGES_ES };
 
 export const AGENT_URL = 'http://127.0.0.1:47631';
 export const STORAGE_KEY = 'zunel-print-agent.pairing';
 
+// A device made by a ticket expires this long after it was provisioned.
+export const TICKET_DEVICE_LIFETIME_S = 7 * 24 * 3600;
+
+// Client time-outs per call, in milliseconds (docs/integration.md, "Retries
+// and time-outs"). A status query's is computed from its own timeout_ms, a
+// confirmed print's adds the confirmation's.
+export const DEFAULT_TIMEOUTS = Object.freeze({
+  ping: 3000, printers: 15000, pair: 10000, provision: 10000, revocations: 10000, print: 120000,
+});
+
+// How long to wait after a 503 whose Retry-After cannot be read, and at most.
+const RETRY_AFTER_DEFAULT_S = 1;
+const RETRY_AFTER_MAX_S = 30;
+
 export class AgentError extends Error {
-  constructor(kind, message, status = 0) {
+  /**
+   * @param {string} kind
+   * @param {string} message
+   * @param {number} [status]
+   * @param {{mayHavePrinted?: boolean, retryAfter?: number}} [details]
+   */
+  constructor(kind, message, status = 0, { mayHavePrinted = false, retryAfter = null } = {}) {
     super(message);
     this.name = 'AgentError';
     this.kind = kind;
     this.status = status;
+    this.mayHavePrinted = mayHavePrinted;
+    this.retryAfter = retryAfter;
   }
 }
 
@@ -68,7 +108,7 @@ export function newNonce() {
 // the signed text is "timestamp.nonce.sha256(body) in lower-case hex".
 export async function signatureHeaders(tokenHex, body, { now = Date.now(), nonce = newNonce() } = {}) {
   const key = hexToBytes(tokenHex);
-  if (!key || key.length !== 32) throw new AgentError('not-paired', 'El token guardado no es válido: empareja de nuevo.');
+  if (!key || key.length !== 32) throw new AgentError('not-paired', MESSAGES_ES.badToken);
   const timestamp = String(Math.floor(now / 1000));
   const message = `${timestamp}.${nonce}.${await sha256Hex(body)}`;
   const hmacKey = await crypto.subtle.importKey('raw', key, { name: 'HMAC', hash: 'SHA-256' }, false, ['sign']);
@@ -98,41 +138,69 @@ export function printBody(target, bytes, confirm) {
   return JSON.stringify(body);
 }
 
-// A fetch that failed without an answer: the agent is down, or the browser
-// stopped the request. The browser reports both as the same TypeError; the
-// state of the loopback permission after the failure tells them apart (a
-// refused prompt or a block leaves it "denied").
-async function explainNoAnswer(permissions) {
-  let state = null;
-  for (const name of ['loopback-network', 'local-network-access']) {
-    try {
-      state = (await permissions.query({ name })).state;
-      break;
-    } catch {
-      // this browser does not know that permission name; try the older one
-    }
-  }
-  if (state === 'denied') {
-    return new AgentError('blocked',
-      'El navegador bloqueó la conexión con el agente local. Permite a este sitio el acceso a los dispositivos locales ' +
-      '(icono junto a la dirección) o pide al administrador que lo permita por directiva.');
-  }
-  return new AgentError('not-running',
-    'El agente de impresión no está corriendo en este equipo. Inícialo con "zunel-print-agent run" o instálalo con "zunel-print-agent install".');
+// The seconds of a 503's Retry-After (readable because the agent exposes
+// it), within bounds; the default when it is missing or unreadable.
+export function retryAfterSeconds(headers) {
+  const n = Number.parseInt(headers?.get?.('Retry-After') ?? '', 10);
+  if (!Number.isFinite(n) || n < 0) return RETRY_AFTER_DEFAULT_S;
+  return Math.min(n, RETRY_AFTER_MAX_S);
+}
+
+function sleep(ms, signal) {
+  return new Promise((resolve, reject) => {
+    if (signal?.aborted) return reject(signal.reason);
+    const timer = setTimeout(() => { signal?.removeEventListener('abort', onAbort); resolve(); }, ms);
+    const onAbort = () => { clearTimeout(timer); reject(signal.reason); };
+    signal?.addEventListener('abort', onAbort, { once: true });
+  });
+}
+
+// A signal that aborts after `ms` or when `outer` does; `timedOut()` tells
+// which, and `done()` stops the clock.
+function deadline(ms, outer) {
+  const controller = new AbortController();
+  let timedOut = false;
+  const timer = setTimeout(() => { timedOut = true; controller.abort(new Error('timeout')); }, ms);
+  const onAbort = () => controller.abort(outer.reason);
+  if (outer?.aborted) onAbort();
+  else outer?.addEventListener('abort', onAbort, { once: true });
+  return {
+    signal: controller.signal,
+    timedOut: () => timedOut,
+    done: () => { clearTimeout(timer); outer?.removeEventListener('abort', onAbort); },
+  };
 }
 
 export class AgentClient {
-  // storage: where the pairing is kept (localStorage by default; anything with
-  // getItem/setItem/removeItem). fetch and permissions can be replaced in tests.
+  /**
+   * @param {object} [options]
+   * @param {string} [options.baseUrl] the agent, http://127.0.0.1:47631
+   * @param {{getItem(k: string): string|null, setItem(k: string, v: string): void, removeItem(k: string): void}} [options.storage]
+   *   where the pairing is kept (localStorage by default)
+   * @param {typeof fetch} [options.fetch] replaceable in tests
+   * @param {{query(d: {name: string}): Promise<{state: string}>}|null} [options.permissions]
+   * @param {Partial<import('./messages.d.ts').AgentMessages>} [options.messages] texts replacing the Spanish ones
+   * @param {Partial<typeof DEFAULT_TIMEOUTS>} [options.timeouts] client time-outs in ms, per call kind
+   * @param {number} [options.retries] how many times a retryable call is sent again after a 503 (2)
+   * @param {() => number} [options.now] the clock, in ms
+   */
   constructor({ baseUrl = AGENT_URL, storage = globalThis.localStorage, fetch = globalThis.fetch.bind(globalThis),
-                permissions = globalThis.navigator?.permissions } = {}) {
+                permissions = globalThis.navigator?.permissions, messages = {}, timeouts = {}, retries = 2,
+                now = Date.now } = {}) {
     this.baseUrl = baseUrl;
     this.storage = storage;
     this.fetch = fetch;
     this.permissions = permissions;
+    this.messages = { ...MESSAGES_ES, ...messages };
+    this.timeouts = { ...DEFAULT_TIMEOUTS, ...timeouts };
+    this.retries = retries;
+    this.now = now;
   }
 
-  // {token, deviceId, agentId} of this browser, or null.
+  /**
+   * This browser's pairing, or null.
+   * @returns {{token: string, deviceId: string, agentId: string, source: 'code'|'ticket', pairedAt: number}|null}
+   */
   get pairing() {
     try {
       const p = JSON.parse(this.storage.getItem(STORAGE_KEY));
@@ -146,40 +214,57 @@ export class AgentClient {
     this.storage.removeItem(STORAGE_KEY);
   }
 
+  /** True for a ticket device within a day of its expiry (or past it): renew it. */
+  needsRenewal(margin_s = 24 * 3600) {
+    const p = this.pairing;
+    return !!p && p.source === 'ticket' &&
+      Math.floor(this.now() / 1000) >= p.pairedAt + TICKET_DEVICE_LIFETIME_S - margin_s;
+  }
+
   // GET /v1/ping: {ok, id, version, paired, platform, capabilities}.
   // "paired" is true when some device of this page's origin is paired.
-  async ping() {
-    return this.#request('GET', '/v1/ping');
+  async ping({ timeout = this.timeouts.ping, signal } = {}) {
+    return this.#call('GET', '/v1/ping', '', { timeout, signal, retry: true });
   }
 
   // POST /v1/pair with the six-digit code that `zunel-print-agent pair` shows.
   // The code works once and for 300 s. Keeps the device's token and id.
-  async pair(code, label = '') {
-    const answer = await this.#request('POST', '/v1/pair', JSON.stringify({ code: String(code).trim(), label }));
-    return this.#keep(answer);
+  async pair(code, label = '', { timeout = this.timeouts.pair, signal } = {}) {
+    const body = JSON.stringify({ code: String(code).trim(), label });
+    return this.#keep(await this.#call('POST', '/v1/pair', body, { timeout, signal, retry: true }), 'code');
   }
 
-  // POST /v1/provision with a ticket that the ERP's server signed. Passing the
-  // current device id renews that device (new token, seven more days).
-  async provision(ticket, label = '') {
-    const body = { ticket, label };
+  // POST /v1/provision with a ticket that the ERP's server signed: a new
+  // device. Never names the current device (see renew()).
+  async provision(ticket, { label = '', timeout = this.timeouts.provision, signal } = {}) {
+    const body = JSON.stringify({ ticket, label });
+    return this.#keep(await this.#call('POST', '/v1/provision', body, { timeout, signal, retry: true }), 'ticket');
+  }
+
+  // POST /v1/provision with a new ticket and the current device's id: the
+  // same device, a new token and seven more days. Only for a device paired
+  // by ticket: a code device named here would become one that expires.
+  async renew(ticket, { label = '', timeout = this.timeouts.provision, signal } = {}) {
     const current = this.pairing;
-    if (current) body.device_id = current.deviceId;
-    return this.#keep(await this.#request('POST', '/v1/provision', JSON.stringify(body)));
+    if (!current) throw new AgentError('not-paired', this.messages.notPaired);
+    if (current.source !== 'ticket') throw new AgentError('input', this.messages.notTicketDevice);
+    const body = JSON.stringify({ ticket, device_id: current.deviceId, label });
+    return this.#keep(await this.#call('POST', '/v1/provision', body, { timeout, signal, retry: true }), 'ticket');
   }
 
   // POST /v1/revocations with a revocation list the ERP's server signed.
-  async pushRevocations(list) {
-    return this.#request('POST', '/v1/revocations', JSON.stringify({ list }));
+  async pushRevocations(list, { timeout = this.timeouts.revocations, signal } = {}) {
+    return this.#call('POST', '/v1/revocations', JSON.stringify({ list }), { timeout, signal, retry: true });
   }
 
   // Signed GET /v1/printers: the spooler's printers.
-  async printers() {
-    return (await this.#request('GET', '/v1/printers', '', true)).printers;
+  async printers({ timeout = this.timeouts.printers, signal } = {}) {
+    return (await this.#call('GET', '/v1/printers', '', { timeout, signal, retry: true, signed: true })).printers;
   }
 
   // Signed POST /v1/print: sends `bytes` (Uint8Array or array of 0-255)
-  // unchanged to the destination. Resolves when the printer took them all.
+  // unchanged to the destination. Resolves when the printer took them all:
+  // sent, not printed.
   //
   // With `confirm: {protocol, timeoutMs}` the agent then asks the printer
   // (in `protocol`, "escpos", "star" or "zpl", needed for network and
@@ -189,58 +274,131 @@ export class AgentClient {
   // "printed" only when the printer said so; otherwise "processed",
   // "transmitted", "spooled" or "not_confirmed" (with the printer's `status`,
   // as printerStatus() gives it). Any of them means the bytes were delivered.
-  async print(target, bytes, { confirm } = {}) {
-    return this.#request('POST', '/v1/print', printBody(target, bytes, confirm), true);
+  //
+  // Never sent twice by the client: after a time-out (`mayHavePrinted`) ask
+  // the cashier whether it came out.
+  async print(target, bytes, { confirm, timeout, signal } = {}) {
+    const wait = timeout ?? this.timeouts.print + (confirm ? (confirm.timeoutMs ?? 10000) + 2000 : 0);
+    return this.#call('POST', '/v1/print', printBody(target, bytes, confirm),
+      { timeout: wait, signal, signed: true, isPrint: true });
   }
 
   // Signed POST /v1/printers/status: what the printer itself says (paper,
   // cover, online, errors), or for a spooler printer its queue. `protocol`
   // is the printer's language, "escpos", "star" or "zpl" (needed for network
   // and serial printers: a query in the wrong language prints as text).
+  // `timeoutMs` is the agent's wait for the printer (100-5000).
   // Fields the printer did not tell are null or "unknown".
-  async printerStatus(target, protocol, { timeoutMs } = {}) {
+  async printerStatus(target, protocol, { timeoutMs, timeout, signal } = {}) {
     const body = { target, protocol };
     if (timeoutMs !== undefined) body.timeout_ms = timeoutMs;
-    return this.#request('POST', '/v1/printers/status', JSON.stringify(body), true);
+    const wait = timeout ?? 2 * (timeoutMs ?? 2000) + 3000;
+    return this.#call('POST', '/v1/printers/status', JSON.stringify(body),
+      { timeout: wait, signal, retry: true, signed: true });
   }
 
-  #keep(answer) {
-    const pairing = { token: answer.token, deviceId: answer.device_id, agentId: answer.agent_id };
+  #keep(answer, source) {
+    const pairing = { token: answer.token, deviceId: answer.device_id, agentId: answer.agent_id, source,
+                      pairedAt: Math.floor(this.now() / 1000) };
     this.storage.setItem(STORAGE_KEY, JSON.stringify(pairing));
     return pairing;
   }
 
-  async #request(method, path, bodyText = '', signed = false) {
+  // One call: sent, then sent again after a 503 (when `retry`) or once after
+  // a first 401 (when `signed`), each send signed afresh.
+  async #call(method, path, bodyText, { timeout, signal, retry = false, signed = false, isPrint = false }) {
     const body = new TextEncoder().encode(bodyText);
+    let busyRetries = 0;
+    let resigned = false;
+    for (;;) {
+      const response = await this.#send(method, path, body, { timeout, signal, signed, isPrint });
+      const { status } = response;
+      if (status === 503 && retry && busyRetries < this.retries) {
+        busyRetries++;
+        await sleep(retryAfterSeconds(response.headers) * 1000, signal);
+        continue;
+      }
+      if (status === 401 && signed) {
+        if (!resigned) {
+          resigned = true;
+          continue;
+        }
+        this.forget();
+        throw new AgentError('not-paired', this.messages.pairingLost, 401);
+      }
+      let answer;
+      try {
+        answer = JSON.parse(response.text);
+      } catch {
+        throw new AgentError('bad-answer', this.messages.badAnswer(status), status);
+      }
+      if (status >= 200 && status < 300) return answer;
+      const text = typeof answer?.error === 'string' ? answer.error : `HTTP ${status}`;
+      if (status === 503) {
+        throw new AgentError('busy', text, status, { retryAfter: retryAfterSeconds(response.headers) });
+      }
+      throw new AgentError('refused', text, status);
+    }
+  }
+
+  // One request with its time-out: {status, headers, text}.
+  async #send(method, path, body, { timeout, signal, signed, isPrint }) {
     const headers = {};
     if (method === 'POST') headers['Content-Type'] = 'application/json';
     if (signed) {
       const pairing = this.pairing;
-      if (!pairing) throw new AgentError('not-paired', 'Este navegador no está emparejado con el agente: empareja primero.');
-      Object.assign(headers, await signatureHeaders(pairing.token, body));
+      if (!pairing) throw new AgentError('not-paired', this.messages.notPaired);
+      const key = hexToBytes(pairing.token);
+      if (!key || key.length !== 32) throw new AgentError('not-paired', this.messages.badToken);
+      Object.assign(headers, await signatureHeaders(pairing.token, body, { now: this.now() }));
     }
-    let response;
+    const clock = deadline(timeout, signal);
     try {
       // The exact bytes that were hashed are the bytes sent. No `cache`
       // option: with 'no-store' Chromium also skips its preflight cache and
       // sends an OPTIONS request before every call.
-      response = await this.fetch(this.baseUrl + path, {
+      const response = await this.fetch(this.baseUrl + path, {
         method, headers, body: method === 'POST' ? body : undefined,
-        credentials: 'omit', mode: 'cors',
+        credentials: 'omit', mode: 'cors', signal: clock.signal,
       });
-    } catch {
-      throw await explainNoAnswer(this.permissions ?? { query: async () => { throw new Error(); } });
+      return { status: response.status, headers: response.headers, text: await response.text() };
+    } catch (err) {
+      if (clock.timedOut()) {
+        throw new AgentError('timeout', isPrint ? this.messages.printTimeout : this.messages.timeout, 0,
+          { mayHavePrinted: isPrint });
+      }
+      if (signal?.aborted) throw signal.reason;
+      throw await this.#explainNoAnswer();
+    } finally {
+      clock.done();
     }
-    let answer;
+  }
+
+  // A fetch that failed without an answer: a refused origin (the browser
+  // hides the agent's 403), a blocked local connection, or no agent. A
+  // no-cors ping resolves whenever the agent answers at all; otherwise the
+  // state of the loopback permission tells a block (a refused prompt or a
+  // policy leaves it "denied") from an agent that is not running.
+  async #explainNoAnswer() {
+    const probe = deadline(this.timeouts.ping);
     try {
-      answer = await response.json();
+      await this.fetch(`${this.baseUrl}/v1/ping`, { mode: 'no-cors', credentials: 'omit', signal: probe.signal });
+      return new AgentError('wrong-origin', this.messages.wrongOrigin);
     } catch {
-      throw new AgentError('bad-answer', `Respuesta no válida del agente (HTTP ${response.status}).`, response.status);
+      // nothing answered: blocked or not running
+    } finally {
+      probe.done();
     }
-    if (!response.ok) {
-      const text = typeof answer?.error === 'string' ? answer.error : `HTTP ${response.status}`;
-      throw new AgentError('refused', text, response.status);
+    let state = null;
+    for (const name of ['loopback-network', 'local-network-access']) {
+      try {
+        state = (await this.permissions.query({ name })).state;
+        break;
+      } catch {
+        // no permissions API, or this browser does not know that name; try the older one
+      }
     }
-    return answer;
+    if (state === 'denied') return new AgentError('blocked', this.messages.blocked);
+    return new AgentError('not-running', this.messages.notRunning);
   }
 }

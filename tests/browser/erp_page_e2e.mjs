@@ -96,6 +96,7 @@ function startPageServer() {
     '/': ['index.html', 'text/html; charset=utf-8'],
     '/index.html': ['index.html', 'text/html; charset=utf-8'],
     '/zunel-agent.js': ['zunel-agent.js', 'text/javascript; charset=utf-8'],
+    '/messages.js': ['messages.js', 'text/javascript; charset=utf-8'],
   };
   const server = https.createServer(makeCertificate(), (req, res) => {
     const f = files[new URL(req.url, 'https://x').pathname];
@@ -381,6 +382,8 @@ test('the reference page drives the real agent in Chromium', { timeout: 240000 }
       await foreign.fill('#code', code);
       const r = await press(foreign, 'pair', 'pair-result');
       assert.equal(r.state, 'error');
+      // told apart from an agent that is not running by a no-cors ping
+      assert.match(r.text, /está corriendo, pero no acepta esta página/);
       assert.equal(await foreign.evaluate(() => localStorage.length), 0);
       await foreign.close();
     });

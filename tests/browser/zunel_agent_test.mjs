@@ -8,7 +8,7 @@ import { createHash, createHmac, webcrypto } from 'node:crypto';
 
 globalThis.crypto ??= webcrypto;
 
-const { AgentClient, AgentError, STORAGE_KEY, signatureHeaders, printBody, hexToBytes } =
+const { AgentClient, AgentError, MESSAGES_ES, STORAGE_KEY, signatureHeaders, printBody, hexToBytes, retryAfterSeconds } =
   await import('../../examples/erp-page/zunel-agent.js');
 
 const TOKEN = Array.from({ length: 32 }, (_, i) => i.toString(16).padStart(2, '0')).join('');
@@ -27,14 +27,14 @@ function scriptedFetch(answers) {
     calls.push({ url, init });
     const a = answers.shift();
     if (a instanceof Error) throw a;
-    return new Response(a.body, { status: a.status, headers: { 'Content-Type': 'application/json' } });
+    return new Response(a.body, { status: a.status, headers: { 'Content-Type': 'application/json', ...a.headers } });
   };
   return { fetch, calls };
 }
 
-function pairedClient(answers, extra = {}) {
+function pairedClient(answers, extra = {}, source = 'code') {
   const storage = new MemoryStorage();
-  storage.setItem(STORAGE_KEY, JSON.stringify({ token: TOKEN, deviceId: 'd1', agentId: 'a1' }));
+  storage.setItem(STORAGE_KEY, JSON.stringify({ token: TOKEN, deviceId: 'd1', agentId: 'a1', source, pairedAt: 1 }));
   const f = scriptedFetch(answers);
   return { client: new AgentClient({ storage, fetch: f.fetch, permissions: null, ...extra }), calls: f.calls, storage };
 }
@@ -113,10 +113,10 @@ test('the printer list is a signed GET without a body', async () => {
 test('pairing sends the code and label and keeps token, device id and agent id', async () => {
   const storage = new MemoryStorage();
   const f = scriptedFetch([{ status: 200, body: `{"token":"${TOKEN}","device_id":"0011223344556677","agent_id":"ab"}` }]);
-  const client = new AgentClient({ storage, fetch: f.fetch, permissions: null });
+  const client = new AgentClient({ storage, fetch: f.fetch, permissions: null, now: () => 1767258000500 });
   assert.equal(client.pairing, null);
   const p = await client.pair(' 012345 ', 'Caja 1');
-  assert.deepEqual(p, { token: TOKEN, deviceId: '0011223344556677', agentId: 'ab' });
+  assert.deepEqual(p, { token: TOKEN, deviceId: '0011223344556677', agentId: 'ab', source: 'code', pairedAt: 1767258000 });
   assert.deepEqual(client.pairing, p);
   assert.equal(new TextDecoder().decode(f.calls[0].init.body), '{"code":"012345","label":"Caja 1"}');
   assert.equal(f.calls[0].init.headers['Authorization'], undefined);
@@ -124,12 +124,61 @@ test('pairing sends the code and label and keeps token, device id and agent id',
   assert.equal(client.pairing, null);
 });
 
-test('renewing by ticket names the current device', async () => {
-  const { client, calls } = pairedClient([{ status: 200, body: `{"token":"${'f'.repeat(64)}","device_id":"d1","agent_id":"a1"}` }]);
-  const p = await client.provision('h.p.s', 'Caja');
-  assert.equal(new TextDecoder().decode(calls[0].init.body), '{"ticket":"h.p.s","label":"Caja","device_id":"d1"}');
-  assert.equal(p.token, 'f'.repeat(64));
-  assert.equal(client.pairing.token, 'f'.repeat(64));
+test('only renewing a ticket device names it; provisioning never does', async () => {
+  const answer = { status: 200, body: `{"token":"${'f'.repeat(64)}","device_id":"d1","agent_id":"a1"}` };
+  const cases = [
+    { source: 'ticket', call: (c) => c.renew('h.p.s', { label: 'Caja' }),
+      sent: '{"ticket":"h.p.s","device_id":"d1","label":"Caja"}' },
+    { source: 'ticket', call: (c) => c.provision('h.p.s', { label: 'Caja' }), sent: '{"ticket":"h.p.s","label":"Caja"}' },
+    { source: 'code', call: (c) => c.provision('h.p.s'), sent: '{"ticket":"h.p.s","label":""}' },
+    // a code device named in a provisioning would start to expire
+    { source: 'code', call: (c) => c.renew('h.p.s'), kind: 'input' },
+  ];
+  for (const c of cases) {
+    const { client, calls } = pairedClient([answer], { now: () => 1767258000999 }, c.source);
+    if (c.kind) {
+      await assert.rejects(c.call(client), (e) => e.kind === c.kind);
+      assert.equal(calls.length, 0);
+      continue;
+    }
+    const p = await c.call(client);
+    assert.equal(new TextDecoder().decode(calls[0].init.body), c.sent);
+    assert.deepEqual(client.pairing, { token: 'f'.repeat(64), deviceId: 'd1', agentId: 'a1', source: 'ticket',
+                                       pairedAt: 1767258000 });
+    assert.deepEqual(p, client.pairing);
+  }
+});
+
+test('a ticket device needs renewal a day before its seventh day, a code device never', () => {
+  const at = (s) => ({ now: () => s * 1000 });
+  const cases = [
+    ['ticket', 1 + 6 * 86400 - 1, false], ['ticket', 1 + 6 * 86400, true], ['code', 1 + 30 * 86400, false],
+  ];
+  for (const [source, now, expected] of cases) {
+    assert.equal(pairedClient([], at(now), source).client.needsRenewal(), expected, `${source} at ${now}`);
+  }
+});
+
+test('a 503 is waited out and sent again for a ping, as Retry-After says', async () => {
+  const busy = { status: 503, body: '{"error":"agente ocupado"}', headers: { 'Retry-After': '0' } };
+  const { client, calls } = pairedClient([busy, busy, busy, { status: 200, body: '{"ok":true}' }]);
+  await assert.rejects(client.ping(), (e) => e.kind === 'busy' && e.retryAfter === 0 && e.message === 'agente ocupado');
+  assert.equal(calls.length, 3, 'the first send and two retries');
+  assert.deepEqual(await client.ping(), { ok: true });
+});
+
+test('Retry-After is read in whole seconds within bounds', () => {
+  const cases = [['1', 1], ['10', 10], [null, 1], ['x', 1], ['-3', 1], ['3600', 30]];
+  for (const [value, seconds] of cases) {
+    assert.equal(retryAfterSeconds(new Headers(value === null ? {} : { 'Retry-After': value })), seconds, value);
+  }
+});
+
+test('messages can be replaced one by one', async () => {
+  const { client } = pairedClient([new TypeError('Failed to fetch'), new TypeError('Failed to fetch')],
+    { messages: { notRunning: 'Agent down' } });
+  await assert.rejects(client.ping(), (e) => e.kind === 'not-running' && e.message === 'Agent down');
+  assert.equal(client.messages.blocked, MESSAGES_ES.blocked);
 });
 
 test('signed calls without a pairing fail before any request', async () => {
@@ -142,11 +191,12 @@ test('signed calls without a pairing fail before any request', async () => {
 
 test('answers of the agent become errors with its text', async () => {
   const cases = [
-    { answer: { status: 401, body: '{"error":"no autorizado"}' }, kind: 'refused', status: 401, message: 'no autorizado' },
     { answer: { status: 502, body: '{"error":"Connection refused (os error 111)"}' }, kind: 'refused', status: 502,
       message: 'Connection refused (os error 111)' },
     { answer: { status: 403, body: '{"error":"origen no permitido"}' }, kind: 'refused', status: 403, message: 'origen no permitido' },
     { answer: { status: 500, body: '<html>' }, kind: 'bad-answer', status: 500 },
+    { answer: { status: 503, body: '{"error":"impresora ocupada"}', headers: { 'Retry-After': '10' } }, kind: 'busy',
+      status: 503, message: 'impresora ocupada' },
   ];
   for (const c of cases) {
     const { client } = pairedClient([c.answer]);
@@ -160,7 +210,15 @@ test('answers of the agent become errors with its text', async () => {
   }
 });
 
-test('no answer: a denied loopback permission means blocked, anything else not running', async () => {
+test('a first 401 is signed again with a fresh nonce, and is then forgotten', async () => {
+  const { client, calls } = pairedClient([{ status: 401, body: '{"error":"no autorizado"}' }, { status: 200, body: '{"ok":true}' }]);
+  assert.deepEqual(await client.print({ kind: 'network', host: 'h', port: 1 }, [1]), { ok: true });
+  assert.equal(calls.length, 2);
+  assert.notEqual(calls[0].init.headers['X-Zunel-Nonce'], calls[1].init.headers['X-Zunel-Nonce']);
+  assert.ok(client.pairing, 'kept');
+});
+
+test('no answer and no answer to a no-cors ping: a denied loopback permission means blocked, anything else not running', async () => {
   const perms = (states) => ({
     query: async ({ name }) => {
       if (!(name in states)) throw new TypeError(`unknown permission ${name}`);
@@ -177,8 +235,10 @@ test('no answer: a denied loopback permission means blocked, anything else not r
     { permissions: null, kind: 'not-running' },
   ];
   for (const c of cases) {
-    const { client } = pairedClient([new TypeError('Failed to fetch')], { permissions: c.permissions });
+    const { client, calls } = pairedClient([new TypeError('Failed to fetch'), new TypeError('Failed to fetch')],
+      { permissions: c.permissions });
     await assert.rejects(client.ping(), (e) => e instanceof AgentError && e.kind === c.kind);
+    assert.equal(calls[1].init.mode, 'no-cors', 'the probe');
   }
 });
 

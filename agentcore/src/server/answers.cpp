@@ -43,18 +43,27 @@ HttpResponse preflight_response(const std::string& origin) {
   return res;
 }
 
-HttpResponse agent_busy_answer(const std::optional<std::string>& cors_origin) {
-  HttpResponse answer = json_response(503, cors_origin, "{\"error\":\"agente ocupado\"}");
-  answer.headers.emplace_back("Retry-After", "1");
+namespace {
+
+// "Retry-After", exposed to the page's script: without the expose header a
+// browser hides it from fetch() even on an allowed origin.
+HttpResponse with_retry_after(HttpResponse answer, std::string seconds) {
+  answer.headers.emplace_back("Retry-After", std::move(seconds));
+  answer.headers.emplace_back("Access-Control-Expose-Headers", "Retry-After");
   return answer;
 }
 
+}  // namespace
+
+HttpResponse agent_busy_answer(const std::optional<std::string>& cors_origin) {
+  return with_retry_after(json_response(503, cors_origin, "{\"error\":\"agente ocupado\"}"), "1");
+}
+
 HttpResponse printer_busy_answer(const std::optional<std::string>& cors_origin) {
-  HttpResponse answer = json_response(503, cors_origin, "{\"error\":\"impresora ocupada\"}");
   // The printer held its lane for the whole deadline; a retry much sooner
   // would most likely meet it busy again.
-  answer.headers.emplace_back("Retry-After", "10");
-  return answer;
+  return with_retry_after(json_response(503, cors_origin, "{\"error\":\"impresora ocupada\"}"),
+                          "10");
 }
 
 HttpResponse out_of_memory_answer(const std::optional<std::string>& cors_origin) {

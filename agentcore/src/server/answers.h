@@ -22,6 +22,9 @@ std::string error_body(std::string_view text);
 // The 204 answer to a CORS preflight from an allowed origin.
 HttpResponse preflight_response(const std::string& origin);
 
+// Both 503 answers carry "Access-Control-Expose-Headers: Retry-After" so that
+// a page can read when to retry.
+
 // 503 {"error":"agente ocupado"} with "Retry-After: 1": a budget of the
 // agent (bodies in flight, busy lanes, waiting jobs) is spent.
 HttpResponse agent_busy_answer(const std::optional<std::string>& cors_origin);

@@ -596,6 +596,8 @@ TEST_F(Api, AJobIsJudgedWhenItArrivesAndWaitsNoLongerThanTheStartDeadline) {
   EXPECT_EQ(late.result_int(), 503);
   EXPECT_EQ(late.body(), "{\"error\":\"impresora ocupada\"}");
   EXPECT_NE(late["Retry-After"], "");
+  EXPECT_EQ(late["Access-Control-Allow-Origin"], ORIGIN);
+  EXPECT_EQ(late["Access-Control-Expose-Headers"], "Retry-After") << "for the page to read it";
   gate.open();
   EXPECT_EQ(third.get().result_int(), 200);
   server.stop();

@@ -420,6 +420,7 @@ TEST(HttpServer, BodiesInFlightShareOneBudget) {
   auto res = over.read_response();
   EXPECT_EQ(res.result_int(), 503);
   EXPECT_EQ(res["Retry-After"], "1");
+  EXPECT_EQ(res["Access-Control-Expose-Headers"], "Retry-After");
   EXPECT_EQ(res.body(), "{\"error\":\"agente ocupado\"}");
   EXPECT_TRUE(over.closed_by_server());
 

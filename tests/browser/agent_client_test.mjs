@@ -1,0 +1,284 @@
+// The reference client and the guide's server-side examples against the real
+// agent, from Node.js: time-outs, a 503 waited out for a status query but
+// never for a print, the pairing forgotten after a second 401; every ticket
+// signing example of docs/integration.md and the vendor tool provision the
+// agent; the client's package, packed with `npm pack`, installs and imports.
+//
+// The pages' origin is sent as an Origin header (Node's fetch does not apply
+// CORS; the browser test covers what a browser hides).
+//
+// Environment (set by CTest): ZUNEL_AGENT_EXE, ZUNEL_ERP_ORIGIN_DOMAIN.
+import { test, before, after } from 'node:test';
+import assert from 'node:assert/strict';
+import { spawn, spawnSync } from 'node:child_process';
+import crypto from 'node:crypto';
+import fs from 'node:fs';
+import net from 'node:net';
+import os from 'node:os';
+import path from 'node:path';
+import { fileURLToPath } from 'node:url';
+
+const { AgentClient, AgentError } = await import('../../examples/erp-page/zunel-agent.js');
+
+const here = path.dirname(fileURLToPath(import.meta.url));
+const root = path.resolve(here, '../..');
+const exe = process.env.ZUNEL_AGENT_EXE;
+const domain = process.env.ZUNEL_ERP_ORIGIN_DOMAIN || 'erp.zunel.example';
+const ORIGIN = `https://caja.${domain}`;
+const AGENT = 'http://127.0.0.1:47631';
+const SEED_FILE = path.join(root, 'tests/fixtures/test_signing_seed.hex');
+const KEYSET_FILE = path.join(root, 'tests/fixtures/test_keyset.json');
+const TEST_KID = JSON.parse(fs.readFileSync(KEYSET_FILE, 'utf8'))[0].kid;
+
+assert.ok(exe, 'ZUNEL_AGENT_EXE must name the agent executable');
+
+const tmp = fs.mkdtempSync(path.join(os.tmpdir(), 'zunel-client-'));
+const home = path.join(tmp, 'home');
+fs.mkdirSync(home, { mode: 0o700 });
+const agentEnv = { ...process.env, HOME: home };
+for (const name of ['XDG_DATA_HOME', 'XDG_CONFIG_HOME']) delete agentEnv[name];
+
+const runCli = (...args) => spawnSync(exe, args, { env: agentEnv, encoding: 'utf8', timeout: 60000 });
+const delay = (ms) => new Promise((r) => setTimeout(r, ms));
+
+async function until(what, check, ms = 30000) {
+  const end = Date.now() + ms;
+  for (;;) {
+    const v = await check();
+    if (v) return v;
+    if (Date.now() > end) throw new Error(`timed out waiting for ${what}`);
+    await delay(50);
+  }
+}
+
+class MemoryStorage {
+  constructor() { this.map = new Map(); }
+  getItem(k) { return this.map.has(k) ? this.map.get(k) : null; }
+  setItem(k, v) { this.map.set(k, String(v)); }
+  removeItem(k) { this.map.delete(k); }
+}
+
+// Node's fetch as the ERP page's browser would send it, recording every
+// request and answer; `onAnswer` may act on each.
+function pageFetch(log, onAnswer = () => {}) {
+  return async (url, init = {}) => {
+    const response = await fetch(url, { ...init, headers: { ...init.headers, Origin: ORIGIN } });
+    const entry = { path: new URL(url).pathname, status: response.status, mode: init.mode };
+    log.push(entry);
+    await onAnswer(entry);
+    return response;
+  };
+}
+
+// A printer that reads every byte and never answers a status query; it can
+// drop its connections.
+function startSilentPrinter() {
+  const sockets = [];
+  const server = net.createServer((s) => {
+    sockets.push(s);
+    s.on('data', () => {});
+    s.on('error', () => {});
+  });
+  return new Promise((resolve) => server.listen(0, '127.0.0.1', () => resolve({
+    server, sockets,
+    target: { kind: 'network', host: '127.0.0.1', port: server.address().port },
+    close: () => { for (const s of sockets) s.destroy(); server.close(); },
+  })));
+}
+
+let agent = null;
+let agentLog = '';
+
+before(async () => {
+  agent = spawn(exe, ['run'], { env: agentEnv, stdio: ['ignore', 'pipe', 'pipe'] });
+  agent.stdout.on('data', (d) => { agentLog += d; });
+  agent.stderr.on('data', (d) => { agentLog += d; });
+  await until('the agent to answer', async () => {
+    if (agent.exitCode !== null) throw new Error(`agent exited with ${agent.exitCode}:\n${agentLog}`);
+    try { return (await fetch(`${AGENT}/v1/ping`)).ok; } catch { return false; }
+  });
+});
+
+after(async () => {
+  if (agent && agent.exitCode === null) {
+    const exited = new Promise((r) => agent.once('exit', r));
+    process.kill(agent.pid, 'SIGTERM');
+    await exited;
+  }
+  if (process.exitCode) console.log(`--- agent output ---\n${agentLog}`);
+  fs.rmSync(tmp, { recursive: true, force: true });
+});
+
+async function pairedClient(log = [], options = {}) {
+  const code = /(\d{6})/.exec(runCli('pair').stdout)?.[1];
+  assert.ok(code, 'a pairing code');
+  const client = new AgentClient({ storage: new MemoryStorage(), permissions: null, ...options,
+                                   fetch: pageFetch(log, options.onAnswer) });
+  await client.pair(code, 'Caja de prueba');
+  return client;
+}
+
+async function provision(ticket) {
+  const r = await fetch(`${AGENT}/v1/provision`, { method: 'POST', headers: { Origin: ORIGIN },
+                                                  body: JSON.stringify({ ticket }) });
+  return { status: r.status, body: await r.json() };
+}
+
+test('a call that outlasts its time-out is a timeout; a print says it may have printed', async () => {
+  const printer = await startSilentPrinter();
+  try {
+    const client = await pairedClient();
+    const started = Date.now();
+    // The agent waits 5 s for the silent printer's confirmation.
+    await assert.rejects(
+      client.print(printer.target, [0x41, 0x0a], { confirm: { protocol: 'escpos', timeoutMs: 5000 }, timeout: 500 }),
+      (e) => e instanceof AgentError && e.kind === 'timeout' && e.mayHavePrinted === true);
+    assert.ok(Date.now() - started < 3000, 'answered at the time-out, not the agent');
+    await assert.rejects(client.printerStatus(printer.target, 'escpos', { timeoutMs: 5000, timeout: 300 }),
+      (e) => e.kind === 'timeout' && e.mayHavePrinted === false);
+  } finally {
+    printer.close();
+  }
+});
+
+test('503: a status query is sent again after Retry-After, a print never', { timeout: 90000 }, async () => {
+  const printer = await startSilentPrinter();
+  const log = [];
+  let released = false;
+  // When the status query meets the full queue, the printer lets go of the
+  // job that holds it, and the queue drains.
+  const onAnswer = (entry) => {
+    if (entry.path === '/v1/printers/status' && entry.status === 503 && !released) {
+      released = true;
+      printer.sockets[0].destroy();
+    }
+  };
+  try {
+    const client = await pairedClient(log, { onAnswer });
+    const holder = client.print(printer.target, [0x41], { confirm: { protocol: 'escpos', timeoutMs: 30000 } })
+      .catch((e) => e);
+    await until('the holder to reach the printer', () => printer.sockets.length === 1);
+    // The 32 jobs one printer may have waiting.
+    const waiting = Array.from({ length: 32 }, (_, i) => client.print(printer.target, [0x30 + (i % 10)]));
+    await delay(1500);
+
+    const printsBefore = log.filter((e) => e.path === '/v1/print').length;
+    await assert.rejects(client.print(printer.target, [0x42]),
+      (e) => e.kind === 'busy' && e.status === 503 && e.message === 'agente ocupado' && e.retryAfter === 1);
+    assert.equal(log.filter((e) => e.path === '/v1/print').length, printsBefore + 1, 'the print was sent once');
+
+    const status = await client.printerStatus(printer.target, 'escpos', { timeoutMs: 300 });
+    assert.equal(status.source, 'device');
+    const statusSends = log.filter((e) => e.path === '/v1/printers/status').map((e) => e.status);
+    assert.equal(statusSends[0], 503);
+    assert.equal(statusSends.at(-1), 200);
+
+    for (const answer of await Promise.all(waiting)) assert.deepEqual(answer, { ok: true });
+    await holder;
+    // The holder, the 32 waiting jobs and the status query, not the refused print.
+    assert.equal(printer.sockets.length, 34);
+  } finally {
+    printer.close();
+  }
+});
+
+test('a revoked device: signed again once, then forgotten', async () => {
+  const printer = await startSilentPrinter();
+  try {
+    const log = [];
+    const client = await pairedClient(log);
+    assert.deepEqual(await client.print(printer.target, [0x41]), { ok: true });
+    const revoked = runCli('revoke', client.pairing.deviceId);
+    assert.equal(revoked.status, 0, revoked.stdout + revoked.stderr);
+    log.length = 0;
+    await assert.rejects(client.print(printer.target, [0x42]), (e) => e.kind === 'not-paired' && e.status === 401);
+    assert.deepEqual(log.map((e) => [e.path, e.status]), [['/v1/print', 401], ['/v1/print', 401]]);
+    assert.equal(client.pairing, null);
+    assert.equal(printer.sockets.length, 1, 'nothing more reached the printer');
+  } finally {
+    printer.close();
+  }
+});
+
+// The guide's ticket signing programs, each run as the guide shows it.
+const guide = fs.readFileSync(path.join(root, 'docs/integration.md'), 'utf8');
+const examples = [...guide.matchAll(/```(js|python|php)\n([\s\S]*?)```/g)]
+  .filter((m) => /SEED_FILE KID NEGOCIO_ID/.test(m[2]))
+  .map((m) => ({ lang: m[1], text: m[2], name: /(\S+\.(?:mjs|py|php)) SEED_FILE/.exec(m[2])[1] }));
+
+test('every server-side signing example of the guide makes a ticket the agent accepts', async () => {
+  assert.deepEqual(examples.map((e) => e.name),
+    ['sign-ticket.mjs', 'sign-ticket-jose.mjs', 'sign_ticket.py', 'sign_ticket_pyjwt.py', 'sign_ticket.php']);
+  const dir = fs.mkdtempSync(path.join(tmp, 'signing-'));
+  fs.symlinkSync(path.join(here, 'node_modules'), path.join(dir, 'node_modules'));
+  const interpreter = { js: process.execPath, python: '/usr/bin/python3', php: 'php' };
+  for (const example of examples) {
+    const file = path.join(dir, example.name);
+    fs.writeFileSync(file, example.text);
+    const run = spawnSync(interpreter[example.lang], [file, SEED_FILE, TEST_KID, 'tienda-ejemplo', 'cajera-1'],
+                          { encoding: 'utf8', cwd: dir });
+    assert.equal(run.status, 0, `${example.name}: ${run.stderr}`);
+    const ticket = run.stdout.trim();
+    const [header, payload] = ticket.split('.').slice(0, 2).map((s) => JSON.parse(Buffer.from(s, 'base64url')));
+    assert.equal(header.kid, TEST_KID, example.name);
+    const now = Date.now() / 1000;
+    assert.ok(payload.iat < now && payload.exp > now && payload.exp < now + 600, `${example.name}: seconds`);
+    const answer = await provision(ticket);
+    assert.equal(answer.status, 200, `${example.name}: ${JSON.stringify(answer.body)}`);
+    assert.match(answer.body.token, /^[0-9a-f]{64}$/);
+  }
+});
+
+test('the vendor tool finds the key id in the keyset and refuses milliseconds', async () => {
+  const vendor = (...args) => spawnSync('/usr/bin/python3', [path.join(root, 'tools/zunel_vendor.py'), 'ticket',
+                                                            SEED_FILE, '--negocio', 'tienda-1', ...args],
+                                        { encoding: 'utf8' });
+  const made = vendor('--keyset', KEYSET_FILE);
+  assert.equal(made.status, 0, made.stderr);
+  assert.equal((await provision(made.stdout.trim())).status, 200);
+  const derived = vendor();
+  assert.equal((await provision(derived.stdout.trim())).status, 401, 'an id the test keyset does not use');
+  const ms = String(Date.now() + 300000);
+  for (const args of [['--exp', ms], ['--iat', ms]]) {
+    const refused = vendor('--keyset', KEYSET_FILE, ...args);
+    assert.equal(refused.status, 1);
+    assert.equal(refused.stdout, '');
+    assert.match(refused.stderr, /^zunel_vendor: (exp|iat) must be whole seconds since 1970; \d+ looks like milliseconds/);
+  }
+});
+
+test('the client package packs, installs from its tarball and imports', async () => {
+  const packDir = fs.mkdtempSync(path.join(tmp, 'pack-'));
+  const npm = (args, cwd) => spawnSync('npm', [...args, '--no-audit', '--no-fund', '--loglevel=error'],
+                                       { cwd, encoding: 'utf8' });
+  const packed = npm(['pack', '--json', '--pack-destination', packDir], path.join(root, 'examples/erp-page'));
+  assert.equal(packed.status, 0, packed.stderr);
+  const [info] = JSON.parse(packed.stdout);
+  assert.deepEqual(info.files.map((f) => f.path).sort(),
+    ['messages.d.ts', 'messages.js', 'package.json', 'zunel-agent.d.ts', 'zunel-agent.js']);
+  const ping = await (await fetch(`${AGENT}/v1/ping`)).json();
+  assert.equal(info.version, ping.version, "the client's version is the agent's");
+
+  const project = path.join(packDir, 'shop-erp');
+  fs.mkdirSync(project);
+  fs.writeFileSync(path.join(project, 'package.json'), '{"name":"shop-erp","private":true,"type":"module"}');
+  const installed = npm(['install', '--offline', path.join(packDir, info.filename)], project);
+  assert.equal(installed.status, 0, installed.stderr);
+  const imported = spawnSync(process.execPath, ['--input-type=module', '-e', `
+    import { AgentClient, AgentError, DEFAULT_TIMEOUTS } from 'zunel-print-agent-client';
+    import { MESSAGES_ES } from 'zunel-print-agent-client/messages';
+    const client = new AgentClient({ storage: null, messages: { timeout: 'late' } });
+    console.log(JSON.stringify({ client: typeof client.print, error: new AgentError('busy', 'x').kind,
+                                 timeout: client.messages.timeout, spanish: MESSAGES_ES.notPaired, ping: DEFAULT_TIMEOUTS.ping }));
+  `], { cwd: project, encoding: 'utf8' });
+  assert.equal(imported.status, 0, imported.stderr);
+  const seen = JSON.parse(imported.stdout);
+  assert.equal(seen.client, 'function');
+  assert.equal(seen.error, 'busy');
+  assert.equal(seen.timeout, 'late');
+  assert.match(seen.spanish, /no está emparejado/);
+  assert.equal(seen.ping, 3000);
+  const lock = JSON.parse(fs.readFileSync(path.join(project, 'package-lock.json'), 'utf8'));
+  assert.deepEqual(Object.keys(lock.packages).sort(), ['', 'node_modules/zunel-print-agent-client'],
+    'nothing else is installed: no run-time dependencies');
+});

@@ -11,6 +11,12 @@
 
 namespace zunel {
 
+// The writing side: an optional value as itself, or JSON null when absent.
+template <typename T>
+boost::json::value json_or_null(const std::optional<T>& v) {
+  return v ? boost::json::value(*v) : boost::json::value(nullptr);
+}
+
 // The member when `value` is an object that has it.
 const boost::json::value* json_member(const boost::json::value& value, std::string_view key);
 

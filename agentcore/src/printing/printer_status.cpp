@@ -9,6 +9,7 @@
 #include <variant>
 
 #include "base/hex.h"
+#include "base/json_members.h"
 
 namespace zunel {
 namespace {
@@ -61,11 +62,6 @@ const char* queue_state_name(QueueState state) {
   return "stopped";
 }
 
-json::value optional_bool(std::optional<bool> b) {
-  if (!b) return nullptr;
-  return *b;
-}
-
 // The first fault whose bit is set in `bits`, in the order given.
 struct FaultBit {
   std::uint32_t mask;
@@ -111,11 +107,11 @@ std::string printer_status_json(const PrinterStatus& status) {
   o["reachable"] = status.reachable;
   o["answered"] = status.answered;
   o["busy"] = status.busy;
-  o["online"] = optional_bool(status.online);
+  o["online"] = json_or_null(status.online);
   o["paper"] = paper_name(status.paper);
-  o["cover_open"] = optional_bool(status.cover_open);
+  o["cover_open"] = json_or_null(status.cover_open);
   o["error"] = status.error ? json::value(fault_name(*status.error)) : json::value(nullptr);
-  o["drawer_pin3_high"] = optional_bool(status.drawer_pin3_high);
+  o["drawer_pin3_high"] = json_or_null(status.drawer_pin3_high);
   if (status.queue) {
     json::object queue;
     queue["state"] = queue_state_name(status.queue->state);

@@ -40,13 +40,6 @@ std::optional<PersistedDevice> read_device(const json::value& value) {
   return d;
 }
 
-json::value optional_value(const std::optional<std::string>& v) {
-  return v ? json::value(*v) : json::value(nullptr);
-}
-json::value optional_value(const std::optional<std::uint64_t>& v) {
-  return v ? json::value(*v) : json::value(nullptr);
-}
-
 }  // namespace
 
 std::optional<Persisted> parse_persisted(std::string_view text) {
@@ -86,9 +79,9 @@ std::string write_persisted(const Persisted& p) {
     o["label"] = d.label;
     o["created"] = d.created;
     o["source"] = device_source_name(d.source);
-    o["negocio_id"] = optional_value(d.negocio_id);
-    o["user_sub"] = optional_value(d.user_sub);
-    o["expira"] = optional_value(d.expira);
+    o["negocio_id"] = json_or_null(d.negocio_id);
+    o["user_sub"] = json_or_null(d.user_sub);
+    o["expira"] = json_or_null(d.expira);
     devices.push_back(std::move(o));
   }
   json::object seqs;

@@ -75,13 +75,13 @@ class Lanes(unittest.TestCase):
         self.addCleanup(other.close)
         self.wait_until_waiting(held)
         status, headers, body = signed("POST", "/v1/print", self.token, network_job(other.port, b"x"))
-        self.assertEqual((status, body), (503, b'{"error":"agente ocupado"}'))
+        self.assertEqual((status, body), (503, b'{"code":"agent_busy","error":"agente ocupado"}'))
         self.assertEqual(dict(headers)["Retry-After"], "1")
         # In one lane, 32 jobs wait behind the running one; the 33rd is refused.
         queued = [self.print_async(slow[0].port, b"q%02d" % i) for i in range(32)]
         self.wait_until_waiting(queued)
         status, _, body = signed("POST", "/v1/print", self.token, network_job(slow[0].port, b"y"))
-        self.assertEqual((status, body), (503, b'{"error":"agente ocupado"}'))
+        self.assertEqual((status, body), (503, b'{"code":"agent_busy","error":"agente ocupado"}'))
 
         for printer in slow:
             printer.release()

@@ -70,13 +70,14 @@ function pageFetch(log, onAnswer = () => {}) {
   };
 }
 
-// A printer that reads every byte and never answers a status query; it can
+// A printer that reads (and keeps) every byte and never answers a status query; it can
 // drop its connections.
 function startSilentPrinter() {
   const sockets = [];
   const server = net.createServer((s) => {
     sockets.push(s);
-    s.on('data', () => {});
+    s.received = [];  // every byte, kept
+    s.on('data', (d) => s.received.push(...d));
     s.on('error', () => {});
   });
   return new Promise((resolve) => server.listen(0, '127.0.0.1', () => resolve({
@@ -259,10 +260,11 @@ test('aborting a print stops the waiting, not the printing', async () => {
     await until('the job to reach the printer', () => printer.sockets.length === 1);
     controller.abort();
     await assert.rejects(printing, (e) => e instanceof AgentError && e.kind === 'aborted' && e.mayHavePrinted === true);
-    const received = [];
-    printer.sockets[0].on('data', (d) => received.push(...d));
-    // The agent goes on: its confirmation request follows the job on the same connection.
-    await until('the confirmation request', () => received.includes(0x1d));
+    // The agent went on: the job reached the printer, and its confirmation
+    // request follows it on the same connection.
+    const { received } = printer.sockets[0];
+    await until('the confirmation request', () => received.length > job.length && received.includes(0x1d));
+    assert.deepEqual(received.slice(0, job.length), job);
   } finally {
     printer.close();
   }

@@ -58,9 +58,12 @@ class Lanes(unittest.TestCase):
         status, _, body = waiting[0].result(timeout=60)
         self.assertEqual(status, 502, body)
         self.assertTrue(json.loads(body)["error"].endswith(TIMED_OUT), body)
+        self.assertEqual(json.loads(body)["code"], "printer_unreachable", body)
         status, _, body = waiting[1].result(timeout=60)
         self.assertEqual(status, 502, body)
         self.assertIn("(os error ", json.loads(body)["error"])
+        # The system's send time-out, told from a closed connection by the agent, not by its words.
+        self.assertEqual(json.loads(body)["code"], "printer_timeout", body)
 
     def test_busy_lanes_and_waiting_jobs_are_bounded(self):
         if not small_tcp_buffers(self):

@@ -91,3 +91,14 @@ test('the English messages of the guide replace every Spanish one, with the same
   assert.match(MESSAGES_EN.notRunning, /connect-src http:\/\/127\.0\.0\.1:47631/);
   assert.equal(MESSAGES_EN.badBytes(2, 256), '"bytes" must hold integers 0 to 255: element 2 is 256.');
 });
+
+test("the client's ErrorCode type names exactly the codes of the guide's table", () => {
+  const section = guide.slice(guide.indexOf('### Error codes'));
+  const table = section.slice(section.indexOf('|---'), section.indexOf('\n\n', section.indexOf('|---')));
+  const inGuide = [...table.matchAll(/^\| `([a-z_]+)` \|/gm)].map((m) => m[1]).sort();
+  const types = fs.readFileSync(path.resolve(here, '../../examples/erp-page/zunel-agent.d.ts'), 'utf8');
+  const union = /export type ErrorCode =([^;]*);/.exec(types)[1];
+  const inTypes = [...union.matchAll(/'([a-z_]+)'/g)].map((m) => m[1]).sort();
+  assert.ok(inGuide.length > 20);
+  assert.deepEqual(inTypes, inGuide);
+});

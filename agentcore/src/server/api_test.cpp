@@ -274,6 +274,30 @@ TEST_F(Api, PairingByCode) {
   EXPECT_EQ(res.status, 401u) << "a code pairs once";
 }
 
+TEST_F(Api, ACodeSpentByWrongAttemptsIsToldApartWithTheSameText) {
+  auto code = [&] {
+    auto locked = fx.state->lock();
+    return new_pairing_code(locked);
+  }();
+  ASSERT_TRUE(code.ok());
+  const std::string wrong = *code == "000000" ? "000001" : "000000";
+  for (unsigned i = 1; i < PAIRING_CODE_MAX_FAILURES; ++i) {
+    EXPECT_EQ(from_page("POST", "/v1/pair", "{\"code\":\"" + wrong + "\"}").body,
+              "{\"code\":\"code_invalid\",\"error\":\"código inválido o expirado\"}");
+  }
+  const std::string spent = "{\"code\":\"code_attempts_exceeded\",\"error\":\"código inválido o expirado\"}";
+  EXPECT_EQ(from_page("POST", "/v1/pair", "{\"code\":\"" + wrong + "\"}").body, spent);
+  EXPECT_EQ(from_page("POST", "/v1/pair", "{\"code\":\"" + *code + "\"}").body, spent) << "even the right one";
+  auto fresh = [&] {
+    auto locked = fx.state->lock();
+    return new_pairing_code(locked);
+  }();
+  ASSERT_TRUE(fresh.ok());
+  const std::string other = *fresh == "000000" ? "000001" : "000000";
+  EXPECT_EQ(from_page("POST", "/v1/pair", "{\"code\":\"" + other + "\"}").body.find("code_invalid"), 9u)
+      << "a new code starts afresh";
+}
+
 TEST_F(Api, BodyChecksComeInOrder) {
   // Not valid UTF-8: refused before the signature is looked at.
   for (const char* path : {"/v1/pair", "/v1/print", "/v1/provision", "/v1/revocations"}) {

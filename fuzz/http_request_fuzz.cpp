@@ -25,7 +25,9 @@
 #include "print_fakes.h"
 #include "request_signer.h"
 #include "security/pairing_store.h"
+#include "base/strict_json.h"
 #include "server/api.h"
+#include "server/error_codes.h"
 
 namespace {
 
@@ -122,6 +124,16 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const Admission admission = admit_request(head, context);
   const HttpResponse response = handle_request(request, context);
   require(response.status >= 100 && response.status <= 599, "an answer without a valid status");
+  if (response.status >= 400) {
+    // Every error answer names its code, one of the agent's.
+    auto body = parse_strict_json(response.body);
+    const boost::json::value* code = body && body->is_object() ? body->as_object().if_contains("code") : nullptr;
+    bool known = false;
+    for (ErrorCode c : ALL_ERROR_CODES) {
+      known = known || (code != nullptr && code->is_string() && code->get_string() == error_code_name(c));
+    }
+    require(known, "an error answer without one of the agent's codes");
+  }
   if (admission.answer) {
     require(admission.answer->status == response.status && admission.answer->headers == response.headers &&
                 admission.answer->body == response.body,

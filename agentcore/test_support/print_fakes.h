@@ -40,6 +40,7 @@ class FakeTcpNetwork final : public TcpNetwork {
   // Counts each send call takes, in turn; when they run out, a call takes
   // everything. An Error fails the call.
   std::deque<Outcome<std::size_t>> sends;
+  bool sends_time_out = false;  // a send that fails says it was ended by the time-out
   std::vector<std::string> log;
   std::vector<std::uint8_t> received;  // what the connections took, in order
   // One entry per connection made: its address, ':', then what it took.
@@ -89,6 +90,7 @@ class FakeTcpNetwork final : public TcpNetwork {
       if (reply != net_.replies.end()) input_ += reply->second;
       return take;
     }
+    bool send_timed_out() const override { return net_.sends_time_out; }
     Outcome<std::size_t> receive_some(std::uint8_t* buffer, std::size_t size,
                                       std::chrono::milliseconds timeout) override {
       net_.log.push_back("receive:" + std::to_string(timeout.count()));

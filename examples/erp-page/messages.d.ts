@@ -9,7 +9,12 @@ export interface AgentMessages {
   badToken: string;
   pairingLost: string;
   notTicketDevice: string;
+  clockSkew: string;
+  aborted: string;
+  printAborted: string;
   badAnswer: (status: number) => string;
+  /** `index` is -1 when `bytes` is not a list at all. */
+  badBytes: (index: number, value: unknown) => string;
 }
 
 /** The Spanish texts, used by default. */

@@ -8,6 +8,7 @@ export const AGENT_URL: string;
 export const STORAGE_KEY: string;
 export const TICKET_DEVICE_LIFETIME_S: number;
 export const DEFAULT_TIMEOUTS: Readonly<Timeouts>;
+export const RENEW_LOCK: string;
 
 export interface Timeouts {
   ping: number;
@@ -16,23 +17,61 @@ export interface Timeouts {
   provision: number;
   revocations: number;
   print: number;
+  /** Added to twice a status query's timeout_ms. */
+  status: number;
 }
 
 export type AgentErrorKind =
-  | 'not-running' | 'blocked' | 'wrong-origin' | 'timeout' | 'busy'
+  | 'not-running' | 'blocked' | 'wrong-origin' | 'timeout' | 'aborted' | 'busy'
   | 'not-paired' | 'refused' | 'bad-answer' | 'input';
+
+/** The `code` of the agent's error answers (the guide's table of codes). */
+export type ErrorCode =
+  | 'malformed_request' | 'bad_json' | 'bad_request' | 'unreadable_body' | 'body_too_large'
+  | 'host_not_allowed' | 'origin_not_allowed' | 'not_found' | 'method_not_allowed'
+  | 'unauthorized' | 'code_invalid' | 'code_attempts_exceeded' | 'ticket_invalid' | 'revocations_invalid'
+  | 'agent_busy' | 'printer_busy'
+  | 'printer_unreachable' | 'printer_timeout' | 'printer_closed' | 'serial_open_failed' | 'spooler_error'
+  | 'usb_unsupported'
+  | 'job_id_conflict' | 'job_interrupted' | 'job_unknown'
+  | 'out_of_memory' | 'internal_error';
+
+/** Why a signed request was refused (`reason` beside code 'unauthorized'). */
+export type UnauthorizedReason =
+  | 'missing_headers' | 'unknown_device' | 'device_expired' | 'stale_timestamp' | 'bad_signature' | 'nonce_reused';
+
+/** An error answer of the agent. */
+export interface ErrorAnswer {
+  code: ErrorCode;
+  /** Spanish, meant to be shown as it is. */
+  error: string;
+  reason?: UnauthorizedReason;
+}
 
 export class AgentError extends Error {
   constructor(kind: AgentErrorKind, message: string, status?: number,
-              details?: { mayHavePrinted?: boolean; retryAfter?: number });
+              details?: { mayHavePrinted?: boolean; retryAfter?: number; code?: ErrorCode; reason?: UnauthorizedReason });
   kind: AgentErrorKind;
   /** The agent's HTTP status, 0 when it did not answer. */
   status: number;
-  /** A print that timed out: it may be on paper. Ask before printing again. */
+  /** The agent's code, when it answered with one; null otherwise. */
+  code: ErrorCode | null;
+  /** For code 'unauthorized': why, when the agent said. */
+  reason: UnauthorizedReason | null;
+  /**
+   * A print that timed out or was aborted: it may be on paper. Ask before
+   * printing again. Aborting stops the waiting, not the printing.
+   */
   mayHavePrinted: boolean;
   /** For 'busy': the seconds the agent asked to wait. */
   retryAfter: number | null;
 }
+
+/** What ping lists, in this order (later versions may add more). */
+export type Capability = 'print' | 'printers' | 'provision' | 'revocations' | 'status' | 'jobs' | 'confirm';
+
+/** What a confirmed print says of the job. */
+export type ConfirmationOutcome = 'printed' | 'processed' | 'transmitted' | 'spooled' | 'not_confirmed';
 
 export type Target =
   | { kind: 'network'; host: string; port: number }
@@ -54,9 +93,10 @@ export interface Ping {
   ok: true;
   id: string;
   version: string;
+  /** Some browser of this page's origin is paired: not necessarily this one. */
   paired: boolean;
-  platform: string;
-  capabilities: string[];
+  platform: 'windows';
+  capabilities: Capability[];
 }
 
 export interface Printer {
@@ -70,7 +110,8 @@ export interface Printer {
 
 export interface PrinterStatus {
   source: 'device' | 'spooler';
-  reachable: boolean;
+  /** null when busy: nothing was asked. */
+  reachable: boolean | null;
   answered: boolean;
   busy: boolean;
   online: boolean | null;
@@ -86,7 +127,7 @@ export interface PrinterStatus {
 export interface PrintAnswer {
   ok: true;
   /** Only when confirmation was asked (and the agent knows it). */
-  confirmed?: 'printed' | 'processed' | 'transmitted' | 'spooled' | 'not_confirmed';
+  confirmed?: ConfirmationOutcome;
   status?: PrinterStatus;
 }
 
@@ -111,6 +152,17 @@ export interface AgentClientOptions {
   timeouts?: Partial<Timeouts>;
   retries?: number;
   now?: () => number;
+  /** Node.js only: the ERP page's origin, sent as the Origin header. */
+  origin?: string | null;
+  /** Web Locks (navigator.locks by default): renewals run in one tab at a time. */
+  locks?: { request<T>(name: string, callback: () => Promise<T>): Promise<T> } | null;
+}
+
+/** The pairing kept in memory: the default where there is no localStorage (Node.js). */
+export class MemoryStorage implements PairingStorage {
+  getItem(key: string): string | null;
+  setItem(key: string, value: string): void;
+  removeItem(key: string): void;
 }
 
 export class AgentClient {
@@ -122,7 +174,7 @@ export class AgentClient {
   pair(code: string, label?: string, options?: CallOptions): Promise<Pairing>;
   provision(ticket: string, options?: CallOptions & { label?: string }): Promise<Pairing>;
   renew(ticket: string, options?: CallOptions & { label?: string }): Promise<Pairing>;
-  pushRevocations(list: string, options?: CallOptions): Promise<{ applied_seq: number }>;
+  pushRevocations(list: string, options?: CallOptions): Promise<{ applied_seq: number; removed: number }>;
   printers(options?: CallOptions): Promise<Printer[]>;
   print(target: Target, bytes: Uint8Array | number[],
         options?: CallOptions & { confirm?: { protocol?: Protocol; timeoutMs?: number } }): Promise<PrintAnswer>;
@@ -137,5 +189,5 @@ export function newNonce(): string;
 export function signatureHeaders(tokenHex: string, body: Uint8Array,
                                  options?: { now?: number; nonce?: string }): Promise<Record<string, string>>;
 export function printBody(target: Target, bytes: Uint8Array | number[],
-                          confirm?: { protocol?: Protocol; timeoutMs?: number }): string;
+                          confirm?: { protocol?: Protocol; timeoutMs?: number }, messages?: AgentMessages): string;
 export function retryAfterSeconds(headers: Headers | null | undefined): number;

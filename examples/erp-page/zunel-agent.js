@@ -2,7 +2,10 @@
 //
 // An ES module without run-time dependencies: it needs a browser (or
 // Node.js 20+) with fetch, AbortController, WebCrypto and
-// crypto.getRandomValues. The page must be served over HTTPS from the ERP's
+// crypto.getRandomValues. In Node.js, give `origin` (the ERP page's origin,
+// sent as the Origin header, which Node's fetch does not send) and, to keep
+// the pairing beyond the process, `storage`; without it the pairing is kept
+// in memory. The page must be served over HTTPS from the ERP's
 // domain or one of its subdomains, on the default port: the agent answers no
 // other origin. docs/integration.md explains every rule applied here.
 //
@@ -23,18 +26,27 @@
 // signed call answered 401 is signed afresh and sent once more; a second 401
 // forgets the pairing.
 //
-// Every failure is thrown as an AgentError whose `kind` tells what to do:
-//   'not-running'  nothing answers on 127.0.0.1:47631 (the agent is not started)
+// Every failure is thrown as an AgentError whose `kind` tells what to do,
+// and, when the agent answered, whose `code` names the answer (the guide's
+// table of codes: 'printer_unreachable', 'agent_busy', ...):
+//   'not-running'  nothing answers on 127.0.0.1:47631 (the agent is not
+//                  started, or the page's Content-Security-Policy has no
+//                  connect-src for http://127.0.0.1:47631)
 //   'blocked'      the browser refused the page access to the local device
 //                  (Local Network Access permission denied, or a policy)
 //   'wrong-origin' the agent runs but refuses this page's origin
 //   'timeout'      no answer in time; for a print `mayHavePrinted` is true
-//   'busy'         503: the agent or the printer is busy; `retryAfter` seconds
+//   'aborted'      the call's AbortSignal fired: the client stopped waiting.
+//                  For a print that is not a cancellation: the agent may
+//                  still print it (`mayHavePrinted` is true)
+//   'busy'         503: the agent ('agent_busy') or the printer
+//                  ('printer_busy') is busy; `retryAfter` seconds
 //   'not-paired'   this browser holds no pairing (or lost it): pair first
 //   'refused'      the agent answered with an error status; `status` and
 //                  `message` (the agent's own text, in Spanish) say which
 //   'bad-answer'   the agent answered something that is not its JSON
-//   'input'        the call cannot be made as asked (see the message)
+//   'input'        the call cannot be made as asked (see the message);
+//                  nothing was sent
 // The texts of the client's own errors are in messages.js (Spanish) and can
 // be replaced with the `messages` option.
 
@@ -51,9 +63,14 @@ export const TICKET_DEVICE_LIFETIME_S = 7 * 24 * 3600;
 // Client time-outs per call, in milliseconds (docs/integration.md, "Retries
 // and time-outs"). A status query's is computed from its own timeout_ms, a
 // confirmed print's adds the confirmation's.
+// `status` is what a status query adds to twice its own timeout_ms (a wait
+// for the printer's lane, then the query).
 export const DEFAULT_TIMEOUTS = Object.freeze({
-  ping: 3000, printers: 15000, pair: 10000, provision: 10000, revocations: 10000, print: 120000,
+  ping: 3000, printers: 15000, pair: 10000, provision: 10000, revocations: 10000, print: 120000, status: 3000,
 });
+
+// The Web Locks name under which renewals of one browser run one at a time.
+export const RENEW_LOCK = 'zunel-print-agent.renew';
 
 // How long to wait after a 503 whose Retry-After cannot be read, and at most.
 const RETRY_AFTER_DEFAULT_S = 1;
@@ -64,16 +81,37 @@ export class AgentError extends Error {
    * @param {string} kind
    * @param {string} message
    * @param {number} [status]
-   * @param {{mayHavePrinted?: boolean, retryAfter?: number}} [details]
+   * @param {{mayHavePrinted?: boolean, retryAfter?: number, code?: string, reason?: string}} [details]
    */
-  constructor(kind, message, status = 0, { mayHavePrinted = false, retryAfter = null } = {}) {
+  constructor(kind, message, status = 0, { mayHavePrinted = false, retryAfter = null, code = null,
+                                           reason = null } = {}) {
     super(message);
     this.name = 'AgentError';
     this.kind = kind;
     this.status = status;
     this.mayHavePrinted = mayHavePrinted;
     this.retryAfter = retryAfter;
+    this.code = code;
+    this.reason = reason;
   }
+}
+
+// Where the pairing is kept when no storage is given: localStorage where
+// there is one, else (Node.js) memory, for the life of the process.
+export class MemoryStorage {
+  #map = new Map();
+  getItem(key) { return this.#map.has(key) ? this.#map.get(key) : null; }
+  setItem(key, value) { this.#map.set(key, String(value)); }
+  removeItem(key) { this.#map.delete(key); }
+}
+
+function defaultStorage() {
+  try {
+    if (globalThis.localStorage) return globalThis.localStorage;
+  } catch {
+    // a browser that forbids storage to this page
+  }
+  return new MemoryStorage();
 }
 
 const HEX = '0123456789abcdef';
@@ -128,8 +166,16 @@ export async function signatureHeaders(tokenHex, body, { now = Date.now(), nonce
 //   {kind: 'winspool', printer}       a printer of the Windows spooler, RAW job
 // With `confirm` ({protocol, timeoutMs}), the agent asks the printer whether
 // the job printed before it answers.
-export function printBody(target, bytes, confirm) {
-  const body = { target, bytes: Array.from(bytes) };
+// Every byte must be an integer 0-255: an AgentError 'input' names the
+// first that is not, and nothing is sent.
+export function printBody(target, bytes, confirm, messages = MESSAGES_ES) {
+  if (bytes == null || typeof bytes === 'string' || typeof bytes[Symbol.iterator] !== 'function') {
+    throw new AgentError('input', messages.badBytes(-1, bytes));
+  }
+  const values = Array.from(bytes);
+  const bad = values.findIndex((b) => !Number.isInteger(b) || b < 0 || b > 255);
+  if (bad >= 0) throw new AgentError('input', messages.badBytes(bad, values[bad]));
+  const body = { target, bytes: values };
   if (confirm) {
     body.confirm = {};
     if (confirm.protocol !== undefined) body.confirm.protocol = confirm.protocol;
@@ -183,12 +229,17 @@ export class AgentClient {
    * @param {Partial<typeof DEFAULT_TIMEOUTS>} [options.timeouts] client time-outs in ms, per call kind
    * @param {number} [options.retries] how many times a retryable call is sent again after a 503 (2)
    * @param {() => number} [options.now] the clock, in ms
+   * @param {string} [options.origin] Node.js only: the ERP page's origin, sent as the Origin header
+   * @param {{request(name: string, cb: () => Promise<any>): Promise<any>}|null} [options.locks]
+   *   Web Locks (navigator.locks by default), to renew in one tab at a time
    */
-  constructor({ baseUrl = AGENT_URL, storage = globalThis.localStorage, fetch = globalThis.fetch.bind(globalThis),
+  constructor({ baseUrl = AGENT_URL, storage = defaultStorage(), fetch = globalThis.fetch.bind(globalThis),
                 permissions = globalThis.navigator?.permissions, messages = {}, timeouts = {}, retries = 2,
-                now = Date.now } = {}) {
+                now = Date.now, origin = null, locks = globalThis.navigator?.locks ?? null } = {}) {
     this.baseUrl = baseUrl;
     this.storage = storage;
+    this.origin = origin;
+    this.locks = locks;
     this.fetch = fetch;
     this.permissions = permissions;
     this.messages = { ...MESSAGES_ES, ...messages };
@@ -222,7 +273,8 @@ export class AgentClient {
   }
 
   // GET /v1/ping: {ok, id, version, paired, platform, capabilities}.
-  // "paired" is true when some device of this page's origin is paired.
+  // "paired" is true when some device of this page's origin is paired: some
+  // browser of this site, not necessarily this one (see `pairing`).
   async ping({ timeout = this.timeouts.ping, signal } = {}) {
     return this.#call('GET', '/v1/ping', '', { timeout, signal, retry: true });
   }
@@ -244,15 +296,24 @@ export class AgentClient {
   // POST /v1/provision with a new ticket and the current device's id: the
   // same device, a new token and seven more days. Only for a device paired
   // by ticket: a code device named here would become one that expires.
+  // Tabs of one browser share the pairing: with Web Locks, one renews at a
+  // time, and a tab that waited while another renewed keeps that renewal
+  // instead of sending its own ticket.
   async renew(ticket, { label = '', timeout = this.timeouts.provision, signal } = {}) {
-    const current = this.pairing;
-    if (!current) throw new AgentError('not-paired', this.messages.notPaired);
-    if (current.source !== 'ticket') throw new AgentError('input', this.messages.notTicketDevice);
-    const body = JSON.stringify({ ticket, device_id: current.deviceId, label });
-    return this.#keep(await this.#call('POST', '/v1/provision', body, { timeout, signal, retry: true }), 'ticket');
+    const seen = this.pairing;
+    const run = async () => {
+      const current = this.pairing;
+      if (!current) throw new AgentError('not-paired', this.messages.notPaired);
+      if (current.source !== 'ticket') throw new AgentError('input', this.messages.notTicketDevice);
+      if (seen && (current.token !== seen.token || current.pairedAt !== seen.pairedAt)) return current;
+      const body = JSON.stringify({ ticket, device_id: current.deviceId, label });
+      return this.#keep(await this.#call('POST', '/v1/provision', body, { timeout, signal, retry: true }), 'ticket');
+    };
+    return this.locks ? this.locks.request(RENEW_LOCK, run) : run();
   }
 
-  // POST /v1/revocations with a revocation list the ERP's server signed.
+  // POST /v1/revocations with a revocation list the ERP's server signed:
+  // {applied_seq, removed}.
   async pushRevocations(list, { timeout = this.timeouts.revocations, signal } = {}) {
     return this.#call('POST', '/v1/revocations', JSON.stringify({ list }), { timeout, signal, retry: true });
   }
@@ -275,11 +336,13 @@ export class AgentClient {
   // "transmitted", "spooled" or "not_confirmed" (with the printer's `status`,
   // as printerStatus() gives it). Any of them means the bytes were delivered.
   //
-  // Never sent twice by the client: after a time-out (`mayHavePrinted`) ask
-  // the cashier whether it came out.
+  // Never sent twice by the client: after a time-out or an abort
+  // (`mayHavePrinted`) ask the cashier whether it came out. Aborting through
+  // `signal` stops the waiting, not the printing: a job the agent has
+  // received is printed all the same.
   async print(target, bytes, { confirm, timeout, signal } = {}) {
     const wait = timeout ?? this.timeouts.print + (confirm ? (confirm.timeoutMs ?? 10000) + 2000 : 0);
-    return this.#call('POST', '/v1/print', printBody(target, bytes, confirm),
+    return this.#call('POST', '/v1/print', printBody(target, bytes, confirm, this.messages),
       { timeout: wait, signal, signed: true, isPrint: true });
   }
 
@@ -292,7 +355,7 @@ export class AgentClient {
   async printerStatus(target, protocol, { timeoutMs, timeout, signal } = {}) {
     const body = { target, protocol };
     if (timeoutMs !== undefined) body.timeout_ms = timeoutMs;
-    const wait = timeout ?? 2 * (timeoutMs ?? 2000) + 3000;
+    const wait = timeout ?? 2 * (timeoutMs ?? 2000) + this.timeouts.status;
     return this.#call('POST', '/v1/printers/status', JSON.stringify(body),
       { timeout: wait, signal, retry: true, signed: true });
   }
@@ -315,16 +378,12 @@ export class AgentClient {
       const { status } = response;
       if (status === 503 && retry && busyRetries < this.retries) {
         busyRetries++;
-        await sleep(retryAfterSeconds(response.headers) * 1000, signal);
-        continue;
-      }
-      if (status === 401 && signed) {
-        if (!resigned) {
-          resigned = true;
-          continue;
+        try {
+          await sleep(retryAfterSeconds(response.headers) * 1000, signal);
+        } catch {
+          throw new AgentError('aborted', this.messages.aborted, 0);
         }
-        this.forget();
-        throw new AgentError('not-paired', this.messages.pairingLost, 401);
+        continue;
       }
       let answer;
       try {
@@ -334,16 +393,31 @@ export class AgentClient {
       }
       if (status >= 200 && status < 300) return answer;
       const text = typeof answer?.error === 'string' ? answer.error : `HTTP ${status}`;
-      if (status === 503) {
-        throw new AgentError('busy', text, status, { retryAfter: retryAfterSeconds(response.headers) });
+      const code = typeof answer?.code === 'string' ? answer.code : null;
+      const reason = typeof answer?.reason === 'string' ? answer.reason : null;
+      if (status === 401 && signed) {
+        // A clock more than 30 s off is not a lost pairing: keep it.
+        if (reason === 'stale_timestamp') {
+          throw new AgentError('refused', this.messages.clockSkew, 401, { code, reason });
+        }
+        if (!resigned) {
+          resigned = true;
+          continue;
+        }
+        this.forget();
+        throw new AgentError('not-paired', this.messages.pairingLost, 401, { code, reason });
       }
-      throw new AgentError('refused', text, status);
+      if (status === 503) {
+        throw new AgentError('busy', text, status, { retryAfter: retryAfterSeconds(response.headers), code });
+      }
+      throw new AgentError('refused', text, status, { code, reason });
     }
   }
 
   // One request with its time-out: {status, headers, text}.
   async #send(method, path, body, { timeout, signal, signed, isPrint }) {
     const headers = {};
+    if (this.origin) headers['Origin'] = this.origin;  // Node.js: a browser sends its own
     if (method === 'POST') headers['Content-Type'] = 'application/json';
     if (signed) {
       const pairing = this.pairing;
@@ -367,7 +441,10 @@ export class AgentClient {
         throw new AgentError('timeout', isPrint ? this.messages.printTimeout : this.messages.timeout, 0,
           { mayHavePrinted: isPrint });
       }
-      if (signal?.aborted) throw signal.reason;
+      if (signal?.aborted) {
+        throw new AgentError('aborted', isPrint ? this.messages.printAborted : this.messages.aborted, 0,
+          { mayHavePrinted: isPrint });
+      }
       throw await this.#explainNoAnswer();
     } finally {
       clock.done();
@@ -382,6 +459,8 @@ export class AgentClient {
   async #explainNoAnswer() {
     const probe = deadline(this.timeouts.ping);
     try {
+      // A page whose Content-Security-Policy forbids the agent's address
+      // fails this probe too: it is told "not running", with CSP named.
       await this.fetch(`${this.baseUrl}/v1/ping`, { mode: 'no-cors', credentials: 'omit', signal: probe.signal });
       return new AgentError('wrong-origin', this.messages.wrongOrigin);
     } catch {

@@ -18,7 +18,7 @@ import os from 'node:os';
 import path from 'node:path';
 import { fileURLToPath } from 'node:url';
 
-const { AgentClient, AgentError } = await import('../../examples/erp-page/zunel-agent.js');
+const { AgentClient, AgentError, signatureHeaders } = await import('../../examples/erp-page/zunel-agent.js');
 
 const here = path.dirname(fileURLToPath(import.meta.url));
 const root = path.resolve(here, '../..');
@@ -70,13 +70,14 @@ function pageFetch(log, onAnswer = () => {}) {
   };
 }
 
-// A printer that reads every byte and never answers a status query; it can
+// A printer that reads (and keeps) every byte and never answers a status query; it can
 // drop its connections.
 function startSilentPrinter() {
   const sockets = [];
   const server = net.createServer((s) => {
     sockets.push(s);
-    s.on('data', () => {});
+    s.received = [];  // every byte, kept
+    s.on('data', (d) => s.received.push(...d));
     s.on('error', () => {});
   });
   return new Promise((resolve) => server.listen(0, '127.0.0.1', () => resolve({
@@ -164,7 +165,8 @@ test('503: a status query is sent again after Retry-After, a print never', { tim
 
     const printsBefore = log.filter((e) => e.path === '/v1/print').length;
     await assert.rejects(client.print(printer.target, [0x42]),
-      (e) => e.kind === 'busy' && e.status === 503 && e.message === 'agente ocupado' && e.retryAfter === 1);
+      (e) => e.kind === 'busy' && e.code === 'agent_busy' && e.status === 503 && e.message === 'agente ocupado' &&
+             e.retryAfter === 1);
     assert.equal(log.filter((e) => e.path === '/v1/print').length, printsBefore + 1, 'the print was sent once');
 
     const status = await client.printerStatus(printer.target, 'escpos', { timeoutMs: 300 });
@@ -200,6 +202,91 @@ test('a revoked device: signed again once, then forgotten', async () => {
   }
 });
 
+test('every class of error answer carries its code, and the client hands it on', async () => {
+  const client = await pairedClient();
+  const closedPort = await new Promise((resolve) => {
+    const s = net.createServer().listen(0, '127.0.0.1', () => { const { port } = s.address(); s.close(() => resolve(port)); });
+  });
+  const refused = async (promise) => {
+    try {
+      await promise;
+    } catch (e) {
+      assert.ok(e instanceof AgentError, String(e));
+      return { status: e.status, code: e.code, reason: e.reason };
+    }
+    assert.fail('not refused');
+  };
+  assert.deepEqual(await refused(client.print({ kind: 'network', host: '127.0.0.1', port: closedPort }, [0x41])),
+    { status: 502, code: 'printer_unreachable', reason: null });
+  assert.deepEqual(await refused(client.print({ kind: 'usb', vendor_id: 1, product_id: 2 }, [0x41])),
+    { status: 502, code: 'usb_unsupported', reason: null });
+  assert.deepEqual(await refused(client.print({ kind: 'serial', port: path.join(tmp, 'no-such-tty'), baud: 9600 }, [1])),
+    { status: 502, code: 'serial_open_failed', reason: null });
+  assert.deepEqual(await refused(client.pair('000000')), { status: 401, code: 'code_invalid', reason: null });
+  assert.deepEqual(await refused(client.provision('a.b.c')), { status: 401, code: 'ticket_invalid', reason: null });
+  assert.deepEqual(await refused(client.pushRevocations('a.b.c')), { status: 401, code: 'revocations_invalid', reason: null });
+  assert.deepEqual(await refused(client.printerStatus({ kind: 'network', host: 'h', port: 1 }, 'pcl')),
+    { status: 400, code: 'bad_request', reason: null });
+
+  // What the client never sends, straight to the agent.
+  const raw = async (method, where, { origin = ORIGIN, body, headers = {} } = {}) => {
+    const r = await fetch(`${AGENT}${where}`, { method, body, headers: { ...(origin ? { Origin: origin } : {}), ...headers } });
+    return { status: r.status, ...(await r.json()) };
+  };
+  const pick = ({ status, code, reason }) => ({ status, code, ...(reason ? { reason } : {}) });
+  assert.deepEqual(pick(await raw('GET', '/v1/nothing')), { status: 404, code: 'not_found' });
+  assert.deepEqual(pick(await raw('POST', '/v1/pair', { body: '{"code":1}' })), { status: 400, code: 'bad_json' });
+  assert.deepEqual(pick(await raw('POST', '/v1/pair', { body: Buffer.from([0x7b, 0xff, 0x7d]) })),
+    { status: 400, code: 'unreadable_body' });
+  assert.deepEqual(pick(await raw('POST', '/v1/pair', { body: 'x'.repeat(17 * 1024) })),
+    { status: 413, code: 'body_too_large' });
+  assert.deepEqual(pick(await raw('POST', '/v1/pair', { origin: null, body: '{}' })),
+    { status: 403, code: 'origin_not_allowed' });
+  assert.deepEqual(pick(await raw('GET', '/v1/printers')), { status: 401, code: 'unauthorized', reason: 'missing_headers' });
+  const stale = await signatureHeaders(client.pairing.token, new Uint8Array(0), { now: Date.now() - 120000 });
+  assert.deepEqual(pick(await raw('GET', '/v1/printers', { headers: stale })),
+    { status: 401, code: 'unauthorized', reason: 'stale_timestamp' });
+  assert.ok(client.pairing, 'a stale timestamp does not lose the pairing');
+});
+
+test('aborting a print stops the waiting, not the printing', async () => {
+  const printer = await startSilentPrinter();
+  try {
+    const client = await pairedClient();
+    const controller = new AbortController();
+    const job = [0x1b, 0x40, 0x41, 0x0a];
+    const printing = client.print(printer.target, job, { confirm: { protocol: 'escpos', timeoutMs: 3000 },
+                                                          signal: controller.signal });
+    await until('the job to reach the printer', () => printer.sockets.length === 1);
+    controller.abort();
+    await assert.rejects(printing, (e) => e instanceof AgentError && e.kind === 'aborted' && e.mayHavePrinted === true);
+    // The agent went on: the job reached the printer, and its confirmation
+    // request follows it on the same connection.
+    const { received } = printer.sockets[0];
+    await until('the confirmation request', () => received.length > job.length && received.includes(0x1d));
+    assert.deepEqual(received.slice(0, job.length), job);
+  } finally {
+    printer.close();
+  }
+});
+
+test('in Node.js, the origin option and memory storage are all a client needs', async () => {
+  const code = /(\d{6})/.exec(runCli('pair').stdout)?.[1];
+  const client = new AgentClient({ origin: ORIGIN, permissions: null });
+  await client.pair(code, 'Node');
+  assert.equal((await client.ping()).paired, true);
+  const printer = await startSilentPrinter();
+  try {
+    assert.deepEqual(await client.print(printer.target, [0x41]), { ok: true });
+    assert.equal((await client.printerStatus(printer.target, 'escpos', { timeoutMs: 200 })).reachable, true);
+  } finally {
+    printer.close();
+  }
+  // Without it, Node's fetch sends no Origin and the agent refuses the call.
+  const bare = new AgentClient({ permissions: null });
+  await assert.rejects(bare.pair('000000'), (e) => e.code === 'origin_not_allowed' && e.status === 403);
+});
+
 // The guide's ticket signing programs, each run as the guide shows it.
 const guide = fs.readFileSync(path.join(root, 'docs/integration.md'), 'utf8');
 const examples = [...guide.matchAll(/```(js|python|php)\n([\s\S]*?)```/g)]
@@ -229,6 +316,35 @@ test('every server-side signing example of the guide makes a ticket the agent ac
   }
 });
 
+// The guide's revocation list programs, each run as the guide shows it.
+const revocationExamples = [...guide.matchAll(/```(js|python|php)\n([\s\S]*?)```/g)]
+  .filter((m) => /SEED_FILE KID SEQ NEGOCIO_ID/.test(m[2]))
+  .map((m) => ({ lang: m[1], text: m[2], name: /(\S+\.(?:mjs|py|php)) SEED_FILE/.exec(m[2])[1] }));
+
+test('every revocation list example of the guide removes the device it names, once', async () => {
+  assert.deepEqual(revocationExamples.map((e) => e.name),
+    ['sign-revocations.mjs', 'sign_revocations.py', 'sign_revocations.php']);
+  const dir = fs.mkdtempSync(path.join(tmp, 'revocations-'));
+  const interpreter = { js: process.execPath, python: '/usr/bin/python3', php: 'php' };
+  const client = new AgentClient({ origin: ORIGIN, permissions: null });
+  let seq = 0;
+  for (const example of revocationExamples) {
+    const ticket = spawnSync('/usr/bin/python3', [path.join(root, 'tools/zunel_vendor.py'), 'ticket', SEED_FILE,
+                                                  '--keyset', KEYSET_FILE, '--negocio', 'tienda-rev', '--sub', 'cajera-9'],
+                             { encoding: 'utf8' });
+    assert.equal(ticket.status, 0, ticket.stderr);
+    assert.equal((await provision(ticket.stdout.trim())).status, 200);
+    const file = path.join(dir, example.name);
+    fs.writeFileSync(file, example.text);
+    const args = [file, SEED_FILE, TEST_KID, String(++seq), 'tienda-rev', 'cajera-9'];
+    const run = spawnSync(interpreter[example.lang], args, { encoding: 'utf8', cwd: dir });
+    assert.equal(run.status, 0, `${example.name}: ${run.stderr}`);
+    assert.deepEqual(await client.pushRevocations(run.stdout.trim()), { applied_seq: seq, removed: 1 }, example.name);
+    // The same list again changes nothing.
+    assert.deepEqual(await client.pushRevocations(run.stdout.trim()), { applied_seq: seq, removed: 0 }, example.name);
+  }
+});
+
 test('the vendor tool finds the key id in the keyset and refuses milliseconds', async () => {
   const vendor = (...args) => spawnSync('/usr/bin/python3', [path.join(root, 'tools/zunel_vendor.py'), 'ticket',
                                                             SEED_FILE, '--negocio', 'tienda-1', ...args],
@@ -255,7 +371,7 @@ test('the client package packs, installs from its tarball and imports', async ()
   assert.equal(packed.status, 0, packed.stderr);
   const [info] = JSON.parse(packed.stdout);
   assert.deepEqual(info.files.map((f) => f.path).sort(),
-    ['messages.d.ts', 'messages.js', 'package.json', 'zunel-agent.d.ts', 'zunel-agent.js']);
+    ['LICENSE', 'README.md', 'messages.d.ts', 'messages.js', 'package.json', 'zunel-agent.d.ts', 'zunel-agent.js']);
   const ping = await (await fetch(`${AGENT}/v1/ping`)).json();
   assert.equal(info.version, ping.version, "the client's version is the agent's");
 

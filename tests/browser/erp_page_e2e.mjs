@@ -98,13 +98,19 @@ function startPageServer() {
     '/zunel-agent.js': ['zunel-agent.js', 'text/javascript; charset=utf-8'],
     '/messages.js': ['messages.js', 'text/javascript; charset=utf-8'],
   };
+  // `?csp=self`: a strict Content-Security-Policy without the agent's
+  // address; `?csp=agent`: the same with it, as the guide says.
+  const policies = { self: "connect-src 'self'", agent: `connect-src 'self' http://127.0.0.1:${AGENT_PORT}` };
   const server = https.createServer(makeCertificate(), (req, res) => {
-    const f = files[new URL(req.url, 'https://x').pathname];
+    const url = new URL(req.url, 'https://x');
+    const f = files[url.pathname];
     if (!f) {
       res.writeHead(404).end();
       return;
     }
-    res.writeHead(200, { 'Content-Type': f[1], 'Cache-Control': 'no-store' });
+    const csp = policies[url.searchParams.get('csp')];
+    res.writeHead(200, { 'Content-Type': f[1], 'Cache-Control': 'no-store',
+                         ...(csp ? { 'Content-Security-Policy': csp } : {}) });
     res.end(fs.readFileSync(path.join(pageDir, f[0])));
   });
   return new Promise((resolve) => server.listen(0, '127.0.0.1', () => resolve(server)));
@@ -330,6 +336,18 @@ test('the reference page drives the real agent in Chromium', { timeout: 240000 }
       const r = await press(page, 'ping', 'ping-result');
       assert.equal(r.state, 'ok', r.text);
       assert.match(r.text, /versión 1\.0\.1, id [0-9a-f]{32}\. Este sitio no tiene ningún equipo emparejado/);
+    });
+
+    await t.test("a Content-Security-Policy without the agent's address reads as not running, and says so", async () => {
+      await page.goto(`${ERP_ORIGIN}/?csp=self`);
+      const blocked = await press(page, 'ping', 'ping-result');
+      assert.equal(blocked.state, 'error');
+      assert.match(blocked.text, /no está corriendo/);
+      assert.match(blocked.text, /connect-src http:\/\/127\.0\.0\.1:47631/);
+      await page.goto(`${ERP_ORIGIN}/?csp=agent`);
+      const allowed = await press(page, 'ping', 'ping-result');
+      assert.equal(allowed.state, 'ok', allowed.text);
+      await page.goto(`${ERP_ORIGIN}/`);
     });
 
     await t.test('with the loopback permission denied the page says the browser blocked it', async () => {

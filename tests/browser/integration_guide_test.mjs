@@ -77,3 +77,28 @@ test('the worked signature and the signing snippet agree with an independent HMA
   const m = `${h['X-Zunel-Timestamp']}.${h['X-Zunel-Nonce']}.${digest}`;
   assert.equal(h['X-Zunel-Sign'], createHmac('sha256', Buffer.from(token, 'hex')).update(m).digest('hex'));
 });
+
+test('the English messages of the guide replace every Spanish one, with the same shapes', async () => {
+  const block = blocks.find((b) => b.lang === 'js' && b.text.includes('export const MESSAGES_EN')).text;
+  const { MESSAGES_EN } = await import(`data:text/javascript,${encodeURIComponent(block)}`);
+  const { MESSAGES_ES } = await import('../../examples/erp-page/messages.js');
+  assert.deepEqual(Object.keys(MESSAGES_EN).sort(), Object.keys(MESSAGES_ES).sort());
+  for (const [key, text] of Object.entries(MESSAGES_ES)) {
+    assert.equal(typeof MESSAGES_EN[key], typeof text, key);
+    if (typeof text === 'function') assert.notEqual(MESSAGES_EN[key](2, 256), text(2, 256), key);
+    else assert.notEqual(MESSAGES_EN[key], text, key);
+  }
+  assert.match(MESSAGES_EN.notRunning, /connect-src http:\/\/127\.0\.0\.1:47631/);
+  assert.equal(MESSAGES_EN.badBytes(2, 256), '"bytes" must hold integers 0 to 255: element 2 is 256.');
+});
+
+test("the client's ErrorCode type names exactly the codes of the guide's table", () => {
+  const section = guide.slice(guide.indexOf('### Error codes'));
+  const table = section.slice(section.indexOf('|---'), section.indexOf('\n\n', section.indexOf('|---')));
+  const inGuide = [...table.matchAll(/^\| `([a-z_]+)` \|/gm)].map((m) => m[1]).sort();
+  const types = fs.readFileSync(path.resolve(here, '../../examples/erp-page/zunel-agent.d.ts'), 'utf8');
+  const union = /export type ErrorCode =([^;]*);/.exec(types)[1];
+  const inTypes = [...union.matchAll(/'([a-z_]+)'/g)].map((m) => m[1]).sort();
+  assert.ok(inGuide.length > 20);
+  assert.deepEqual(inTypes, inGuide);
+});

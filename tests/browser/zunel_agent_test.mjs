@@ -8,7 +8,8 @@ import { createHash, createHmac, webcrypto } from 'node:crypto';
 
 globalThis.crypto ??= webcrypto;
 
-const { AgentClient, AgentError, MESSAGES_ES, STORAGE_KEY, signatureHeaders, printBody, hexToBytes, retryAfterSeconds } =
+const { AgentClient, AgentError, MESSAGES_ES, RENEW_LOCK, STORAGE_KEY, signatureHeaders, printBody, hexToBytes,
+        retryAfterSeconds } =
   await import('../../examples/erp-page/zunel-agent.js');
 
 const TOKEN = Array.from({ length: 32 }, (_, i) => i.toString(16).padStart(2, '0')).join('');
@@ -68,6 +69,19 @@ test('print body is the target and the bytes as numbers', () => {
     '{"target":{"kind":"serial","port":"COM3","baud":9600},"bytes":[]}');
   assert.equal(printBody({ kind: 'network', host: 'h', port: 1 }, [10], { protocol: 'zpl', timeoutMs: 5000 }),
     '{"target":{"kind":"network","host":"h","port":1},"bytes":[10],"confirm":{"protocol":"zpl","timeout_ms":5000}}');
+});
+
+test('bytes that are not 0-255 integers are refused before anything is sent, naming the first', async () => {
+  const cases = [
+    [[1, 2, 256, -1], /elemento 2 es 256/], [[0, 1.5], /elemento 1 es 1.5/], [[0, '7'], /elemento 1 es "7"/],
+    [[null], /elemento 0 es null/], ['G0E=', /no texto/], [undefined, /no texto/],
+  ];
+  for (const [bytes, message] of cases) {
+    const { client, calls } = pairedClient([]);
+    await assert.rejects(client.print({ kind: 'network', host: 'h', port: 1 }, bytes),
+      (e) => e instanceof AgentError && e.kind === 'input' && message.test(e.message), String(bytes));
+    assert.equal(calls.length, 0);
+  }
 });
 
 test('a signed print carries a signature over the exact bytes sent', async () => {
@@ -189,14 +203,19 @@ test('signed calls without a pairing fail before any request', async () => {
   assert.equal(f.calls.length, 0);
 });
 
-test('answers of the agent become errors with its text', async () => {
+test('answers of the agent become errors with its text and code', async () => {
   const cases = [
-    { answer: { status: 502, body: '{"error":"Connection refused (os error 111)"}' }, kind: 'refused', status: 502,
-      message: 'Connection refused (os error 111)' },
-    { answer: { status: 403, body: '{"error":"origen no permitido"}' }, kind: 'refused', status: 403, message: 'origen no permitido' },
-    { answer: { status: 500, body: '<html>' }, kind: 'bad-answer', status: 500 },
-    { answer: { status: 503, body: '{"error":"impresora ocupada"}', headers: { 'Retry-After': '10' } }, kind: 'busy',
-      status: 503, message: 'impresora ocupada' },
+    { answer: { status: 502, body: '{"code":"printer_unreachable","error":"Connection refused (os error 111)"}' },
+      kind: 'refused', status: 502, message: 'Connection refused (os error 111)', code: 'printer_unreachable' },
+    { answer: { status: 403, body: '{"code":"origin_not_allowed","error":"origen no permitido"}' }, kind: 'refused',
+      status: 403, message: 'origen no permitido', code: 'origin_not_allowed' },
+    { answer: { status: 500, body: '<html>' }, kind: 'bad-answer', status: 500, code: null },
+    // an agent before codes
+    { answer: { status: 502, body: '{"error":"x"}' }, kind: 'refused', status: 502, message: 'x', code: null },
+    { answer: { status: 503, body: '{"code":"printer_busy","error":"impresora ocupada"}', headers: { 'Retry-After': '10' } },
+      kind: 'busy', status: 503, message: 'impresora ocupada', code: 'printer_busy' },
+    { answer: { status: 503, body: '{"code":"agent_busy","error":"agente ocupado"}', headers: { 'Retry-After': '1' } },
+      kind: 'busy', status: 503, message: 'agente ocupado', code: 'agent_busy' },
   ];
   for (const c of cases) {
     const { client } = pairedClient([c.answer]);
@@ -204,6 +223,7 @@ test('answers of the agent become errors with its text', async () => {
       assert.ok(e instanceof AgentError);
       assert.equal(e.kind, c.kind);
       assert.equal(e.status, c.status);
+      assert.equal(e.code, c.code);
       if (c.message) assert.equal(e.message, c.message);
       return true;
     });
@@ -216,6 +236,53 @@ test('a first 401 is signed again with a fresh nonce, and is then forgotten', as
   assert.equal(calls.length, 2);
   assert.notEqual(calls[0].init.headers['X-Zunel-Nonce'], calls[1].init.headers['X-Zunel-Nonce']);
   assert.ok(client.pairing, 'kept');
+});
+
+test('a 401 for a stale timestamp keeps the pairing and is not sent again: the clock is wrong', async () => {
+  const stale = { status: 401, body: '{"code":"unauthorized","error":"no autorizado","reason":"stale_timestamp"}' };
+  const { client, calls } = pairedClient([stale]);
+  await assert.rejects(client.printers(), (e) => e.kind === 'refused' && e.code === 'unauthorized' &&
+    e.reason === 'stale_timestamp' && e.message === MESSAGES_ES.clockSkew);
+  assert.equal(calls.length, 1);
+  assert.ok(client.pairing, 'kept');
+});
+
+test('an abort stops the waiting: for a print it may still print', async () => {
+  for (const [call, isPrint] of [[(c, signal) => c.print({ kind: 'network', host: 'h', port: 1 }, [1], { signal }), true],
+                                 [(c, signal) => c.ping({ signal }), false]]) {
+    const hanging = (url, init) => new Promise((_, reject) => {
+      const fail = () => reject(new DOMException('aborted', 'AbortError'));
+      if (init.signal.aborted) fail();
+      init.signal.addEventListener('abort', fail);
+    });
+    const { client } = pairedClient([], { fetch: hanging });
+    const controller = new AbortController();
+    const pending = call(client, controller.signal);
+    controller.abort();
+    await assert.rejects(pending, (e) => e instanceof AgentError && e.kind === 'aborted' &&
+      e.mayHavePrinted === isPrint && e.message === (isPrint ? MESSAGES_ES.printAborted : MESSAGES_ES.aborted));
+  }
+});
+
+test('renewals run one at a time under a Web Lock; one that waited keeps the renewal it waited for', async () => {
+  let queue = Promise.resolve();
+  const names = [];
+  const locks = { request: (name, cb) => { names.push(name); const run = queue.then(cb); queue = run.catch(() => {}); return run; } };
+  const answer = (t) => ({ status: 200, body: `{"token":"${t.repeat(64)}","device_id":"d1","agent_id":"a1"}` });
+  const { client, calls } = pairedClient([answer('a'), answer('b')], { locks, now: () => 1767258000000 }, 'ticket');
+  const [first, second] = await Promise.all([client.renew('t.1.s'), client.renew('t.2.s')]);
+  assert.deepEqual(names, [RENEW_LOCK, RENEW_LOCK]);
+  assert.equal(calls.length, 1, 'one ticket sent');
+  assert.equal(first.token, 'a'.repeat(64));
+  assert.deepEqual(second, first);
+});
+
+test('in Node.js the origin option sends the Origin header, and the pairing is kept in memory', async () => {
+  const f = scriptedFetch([{ status: 200, body: `{"token":"${TOKEN}","device_id":"d1","agent_id":"a1"}` }]);
+  const client = new AgentClient({ fetch: f.fetch, permissions: null, origin: 'https://caja.erp.zunel.example' });
+  await client.pair('123456');
+  assert.equal(f.calls[0].init.headers['Origin'], 'https://caja.erp.zunel.example');
+  assert.equal(client.pairing.token, TOKEN);
 });
 
 test('no answer and no answer to a no-cors ping: a denied loopback permission means blocked, anything else not running', async () => {

@@ -34,7 +34,7 @@ class RunningAgent(unittest.TestCase):
         self.assertFalse(answer["paired"])
         self.assertNotIn("Access-Control-Allow-Origin", dict(headers))
         status, _, body = request("GET", "/v1/ping", origin=None, host="localhost")
-        self.assertEqual((status, body), (403, b'{"error":"host no permitido"}'))
+        self.assertEqual((status, body), (403, b'{"code":"host_not_allowed","error":"host no permitido"}'))
 
     def test_preflight(self):
         status, headers, _ = request("OPTIONS", "/v1/print", headers={
@@ -70,9 +70,9 @@ class RunningAgent(unittest.TestCase):
 
         listing = revocation_list("shop-1", 1, [{"tipo": "negocio", "revoke_before": 2**40}])
         status, _, body = request("POST", "/v1/revocations", json.dumps({"list": listing}))
-        self.assertEqual((status, body), (200, b'{"applied_seq":1}'))
+        self.assertEqual((status, body), (200, b'{"applied_seq":1,"removed":1}'))
         status, _, body = signed("POST", "/v1/print", token, print_body)
-        self.assertEqual((status, body), (401, b'{"error":"no autorizado"}'))
+        self.assertEqual((status, body), (401, b'{"code":"unauthorized","error":"no autorizado","reason":"unknown_device"}'))
 
         with open(self.home.data_dir() + "/agent/pairings.json", encoding="utf-8") as f:
             stored = json.load(f)

@@ -58,9 +58,12 @@ class Lanes(unittest.TestCase):
         status, _, body = waiting[0].result(timeout=60)
         self.assertEqual(status, 502, body)
         self.assertTrue(json.loads(body)["error"].endswith(TIMED_OUT), body)
+        self.assertEqual(json.loads(body)["code"], "printer_unreachable", body)
         status, _, body = waiting[1].result(timeout=60)
         self.assertEqual(status, 502, body)
         self.assertIn("(os error ", json.loads(body)["error"])
+        # The system's send time-out, told from a closed connection by the agent, not by its words.
+        self.assertEqual(json.loads(body)["code"], "printer_timeout", body)
 
     def test_busy_lanes_and_waiting_jobs_are_bounded(self):
         if not small_tcp_buffers(self):
@@ -75,13 +78,13 @@ class Lanes(unittest.TestCase):
         self.addCleanup(other.close)
         self.wait_until_waiting(held)
         status, headers, body = signed("POST", "/v1/print", self.token, network_job(other.port, b"x"))
-        self.assertEqual((status, body), (503, b'{"error":"agente ocupado"}'))
+        self.assertEqual((status, body), (503, b'{"code":"agent_busy","error":"agente ocupado"}'))
         self.assertEqual(dict(headers)["Retry-After"], "1")
         # In one lane, 32 jobs wait behind the running one; the 33rd is refused.
         queued = [self.print_async(slow[0].port, b"q%02d" % i) for i in range(32)]
         self.wait_until_waiting(queued)
         status, _, body = signed("POST", "/v1/print", self.token, network_job(slow[0].port, b"y"))
-        self.assertEqual((status, body), (503, b'{"error":"agente ocupado"}'))
+        self.assertEqual((status, body), (503, b'{"code":"agent_busy","error":"agente ocupado"}'))
 
         for printer in slow:
             printer.release()

@@ -398,7 +398,7 @@ class Release(unittest.TestCase):
             zunel_vendor.revocation_entries(["cajera-1"], False, int(time.time())))
         status, _, body = request("POST", "/v1/revocations", json.dumps({"list": revocations}),
                                   origin=origin)
-        self.assertEqual((status, body), (200, b'{"applied_seq":1}'))
+        self.assertEqual((status, body), (200, b'{"applied_seq":1,"removed":1}'))
         self.assertEqual(signed("GET", "/v1/printers", token, origin=origin)[0], 401)
 
 

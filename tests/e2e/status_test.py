@@ -65,7 +65,9 @@ class PrinterStatus(unittest.TestCase):
             printing = pool.submit(signed, "POST", "/v1/print", self.token, body)
             printer.wait_connected()
             answer = self.ask(status_body(printer.port, timeout_ms=300))
-            self.assertEqual((answer["busy"], answer["answered"]), (True, False), answer)
+            # Nothing was tried: not "unreachable", not "offline", but unknown.
+            self.assertEqual((answer["busy"], answer["answered"], answer["reachable"], answer["online"]),
+                             (True, False, None, None), answer)
             printer.release()
             self.assertEqual(printing.result(timeout=60)[0], 200)
         self.assertEqual(printer.wait_jobs(1), [job], "not one status byte inside the job")

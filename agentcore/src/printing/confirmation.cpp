@@ -37,8 +37,12 @@ bool send_text(StatusChannel& channel, std::string_view text) {
   return channel.send({data, text.size()}).ok();
 }
 
+// GS r 1's reply bits for "roll paper end".
+constexpr std::uint8_t GS_R_PAPER_END = 0x0c;
+
+// `fence_reply` is the last GS r 1 reply heard, if any.
 Confirmed confirm_escpos(StatusChannel& channel, milliseconds deadline, const std::array<std::uint8_t, 4>& id,
-                         const MonotonicClock& clock) {
+                         const MonotonicClock& clock, std::optional<std::uint8_t>& fence_reply) {
   // Replies to DLE EOT sequences inside the job's data, and automatic
   // status, go before the request.
   if (!channel.discard_input(clock, deadline).ok()) return Confirmed::NotConfirmed;
@@ -48,6 +52,7 @@ Confirmed confirm_escpos(StatusChannel& channel, milliseconds deadline, const st
   std::vector<std::uint8_t> seen;
   read_until(channel, clock, deadline, seen, [&](std::uint8_t b) {
     const EscPosConfirmReader::Heard heard = reader.take(b);
+    if (heard == EscPosConfirmReader::Heard::Fence) fence_reply = b;
     fence = fence || heard == EscPosConfirmReader::Heard::Fence;
     printed = heard == EscPosConfirmReader::Heard::Printed;
     if (seen.size() >= STATUS_MAX_INPUT / 2) seen.clear();  // a chatty printer is read to the deadline
@@ -136,9 +141,10 @@ Confirmation confirm_on_device(StatusChannel& channel, StatusProtocol protocol, 
                                const std::array<std::uint8_t, 4>& id, const MonotonicClock& clock) {
   const milliseconds deadline = clock.now() + timeout;
   Confirmation result;
+  std::optional<std::uint8_t> fence_reply;
   switch (protocol) {
     case StatusProtocol::EscPos:
-      result.confirmed = confirm_escpos(channel, deadline, id, clock);
+      result.confirmed = confirm_escpos(channel, deadline, id, clock, fence_reply);
       break;
     case StatusProtocol::Zpl:
       result.confirmed = confirm_zpl(channel, deadline, clock);
@@ -146,10 +152,16 @@ Confirmation confirm_on_device(StatusChannel& channel, StatusProtocol protocol, 
     case StatusProtocol::Star:
       break;
   }
+  // A fence that reports the roll's end: the bytes were processed, but the
+  // printer said it has no paper, so the job is not called processed.
+  const bool paper_end = fence_reply && (*fence_reply & GS_R_PAPER_END) != 0;
+  if (result.confirmed == Confirmed::Processed && paper_end) result.confirmed = Confirmed::NotConfirmed;
   if (result.confirmed == Confirmed::NotConfirmed) {
     const milliseconds status_timeout =
         protocol == StatusProtocol::Zpl ? STATUS_DEFAULT_ZPL_TIMEOUT : STATUS_DEFAULT_TIMEOUT;
     result.status = query_device_status(channel, protocol, status_timeout, clock);
+    // What the query could not tell, the fence's reply did.
+    if (paper_end && result.status->paper == PaperState::Unknown) result.status->paper = PaperState::Out;
   }
   return result;
 }
@@ -179,28 +191,30 @@ Confirmation confirm_spooled_job(Spooler& spooler, const std::string& printer, s
   return result;
 }
 
-Outcome<Confirmation> print_and_confirm(const PrintTarget& target, std::span<const std::uint8_t> bytes,
-                                        const ConfirmRequest& request, PrintPlatform& platform,
-                                        RandomSource& random, const MonotonicClock& clock) {
+Outcome<Confirmation, PrintError> print_and_confirm(const PrintTarget& target, std::span<const std::uint8_t> bytes,
+                                                    const ConfirmRequest& request, PrintPlatform& platform,
+                                                    RandomSource& random, const MonotonicClock& clock) {
   if (const auto* network = std::get_if<PrintTarget::Network>(&target.kind)) {
     auto connection = open_tcp(platform.network, network->host, network->port, TCP_CONNECT_TIMEOUT);
-    if (!connection) return fail(connection.error());
-    if (auto sent = send_tcp_job(**connection, bytes); !sent) return fail(sent.error());
+    if (!connection) return print_error(PrintFailure::Unreachable, fail(connection.error()));
+    if (auto sent = send_tcp_job(**connection, bytes); !sent) {
+      return write_failed(fail(sent.error()), (*connection)->send_timed_out());
+    }
     return confirm_connected(*tcp_status_channel(**connection), request, random, clock);
   }
   if (const auto* serial = std::get_if<PrintTarget::Serial>(&target.kind)) {
     auto line = open_serial(platform.serial_ports, serial->port, serial->baud);
-    if (!line) return fail(line.error());
-    if (auto written = write_serial_job(**line, bytes); !written) return fail(written.error());
+    if (!line) return print_error(PrintFailure::SerialOpenFailed, fail(line.error()));
+    if (auto written = write_serial_job(**line, bytes); !written) return write_failed(fail(written.error()), false);
     return confirm_connected(*serial_status_channel(**line), request, random, clock);
   }
   if (const auto* spooler = std::get_if<PrintTarget::WinSpool>(&target.kind)) {
     auto job = spool_winspool_job(platform.spooler, spooler->printer, bytes);
-    if (!job) return fail(job.error());
+    if (!job) return print_error(PrintFailure::Spooler, fail(job.error()));
     return confirm_spooled_job(platform.spooler, spooler->printer, *job, request.timeout, clock,
                                [](milliseconds pause) { std::this_thread::sleep_for(pause); });
   }
-  return fail(USB_UNSUPPORTED);
+  return print_error(PrintFailure::UsbUnsupported, fail(USB_UNSUPPORTED));
 }
 
 }  // namespace zunel

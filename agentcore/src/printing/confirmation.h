@@ -19,6 +19,7 @@
 #include "base/clock.h"
 #include "base/outcome.h"
 #include "base/random_source.h"
+#include "printing/print_error.h"
 #include "printing/print_platform.h"
 #include "printing/print_target.h"
 #include "printing/printer_status.h"
@@ -59,7 +60,9 @@ std::array<std::uint8_t, 14> escpos_confirm_request(const std::array<std::uint8_
 // `timeout` of the call:
 //   ESC/POS: stale input discarded, escpos_confirm_request(id) sent, the
 //     replies read until "printed" (at once) or the time-out (then
-//     Processed when the fence answered);
+//     Processed when the fence answered, unless its reply reports the
+//     roll's end: then NotConfirmed, with paper "out" when the status
+//     query cannot tell the paper);
 //   ZPL: ~HQES and, when it reports no error, ~HS, asked again every
 //     ZPL_POLL_INTERVAL until ~HS shows no format waiting and no label
 //     remaining;
@@ -90,10 +93,11 @@ Confirmation confirm_spooled_job(Spooler& spooler, const std::string& printer, s
 // Sends the job through its target's channel, then confirms it:
 // network and serial targets with confirm_on_device() on the job's own
 // connection (`request.protocol` required), spooler targets through the
-// job's state. The error is the delivery's, as print_to_target words it;
+// job's state. The error is the delivery's, as print_to_target words and
+// classes it;
 // once the bytes are delivered the result is a Confirmation. The id of an
 // ESC/POS confirmation is four random digits from `random`.
-[[nodiscard]] Outcome<Confirmation> print_and_confirm(const PrintTarget& target, std::span<const std::uint8_t> bytes,
+[[nodiscard]] Outcome<Confirmation, PrintError> print_and_confirm(const PrintTarget& target, std::span<const std::uint8_t> bytes,
                                                       const ConfirmRequest& request, PrintPlatform& platform,
                                                       RandomSource& random,
                                                       const MonotonicClock& clock = system_monotonic_clock());

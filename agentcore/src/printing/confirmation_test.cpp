@@ -35,7 +35,7 @@ class ConfirmationTest : public ::testing::Test {
     random_.queue({3, 14, 25, 99});
   }
 
-  Outcome<Confirmation> confirm(const PrintTarget& target, std::optional<StatusProtocol> protocol,
+  Outcome<Confirmation, PrintError> confirm(const PrintTarget& target, std::optional<StatusProtocol> protocol,
                                 int timeout_ms = 3000) {
     return print_and_confirm(target, JOB, ConfirmRequest{protocol, milliseconds(timeout_ms)}, fakes_.platform,
                              random_, clock_);
@@ -54,7 +54,7 @@ TEST_F(ConfirmationTest, EscPosPrintedWhenThePrinterSendsTheJobsIdBack) {
   fakes_.network.replies = {{REQUEST, std::string(1, '\0') + "\x37\x22" "1111" + std::string(1, '\0') +
                                           std::string("\x10\x00\x00\x00", 4) + PRINTED}};
   auto got = confirm(NETWORK, StatusProtocol::EscPos);
-  ASSERT_TRUE(got.ok()) << got.error();
+  ASSERT_TRUE(got.ok()) << got.error().text;
   EXPECT_EQ(*got, (Confirmation{Confirmed::Printed, std::nullopt}));
   EXPECT_EQ(confirmation_json(*got), R"({"ok":true,"confirmed":"printed"})");
   // One connection: the job, then the request and nothing else.
@@ -96,11 +96,13 @@ TEST_F(ConfirmationTest, ADeliveryThatFailsIsTheJobsErrorAndNothingIsAsked) {
   fakes_.network.refusing = {{"A", "Connection refused (os error 111)"}};
   auto got = confirm(NETWORK, StatusProtocol::EscPos);
   ASSERT_FALSE(got.ok());
-  EXPECT_EQ(got.error(), "Connection refused (os error 111)");
+  EXPECT_EQ(got.error().text, "Connection refused (os error 111)");
+  EXPECT_EQ(got.error().failure, PrintFailure::Unreachable);
   fakes_.spooler.failing = {{RecordingSpooler::Step::Write, 5}};
   auto spooled = confirm(SPOOLER, std::nullopt);
   ASSERT_FALSE(spooled.ok());
-  EXPECT_EQ(spooled.error(), "WritePrinter falló (Win32 err 5)");
+  EXPECT_EQ(spooled.error().text, "WritePrinter falló (Win32 err 5)");
+  EXPECT_EQ(spooled.error().failure, PrintFailure::Spooler);
   EXPECT_EQ(std::count(fakes_.spooler.log.begin(), fakes_.spooler.log.end(), "get_job:7"), 0);
 }
 
@@ -148,6 +150,35 @@ TEST_F(ConfirmationTest, ASpooledJobIsFollowedByItsIdAndNeverGetsTheConfirmation
   EXPECT_EQ(fakes_.spooler.log,
             (std::vector<std::string>{"open:Caja", "start_doc:Zunel:RAW", "start_page", "write:7", "end_page",
                                       "end_doc", "close", "open:Caja", "get_job:7", "close"}));
+}
+
+TEST_F(ConfirmationTest, AFenceReportingTheRollsEndIsNotProcessedButSaysThePaperIsOut) {
+  struct Row {
+    std::string fence;
+    Confirmed expected;
+    PaperState paper;  // in the status, when not confirmed
+  };
+  const std::vector<Row> rows{
+      {std::string(1, '\0'), Confirmed::Processed, PaperState::Unknown},
+      {"\x03", Confirmed::Processed, PaperState::Unknown},  // near end only
+      {"\x0c", Confirmed::NotConfirmed, PaperState::Out},
+  };
+  for (const Row& row : rows) {
+    FakeMonotonicClock clock;
+    FakePrintPlatform fakes;
+    fakes.network.clock = &clock;
+    ScriptedRandom random;
+    random.queue({3, 14, 25, 99});
+    fakes.network.replies = {{REQUEST, row.fence}};
+    auto got = print_and_confirm(NETWORK, JOB, ConfirmRequest{StatusProtocol::EscPos, milliseconds(1000)},
+                                 fakes.platform, random, clock);
+    ASSERT_TRUE(got.ok());
+    EXPECT_EQ(got->confirmed, row.expected) << ::testing::PrintToString(row.fence);
+    if (row.expected == Confirmed::NotConfirmed) {
+      ASSERT_TRUE(got->status.has_value());
+      EXPECT_EQ(got->status->paper, row.paper);
+    }
+  }
 }
 
 TEST(EscPosConfirmReader, HearsTheFenceAndOnlyItsOwnId) {

@@ -104,7 +104,9 @@ std::vector<std::string_view> split_commas(std::string_view line) {
 std::string printer_status_json(const PrinterStatus& status) {
   json::object o;
   o["source"] = status.source == StatusSource::Device ? "device" : "spooler";
-  o["reachable"] = status.reachable;
+  // A busy answer asked nothing: whether the printer can be reached is not
+  // known, which is not the same as unreachable.
+  o["reachable"] = status.busy ? json::value(nullptr) : json::value(status.reachable);
   o["answered"] = status.answered;
   o["busy"] = status.busy;
   o["online"] = json_or_null(status.online);

@@ -50,7 +50,7 @@ struct PrinterStatus {
 };
 
 // The JSON object of the answer, members in the order above: "source"
-// ("device" | "spooler"), "reachable", "answered", "busy", "online"
+// ("device" | "spooler"), "reachable" (null when busy), "answered", "busy", "online"
 // (true | false | null), "paper" ("ok" | "near_end" | "out" | "unknown"),
 // "cover_open", "error" (null | "cutter" | "mechanical" | "unrecoverable" |
 // "auto_recoverable" | "head_open" | "ribbon_out" | "other"),

@@ -319,7 +319,7 @@ TEST(PrinterStatusJson, EveryMemberOfTheAnswerInItsOrder) {
             R"("queue":{"state":"stopped","reasons":["media-empty-error","paused"],"jobs":2},)"
             R"("raw":"","elapsed_ms":0})");
   EXPECT_EQ(printer_status_json(busy_printer_status(StatusSource::Device, 1500)),
-            R"({"source":"device","reachable":false,"answered":false,"busy":true,"online":null,)"
+            R"({"source":"device","reachable":null,"answered":false,"busy":true,"online":null,)"
             R"("paper":"unknown","cover_open":null,"error":null,"drawer_pin3_high":null,"queue":null,)"
             R"("raw":"","elapsed_ms":1500})");
 }

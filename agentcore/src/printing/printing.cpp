@@ -19,17 +19,36 @@ Overloaded(F...) -> Overloaded<F...>;
 
 }  // namespace
 
-Status print_to_target(const PrintTarget& target, std::span<const std::uint8_t> bytes, PrintPlatform& platform) {
+PrintStatus print_to_target(const PrintTarget& target, std::span<const std::uint8_t> bytes,
+                            PrintPlatform& platform) {
   // One case per kind and no default: a new kind does not compile until it
   // is given its own channel here.
   return std::visit(
       Overloaded{
-          [&](const PrintTarget::Network& t) -> Status { return send_tcp(platform.network, t.host, t.port, bytes); },
-          [](const PrintTarget::Usb&) -> Status { return fail(USB_UNSUPPORTED); },
-          [&](const PrintTarget::Serial& t) -> Status {
-            return send_serial(platform.serial_ports, t.port, t.baud, bytes);
+          [&](const PrintTarget::Network& t) -> PrintStatus {
+            auto connection = open_tcp(platform.network, t.host, t.port, TCP_CONNECT_TIMEOUT);
+            if (!connection) return print_error(PrintFailure::Unreachable, fail(connection.error()));
+            if (auto sent = send_tcp_job(**connection, bytes); !sent) {
+              return write_failed(fail(sent.error()), (*connection)->send_timed_out());
+            }
+            return {};
           },
-          [&](const PrintTarget::WinSpool& t) -> Status { return send_winspool(platform.spooler, t.printer, bytes); },
+          [](const PrintTarget::Usb&) -> PrintStatus {
+            return print_error(PrintFailure::UsbUnsupported, fail(USB_UNSUPPORTED));
+          },
+          [&](const PrintTarget::Serial& t) -> PrintStatus {
+            auto line = open_serial(platform.serial_ports, t.port, t.baud);
+            if (!line) return print_error(PrintFailure::SerialOpenFailed, fail(line.error()));
+            if (auto written = write_serial_job(**line, bytes); !written) {
+              return write_failed(fail(written.error()), false);
+            }
+            return {};
+          },
+          [&](const PrintTarget::WinSpool& t) -> PrintStatus {
+            auto sent = send_winspool(platform.spooler, t.printer, bytes);
+            if (!sent) return print_error(PrintFailure::Spooler, fail(sent.error()));
+            return {};
+          },
       },
       target.kind);
 }

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "base/outcome.h"
+#include "printing/print_error.h"
 #include "printing/print_platform.h"
 #include "printing/print_target.h"
 #include "printing/printer_list.h"
@@ -24,8 +25,9 @@ inline constexpr const char* USB_UNSUPPORTED =
 
 // Sends `bytes` through the channel of the target's kind: one attempt, no
 // retry, no fallback, nothing added before or after the bytes. The error
-// text is the channel's, meant to be shown to the ERP user unchanged.
-[[nodiscard]] Status print_to_target(const PrintTarget& target, std::span<const std::uint8_t> bytes,
+// text is the channel's, meant to be shown to the ERP user unchanged; its
+// class is the step that failed (see PrintFailure).
+[[nodiscard]] PrintStatus print_to_target(const PrintTarget& target, std::span<const std::uint8_t> bytes,
                                      PrintPlatform& platform);
 
 // The spooler's printers, in its order.

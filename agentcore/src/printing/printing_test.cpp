@@ -42,9 +42,10 @@ TEST(PrintToTarget, EachKindGoesToItsOwnChannelOnly) {
 
 TEST(PrintToTarget, UsbIsRefusedWithoutTouchingAnything) {
   FakePrintPlatform fakes;
-  const Status status = print_to_target({UsbTarget{0x04b8, 0x0202}}, BYTES, fakes.platform);
+  const PrintStatus status = print_to_target({UsbTarget{0x04b8, 0x0202}}, BYTES, fakes.platform);
   ASSERT_FALSE(status.ok());
-  EXPECT_EQ(status.error(),
+  EXPECT_EQ(status.error().failure, PrintFailure::UsbUnsupported);
+  EXPECT_EQ(status.error().text,
             "USB directo (libusb) no está soportado en Windows; usa el destino de impresora del sistema (WinSpool).");
   EXPECT_TRUE(fakes.network.log.empty());
   EXPECT_TRUE(fakes.serial_ports.log.empty());
@@ -54,9 +55,55 @@ TEST(PrintToTarget, UsbIsRefusedWithoutTouchingAnything) {
 TEST(PrintToTarget, PassesTheChannelErrorOnUnchanged) {
   FakePrintPlatform fakes;
   fakes.spooler.short_write = 1;
-  const Status status = print_to_target({WinSpoolTarget{"Caja"}}, BYTES, fakes.platform);
+  const PrintStatus status = print_to_target({WinSpoolTarget{"Caja"}}, BYTES, fakes.platform);
   ASSERT_FALSE(status.ok());
-  EXPECT_EQ(status.error(), "WritePrinter escribió 1/4 bytes");
+  EXPECT_EQ(status.error().text, "WritePrinter escribió 1/4 bytes");
+}
+
+// The class of a failure comes from the step that failed, never from its
+// text: the texts below are the system's and could be in any language.
+TEST(PrintToTarget, ClassesAFailureByTheStepThatFailed) {
+  struct Row {
+    const char* name;
+    PrintTarget target;
+    void (*arrange)(FakePrintPlatform&);
+    PrintFailure expected;
+  };
+  const std::vector<Row> rows{
+      {"no address", {NetworkTarget{"caja", 9100}},
+       [](FakePrintPlatform& f) { f.network.addresses = fail("Name or service not known (os error -2)"); },
+       PrintFailure::Unreachable},
+      {"connect refused", {NetworkTarget{"caja", 9100}},
+       [](FakePrintPlatform& f) { f.network.refusing = {{"A", "Conexión rehusada (os error 111)"}}; },
+       PrintFailure::Unreachable},
+      {"send timed out", {NetworkTarget{"caja", 9100}},
+       [](FakePrintPlatform& f) {
+         f.network.sends = {Outcome<std::size_t>(fail("Recurso no disponible (os error 11)"))};
+         f.network.sends_time_out = true;
+       },
+       PrintFailure::Timeout},
+      {"send broken", {NetworkTarget{"caja", 9100}},
+       [](FakePrintPlatform& f) { f.network.sends = {Outcome<std::size_t>(fail("Tubería rota (os error 32)"))}; },
+       PrintFailure::Closed},
+      {"serial open", {SerialTarget{"COM9", 9600}},
+       [](FakePrintPlatform& f) { f.serial_ports.open_error = "El sistema no encuentra el archivo"; },
+       PrintFailure::SerialOpenFailed},
+      {"serial took nothing", {SerialTarget{"COM9", 9600}},
+       [](FakePrintPlatform& f) { f.serial_ports.writes = {Outcome<std::size_t>(0)}; }, PrintFailure::Timeout},
+      {"serial flush", {SerialTarget{"COM9", 9600}},
+       [](FakePrintPlatform& f) { f.serial_ports.flush_error = "Error de E/S (os error 5)"; },
+       PrintFailure::Closed},
+      {"spooler", {WinSpoolTarget{"Caja"}}, [](FakePrintPlatform& f) { f.spooler.short_write = 1; },
+       PrintFailure::Spooler},
+  };
+  for (const Row& row : rows) {
+    FakePrintPlatform fakes;
+    row.arrange(fakes);
+    const PrintStatus status = print_to_target(row.target, BYTES, fakes.platform);
+    ASSERT_FALSE(status.ok()) << row.name;
+    EXPECT_EQ(status.error().failure, row.expected) << row.name;
+    EXPECT_FALSE(status.error().text.empty()) << row.name;
+  }
 }
 
 TEST(ListPrinters, AsksTheDirectoryAfreshEachTime) {

@@ -39,8 +39,8 @@ class CupsSpoolerTest : public ::testing::Test {
 
 TEST_F(CupsSpoolerTest, RawJobArrivesByteForByteAtTheQueuesDevice) {
   const auto bytes = every_byte_value(400);
-  const Status status = print_to_target({WinSpoolTarget{"caja"}}, bytes, platform_);
-  ASSERT_TRUE(status.ok()) << status.error();
+  const PrintStatus status = print_to_target({WinSpoolTarget{"caja"}}, bytes, platform_);
+  ASSERT_TRUE(status.ok()) << status.error().text;
   const auto got = sink_.closed_connection(0, std::chrono::seconds(30));
   ASSERT_TRUE(got) << "nothing reached the queue's device\n" << server_.log();
   EXPECT_TRUE(*got == bytes) << "received " << got->size() << " of " << bytes.size() << " bytes";

@@ -172,7 +172,7 @@ TEST(CupsJobConfirmation, ACompletedJobIsTransmittedAndAHeldOneSpooled) {
   };
 
   auto sent = confirm("caja", 10000);
-  ASSERT_TRUE(sent.ok()) << sent.error();
+  ASSERT_TRUE(sent.ok()) << sent.error().text;
   EXPECT_EQ(sent->confirmed, Confirmed::Transmitted) << server.log();
   EXPECT_EQ(sent->status, std::nullopt);
   // The printer got the job's bytes and nothing more.
@@ -180,7 +180,7 @@ TEST(CupsJobConfirmation, ACompletedJobIsTransmittedAndAHeldOneSpooled) {
 
   const auto start = std::chrono::steady_clock::now();
   auto held = confirm("pausada", 1000);
-  ASSERT_TRUE(held.ok()) << held.error();
+  ASSERT_TRUE(held.ok()) << held.error().text;
   EXPECT_EQ(held->confirmed, Confirmed::Spooled);
   EXPECT_GE(std::chrono::steady_clock::now() - start, milliseconds(1000));
 }

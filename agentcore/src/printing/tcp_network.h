@@ -30,6 +30,10 @@ class TcpConnection {
   // One send call over `data`; the count the system took, which may be less
   // than `size`, and 0 when it took nothing.
   [[nodiscard]] virtual Outcome<std::size_t> send_some(const std::uint8_t* data, std::size_t size) = 0;
+  // Whether the last send_some() that failed was ended by the send time-out
+  // (the printer stopped reading), rather than by a closed or broken
+  // connection.
+  virtual bool send_timed_out() const = 0;
   // Waits up to `timeout` (0: not at all) for bytes from the peer and takes
   // what has arrived, at most `size`: the count taken, 0 when nothing came
   // in time. A peer that closed its side is an error

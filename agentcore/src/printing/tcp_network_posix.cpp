@@ -60,12 +60,19 @@ class PosixTcpConnection final : public TcpConnection {
       // MSG_NOSIGNAL: a printer that closed the connection is an error, not a signal.
       const ssize_t n = ::send(fd_, data, size, MSG_NOSIGNAL);
       if (n >= 0) return static_cast<std::size_t>(n);
-      if (errno != EINTR) return fail(os_error_text(errno));
+      if (errno != EINTR) {
+        // SO_SNDTIMEO ends a blocked send with EAGAIN.
+        timed_out_ = errno == EAGAIN || errno == EWOULDBLOCK;
+        return fail(os_error_text(errno));
+      }
     }
   }
 
+  bool send_timed_out() const override { return timed_out_; }
+
  private:
   int fd_;
+  bool timed_out_ = false;
 };
 
 // Waits for a non-blocking connect to finish; 0 when connected, else errno.

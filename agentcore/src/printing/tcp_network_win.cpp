@@ -50,12 +50,19 @@ class WinTcpConnection final : public TcpConnection {
     // send() takes an int count; a larger job goes out over several calls.
     const int chunk = size > 0x7fffffff ? 0x7fffffff : static_cast<int>(size);
     const int n = ::send(s_, reinterpret_cast<const char*>(data), chunk, 0);
-    if (n == SOCKET_ERROR) return fail(os_error_text(::WSAGetLastError()));
+    if (n == SOCKET_ERROR) {
+      const int error = ::WSAGetLastError();
+      timed_out_ = error == WSAETIMEDOUT;  // SO_SNDTIMEO ran out
+      return fail(os_error_text(error));
+    }
     return static_cast<std::size_t>(n);
   }
 
+  bool send_timed_out() const override { return timed_out_; }
+
  private:
   SOCKET s_;
+  bool timed_out_ = false;
 };
 
 // Waits for a non-blocking connect to finish; 0 when connected, else the

@@ -12,6 +12,9 @@
 
 namespace zunel {
 
+// The error of a write call that took nothing.
+inline constexpr const char* WRITE_TOOK_NOTHING = "failed to write whole buffer";
+
 // Calls `write_some(data, size)`, which gives the count it took as an
 // Outcome<std::size_t>, until every byte is taken, offering at most
 // `max_piece` bytes a call, straight from the caller's buffer. Fails with
@@ -23,7 +26,7 @@ template <typename WriteSome>
   while (!bytes.empty()) {
     auto taken = write_some(bytes.data(), std::min(bytes.size(), max_piece));
     if (!taken) return fail(taken.error());
-    if (*taken == 0) return fail("failed to write whole buffer");
+    if (*taken == 0) return fail(WRITE_TOOK_NOTHING);
     bytes = bytes.subspan(*taken);
   }
   return {};

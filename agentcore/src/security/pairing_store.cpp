@@ -170,6 +170,10 @@ Outcome<std::string> new_pairing_code(LockedState& state) {
   return std::string(code);
 }
 
+bool pairing_code_exhausted(LockedState& state) {
+  return !state->pending_code && state->pending_code_failures >= PAIRING_CODE_MAX_FAILURES;
+}
+
 Outcome<PairResult> pair_with_code(LockedState& state, std::string_view origin, std::string_view code,
                                    std::string_view label) {
   if (!state->pending_code) return PairResult{};

@@ -75,6 +75,10 @@ void write_store_file(const std::filesystem::path& directory, std::string_view t
                                                                        std::string_view code,
                                                                        std::string_view label);
 
+// Whether the last pairing code was discarded after PAIRING_CODE_MAX_FAILURES
+// wrong attempts and no new one has been made since.
+bool pairing_code_exhausted(LockedState& state);
+
 // Refreshes the device with id `refresh_id` and the same origin, or appends a
 // new provisioned device. Call only with claims from an accepted ticket.
 [[nodiscard]] Outcome<DeviceCredentials> provision_device(LockedState& state,

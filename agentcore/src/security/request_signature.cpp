@@ -49,11 +49,15 @@ SignatureFields parse_signature_fields(const SignatureHeaders& headers) {
 }
 
 RequestVerdict verify_request(AgentState& shared, const SignatureFields& fields, std::string_view origin,
-                              const Sha256Digest& body_digest) {
+                              const Sha256Digest& body_digest, RequestRefusal* refusal) {
+  const auto refuse = [refusal](RequestRefusal why) {
+    if (refusal != nullptr) *refusal = why;
+    return RequestVerdict::Refuse;
+  };
   // A request that cannot pass whatever the state holds is refused without
   // the lock; refusals change nothing, so the order of the checks is free.
   if (!fields.token || !fields.timestamp || fields.nonce.empty() || !fields.signature) {
-    return RequestVerdict::Refuse;
+    return refuse(RequestRefusal::MissingHeaders);
   }
   const std::string message = std::to_string(*fields.timestamp) + "." + fields.nonce + "." + to_hex(body_digest);
   // The key is the device's token, which the request carries: the expected
@@ -67,15 +71,15 @@ RequestVerdict verify_request(AgentState& shared, const SignatureFields& fields,
     const bool same_token = crypto::equal_constant_time(d.token, *fields.token);
     if (same_token && d.origin == origin && device == nullptr) device = &d;
   }
-  if (device == nullptr) return RequestVerdict::Refuse;
+  if (device == nullptr) return refuse(RequestRefusal::UnknownDevice);
 
   const std::uint64_t now = state.now();
-  if (device->expira && now >= *device->expira) return RequestVerdict::Refuse;
+  if (device->expira && now >= *device->expira) return refuse(RequestRefusal::DeviceExpired);
   const std::uint64_t timestamp = *fields.timestamp;
   const std::uint64_t skew = timestamp > now ? timestamp - now : now - timestamp;
-  if (skew > TIMESTAMP_SKEW_SECS) return RequestVerdict::Refuse;
+  if (skew > TIMESTAMP_SKEW_SECS) return refuse(RequestRefusal::StaleTimestamp);
 
-  if (!crypto::equal_constant_time(*fields.signature, expected)) return RequestVerdict::Refuse;
+  if (!crypto::equal_constant_time(*fields.signature, expected)) return refuse(RequestRefusal::BadSignature);
 
   auto& nonces = state->nonce_cache;
   // The sweep walks the whole cache, so it runs once per second of the
@@ -86,7 +90,7 @@ RequestVerdict verify_request(AgentState& shared, const SignatureFields& fields,
   }
   const auto [entry, added] = nonces.try_emplace(fields.nonce, now + NONCE_LIFETIME_SECS);
   if (!added) {
-    if (entry->second > now) return RequestVerdict::Refuse;
+    if (entry->second > now) return refuse(RequestRefusal::NonceReused);
     entry->second = now + NONCE_LIFETIME_SECS;
   }
   return RequestVerdict::Accept;

@@ -32,6 +32,16 @@ struct SignatureHeaders {
 
 enum class RequestVerdict { Accept, Refuse };
 
+// Why a request was refused, in the order the checks meet it.
+enum class RequestRefusal {
+  MissingHeaders,  // a signature header is missing or malformed
+  UnknownDevice,   // no device has this token under the request's origin
+  DeviceExpired,   // the provisioned device's expiry has passed
+  StaleTimestamp,  // the timestamp is more than TIMESTAMP_SKEW_SECS from now
+  BadSignature,    // the signature does not match the request
+  NonceReused,     // the nonce was used within NONCE_LIFETIME_SECS
+};
+
 inline constexpr std::uint64_t TIMESTAMP_SKEW_SECS = 30;
 inline constexpr std::uint64_t NONCE_LIFETIME_SECS = 60;
 
@@ -54,6 +64,7 @@ struct SignatureFields {
 // holds it until the verdict is known. Prints nothing and says nothing about
 // why a request was refused. An accepted request uses up its nonce for 60 s.
 [[nodiscard]] RequestVerdict verify_request(AgentState& state, const SignatureFields& fields,
-                                            std::string_view origin, const Sha256Digest& body_digest);
+                                            std::string_view origin, const Sha256Digest& body_digest,
+                                            RequestRefusal* refusal = nullptr);
 
 }  // namespace zunel

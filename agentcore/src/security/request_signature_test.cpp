@@ -260,6 +260,27 @@ TEST_F(VerifyRequest, AProvisionedDeviceIsRefusedFromItsExpiryOnACodeDeviceNever
   EXPECT_EQ(verify(Request::signed_by(code_token, NOW + 10 * 365 * 86400, "c")), RequestVerdict::Accept);
 }
 
+TEST_F(VerifyRequest, ARefusalNamesTheCheckThatRefusedIt) {
+  const auto why = [&](const Request& r) {
+    RequestRefusal refusal{};
+    EXPECT_EQ(verify_request(*f.state, parse_signature_fields(r.headers()), r.origin, sha256(r.body), &refusal),
+              RequestVerdict::Refuse);
+    return refusal;
+  };
+  Request missing = Request::signed_by(code_token, NOW, "m");
+  missing.field("X-Zunel-Nonce").clear();
+  EXPECT_EQ(why(missing), RequestRefusal::MissingHeaders);
+  EXPECT_EQ(why(Request::signed_by(token_bytes(7), NOW, "u")), RequestRefusal::UnknownDevice);
+  EXPECT_EQ(why(Request::signed_by(code_token, NOW - TIMESTAMP_SKEW_SECS - 1, "s")), RequestRefusal::StaleTimestamp);
+  Request forged = Request::signed_by(code_token, NOW, "f");
+  forged.body = "{}";
+  EXPECT_EQ(why(forged), RequestRefusal::BadSignature);
+  ASSERT_EQ(verify(Request::signed_by(code_token, NOW, "r")), RequestVerdict::Accept);
+  EXPECT_EQ(why(Request::signed_by(code_token, NOW, "r")), RequestRefusal::NonceReused);
+  f.clock.set(NOW + 1000);
+  EXPECT_EQ(why(Request::signed_by(auto_token, NOW + 1000, "e")), RequestRefusal::DeviceExpired);
+}
+
 TEST_F(VerifyRequest, ANonceIsRefusedForSixtySecondsAcrossAllDevices) {
   const Request first = Request::signed_by(code_token, NOW, "n");
   EXPECT_EQ(verify(first), RequestVerdict::Accept);

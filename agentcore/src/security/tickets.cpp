@@ -109,7 +109,7 @@ std::optional<TicketClaims> check_provisioning_ticket(LockedState& state, std::s
   return TicketClaims{std::string(sub.value_or("")), std::string(*negocio_id)};
 }
 
-std::optional<std::uint64_t> apply_revocation_list(LockedState& state, std::string_view list) {
+std::optional<RevocationResult> apply_revocation_list(LockedState& state, std::string_view list) {
   auto verified = verify_jws(list, state.settings().trusted_keys, TICKET_ISSUER, TICKET_AUDIENCE);
   if (!verified) {
     state.diagnostics() << "[agente] revocaciones rechazadas: " << verified.error() << '\n' << std::flush;
@@ -122,19 +122,20 @@ std::optional<std::uint64_t> apply_revocation_list(LockedState& state, std::stri
 
   const auto stored = state->revoked_seq.find(std::string(*negocio_id));
   const std::uint64_t applied = stored == state->revoked_seq.end() ? 0 : stored->second;
-  if (*seq <= applied) return applied;
+  if (*seq <= applied) return RevocationResult{applied, 0};
 
+  std::size_t removed = 0;
   const json::value* entries_value = json_member(claims, "revocations");
   if (entries_value != nullptr && entries_value->is_array()) {
     const json::array& entries = entries_value->get_array();
-    std::erase_if(state->devices, [&](const Device& d) {
+    removed = std::erase_if(state->devices, [&](const Device& d) {
       if (d.source != DeviceSource::Auto || d.negocio_id != *negocio_id) return false;
       return std::any_of(entries.begin(), entries.end(), [&](const json::value& e) { return entry_matches(e, d); });
     });
   }
   state->revoked_seq[std::string(*negocio_id)] = *seq;
   save_state(state);
-  return *seq;
+  return RevocationResult{*seq, removed};
 }
 
 }  // namespace zunel

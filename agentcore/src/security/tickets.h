@@ -33,9 +33,18 @@ inline constexpr std::string_view TICKET_AUDIENCE = "zunel-print-agent";
 // diagnostics.
 std::optional<TicketClaims> check_provisioning_ticket(LockedState& state, std::string_view ticket);
 
-// Applies a revocation list and returns the sequence number now in force for
-// its business; nothing when refused. A list that fails verification writes
-// "[agente] revocaciones rechazadas: <message>" to the diagnostics.
-std::optional<std::uint64_t> apply_revocation_list(LockedState& state, std::string_view list);
+// What applying a revocation list did: the sequence number now in force for
+// its business, and how many devices it removed (0 for a stale or repeated
+// list, which changes nothing).
+struct RevocationResult {
+  std::uint64_t applied_seq = 0;
+  std::size_t removed = 0;
+  bool operator==(const RevocationResult&) const = default;
+};
+
+// Applies a revocation list; nothing when refused. A list that fails
+// verification writes "[agente] revocaciones rechazadas: <message>" to the
+// diagnostics.
+std::optional<RevocationResult> apply_revocation_list(LockedState& state, std::string_view list);
 
 }  // namespace zunel

@@ -280,10 +280,14 @@ class RevocationList : public ::testing::Test {
     add("no-negocio", DeviceSource::Auto, std::nullopt, 100, "u1");
     add("other-negocio", DeviceSource::Auto, "m", 100, "u1");
   }
+  // The sequence number in force; what the list removed is kept in `removed`.
   std::optional<std::uint64_t> apply(const std::string& list) {
     auto s = f.locked();
-    return apply_revocation_list(s, list);
+    const auto result = apply_revocation_list(s, list);
+    removed = result ? result->removed : 0;
+    return result ? std::optional<std::uint64_t>(result->applied_seq) : std::nullopt;
   }
+  std::size_t removed = 0;
   std::vector<std::string> remaining() {
     std::vector<std::string> ids;
     for (const Device& d : f.locked()->devices) ids.push_back(d.id);
@@ -308,6 +312,7 @@ TEST_P(RevocationMatching, RemovesExactlyTheMatchingProvisionedDevices) {
     return std::find(GetParam().removed.begin(), GetParam().removed.end(), id) == GetParam().removed.end();
   });
   EXPECT_EQ(remaining(), expected);
+  EXPECT_EQ(removed, GetParam().removed.size());
   EXPECT_EQ(f.locked()->revoked_seq.at("n"), 1u);
 }
 
@@ -340,6 +345,7 @@ TEST_F(RevocationList, OnlyAGreaterSequenceNumberChangesAnythingAndItIsStored) {
   EXPECT_EQ(remaining().size(), 8u);
   EXPECT_EQ(apply(revocation_list("n", 5, "[]")), std::optional<std::uint64_t>(5));
   EXPECT_EQ(apply(revocation_list("n", 3, all)), std::optional<std::uint64_t>(5));
+  EXPECT_EQ(removed, 0u);  // a stale list removes nothing
   EXPECT_EQ(apply(revocation_list("n", 5, all)), std::optional<std::uint64_t>(5));
   EXPECT_EQ(remaining().size(), 8u);
   // Sequence numbers are per business; an empty business name is a business too.

@@ -22,10 +22,18 @@ HttpResponse json_response(unsigned status, const std::optional<std::string>& co
   return res;
 }
 
-std::string error_body(std::string_view text) {
+std::string error_body(ErrorCode code, std::string_view text, std::string_view reason) {
+  // Members in ascending byte order, as every generic object of the API.
   boost::json::object object;
+  object["code"] = error_code_name(code);
   object["error"] = text;
+  if (!reason.empty()) object["reason"] = reason;
   return boost::json::serialize(object);
+}
+
+HttpResponse error_answer(unsigned status, const std::optional<std::string>& cors_origin, ErrorCode code,
+                          std::string_view text, std::string_view reason) {
+  return json_response(status, cors_origin, error_body(code, text, reason));
 }
 
 HttpResponse preflight_response(const std::string& origin) {
@@ -56,22 +64,22 @@ HttpResponse with_retry_after(HttpResponse answer, std::string seconds) {
 }  // namespace
 
 HttpResponse agent_busy_answer(const std::optional<std::string>& cors_origin) {
-  return with_retry_after(json_response(503, cors_origin, "{\"error\":\"agente ocupado\"}"), "1");
+  return with_retry_after(error_answer(503, cors_origin, ErrorCode::AgentBusy, "agente ocupado"), "1");
 }
 
 HttpResponse printer_busy_answer(const std::optional<std::string>& cors_origin) {
   // The printer held its lane for the whole deadline; a retry much sooner
   // would most likely meet it busy again.
-  return with_retry_after(json_response(503, cors_origin, "{\"error\":\"impresora ocupada\"}"),
+  return with_retry_after(error_answer(503, cors_origin, ErrorCode::PrinterBusy, "impresora ocupada"),
                           "10");
 }
 
 HttpResponse out_of_memory_answer(const std::optional<std::string>& cors_origin) {
-  return json_response(500, cors_origin, "{\"error\":\"memoria insuficiente\"}");
+  return error_answer(500, cors_origin, ErrorCode::OutOfMemory, "memoria insuficiente");
 }
 
 HttpResponse malformed_request_answer() {
-  return json_response(400, std::nullopt, "{\"error\":\"petición mal formada\"}");
+  return error_answer(400, std::nullopt, ErrorCode::MalformedRequest, "petición mal formada");
 }
 
 }  // namespace zunel

@@ -81,8 +81,42 @@ HttpResponse credentials_answer(const DeviceCredentials& creds, const std::strin
                            ",\"agent_id\":" + json_string(id) + "}");
 }
 
-HttpResponse invalid_json(const Cors& cors) {
-  return json_response(400, cors, "{\"error\":\"json inválido\"}");
+HttpResponse invalid_json(const Cors& cors) { return error_answer(400, cors, ErrorCode::BadJson, "json inválido"); }
+
+// The code of a print job's failure: the class printing gave it.
+ErrorCode print_failure_code(PrintFailure failure) {
+  switch (failure) {
+    case PrintFailure::Unreachable: return ErrorCode::PrinterUnreachable;
+    case PrintFailure::Timeout: return ErrorCode::PrinterTimeout;
+    case PrintFailure::Closed: return ErrorCode::PrinterClosed;
+    case PrintFailure::SerialOpenFailed: return ErrorCode::SerialOpenFailed;
+    case PrintFailure::Spooler: return ErrorCode::SpoolerError;
+    case PrintFailure::UsbUnsupported: return ErrorCode::UsbUnsupported;
+  }
+  return ErrorCode::PrinterClosed;
+}
+
+HttpResponse print_failed(const Cors& cors, const PrintError& error) {
+  return error_answer(502, cors, print_failure_code(error.failure), error.text);
+}
+
+// A body that is JSON of the right shape but with a member out of its range
+// names that member in its text; anything else is "json inválido".
+HttpResponse body_refused(const Cors& cors, const std::string& text, std::string_view invalid_json_text) {
+  return error_answer(400, cors, text == invalid_json_text ? ErrorCode::BadJson : ErrorCode::BadRequest, text);
+}
+
+// The reason of a refused signature, as the answer names it.
+std::string_view refusal_reason(RequestRefusal refusal) {
+  switch (refusal) {
+    case RequestRefusal::MissingHeaders: return "missing_headers";
+    case RequestRefusal::UnknownDevice: return "unknown_device";
+    case RequestRefusal::DeviceExpired: return "device_expired";
+    case RequestRefusal::StaleTimestamp: return "stale_timestamp";
+    case RequestRefusal::BadSignature: return "bad_signature";
+    case RequestRefusal::NonceReused: return "nonce_reused";
+  }
+  return "bad_signature";
 }
 
 // What an endpoint gets: the request with its body's text (empty for a print
@@ -116,13 +150,13 @@ Handled ping(Call& call) {
                            ",\"version\":" + json_string(settings.version) +
                            ",\"paired\":" + (paired ? "true" : "false") +
                            ",\"platform\":\"windows\",\"capabilities\":[\"print\",\"printers\","
-                           "\"provision\",\"revocations\",\"status\"]}");
+                           "\"provision\",\"revocations\",\"status\",\"confirm\"]}");
 }
 
 Handled printers(Call& call) {
   return service_work(PRINTER_LIST_LANE, [&ctx = call.ctx, cors = call.cors] {
     auto list = list_printers(ctx.printing);
-    if (!list) return json_response(500, cors, error_body(list.error()));
+    if (!list) return error_answer(500, cors, ErrorCode::SpoolerError, list.error());
     return json_response(200, cors, "{\"printers\":" + printer_list_json(*list) + "}");
   });
 }
@@ -131,13 +165,17 @@ Handled pair(Call& call) {
   auto body = decode_pair_body(call.req.body);
   if (!body) return invalid_json(call.cors);
   return service_work(STORE_LANE, [&ctx = call.ctx, cors = call.cors, body = std::move(*body)] {
+    bool exhausted = false;
     Outcome<std::optional<DeviceCredentials>> paired = [&] {
       auto locked = ctx.state.lock();
-      return pair_with_code(locked, *cors, body.code, body.label.value_or(""));
+      auto result = pair_with_code(locked, *cors, body.code, body.label.value_or(""));
+      exhausted = pairing_code_exhausted(locked);
+      return result;
     }();
-    if (!paired) return json_response(500, cors, error_body(paired.error()));
+    if (!paired) return error_answer(500, cors, ErrorCode::InternalError, paired.error());
     if (!paired->has_value()) {
-      return json_response(401, cors, "{\"error\":\"código inválido o expirado\"}");
+      return error_answer(401, cors, exhausted ? ErrorCode::CodeAttemptsExceeded : ErrorCode::CodeInvalid,
+                          "código inválido o expirado");
     }
     return credentials_answer(**paired, ctx.state.settings().id, cors);
   });
@@ -152,10 +190,10 @@ Handled provision(Call& call) {
       // One hold of the lock from the ticket check to the new device.
       auto locked = ctx.state.lock();
       const auto claims = check_provisioning_ticket(locked, body.ticket);
-      if (!claims) return json_response(401, cors, "{\"error\":\"ticket inválido\"}");
+      if (!claims) return error_answer(401, cors, ErrorCode::TicketInvalid, "ticket inválido");
       provisioned = provision_device(locked, *cors, body.label.value_or(""), body.device_id, *claims);
     }
-    if (!*provisioned) return json_response(500, cors, error_body(provisioned->error()));
+    if (!*provisioned) return error_answer(500, cors, ErrorCode::InternalError, provisioned->error());
     return credentials_answer(**provisioned, ctx.state.settings().id, cors);
   });
 }
@@ -164,12 +202,14 @@ Handled revocations(Call& call) {
   auto body = decode_rev_body(call.req.body);
   if (!body) return invalid_json(call.cors);
   return service_work(STORE_LANE, [&ctx = call.ctx, cors = call.cors, body = std::move(*body)] {
-    const std::optional<std::uint64_t> seq = [&] {
+    const std::optional<RevocationResult> applied = [&] {
       auto locked = ctx.state.lock();
       return apply_revocation_list(locked, body.list);
     }();
-    if (!seq) return json_response(401, cors, "{\"error\":\"lista inválida\"}");
-    return json_response(200, cors, "{\"applied_seq\":" + std::to_string(*seq) + "}");
+    if (!applied) return error_answer(401, cors, ErrorCode::RevocationsInvalid, "lista inválida");
+    return json_response(200, cors,
+                         "{\"applied_seq\":" + std::to_string(applied->applied_seq) +
+                             ",\"removed\":" + std::to_string(applied->removed) + "}");
   });
 }
 
@@ -180,11 +220,11 @@ HttpResponse print_now(PrintJobBody& job, PrintPlatform& printing, const Cors& c
   const PrintBody& body = *job.decoded();
   if (const std::optional<ConfirmRequest>& confirm = *body.confirm) {
     auto confirmed = print_and_confirm(body.target, body.bytes, *confirm, printing, system_random());
-    if (!confirmed) return json_response(502, cors, error_body(confirmed.error()));
+    if (!confirmed) return print_failed(cors, confirmed.error());
     return json_response(200, cors, confirmation_json(*confirmed));
   }
-  const Status printed = print_to_target(body.target, body.bytes, printing);
-  if (!printed) return json_response(502, cors, error_body(printed.error()));
+  const PrintStatus printed = print_to_target(body.target, body.bytes, printing);
+  if (!printed) return print_failed(cors, printed.error());
   return json_response(200, cors, "{\"ok\":true}");
 }
 
@@ -193,7 +233,7 @@ HttpResponse print_now(PrintJobBody& job, PrintPlatform& printing, const Cors& c
 Handled print(Call& call) {
   if (!call.job->decoded()) return invalid_json(call.cors);
   const auto& confirm = call.job->decoded()->confirm;
-  if (!confirm) return json_response(400, call.cors, error_body(confirm.error()));
+  if (!confirm) return error_answer(400, call.cors, ErrorCode::BadRequest, confirm.error());
   const std::optional<std::string> key = printer_key(call.job->decoded()->target);
   if (!key) return print_now(*call.job, call.ctx.printing, call.cors);
   return LaneWork{*key, LaneKind::Printer,
@@ -207,10 +247,14 @@ Handled print(Call& call) {
 // time-out, the answer says so and the printer is not touched.
 Handled printer_status(Call& call) {
   auto request = read_status_body(call.req.body);
-  if (!request) return json_response(400, call.cors, error_body(request.error()));
+  if (!request) return body_refused(call.cors, request.error(), STATUS_BODY_INVALID);
   auto query = [request = *request, &printing = call.ctx.printing, cors = call.cors] {
     auto status = query_printer_status(request, printing);
-    if (!status) return json_response(502, cors, error_body(status.error()));
+    if (!status) {
+      // Only a target with no channel to ask fails: a "usb" one.
+      const bool usb = std::holds_alternative<PrintTarget::Usb>(request.target.kind);
+      return error_answer(502, cors, usb ? ErrorCode::UsbUnsupported : ErrorCode::BadRequest, status.error());
+    }
     return json_response(200, cors, printer_status_json(*status));
   };
   const std::optional<std::string> key = printer_key(request->target);
@@ -263,7 +307,7 @@ constexpr std::array<Route, 7> ROUTES{{
 }};
 
 HttpResponse origin_refused() {
-  return json_response(403, std::nullopt, "{\"error\":\"origen no permitido\"}");
+  return error_answer(403, std::nullopt, ErrorCode::OriginNotAllowed, "origen no permitido");
 }
 
 // The checks that need only the request's header, in their answer order:
@@ -287,7 +331,7 @@ Gated pass_gates(const HttpRequest& req, std::uint16_t port, std::string_view er
   const std::string_view path = std::string_view(req.target).substr(0, req.target.find('?'));
 
   if (!host_allowed(host ? *host : std::string_view(), port)) {
-    return answered(json_response(403, std::nullopt, "{\"error\":\"host no permitido\"}"));
+    return answered(error_answer(403, std::nullopt, ErrorCode::HostNotAllowed, "host no permitido"));
   }
   Cors cors;
   if (origin && origin_allowed(*origin, erp_domain)) cors = *origin;
@@ -299,7 +343,7 @@ Gated pass_gates(const HttpRequest& req, std::uint16_t port, std::string_view er
     if (route.needs_origin && !cors) return answered(origin_refused());
     return Gated{std::nullopt, &route, std::move(cors)};
   }
-  return answered(json_response(404, cors, "{\"error\":\"no encontrado\"}"));
+  return answered(error_answer(404, cors, ErrorCode::NotFound, "no encontrado"));
 }
 
 // Judges a whole request of `route` that the gates passed: its bound, its
@@ -310,11 +354,11 @@ Handled judge(const Route& route, Call& call) {
   const bool reads_body = route.max_body > 0;
   if (reads_body) {
     if (req.body_state == BodyState::TooLarge) {
-      return json_response(413, call.cors, "{\"error\":\"cuerpo demasiado grande\"}");
+      return error_answer(413, call.cors, ErrorCode::BodyTooLarge, "cuerpo demasiado grande");
     }
     bool readable = req.body_state == BodyState::Complete;
     if (readable) readable = call.job ? call.job->valid_utf8() : is_valid_utf8(req.body);
-    if (!readable) return json_response(400, call.cors, "{\"error\":\"cuerpo ilegible\"}");
+    if (!readable) return error_answer(400, call.cors, ErrorCode::UnreadableBody, "cuerpo ilegible");
   }
   if (route.signed_request) {
     const auto header = [&req](std::string_view name) {
@@ -328,8 +372,9 @@ Handled judge(const Route& route, Call& call) {
     // was hashed as it arrived.
     const Sha256Digest body_digest =
         call.job ? call.job->digest() : sha256(reads_body ? std::string_view(req.body) : "");
-    if (verify_request(call.ctx.state, fields, *call.cors, body_digest) != RequestVerdict::Accept) {
-      return json_response(401, call.cors, "{\"error\":\"no autorizado\"}");
+    RequestRefusal refusal = RequestRefusal::BadSignature;
+    if (verify_request(call.ctx.state, fields, *call.cors, body_digest, &refusal) != RequestVerdict::Accept) {
+      return error_answer(401, call.cors, ErrorCode::Unauthorized, "no autorizado", refusal_reason(refusal));
     }
   }
   return route.endpoint(call);

@@ -117,7 +117,7 @@ TEST_F(Api, HostGateRefusesEverythingButLoopbackWithThePort) {
     for (const char* method : {"GET", "OPTIONS", "POST"}) {
       const HttpResponse res = send(method, "/v1/ping", {{"Host", host}, {"Origin", ORIGIN}});
       EXPECT_EQ(res.status, 403u) << host;
-      EXPECT_EQ(res.body, "{\"error\":\"host no permitido\"}");
+      EXPECT_EQ(res.body, "{\"code\":\"host_not_allowed\",\"error\":\"host no permitido\"}");
       EXPECT_EQ(res.headers, JSON_HEADERS) << "no CORS headers on a refused host";
     }
   }
@@ -181,7 +181,7 @@ TEST_F(Api, PreflightFromAnAllowedOriginOnAnyPath) {
                              HeaderList{{"Host", HOST}}}) {
     const HttpResponse res = send("OPTIONS", "/v1/print", headers);
     EXPECT_EQ(res.status, 403u);
-    EXPECT_EQ(res.body, "{\"error\":\"origen no permitido\"}");
+    EXPECT_EQ(res.body, "{\"code\":\"origin_not_allowed\",\"error\":\"origen no permitido\"}");
     EXPECT_EQ(res.headers, JSON_HEADERS);
   }
 }
@@ -196,7 +196,7 @@ TEST_F(Api, UnknownMethodsAndPathsAre404WithCorsWhenAllowed) {
   for (const auto& c : cases) {
     const HttpResponse res = from_page(c.method, c.target);
     EXPECT_EQ(res.status, 404u) << c.method << " " << c.target;
-    EXPECT_EQ(res.body, "{\"error\":\"no encontrado\"}");
+    EXPECT_EQ(res.body, "{\"code\":\"not_found\",\"error\":\"no encontrado\"}");
     EXPECT_EQ(res.headers, json_headers_with_cors(ORIGIN));
   }
   const HttpResponse bare = send("GET", "/nowhere", {{"Host", HOST}});
@@ -208,7 +208,7 @@ TEST_F(Api, PingTellsWhetherThisOriginHasAPairedDevice) {
   const std::string id = fx.state->settings().id;
   const std::string unpaired = "{\"ok\":true,\"id\":\"" + id +
                                "\",\"version\":\"1.0.1\",\"paired\":false,\"platform\":\"windows\","
-                               "\"capabilities\":[\"print\",\"printers\",\"provision\",\"revocations\",\"status\"]}";
+                               "\"capabilities\":[\"print\",\"printers\",\"provision\",\"revocations\",\"status\",\"confirm\"]}";
   HttpResponse res = send("GET", "/v1/ping?x=1", {{"Host", HOST}});
   EXPECT_EQ(res.status, 200u);
   EXPECT_EQ(res.body, unpaired);
@@ -253,7 +253,7 @@ TEST_F(Api, PairingByCode) {
   const std::string wrong = *code == "000000" ? "000001" : "000000";
   HttpResponse res = from_page("POST", "/v1/pair", "{\"code\":\"" + wrong + "\"}");
   EXPECT_EQ(res.status, 401u);
-  EXPECT_EQ(res.body, "{\"error\":\"código inválido o expirado\"}");
+  EXPECT_EQ(res.body, "{\"code\":\"code_invalid\",\"error\":\"código inválido o expirado\"}");
   EXPECT_EQ(res.headers, json_headers_with_cors(ORIGIN));
 
   res = from_page("POST", "/v1/pair", "{\"code\":\"" + *code + "\",\"label\":null,\"x\":[1]}");
@@ -274,22 +274,46 @@ TEST_F(Api, PairingByCode) {
   EXPECT_EQ(res.status, 401u) << "a code pairs once";
 }
 
+TEST_F(Api, ACodeSpentByWrongAttemptsIsToldApartWithTheSameText) {
+  auto code = [&] {
+    auto locked = fx.state->lock();
+    return new_pairing_code(locked);
+  }();
+  ASSERT_TRUE(code.ok());
+  const std::string wrong = *code == "000000" ? "000001" : "000000";
+  for (unsigned i = 1; i < PAIRING_CODE_MAX_FAILURES; ++i) {
+    EXPECT_EQ(from_page("POST", "/v1/pair", "{\"code\":\"" + wrong + "\"}").body,
+              "{\"code\":\"code_invalid\",\"error\":\"código inválido o expirado\"}");
+  }
+  const std::string spent = "{\"code\":\"code_attempts_exceeded\",\"error\":\"código inválido o expirado\"}";
+  EXPECT_EQ(from_page("POST", "/v1/pair", "{\"code\":\"" + wrong + "\"}").body, spent);
+  EXPECT_EQ(from_page("POST", "/v1/pair", "{\"code\":\"" + *code + "\"}").body, spent) << "even the right one";
+  auto fresh = [&] {
+    auto locked = fx.state->lock();
+    return new_pairing_code(locked);
+  }();
+  ASSERT_TRUE(fresh.ok());
+  const std::string other = *fresh == "000000" ? "000001" : "000000";
+  EXPECT_EQ(from_page("POST", "/v1/pair", "{\"code\":\"" + other + "\"}").body.find("code_invalid"), 9u)
+      << "a new code starts afresh";
+}
+
 TEST_F(Api, BodyChecksComeInOrder) {
   // Not valid UTF-8: refused before the signature is looked at.
   for (const char* path : {"/v1/pair", "/v1/print", "/v1/provision", "/v1/revocations"}) {
     HttpResponse res = from_page("POST", path, "{\"code\":\"\xff\"}");
     EXPECT_EQ(res.status, 400u) << path;
-    EXPECT_EQ(res.body, "{\"error\":\"cuerpo ilegible\"}");
+    EXPECT_EQ(res.body, "{\"code\":\"unreadable_body\",\"error\":\"cuerpo ilegible\"}");
     EXPECT_EQ(res.headers, json_headers_with_cors(ORIGIN));
     res = send("POST", path, {{"Host", HOST}, {"Origin", ORIGIN}}, "", BodyState::Unreadable);
     EXPECT_EQ(res.status, 400u);
     res = send("POST", path, {{"Host", HOST}, {"Origin", ORIGIN}}, "", BodyState::TooLarge);
     EXPECT_EQ(res.status, 413u);
-    EXPECT_EQ(res.body, "{\"error\":\"cuerpo demasiado grande\"}");
+    EXPECT_EQ(res.body, "{\"code\":\"body_too_large\",\"error\":\"cuerpo demasiado grande\"}");
     // The origin gate comes first.
     res = send("POST", path, {{"Host", HOST}}, "\xff");
     EXPECT_EQ(res.status, 403u);
-    EXPECT_EQ(res.body, "{\"error\":\"origen no permitido\"}");
+    EXPECT_EQ(res.body, "{\"code\":\"origin_not_allowed\",\"error\":\"origen no permitido\"}");
   }
 }
 
@@ -343,13 +367,13 @@ TEST_F(Api, BodiesThatDoNotDecodeAre400) {
   for (const char* body : bodies) {
     const HttpResponse res = from_page("POST", "/v1/pair", body);
     EXPECT_EQ(res.status, 400u) << body;
-    EXPECT_EQ(res.body, "{\"error\":\"json inválido\"}");
+    EXPECT_EQ(res.body, "{\"code\":\"bad_json\",\"error\":\"json inválido\"}");
   }
   EXPECT_EQ(from_page("POST", "/v1/provision", "{\"ticket\":1}").status, 400u);
   EXPECT_EQ(from_page("POST", "/v1/revocations", "{}").status, 400u);
   EXPECT_EQ(from_page("POST", "/v1/revocations", "{\"list\":\"a.b.c\"}").status, 401u);
   EXPECT_EQ(from_page("POST", "/v1/provision", "{\"ticket\":\"a.b.c\"}").body,
-            "{\"error\":\"ticket inválido\"}");
+            "{\"code\":\"ticket_invalid\",\"error\":\"ticket inválido\"}");
 }
 
 TEST_F(Api, PrintersNeedOriginAndSignature) {
@@ -366,7 +390,7 @@ TEST_F(Api, PrintersNeedOriginAndSignature) {
 
   res = from_page("GET", "/v1/printers");
   EXPECT_EQ(res.status, 401u);
-  EXPECT_EQ(res.body, "{\"error\":\"no autorizado\"}");
+  EXPECT_EQ(res.body, "{\"code\":\"unauthorized\",\"error\":\"no autorizado\",\"reason\":\"missing_headers\"}");
   EXPECT_EQ(res.headers, json_headers_with_cors(ORIGIN));
 
   res = from_page("GET", "/v1/printers", "", signed_headers(token, "", "n-2"));
@@ -383,7 +407,7 @@ TEST_F(Api, PrintersNeedOriginAndSignature) {
   printing.printers.answer = fail("EnumPrinters falló (Win32 err 1722)");
   res = from_page("GET", "/v1/printers", "", signed_headers(token, "", "n-4"));
   EXPECT_EQ(res.status, 500u);
-  EXPECT_EQ(res.body, "{\"error\":\"EnumPrinters falló (Win32 err 1722)\"}");
+  EXPECT_EQ(res.body, "{\"code\":\"spooler_error\",\"error\":\"EnumPrinters falló (Win32 err 1722)\"}");
 }
 
 TEST_F(Api, PrintSendsTheBytesAndReportsTheChannelError) {
@@ -401,12 +425,12 @@ TEST_F(Api, PrintSendsTheBytesAndReportsTheChannelError) {
   printing.network.refusing["10.0.0.9:9100"] = "Connection refused (os error 111)";
   res = from_page("POST", "/v1/print", body, signed_headers(token, body, "p-2"));
   EXPECT_EQ(res.status, 502u);
-  EXPECT_EQ(res.body, "{\"error\":\"Connection refused (os error 111)\"}");
+  EXPECT_EQ(res.body, "{\"code\":\"printer_unreachable\",\"error\":\"Connection refused (os error 111)\"}");
 
   const std::string bad = "{\"target\":{\"kind\":\"network\",\"host\":\"h\",\"port\":1},\"bytes\":[256]}";
   res = from_page("POST", "/v1/print", bad, signed_headers(token, bad, "p-3"));
   EXPECT_EQ(res.status, 400u) << "decoded after the signature was checked";
-  EXPECT_EQ(res.body, "{\"error\":\"json inválido\"}");
+  EXPECT_EQ(res.body, "{\"code\":\"bad_json\",\"error\":\"json inválido\"}");
   res = from_page("POST", "/v1/print", bad, signed_headers(token, body, "p-4"));
   EXPECT_EQ(res.status, 401u) << "signed over another body";
 
@@ -423,7 +447,7 @@ TEST_F(Api, PrintSendsTheBytesAndReportsTheChannelError) {
       "\"confirm\":{\"timeout_ms\":1000}}";
   res = from_page("POST", "/v1/print", unconfirmable, signed_headers(token, unconfirmable, "p-6"));
   EXPECT_EQ(res.status, 400u);
-  EXPECT_EQ(res.body, error_body(CONFIRM_PROTOCOL_MISSING));
+  EXPECT_EQ(res.body, error_body(ErrorCode::BadRequest, CONFIRM_PROTOCOL_MISSING));
   EXPECT_TRUE(printing.network.sent.empty());
   // A spooler job asked to be confirmed: its state, and 200 with it.
   printing.spooler.failing.clear();
@@ -482,11 +506,11 @@ TEST_F(Api, PrintBodiesArrivingInPiecesThroughTheServerAreJudgedAsWhole) {
       {job, job, false, 1 << 20, 200, "{\"ok\":true}"},
       {job, job, false, 1, 200, "{\"ok\":true}"},
       {job, job, true, 7, 200, "{\"ok\":true}"},
-      {broken, job, false, 1, 401, "{\"error\":\"no autorizado\"}"},
-      {broken, job, true, 7, 401, "{\"error\":\"no autorizado\"}"},
-      {broken, broken, true, 7, 400, "{\"error\":\"json inválido\"}"},
-      {not_utf8, job, false, 1, 400, "{\"error\":\"cuerpo ilegible\"}"},
-      {not_utf8, job, true, 7, 400, "{\"error\":\"cuerpo ilegible\"}"},
+      {broken, job, false, 1, 401, "{\"code\":\"unauthorized\",\"error\":\"no autorizado\",\"reason\":\"bad_signature\"}"},
+      {broken, job, true, 7, 401, "{\"code\":\"unauthorized\",\"error\":\"no autorizado\",\"reason\":\"bad_signature\"}"},
+      {broken, broken, true, 7, 400, "{\"code\":\"bad_json\",\"error\":\"json inválido\"}"},
+      {not_utf8, job, false, 1, 400, "{\"code\":\"unreadable_body\",\"error\":\"cuerpo ilegible\"}"},
+      {not_utf8, job, true, 7, 400, "{\"code\":\"unreadable_body\",\"error\":\"cuerpo ilegible\"}"},
   };
   int nonce = 0;
   for (const auto& row : rows) {
@@ -594,7 +618,7 @@ TEST_F(Api, AJobIsJudgedWhenItArrivesAndWaitsNoLongerThanTheStartDeadline) {
   auto fourth = print_async(4);
   const auto late = fourth.get();  // answered when its start deadline passes
   EXPECT_EQ(late.result_int(), 503);
-  EXPECT_EQ(late.body(), "{\"error\":\"impresora ocupada\"}");
+  EXPECT_EQ(late.body(), "{\"code\":\"printer_busy\",\"error\":\"impresora ocupada\"}");
   EXPECT_NE(late["Retry-After"], "");
   EXPECT_EQ(late["Access-Control-Allow-Origin"], ORIGIN);
   EXPECT_EQ(late["Access-Control-Expose-Headers"], "Retry-After") << "for the page to read it";
@@ -620,7 +644,7 @@ TEST_F(Api, ProvisioningAndRevocation) {
 
   res = from_page("POST", "/v1/provision", "{\"ticket\":\"" + ticket + "\"}");
   EXPECT_EQ(res.status, 401u) << "a ticket id is used once";
-  EXPECT_EQ(res.body, "{\"error\":\"ticket inválido\"}");
+  EXPECT_EQ(res.body, "{\"code\":\"ticket_invalid\",\"error\":\"ticket inválido\"}");
 
   const std::string list = testing::sign_jws(
       "{\"alg\":\"EdDSA\",\"kid\":\"7e57c0de\"}",
@@ -629,7 +653,7 @@ TEST_F(Api, ProvisioningAndRevocation) {
           ",\"revocations\":[{\"tipo\":\"negocio\",\"revoke_before\":" + std::to_string(now + 1) + "}]}");
   res = from_page("POST", "/v1/revocations", "{\"list\":\"" + list + "\"}");
   EXPECT_EQ(res.status, 200u) << res.body << fx.diagnostics.str();
-  EXPECT_EQ(res.body, "{\"applied_seq\":7}");
+  EXPECT_EQ(res.body, "{\"applied_seq\":7,\"removed\":1}");
   auto locked = fx.state->lock();
   EXPECT_TRUE(snapshot(locked).devices.empty());
 }

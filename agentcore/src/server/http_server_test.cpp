@@ -421,7 +421,7 @@ TEST(HttpServer, BodiesInFlightShareOneBudget) {
   EXPECT_EQ(res.result_int(), 503);
   EXPECT_EQ(res["Retry-After"], "1");
   EXPECT_EQ(res["Access-Control-Expose-Headers"], "Retry-After");
-  EXPECT_EQ(res.body(), "{\"error\":\"agente ocupado\"}");
+  EXPECT_EQ(res.body(), "{\"code\":\"agent_busy\",\"error\":\"agente ocupado\"}");
   EXPECT_TRUE(over.closed_by_server());
 
   Client chunked(server.port());  // charged as it grows: 30, then 60
@@ -457,7 +457,7 @@ TEST(HttpServer, RunningOutOfMemoryCostsOneRequestOrOneConnection) {
   client.send("GET /handler HTTP/1.1\r\nHost: h\r\n\r\n");
   auto res = client.read_response();
   EXPECT_EQ(res.result_int(), 500);
-  EXPECT_EQ(res.body(), "{\"error\":\"memoria insuficiente\"}");
+  EXPECT_EQ(res.body(), "{\"code\":\"out_of_memory\",\"error\":\"memoria insuficiente\"}");
   EXPECT_EQ(res["Access-Control-Allow-Origin"], "https://page.example") << "the page can read it";
   client.send("GET /admission HTTP/1.1\r\nHost: h\r\n\r\n");
   EXPECT_TRUE(client.closed_by_server());

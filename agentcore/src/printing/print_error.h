@@ -1,0 +1,40 @@
+#pragma once
+// Why a job did not reach its printer: the class of the failure beside the
+// channel's text, so that the HTTP API can name it without reading the
+// text (which is the system's, in its language).
+
+#include <string>
+#include <utility>
+
+#include "base/outcome.h"
+#include "printing/write_all.h"
+
+namespace zunel {
+
+enum class PrintFailure {
+  Unreachable,       // the host did not resolve, or no connection was made
+  Timeout,           // the printer took no byte for a whole write time-out
+  Closed,            // the printer closed or broke the connection, or the line failed
+  SerialOpenFailed,  // the serial port could not be opened or configured
+  Spooler,           // a spooler call failed
+  UsbUnsupported,    // a "usb" target: there is no USB channel
+};
+
+struct PrintError {
+  PrintFailure failure = PrintFailure::Closed;
+  std::string text;  // meant for the ERP user, unchanged
+};
+
+using PrintStatus = Outcome<void, PrintError>;
+
+inline PrintError print_error(PrintFailure failure, Error error) { return {failure, std::move(error.text)}; }
+
+// A write that failed after the channel was open: a write that took nothing
+// within its time-out, or (`timed_out`) one the system ended at its
+// time-out, is Timeout; any other failure Closed.
+inline PrintError write_failed(Error error, bool timed_out) {
+  const bool took_nothing = error.text == WRITE_TOOK_NOTHING;
+  return print_error(timed_out || took_nothing ? PrintFailure::Timeout : PrintFailure::Closed, std::move(error));
+}
+
+}  // namespace zunel

@@ -48,12 +48,37 @@ SignatureFields parse_signature_fields(const SignatureHeaders& headers) {
   return fields;
 }
 
+const char* refusal_reason_name(RefusalReason reason) {
+  switch (reason) {
+    case RefusalReason::Malformed:
+      return "malformed";
+    case RefusalReason::UnknownDevice:
+      return "unknown_device";
+    case RefusalReason::Expired:
+      return "expired";
+    case RefusalReason::Clock:
+      return "clock";
+    case RefusalReason::Signature:
+      return "signature";
+    case RefusalReason::Nonce:
+      return "nonce";
+  }
+  return "malformed";
+}
+
 RequestVerdict verify_request(AgentState& shared, const SignatureFields& fields, std::string_view origin,
                               const Sha256Digest& body_digest) {
+  return verify_device_request(shared, fields, origin, body_digest) ? RequestVerdict::Accept
+                                                                    : RequestVerdict::Refuse;
+}
+
+Outcome<VerifiedDevice, RefusalReason> verify_device_request(AgentState& shared, const SignatureFields& fields,
+                                                             std::string_view origin,
+                                                             const Sha256Digest& body_digest) {
   // A request that cannot pass whatever the state holds is refused without
   // the lock; refusals change nothing, so the order of the checks is free.
   if (!fields.token || !fields.timestamp || fields.nonce.empty() || !fields.signature) {
-    return RequestVerdict::Refuse;
+    return RefusalReason::Malformed;
   }
   const std::string message = std::to_string(*fields.timestamp) + "." + fields.nonce + "." + to_hex(body_digest);
   // The key is the device's token, which the request carries: the expected
@@ -67,15 +92,15 @@ RequestVerdict verify_request(AgentState& shared, const SignatureFields& fields,
     const bool same_token = crypto::equal_constant_time(d.token, *fields.token);
     if (same_token && d.origin == origin && device == nullptr) device = &d;
   }
-  if (device == nullptr) return RequestVerdict::Refuse;
+  if (device == nullptr) return RefusalReason::UnknownDevice;
 
   const std::uint64_t now = state.now();
-  if (device->expira && now >= *device->expira) return RequestVerdict::Refuse;
+  if (device->expira && now >= *device->expira) return RefusalReason::Expired;
   const std::uint64_t timestamp = *fields.timestamp;
   const std::uint64_t skew = timestamp > now ? timestamp - now : now - timestamp;
-  if (skew > TIMESTAMP_SKEW_SECS) return RequestVerdict::Refuse;
+  if (skew > TIMESTAMP_SKEW_SECS) return RefusalReason::Clock;
 
-  if (!crypto::equal_constant_time(*fields.signature, expected)) return RequestVerdict::Refuse;
+  if (!crypto::equal_constant_time(*fields.signature, expected)) return RefusalReason::Signature;
 
   auto& nonces = state->nonce_cache;
   // The sweep walks the whole cache, so it runs once per second of the
@@ -86,10 +111,10 @@ RequestVerdict verify_request(AgentState& shared, const SignatureFields& fields,
   }
   const auto [entry, added] = nonces.try_emplace(fields.nonce, now + NONCE_LIFETIME_SECS);
   if (!added) {
-    if (entry->second > now) return RequestVerdict::Refuse;
+    if (entry->second > now) return RefusalReason::Nonce;
     entry->second = now + NONCE_LIFETIME_SECS;
   }
-  return RequestVerdict::Accept;
+  return VerifiedDevice{device->id, device->label};
 }
 
 }  // namespace zunel

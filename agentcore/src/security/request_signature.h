@@ -16,6 +16,7 @@
 #include <string>
 #include <string_view>
 
+#include "base/outcome.h"
 #include "base/sha256.h"
 #include "security/agent_state.h"
 
@@ -47,6 +48,25 @@ struct SignatureFields {
 
 // Pure: touches no state, takes no lock.
 [[nodiscard]] SignatureFields parse_signature_fields(const SignatureHeaders& headers);
+
+// Why a request was refused, for the agent's own journal only: the answer
+// never tells it.
+enum class RefusalReason { Malformed, UnknownDevice, Expired, Clock, Signature, Nonce };
+
+// "malformed", "unknown_device", "expired", "clock", "signature", "nonce".
+const char* refusal_reason_name(RefusalReason reason);
+
+// The device a request was verified for.
+struct VerifiedDevice {
+  std::string id;
+  std::string label;
+};
+
+// verify_request(), telling which device sent an accepted request and why
+// a refused one was refused.
+[[nodiscard]] Outcome<VerifiedDevice, RefusalReason> verify_device_request(
+    AgentState& state, const SignatureFields& fields, std::string_view origin,
+    const Sha256Digest& body_digest);
 
 // `origin` is the origin the router accepted; `body_digest` the SHA-256 of
 // the raw body (of zero bytes when there is none). Takes the state lock

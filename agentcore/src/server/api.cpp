@@ -1,6 +1,8 @@
 #include "server/api.h"
 
+#include <algorithm>
 #include <array>
+#include <boost/json/parse.hpp>
 #include <boost/json/serialize.hpp>
 #include <boost/json/string.hpp>
 #include <memory>
@@ -8,6 +10,7 @@
 #include <string_view>
 
 #include "base/constants.h"
+#include "base/journal.h"
 #include "base/random_source.h"
 #include "base/sha256.h"
 #include "base/utf8.h"
@@ -93,7 +96,12 @@ struct Call {
   std::shared_ptr<PrintJobBody> job;  // for the route that takes print jobs; null otherwise
   ApiContext& ctx;
   Cors cors;
+  VerifiedDevice device;  // signed routes: the device that signed
 };
+
+std::string_view path_of(const HttpRequest& req) {
+  return std::string_view(req.target).substr(0, req.target.find('?'));
+}
 
 // The lanes of the work that does not belong to one printer: the store's
 // changes, one at a time in their order, and the spooler's printer list.
@@ -116,7 +124,7 @@ Handled ping(Call& call) {
                            ",\"version\":" + json_string(settings.version) +
                            ",\"paired\":" + (paired ? "true" : "false") +
                            ",\"platform\":\"windows\",\"capabilities\":[\"print\",\"printers\","
-                           "\"provision\",\"revocations\",\"status\"]}");
+                           "\"provision\",\"revocations\",\"status\",\"jobs\"]}");
 }
 
 Handled printers(Call& call) {
@@ -139,6 +147,7 @@ Handled pair(Call& call) {
     if (!paired->has_value()) {
       return json_response(401, cors, "{\"error\":\"código inválido o expirado\"}");
     }
+    ctx.events->paired((*paired)->device_id, *cors, body.label.value_or(""), "code");
     return credentials_answer(**paired, ctx.state.settings().id, cors);
   });
 }
@@ -156,6 +165,7 @@ Handled provision(Call& call) {
       provisioned = provision_device(locked, *cors, body.label.value_or(""), body.device_id, *claims);
     }
     if (!*provisioned) return json_response(500, cors, error_body(provisioned->error()));
+    ctx.events->paired((*provisioned)->device_id, *cors, body.label.value_or(""), "auto");
     return credentials_answer(**provisioned, ctx.state.settings().id, cors);
   });
 }
@@ -164,11 +174,22 @@ Handled revocations(Call& call) {
   auto body = decode_rev_body(call.req.body);
   if (!body) return invalid_json(call.cors);
   return service_work(STORE_LANE, [&ctx = call.ctx, cors = call.cors, body = std::move(*body)] {
+    std::vector<std::string> removed;
     const std::optional<std::uint64_t> seq = [&] {
       auto locked = ctx.state.lock();
-      return apply_revocation_list(locked, body.list);
+      std::vector<std::string> before;
+      for (const Device& device : locked->devices) before.push_back(device.id);
+      auto applied = apply_revocation_list(locked, body.list);
+      for (std::string& id : before) {
+        const auto& now = locked->devices;
+        if (std::none_of(now.begin(), now.end(), [&id](const Device& d) { return d.id == id; })) {
+          removed.push_back(std::move(id));
+        }
+      }
+      return applied;
     }();
     if (!seq) return json_response(401, cors, "{\"error\":\"lista inválida\"}");
+    ctx.events->revocations(*seq, removed);
     return json_response(200, cors, "{\"applied_seq\":" + std::to_string(*seq) + "}");
   });
 }
@@ -188,18 +209,175 @@ HttpResponse print_now(PrintJobBody& job, PrintPlatform& printing, const Cors& c
   return json_response(200, cors, "{\"ok\":true}");
 }
 
+// The job, told to the journal and, with a job id, to the registry: when it
+// starts (so that a crash while it runs leaves it interrupted) and when it
+// ends. On the job's lane.
+HttpResponse print_traced(PrintJobBody& job, JobTrace& trace, ApiContext& ctx, const Cors& cors) {
+  ServerEvents& events = *ctx.events;
+  trace.started = events.clock().now_secs();
+  trace.started_at = events.monotonic().now();
+  if (!trace.bytes_digest) {
+    const auto& bytes = job.decoded()->bytes;
+    trace.bytes_digest = sha256(std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size()));
+  }
+  if (trace.job_id) ctx.jobs->started(trace.device, *trace.job_id);
+  events.print_started(trace);
+  HttpResponse answer = print_now(job, ctx.printing, cors);
+  const auto sent = events.monotonic().now() - trace.started_at;
+  JobAnswer told{answer.status, answer.body};
+  events.print_ended(trace, told, sent);
+  if (trace.job_id) ctx.jobs->finished(trace.device, *trace.job_id, std::move(told), events.clock().now_secs());
+  return answer;
+}
+
+// A claimed job id that has not reached its printer: forgotten when its
+// work is dropped unrun (its lane refused it, or it did not start in time),
+// so that the page may send it again.
+struct ClaimHold {
+  ClaimHold(std::shared_ptr<JobRegistry> registry, const JobTrace& trace)
+      : jobs(std::move(registry)), device(trace.device), job_id(trace.job_id) {}
+  ClaimHold(const ClaimHold&) = delete;
+  ClaimHold& operator=(const ClaimHold&) = delete;
+  ~ClaimHold() {
+    if (!started && job_id) jobs->forget(device, *job_id);
+  }
+  std::shared_ptr<JobRegistry> jobs;
+  std::string device;
+  std::optional<std::string> job_id;
+  bool started = false;
+};
+
+// The first job's answer, said again: its status and body, with "repeated": true.
+HttpResponse repeated_answer(const JobAnswer& first, const Cors& cors) {
+  boost::json::error_code ec;
+  boost::json::value body = boost::json::parse(first.body, ec);
+  if (ec || !body.is_object()) body = boost::json::object();
+  body.as_object()["repeated"] = true;
+  return json_response(first.status, cors, boost::json::serialize(body));
+}
+
+HttpResponse interrupted_answer(const Cors& cors) {
+  return json_response(409, cors,
+                       "{\"error\":\"el trabajo se interrumpió al detenerse el agente y no se sabe si se "
+                       "imprimió: revise la impresora antes de imprimirlo con otro job_id\","
+                       "\"state\":\"interrupted\"}");
+}
+
+HttpResponse other_job_answer(const Cors& cors) {
+  return json_response(409, cors, "{\"error\":\"job_id ya usado para otro trabajo\"}");
+}
+
+// The answer to a known job id that needs no printer: the first job's,
+// once it has one.
+std::optional<HttpResponse> known_job_answer(const JobRecord& known, const Cors& cors) {
+  if (known.state == JobState::Done && known.answer) return repeated_answer(*known.answer, cors);
+  if (known.state == JobState::Interrupted) return interrupted_answer(cors);
+  return std::nullopt;
+}
+
+// A job whose id its device has used before: never printed again.
+// Answered at once when the first job has ended; otherwise it waits behind
+// the first job in the same printer's lane and then says its answer. When
+// the first job never reached the printer (it was forgotten meanwhile),
+// this is the job, and it prints.
+Handled print_repeat(Call& call, std::shared_ptr<JobTrace> trace, const JobRecord& known,
+                     const std::optional<std::string>& key) {
+  ServerEvents& events = *call.ctx.events;
+  if (auto answer = known_job_answer(known, call.cors)) {
+    events.print_repeated(*trace, answer->status, known.state);
+    return std::move(*answer);
+  }
+  if (!key) return printer_busy_answer(call.cors);  // a job without a printer never waits
+  LaneWork work{*key, LaneKind::Printer,
+                [job = call.job, trace, &ctx = call.ctx, cors = call.cors] {
+                  const auto fingerprint = job_fingerprint(trace->target, *trace->bytes_digest);
+                  const auto claimed = ctx.jobs->claim(trace->device, *trace->job_id, fingerprint,
+                                                       ctx.events->clock().now_secs());
+                  if (claimed.claim == JobRegistry::Claim::New) return print_traced(*job, *trace, ctx, cors);
+                  if (claimed.claim == JobRegistry::Claim::Other) return other_job_answer(cors);
+                  auto answer = known_job_answer(claimed.known, cors);
+                  // Another request took the id after the first was forgotten,
+                  // and waits behind this one.
+                  if (!answer) answer = printer_busy_answer(cors);
+                  ctx.events->print_repeated(*trace, answer->status, claimed.known.state);
+                  return std::move(*answer);
+                }};
+  work.not_started = [trace, &ctx = call.ctx, cors = call.cors] {
+    const auto known = ctx.jobs->find(trace->device, *trace->job_id);
+    std::optional<HttpResponse> answer;
+    if (known) answer = known_job_answer(*known, cors);
+    return answer ? std::move(*answer) : printer_busy_answer(cors);
+  };
+  return work;
+}
+
 // A job joins the lane of its printer; one that reaches no printer (USB) is
-// refused at once.
+// refused at once. A job id is claimed when the job is accepted, so that a
+// repeat sent while the job waits or runs already finds it.
 Handled print(Call& call) {
   if (!call.job->decoded()) return invalid_json(call.cors);
-  const auto& confirm = call.job->decoded()->confirm;
-  if (!confirm) return json_response(400, call.cors, error_body(confirm.error()));
-  const std::optional<std::string> key = printer_key(call.job->decoded()->target);
-  if (!key) return print_now(*call.job, call.ctx.printing, call.cors);
-  return LaneWork{*key, LaneKind::Printer,
-                  [job = call.job, &printing = call.ctx.printing, cors = call.cors] {
-                    return print_now(*job, printing, cors);
-                  }};
+  PrintBody& body = *call.job->decoded();
+  if (!body.confirm) return json_response(400, call.cors, error_body(body.confirm.error()));
+  if (!body.job_id) return json_response(400, call.cors, error_body(body.job_id.error()));
+  ApiContext& ctx = call.ctx;
+  auto trace = std::make_shared<JobTrace>();
+  trace->device = call.device.id;
+  trace->label = call.device.label;
+  trace->origin = call.cors.value_or("");
+  trace->job_id = *body.job_id;
+  trace->target = target_json(body.target);
+  trace->byte_count = body.bytes.size();
+  trace->accepted = ctx.events->clock().now_secs();
+  trace->accepted_at = ctx.events->monotonic().now();
+  const std::optional<std::string> key = printer_key(body.target);
+  if (trace->job_id) {
+    trace->bytes_digest = sha256(
+        std::string_view(reinterpret_cast<const char*>(body.bytes.data()), body.bytes.size()));
+    const auto claimed = ctx.jobs->claim(trace->device, *trace->job_id,
+                                         job_fingerprint(trace->target, *trace->bytes_digest), trace->accepted);
+    if (claimed.claim == JobRegistry::Claim::Other) {
+      ctx.events->print_repeated(*trace, 409, claimed.known.state);
+      return other_job_answer(call.cors);
+    }
+    if (claimed.claim == JobRegistry::Claim::Same) return print_repeat(call, trace, claimed.known, key);
+  }
+  if (!key) return print_traced(*call.job, *trace, ctx, call.cors);
+  auto hold = std::make_shared<ClaimHold>(ctx.jobs, *trace);
+  LaneWork work{*key, LaneKind::Printer,
+                [job = call.job, trace, hold, &ctx, cors = call.cors] {
+                  hold->started = true;
+                  return print_traced(*job, *trace, ctx, cors);
+                }};
+  work.not_started = [trace, &ctx, cors = call.cors] {
+    HttpResponse answer = printer_busy_answer(cors);
+    ctx.events->print_ended(*trace, JobAnswer{answer.status, answer.body}, std::nullopt);
+    return answer;
+  };
+  return work;
+}
+
+// What became of a job of the asking device, from the registry alone: no
+// printer is waited for.
+Handled job(Call& call) {
+  const std::string_view job_id = path_of(call.req).substr(std::string_view("/v1/jobs/").size());
+  std::optional<JobRecord> known;
+  if (valid_job_id(job_id)) known = call.ctx.jobs->find(call.device.id, job_id);
+  if (!known) return json_response(404, call.cors, "{\"error\":\"trabajo desconocido\"}");
+  boost::json::object o;
+  o["job_id"] = job_id;
+  o["state"] = job_state_name(known->state);
+  o["accepted"] = iso_utc(known->accepted);
+  o["ended"] = known->ended ? boost::json::value(iso_utc(*known->ended)) : boost::json::value(nullptr);
+  if (known->answer) {
+    boost::json::error_code ec;
+    boost::json::object answer;
+    answer["status"] = known->answer->status;
+    answer["body"] = boost::json::parse(known->answer->body, ec);
+    o["answer"] = std::move(answer);
+  } else {
+    o["answer"] = nullptr;
+  }
+  return json_response(200, call.cors, boost::json::serialize(o));
 }
 
 // A status query asks the printer itself, in its printer's lane, so it never
@@ -208,12 +386,15 @@ Handled print(Call& call) {
 Handled printer_status(Call& call) {
   auto request = read_status_body(call.req.body);
   if (!request) return json_response(400, call.cors, error_body(request.error()));
-  auto query = [request = *request, &printing = call.ctx.printing, cors = call.cors] {
-    auto status = query_printer_status(request, printing);
-    if (!status) return json_response(502, cors, error_body(status.error()));
-    return json_response(200, cors, printer_status_json(*status));
-  };
   const std::optional<std::string> key = printer_key(request->target);
+  auto query = [request = *request, &ctx = call.ctx, cors = call.cors, device = call.device.id,
+                printer = key.value_or("")] {
+    auto status = query_printer_status(request, ctx.printing);
+    HttpResponse answer = status ? json_response(200, cors, printer_status_json(*status))
+                                 : json_response(502, cors, error_body(status.error()));
+    ctx.events->printer_status(printer, device, target_json(request.target), answer.status, answer.body);
+    return answer;
+  };
   if (!key) return query();  // a USB target: refused as a print is
   const StatusSource source = std::holds_alternative<PrintTarget::WinSpool>(request->target.kind)
                                   ? StatusSource::Spooler
@@ -245,7 +426,8 @@ struct Route {
 // Each body bound is what the route's body can sensibly hold: pairing and
 // provisioning bodies are a few hundred bytes, revocation lists hold device
 // ids, print jobs are raw printer data.
-constexpr std::array<Route, 7> ROUTES{{
+// A path that ends in "/" takes whatever follows it (the endpoint reads it).
+constexpr std::array<Route, 8> ROUTES{{
     {.method = "GET", .path = "/v1/ping", .needs_origin = false, .max_body = 0,
      .signed_request = false, .print_job = false, .endpoint = ping},
     {.method = "GET", .path = "/v1/printers", .needs_origin = true, .max_body = 0,
@@ -260,7 +442,14 @@ constexpr std::array<Route, 7> ROUTES{{
      .signed_request = true, .print_job = true, .endpoint = print},
     {.method = "POST", .path = "/v1/printers/status", .needs_origin = true, .max_body = 16 * KiB,
      .signed_request = true, .print_job = false, .endpoint = printer_status},
+    {.method = "GET", .path = "/v1/jobs/", .needs_origin = true, .max_body = 0,
+     .signed_request = true, .print_job = false, .endpoint = job},
 }};
+
+bool route_matches(const Route& route, std::string_view path) {
+  if (route.path.ends_with('/')) return path.starts_with(route.path) && path.size() > route.path.size();
+  return route.path == path;
+}
 
 HttpResponse origin_refused() {
   return json_response(403, std::nullopt, "{\"error\":\"origen no permitido\"}");
@@ -273,18 +462,20 @@ struct Gated {
   std::optional<HttpResponse> answer;
   const Route* route = nullptr;
   Cors cors;
+  bool origin_refused = false;  // the answer is 403 for the request's origin
 };
 
-Gated answered(HttpResponse answer) {
+Gated answered(HttpResponse answer, bool for_origin = false) {
   Gated gated;
   gated.answer = std::move(answer);
+  gated.origin_refused = for_origin;
   return gated;
 }
 
 Gated pass_gates(const HttpRequest& req, std::uint16_t port, std::string_view erp_domain) {
   const std::string* host = find_header(req.headers, "host");
   const std::string* origin = find_header(req.headers, "origin");
-  const std::string_view path = std::string_view(req.target).substr(0, req.target.find('?'));
+  const std::string_view path = path_of(req);
 
   if (!host_allowed(host ? *host : std::string_view(), port)) {
     return answered(json_response(403, std::nullopt, "{\"error\":\"host no permitido\"}"));
@@ -292,11 +483,13 @@ Gated pass_gates(const HttpRequest& req, std::uint16_t port, std::string_view er
   Cors cors;
   if (origin && origin_allowed(*origin, erp_domain)) cors = *origin;
 
-  if (req.method == "OPTIONS") return answered(cors ? preflight_response(*cors) : origin_refused());
+  if (req.method == "OPTIONS") {
+    return cors ? answered(preflight_response(*cors)) : answered(origin_refused(), true);
+  }
 
   for (const Route& route : ROUTES) {
-    if (route.method != req.method || route.path != path) continue;
-    if (route.needs_origin && !cors) return answered(origin_refused());
+    if (route.method != req.method || !route_matches(route, path)) continue;
+    if (route.needs_origin && !cors) return answered(origin_refused(), true);
     return Gated{std::nullopt, &route, std::move(cors)};
   }
   return answered(json_response(404, cors, "{\"error\":\"no encontrado\"}"));
@@ -328,9 +521,13 @@ Handled judge(const Route& route, Call& call) {
     // was hashed as it arrived.
     const Sha256Digest body_digest =
         call.job ? call.job->digest() : sha256(reads_body ? std::string_view(req.body) : "");
-    if (verify_request(call.ctx.state, fields, *call.cors, body_digest) != RequestVerdict::Accept) {
+    auto verified = verify_device_request(call.ctx.state, fields, *call.cors, body_digest);
+    if (!verified) {
+      call.ctx.events->refused(401, refusal_reason_name(verified.error()), *call.cors,
+                               std::string(path_of(req)));
       return json_response(401, call.cors, "{\"error\":\"no autorizado\"}");
     }
+    call.device = std::move(*verified);
   }
   return route.endpoint(call);
 }
@@ -341,6 +538,10 @@ Admission admit_request(const HttpRequest& head, ApiContext& ctx) {
   Gated gated = pass_gates(head, ctx.state.settings().port, ctx.erp_domain);
   Admission admission;
   if (gated.answer) {
+    if (gated.origin_refused) {
+      const std::string* origin = find_header(head.headers, "origin");
+      ctx.events->refused(403, "origin", origin ? *origin : std::string(), std::string(path_of(head)));
+    }
     admission.answer = std::move(gated.answer);
     return admission;
   }
@@ -352,7 +553,7 @@ Admission admit_request(const HttpRequest& head, ApiContext& ctx) {
   admission.cors_origin = gated.cors;
   admission.handle = [&route, &ctx, job = std::move(job), cors = std::move(gated.cors)](
                          HttpRequest& req) mutable -> Handled {
-    Call call{req, std::move(job), ctx, std::move(cors)};
+    Call call{req, std::move(job), ctx, std::move(cors), {}};
     return judge(route, call);
   };
   return admission;

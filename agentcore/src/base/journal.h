@@ -40,6 +40,7 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <utility>
 
 namespace zunel {
 
@@ -52,6 +53,10 @@ class Journal {
   virtual ~Journal() = default;
   // `line`: one JSON object, without a line feed.
   virtual void record(std::string line) = 0;
+  // The same, returning once the line is with the system (so that it
+  // outlives a killed process) or dropped, or after a short bound: for the
+  // start of a print job, on its lane, before its first byte is sent.
+  virtual void record_before_going_on(std::string line) { record(std::move(line)); }
 };
 
 // "2026-12-08T11:54:53Z".

@@ -50,6 +50,19 @@ void JournalFile::record(std::string line) {
   wake_.notify_one();
 }
 
+void JournalFile::record_before_going_on(std::string line) {
+  std::unique_lock lock(mutex_);
+  if (queue_.size() >= limits_.max_queued) {
+    ++dropped_total_;
+    ++dropped_untold_;
+    return;
+  }
+  queue_.push_back(std::move(line));
+  const std::uint64_t mine = ++queued_total_;
+  wake_.notify_one();
+  written_.wait_for(lock, RECORD_WAIT, [&] { return done_total_ >= mine; });
+}
+
 void JournalFile::flush() {
   std::unique_lock lock(mutex_);
   const std::uint64_t target = queued_total_;

@@ -2,6 +2,7 @@
 // The journal's files (base/journal.h): the writer, a thread of its own
 // behind a bounded queue, and the reader of the last lines.
 
+#include <chrono>
 #include <condition_variable>
 #include <cstddef>
 #include <cstdint>
@@ -43,6 +44,9 @@ class JournalFile final : public Journal {
   JournalFile& operator=(const JournalFile&) = delete;
 
   void record(std::string line) override;
+  // Waits at most RECORD_WAIT for the line.
+  void record_before_going_on(std::string line) override;
+  static constexpr std::chrono::milliseconds RECORD_WAIT{1000};
 
   // Waits until every line queued before the call is written or dropped.
   void flush();

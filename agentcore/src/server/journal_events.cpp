@@ -43,7 +43,9 @@ void ServerEvents::print_started(const JobTrace& trace) {
   m["target"] = parsed(trace.target);
   m["byte_count"] = trace.byte_count;
   m["sha256"] = trace.bytes_digest ? json::value(to_hex(*trace.bytes_digest)) : json::value(nullptr);
-  write("print_start", m);
+  // On disk before the first byte goes out: a job cut by a crash is then
+  // known to have started.
+  journal_->record_before_going_on(journal_line(clock_.now_secs(), "print_start", m));
 }
 
 void ServerEvents::print_ended(const JobTrace& trace, const JobAnswer& answer,

@@ -51,6 +51,7 @@ class ServerEvents {
   Clock& clock() const { return clock_; }
   MonotonicClock& monotonic() const { return monotonic_; }
 
+  // Returns once the line is written (base/journal.h).
   void print_started(const JobTrace& trace);
   // `sent`: how long the send (and its confirmation) took; nothing when the
   // job never started.

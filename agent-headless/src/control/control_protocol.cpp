@@ -100,7 +100,7 @@ void journal_command(Journal* journal, Clock* clock, const Peticion& request, co
   if (request.cmd == "revoke") {
     members["device"] = request.id ? boost::json::value(*request.id) : boost::json::value(nullptr);
   }
-  members["ok"] = reply.find("\"error\"") == std::string::npos;
+  members["ok"] = reply.starts_with("{\"ok\":true");
   journal->record(journal_line((clock ? *clock : system_clock()).now_secs(), "control", members));
 }
 

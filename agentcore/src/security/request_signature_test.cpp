@@ -272,6 +272,29 @@ TEST_F(VerifyRequest, ANonceIsRefusedForSixtySecondsAcrossAllDevices) {
   EXPECT_EQ(verify(Request::signed_by(code_token, NOW + 60, "n")), RequestVerdict::Refuse);
 }
 
+TEST_F(VerifyRequest, TellsTheDeviceItAcceptedAndWhyItRefused) {
+  const auto reason = [&](const Request& r) {
+    auto verdict = verify_device_request(*f.state, parse_signature_fields(r.headers()), r.origin, sha256(r.body));
+    return verdict ? std::string("accepted") : std::string(refusal_reason_name(verdict.error()));
+  };
+  const Request first = Request::signed_by(code_token, NOW, "r-1");
+  auto accepted = verify_device_request(*f.state, parse_signature_fields(first.headers()), first.origin,
+                                        sha256(first.body));
+  ASSERT_TRUE(accepted);
+  EXPECT_EQ(accepted->id, "code");
+  EXPECT_EQ(reason(first), "nonce");
+  Request wrong = Request::signed_by(code_token, NOW, "r-2");
+  wrong.body = "{}";
+  EXPECT_EQ(reason(wrong), "signature");
+  EXPECT_EQ(reason(Request::signed_by(code_token, NOW + 31, "r-3")), "clock");
+  EXPECT_EQ(reason(Request::signed_by(token_bytes(99), NOW, "r-4")), "unknown_device");
+  f.clock.set(NOW + 1000);
+  EXPECT_EQ(reason(Request::signed_by(auto_token, NOW + 1000, "r-5")), "expired");
+  Request bare = Request::signed_by(code_token, NOW + 1000, "r-6");
+  bare.fields.erase(bare.fields.begin());
+  EXPECT_EQ(reason(bare), "malformed");
+}
+
 TEST_F(VerifyRequest, ARefusedRequestDoesNotUseUpItsNonce) {
   Request bad = Request::signed_by(code_token, NOW, "n");
   bad.field("X-Zunel-Sign").back() ^= 1;

@@ -288,20 +288,21 @@ Handled print_repeat(Call& call, std::shared_ptr<JobTrace> trace, const JobRecor
     return std::move(*answer);
   }
   if (!key) return printer_busy_answer(call.cors);  // a job without a printer never waits
-  LaneWork work{*key, LaneKind::Printer,
-                [job = call.job, trace, &ctx = call.ctx, cors = call.cors] {
-                  const auto fingerprint = job_fingerprint(trace->target, *trace->bytes_digest);
-                  const auto claimed = ctx.jobs->claim(trace->device, *trace->job_id, fingerprint,
-                                                       ctx.events->clock().now_secs());
-                  if (claimed.claim == JobRegistry::Claim::New) return print_traced(*job, *trace, ctx, cors);
-                  if (claimed.claim == JobRegistry::Claim::Other) return other_job_answer(cors);
-                  auto answer = known_job_answer(claimed.known, cors);
-                  // Another request took the id after the first was forgotten,
-                  // and waits behind this one.
-                  if (!answer) answer = printer_busy_answer(cors);
-                  ctx.events->print_repeated(*trace, answer->status, claimed.known.state);
-                  return std::move(*answer);
-                }};
+  LaneWork work{
+      .lane = *key, .kind = LaneKind::Printer, .run = {}, .start_within = std::nullopt, .not_started = {}};
+  work.run = [job = call.job, trace, &ctx = call.ctx, cors = call.cors] {
+    const auto fingerprint = job_fingerprint(trace->target, *trace->bytes_digest);
+    const auto claimed = ctx.jobs->claim(trace->device, *trace->job_id, fingerprint,
+                                         ctx.events->clock().now_secs());
+    if (claimed.claim == JobRegistry::Claim::New) return print_traced(*job, *trace, ctx, cors);
+    if (claimed.claim == JobRegistry::Claim::Other) return other_job_answer(cors);
+    auto answer = known_job_answer(claimed.known, cors);
+    // Another request took the id after the first was forgotten,
+    // and waits behind this one.
+    if (!answer) answer = printer_busy_answer(cors);
+    ctx.events->print_repeated(*trace, answer->status, claimed.known.state);
+    return std::move(*answer);
+  };
   work.not_started = [trace, &ctx = call.ctx, cors = call.cors] {
     const auto known = ctx.jobs->find(trace->device, *trace->job_id);
     std::optional<HttpResponse> answer;
@@ -343,11 +344,12 @@ Handled print(Call& call) {
   }
   if (!key) return print_traced(*call.job, *trace, ctx, call.cors);
   auto hold = std::make_shared<ClaimHold>(ctx.jobs, *trace);
-  LaneWork work{*key, LaneKind::Printer,
-                [job = call.job, trace, hold, &ctx, cors = call.cors] {
-                  hold->started = true;
-                  return print_traced(*job, *trace, ctx, cors);
-                }};
+  LaneWork work{
+      .lane = *key, .kind = LaneKind::Printer, .run = {}, .start_within = std::nullopt, .not_started = {}};
+  work.run = [job = call.job, trace, hold, &ctx, cors = call.cors] {
+    hold->started = true;
+    return print_traced(*job, *trace, ctx, cors);
+  };
   work.not_started = [trace, &ctx, cors = call.cors] {
     HttpResponse answer = printer_busy_answer(cors);
     ctx.events->print_ended(*trace, JobAnswer{answer.status, answer.body}, std::nullopt);

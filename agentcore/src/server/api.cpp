@@ -211,8 +211,10 @@ HttpResponse print_now(PrintJobBody& job, PrintPlatform& printing, const Cors& c
 
 // The job, told to the journal and, with a job id, to the registry: when it
 // starts (so that a crash while it runs leaves it interrupted) and when it
-// ends. On the job's lane.
-HttpResponse print_traced(PrintJobBody& job, JobTrace& trace, ApiContext& ctx, const Cors& cors) {
+// ends. On the job's lane, or on the I/O thread for a job that reaches no
+// printer (`in_lane` false), which never waits for the journal.
+HttpResponse print_traced(PrintJobBody& job, JobTrace& trace, ApiContext& ctx, const Cors& cors,
+                          bool in_lane = true) {
   ServerEvents& events = *ctx.events;
   trace.started = events.clock().now_secs();
   trace.started_at = events.monotonic().now();
@@ -221,7 +223,7 @@ HttpResponse print_traced(PrintJobBody& job, JobTrace& trace, ApiContext& ctx, c
     trace.bytes_digest = sha256(std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size()));
   }
   if (trace.job_id) ctx.jobs->started(trace.device, *trace.job_id);
-  events.print_started(trace);
+  events.print_started(trace, in_lane);
   HttpResponse answer = print_now(job, ctx.printing, cors);
   const auto sent = events.monotonic().now() - trace.started_at;
   JobAnswer told{answer.status, answer.body};
@@ -342,7 +344,7 @@ Handled print(Call& call) {
     }
     if (claimed.claim == JobRegistry::Claim::Same) return print_repeat(call, trace, claimed.known, key);
   }
-  if (!key) return print_traced(*call.job, *trace, ctx, call.cors);
+  if (!key) return print_traced(*call.job, *trace, ctx, call.cors, false);
   auto hold = std::make_shared<ClaimHold>(ctx.jobs, *trace);
   LaneWork work{
       .lane = *key, .kind = LaneKind::Printer, .run = {}, .start_within = std::nullopt, .not_started = {}};

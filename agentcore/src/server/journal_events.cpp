@@ -33,7 +33,7 @@ void ServerEvents::write(std::string_view event, const json::object& members) {
   if (journal_ != nullptr) journal_->record(journal_line(clock_.now_secs(), event, members));
 }
 
-void ServerEvents::print_started(const JobTrace& trace) {
+void ServerEvents::print_started(const JobTrace& trace, bool in_lane) {
   if (journal_ == nullptr) return;
   json::object m;
   m["job_id"] = or_null(trace.job_id);
@@ -45,7 +45,9 @@ void ServerEvents::print_started(const JobTrace& trace) {
   m["sha256"] = trace.bytes_digest ? json::value(to_hex(*trace.bytes_digest)) : json::value(nullptr);
   // On disk before the first byte goes out: a job cut by a crash is then
   // known to have started.
-  journal_->record_before_going_on(journal_line(clock_.now_secs(), "print_start", m));
+  std::string line = journal_line(clock_.now_secs(), "print_start", m);
+  if (in_lane) return journal_->record_before_going_on(std::move(line));
+  journal_->record(std::move(line));
 }
 
 void ServerEvents::print_ended(const JobTrace& trace, const JobAnswer& answer,

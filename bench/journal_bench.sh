@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Measures what the journal and the job ids cost, beside the build before
 # them in the same run: ping throughput, a signed 4 KB print's median, and
-# the memory of 4,096 remembered jobs (journal_bench.py).
+# how much memory 4,096 more jobs cost the agent (journal_bench.py).
 # Usage: bench/journal_bench.sh [REVISION]   (the build before: REVISION, by
 # default the last commit of main this branch shares; built in Release from
 # `git archive` in a temporary folder)

@@ -223,7 +223,8 @@ HttpResponse print_traced(PrintJobBody& job, JobTrace& trace, ApiContext& ctx, c
     trace.bytes_digest = sha256(std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size()));
   }
   if (trace.job_id) ctx.jobs->started(trace.device, *trace.job_id);
-  events.print_started(trace, in_lane);
+  // Only a job id needs its start on disk first: its repeat must know it began.
+  events.print_started(trace, in_lane && trace.job_id.has_value());
   HttpResponse answer = print_now(job, ctx.printing, cors);
   const auto sent = events.monotonic().now() - trace.started_at;
   JobAnswer told{answer.status, answer.body};

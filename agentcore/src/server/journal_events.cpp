@@ -33,7 +33,7 @@ void ServerEvents::write(std::string_view event, const json::object& members) {
   if (journal_ != nullptr) journal_->record(journal_line(clock_.now_secs(), event, members));
 }
 
-void ServerEvents::print_started(const JobTrace& trace, bool in_lane) {
+void ServerEvents::print_started(const JobTrace& trace, bool wait) {
   if (journal_ == nullptr) return;
   json::object m;
   m["job_id"] = or_null(trace.job_id);
@@ -46,7 +46,7 @@ void ServerEvents::print_started(const JobTrace& trace, bool in_lane) {
   // On disk before the first byte goes out: a job cut by a crash is then
   // known to have started.
   std::string line = journal_line(clock_.now_secs(), "print_start", m);
-  if (in_lane) return journal_->record_before_going_on(std::move(line));
+  if (wait) return journal_->record_before_going_on(std::move(line));
   journal_->record(std::move(line));
 }
 

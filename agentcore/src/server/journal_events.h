@@ -51,9 +51,9 @@ class ServerEvents {
   Clock& clock() const { return clock_; }
   MonotonicClock& monotonic() const { return monotonic_; }
 
-  // In a lane, returns once the line is written (base/journal.h); on the
-  // I/O thread (`in_lane` false) it only queues it.
-  void print_started(const JobTrace& trace, bool in_lane = true);
+  // With `wait` (a job with an id, in its lane), returns once the line is
+  // written (base/journal.h); otherwise it only queues it.
+  void print_started(const JobTrace& trace, bool wait = true);
   // `sent`: how long the send (and its confirmation) took; nothing when the
   // job never started.
   void print_ended(const JobTrace& trace, const JobAnswer& answer, std::optional<std::chrono::milliseconds> sent);

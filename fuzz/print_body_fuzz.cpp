@@ -3,7 +3,7 @@
 // strict reader refuses (duplicates, depth, trailing text, bad UTF-8), so
 // whatever it accepts the strict reader accepts too; and where the strict
 // reader's value has the shape of a print body, both must read the same
-// destination, the same bytes and the same confirmation (or its refusal). The shape is read here from the value by
+// destination, the same bytes, the same confirmation (or its refusal) and the same job id (or its refusal). The shape is read here from the value by
 // the rules of printing/print_body_reader.h, independently of the streaming
 // code.
 
@@ -140,11 +140,26 @@ Outcome<std::optional<ConfirmRequest>> confirm_from(const json::value* v, const 
   return std::optional<ConfirmRequest>(request);
 }
 
+// The "job_id" member by the header's rules, checked character by character here.
+Outcome<std::optional<std::string>> job_id_from(const json::value* v) {
+  if (!v || v->is_null()) return std::optional<std::string>();
+  const auto* s = v->if_string();
+  if (!s || s->empty() || s->size() > 64) return fail(JOB_ID_INVALID);
+  for (char c : *s) {
+    const bool allowed = std::string_view("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789._:-")
+                             .find(c) != std::string_view::npos;
+    if (!allowed || c == '\0') return fail(JOB_ID_INVALID);
+  }
+  return std::optional<std::string>(std::string(*s));
+}
+
 std::optional<PrintBody> body_from(const json::value& v) {
   const json::value* target = nullptr;
   const json::value* bytes = nullptr;
   const json::value* confirm = nullptr;
+  const json::value* job_id = nullptr;
   if (const auto* object = v.if_object()) {
+    job_id = object->if_contains("job_id");
     target = object->if_contains("target");
     bytes = object->if_contains("bytes");
     confirm = object->if_contains("confirm");
@@ -157,7 +172,7 @@ std::optional<PrintBody> body_from(const json::value& v) {
   auto b = bytes_from(*bytes);
   if (!t || !b) return std::nullopt;
   auto c = confirm_from(confirm, *t);
-  return PrintBody{std::move(*t), std::move(*b), std::move(c)};
+  return PrintBody{std::move(*t), std::move(*b), std::move(c), job_id_from(job_id)};
 }
 
 }  // namespace
@@ -178,5 +193,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const auto& want = expected->confirm;
   require(got.ok() == want.ok() && (got.ok() ? *got == *want : got.error() == want.error()),
           "the readers disagree on the confirmation");
+  const auto& got_id = streamed->job_id;
+  const auto& want_id = expected->job_id;
+  require(got_id.ok() == want_id.ok() && (got_id.ok() ? *got_id == *want_id : got_id.error() == want_id.error()),
+          "the readers disagree on the job id");
   return 0;
 }

@@ -19,6 +19,7 @@ export interface Timeouts {
   print: number;
   /** Added to twice a status query's timeout_ms. */
   status: number;
+  job: number;
 }
 
 export type AgentErrorKind =
@@ -126,9 +127,21 @@ export interface PrinterStatus {
 
 export interface PrintAnswer {
   ok: true;
+  /** The job id was used before: this is the first job's answer. */
+  repeated?: true;
   /** Only when confirmation was asked (and the agent knows it). */
   confirmed?: ConfirmationOutcome;
   status?: PrinterStatus;
+}
+
+export interface Job {
+  job_id: string;
+  state: 'waiting' | 'running' | 'done' | 'interrupted';
+  /** UTC, ISO 8601. */
+  accepted: string;
+  ended: string | null;
+  /** The answer the job got: its HTTP status and body (a PrintAnswer, or {error}). */
+  answer: { status: number; body: PrintAnswer | { error: string } } | null;
 }
 
 export interface CallOptions {
@@ -177,7 +190,9 @@ export class AgentClient {
   pushRevocations(list: string, options?: CallOptions): Promise<{ applied_seq: number; removed: number }>;
   printers(options?: CallOptions): Promise<Printer[]>;
   print(target: Target, bytes: Uint8Array | number[],
-        options?: CallOptions & { confirm?: { protocol?: Protocol; timeoutMs?: number } }): Promise<PrintAnswer>;
+        options?: CallOptions & { confirm?: { protocol?: Protocol; timeoutMs?: number };
+                                  jobId?: string }): Promise<PrintAnswer>;
+  job(id: string, options?: CallOptions): Promise<Job | null>;
   printerStatus(target: Target, protocol?: Protocol,
                 options?: CallOptions & { timeoutMs?: number }): Promise<PrinterStatus>;
 }
@@ -189,5 +204,7 @@ export function newNonce(): string;
 export function signatureHeaders(tokenHex: string, body: Uint8Array,
                                  options?: { now?: number; nonce?: string }): Promise<Record<string, string>>;
 export function printBody(target: Target, bytes: Uint8Array | number[],
-                          confirm?: { protocol?: Protocol; timeoutMs?: number }, messages?: AgentMessages): string;
+                          confirm?: { protocol?: Protocol; timeoutMs?: number }, jobId?: string,
+                          messages?: AgentMessages): string;
+export function newJobId(): string;
 export function retryAfterSeconds(headers: Headers | null | undefined): number;

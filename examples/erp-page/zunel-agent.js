@@ -67,6 +67,7 @@ export const TICKET_DEVICE_LIFETIME_S = 7 * 24 * 3600;
 // for the printer's lane, then the query).
 export const DEFAULT_TIMEOUTS = Object.freeze({
   ping: 3000, printers: 15000, pair: 10000, provision: 10000, revocations: 10000, print: 120000, status: 3000,
+  job: 3000,
 });
 
 // The Web Locks name under which renewals of one browser run one at a time.
@@ -165,10 +166,11 @@ export async function signatureHeaders(tokenHex, body, { now = Date.now(), nonce
 //   {kind: 'serial', port, baud}      e.g. port 'COM3', baud 9600
 //   {kind: 'winspool', printer}       a printer of the Windows spooler, RAW job
 // With `confirm` ({protocol, timeoutMs}), the agent asks the printer whether
-// the job printed before it answers.
+// the job printed before it answers. With `jobId`, the agent prints the job
+// once whatever number of times it is sent under that id.
 // Every byte must be an integer 0-255: an AgentError 'input' names the
 // first that is not, and nothing is sent.
-export function printBody(target, bytes, confirm, messages = MESSAGES_ES) {
+export function printBody(target, bytes, confirm, jobId, messages = MESSAGES_ES) {
   if (bytes == null || typeof bytes === 'string' || typeof bytes[Symbol.iterator] !== 'function') {
     throw new AgentError('input', messages.badBytes(-1, bytes));
   }
@@ -181,7 +183,15 @@ export function printBody(target, bytes, confirm, messages = MESSAGES_ES) {
     if (confirm.protocol !== undefined) body.confirm.protocol = confirm.protocol;
     if (confirm.timeoutMs !== undefined) body.confirm.timeout_ms = confirm.timeoutMs;
   }
+  if (jobId !== undefined) body.job_id = jobId;
   return JSON.stringify(body);
+}
+
+// A fresh job id (a UUID): one per job, kept with the job until its answer
+// is known, so that a lost answer can be asked after and the job sent again
+// safely.
+export function newJobId() {
+  return globalThis.crypto.randomUUID();
 }
 
 // The seconds of a 503's Retry-After (readable because the agent exposes
@@ -336,14 +346,34 @@ export class AgentClient {
   // "transmitted", "spooled" or "not_confirmed" (with the printer's `status`,
   // as printerStatus() gives it). Any of them means the bytes were delivered.
   //
+  // With `jobId` (newJobId()), the agent prints the job once however often
+  // it is sent under that id: a repeat gets the first job's answer with
+  // `repeated: true`, or an AgentError 'refused' 409 when the id was used
+  // for another job or the first job was cut by the agent stopping.
+  //
   // Never sent twice by the client: after a time-out or an abort
-  // (`mayHavePrinted`) ask the cashier whether it came out. Aborting through
-  // `signal` stops the waiting, not the printing: a job the agent has
-  // received is printed all the same.
-  async print(target, bytes, { confirm, timeout, signal } = {}) {
+  // (`mayHavePrinted`) ask job(jobId) what became of it, or without a job id
+  // ask the cashier whether it came out. Aborting through `signal` stops the
+  // waiting, not the printing: a job the agent has received is printed all
+  // the same.
+  async print(target, bytes, { confirm, jobId, timeout, signal } = {}) {
     const wait = timeout ?? this.timeouts.print + (confirm ? (confirm.timeoutMs ?? 10000) + 2000 : 0);
-    return this.#call('POST', '/v1/print', printBody(target, bytes, confirm, this.messages),
+    return this.#call('POST', '/v1/print', printBody(target, bytes, confirm, jobId, this.messages),
       { timeout: wait, signal, signed: true, isPrint: true });
+  }
+
+  // Signed GET /v1/jobs/<id>: what became of this device's job `id`
+  // ({job_id, state, accepted, ended, answer}), or null when the agent does
+  // not know it (never received, or forgotten). Waits for no printer.
+  async job(id, { timeout = this.timeouts.job, signal } = {}) {
+    try {
+      // A job id is read from the path as it is: ":" is put back after escaping.
+      return await this.#call('GET', `/v1/jobs/${encodeURIComponent(id).replace(/%3A/gi, ':')}`, '',
+        { timeout, signal, retry: true, signed: true });
+    } catch (err) {
+      if (err instanceof AgentError && err.status === 404) return null;
+      throw err;
+    }
   }
 
   // Signed POST /v1/printers/status: what the printer itself says (paper,

@@ -110,6 +110,29 @@ test('a signed print carries a signature over the exact bytes sent', async () =>
   assert.notEqual(calls[1].init.headers['X-Zunel-Nonce'], h['X-Zunel-Nonce']);
 });
 
+test('a print under a job id carries it, and a job is asked after by its id', async () => {
+  assert.equal(printBody({ kind: 'winspool', printer: 'P' }, [1], undefined, 'T-1:a'),
+    '{"target":{"kind":"winspool","printer":"P"},"bytes":[1],"job_id":"T-1:a"}');
+  const done = { job_id: 'T-1:a', state: 'done', accepted: '2026-12-08T12:31:04Z', ended: '2026-12-08T12:31:05Z',
+                 answer: { status: 200, body: { ok: true } } };
+  const { client, calls } = pairedClient([
+    { status: 200, body: '{"ok":true,"repeated":true}' },
+    { status: 200, body: JSON.stringify(done) },
+    { status: 404, body: '{"error":"trabajo desconocido"}' },
+    { status: 409, body: '{"error":"job_id ya usado para otro trabajo"}' },
+  ]);
+  assert.deepEqual(await client.print({ kind: 'winspool', printer: 'P' }, [1], { jobId: 'T-1:a' }),
+    { ok: true, repeated: true });
+  assert.equal(JSON.parse(Buffer.from(calls[0].init.body).toString()).job_id, 'T-1:a');
+  assert.deepEqual(await client.job('T-1:a'), done);
+  assert.equal(calls[1].url, 'http://127.0.0.1:47631/v1/jobs/T-1:a');
+  assert.equal(calls[1].init.method, 'GET');
+  assert.ok(calls[1].init.headers['X-Zunel-Sign']);
+  assert.equal(await client.job('unknown'), null);
+  await assert.rejects(client.print({ kind: 'winspool', printer: 'P' }, [2], { jobId: 'T-1:a' }),
+    (e) => e instanceof AgentError && e.kind === 'refused' && e.status === 409);
+});
+
 test('the printer list is a signed GET without a body', async () => {
   const list = [{ manufacturer: null, offline: true, product: 'Térmica', product_id: 0, serial: null, vendor_id: 0 }];
   const { client, calls } = pairedClient([{ status: 200, body: JSON.stringify({ printers: list }) }]);

@@ -10,11 +10,13 @@ from harness import EXE, RUNNER, TempHome, run_cli
 
 USAGE = (
     b"zunel-print-agent 1.0.1\n\nUSO:\n"
-    b"  zunel-print-agent [run|pair|list|revoke <id>|install|uninstall|status|version]\n\n"
+    b"  zunel-print-agent [run|pair|list|revoke <id>|log [N] [--json]|install|uninstall|status|version]\n\n"
     b"  run           Arranca el agente en segundo plano (servidor + control). Bloqueante.\n"
     b"  pair          Muestra un codigo de emparejamiento para vincular el ERP.\n"
     b"  list          Lista los dispositivos vinculados y el estado del agente.\n"
     b"  revoke <id>   Desvincula un dispositivo.\n"
+    b"  log [N]       Muestra las ultimas N entradas del diario (50 si no se indica); --json las da tal\n"
+    b"                como estan guardadas.\n"
     b"  install       Crea el auto-inicio en Startup del usuario, arranca el agente y verifica"
     b" que responde.\n"
     b"  uninstall     Quita el auto-inicio.\n"

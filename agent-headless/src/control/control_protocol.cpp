@@ -2,6 +2,8 @@
 
 #include <boost/json.hpp>
 
+#include "base/clock.h"
+#include "base/journal.h"
 #include "base/json_members.h"
 #include "base/outcome.h"
 #include "base/strict_json.h"
@@ -89,17 +91,41 @@ std::optional<Peticion> parse_peticion(std::string_view text) {
   return request;
 }
 
-std::string control_reply(std::string_view line, std::string_view expected_token, AgentState& state) {
+namespace {
+
+void journal_command(Journal* journal, Clock* clock, const Peticion& request, const std::string& reply) {
+  if (journal == nullptr || (request.cmd != "pair" && request.cmd != "revoke")) return;
+  boost::json::object members;
+  members["command"] = request.cmd;
+  if (request.cmd == "revoke") {
+    members["device"] = request.id ? boost::json::value(*request.id) : boost::json::value(nullptr);
+  }
+  members["ok"] = reply.starts_with("{\"ok\":true");
+  journal->record(journal_line((clock ? *clock : system_clock()).now_secs(), "control", members));
+}
+
+}  // namespace
+
+std::string control_reply(std::string_view line, std::string_view expected_token, AgentState& state,
+                          Journal* journal, Clock* clock) {
   const std::optional<Peticion> request = parse_peticion(trim_unicode_space(line));
   if (!request) return error_reply("json inválido");
   // The length is not secret (every token is 64 hex digits); the contents are
   // compared in full whatever the first difference.
   if (!crypto::equal_constant_time(request->token, expected_token)) return error_reply("token inválido");
 
-  if (request->cmd == "pair") return pair_reply(state);
-  if (request->cmd == "info") return info_reply(state);
-  if (request->cmd == "revoke") return revoke_reply(request->id, state);
-  return error_reply("cmd desconocido: " + request->cmd);
+  std::string reply;
+  if (request->cmd == "pair") {
+    reply = pair_reply(state);
+  } else if (request->cmd == "info") {
+    reply = info_reply(state);
+  } else if (request->cmd == "revoke") {
+    reply = revoke_reply(request->id, state);
+  } else {
+    reply = error_reply("cmd desconocido: " + request->cmd);
+  }
+  journal_command(journal, clock, *request, reply);
+  return reply;
 }
 
 }  // namespace zunel

@@ -10,6 +10,8 @@
 namespace zunel {
 
 class AgentState;
+class Clock;
+class Journal;
 struct AgentInfo;
 
 // One control request. Keys may come in any order and unknown keys are
@@ -33,7 +35,11 @@ std::string agent_info_json(const AgentInfo& info);
 // its token compared in constant time with `expected_token` before the
 // command is looked at, and the command run with the state lock held around
 // the one store call. Out of memory it throws, and the server closes the
-// connection without a reply. REQUIRES: `line` is valid UTF-8.
-std::string control_reply(std::string_view line, std::string_view expected_token, AgentState& state);
+// connection without a reply. REQUIRES: `line` is valid UTF-8. With a
+// `journal`, a "pair" or "revoke" that passed the token check is written to
+// it ("control": the command, the device id of a revoke, whether it
+// succeeded; never the code), dated by `clock` (the system's when null).
+std::string control_reply(std::string_view line, std::string_view expected_token, AgentState& state,
+                          Journal* journal = nullptr, Clock* clock = nullptr);
 
 }  // namespace zunel

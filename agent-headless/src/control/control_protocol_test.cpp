@@ -4,6 +4,7 @@
 
 #include <string>
 
+#include "base/journal.h"
 #include "security/agent_info.h"
 #include "security/pairing_store.h"
 #include "security_test_support.h"
@@ -162,6 +163,26 @@ TEST_F(ControlProtocol, RevokeRemovesTheDeviceAndSavesTheStore) {
   const std::string saved = read_file(f.file());
   EXPECT_EQ(saved.find("\"d1\""), std::string::npos) << saved;
   EXPECT_NE(saved.find("\"d3\""), std::string::npos) << saved;
+}
+
+TEST_F(ControlProtocol, PairAndRevokeAreJournaledWithoutTheCode) {
+  struct Lines final : Journal {
+    void record(std::string line) override { lines.push_back(std::move(line)); }
+    std::vector<std::string> lines;
+  } journal;
+  const auto journaled = [&](const std::string& line) { return control_reply(line, TOKEN, *f.state, &journal, &f.clock); };
+  f.random.queue({0x00, 0x00, 0x30, 0x39});
+  EXPECT_EQ(journaled(request("pair")), R"({"ok":true,"code":"012345"})");
+  (void)journaled(R"({"token":")" + TOKEN + R"(","cmd":"revoke","id":"d1"})");
+  (void)journaled(R"({"token":")" + TOKEN + R"(","cmd":"revoke","id":"zz"})");
+  (void)journaled(request("info"));
+  (void)journaled(request("pair", TOKEN.substr(0, 63) + "0"));
+  const std::string t = iso_utc(f.clock.now_secs());
+  EXPECT_EQ(journal.lines, (std::vector<std::string>{
+                               R"({"t":")" + t + R"(","event":"control","command":"pair","ok":true})",
+                               R"({"t":")" + t + R"(","event":"control","command":"revoke","device":"d1","ok":true})",
+                               R"({"t":")" + t + R"(","event":"control","command":"revoke","device":"zz","ok":false})",
+                           }));
 }
 
 TEST_F(ControlProtocol, AWrongTokenReachesNoStoreOperation) {

@@ -48,11 +48,12 @@ using ConnectionPtr = std::shared_ptr<Connection>;
 class ControlServer {
  public:
   ControlServer(tcp::acceptor& acceptor, std::string token, std::shared_ptr<AgentState> state,
-                ControlLimits limits)
+                ControlLimits limits, Journal* journal)
       : acceptor_(acceptor),
         token_(std::move(token)),
         state_(std::move(state)),
         limits_(limits),
+        journal_(journal),
         retry_(acceptor.get_executor()) {}
 
   ~ControlServer() {
@@ -114,7 +115,7 @@ class ControlServer {
     if (!is_valid_utf8(line)) return finish(conn);
 
     try {
-      conn->reply = control_reply(line, token_, *state_);
+      conn->reply = control_reply(line, token_, *state_, journal_);
       conn->reply += '\n';
     } catch (const std::exception&) {
       return finish(conn);
@@ -153,6 +154,7 @@ class ControlServer {
   const std::string token_;
   const std::shared_ptr<AgentState> state_;
   const ControlLimits limits_;
+  Journal* const journal_;
   net::steady_timer retry_;
   std::list<ConnectionPtr> open_;  // in the order they were accepted
 };
@@ -164,13 +166,14 @@ struct ControlChannel {
   tcp::acceptor acceptor;
   std::string token;
   std::shared_ptr<AgentState> state;
+  Journal* journal;
 };
 
 }  // namespace
 
 void serve_control(net::io_context& io, tcp::acceptor& acceptor, std::string expected_token,
-                   std::shared_ptr<AgentState> state, ControlLimits limits) {
-  ControlServer server(acceptor, std::move(expected_token), std::move(state), limits);
+                   std::shared_ptr<AgentState> state, ControlLimits limits, Journal* journal) {
+  ControlServer server(acceptor, std::move(expected_token), std::move(state), limits, journal);
   server.accept_next();
   try {
     io.run();
@@ -180,13 +183,14 @@ void serve_control(net::io_context& io, tcp::acceptor& acceptor, std::string exp
 }
 
 Status start_control_thread(std::unique_ptr<net::io_context> io, tcp::acceptor acceptor,
-                            std::string expected_token, std::shared_ptr<AgentState> state) {
+                            std::string expected_token, std::shared_ptr<AgentState> state,
+                            Journal* journal) {
   ControlChannel channel{std::move(io), std::move(acceptor), std::move(expected_token),
-                         std::move(state)};
+                         std::move(state), journal};
   try {
     std::thread([channel = std::move(channel)]() mutable {
       serve_control(*channel.io, channel.acceptor, std::move(channel.token),
-                    std::move(channel.state));
+                    std::move(channel.state), ControlLimits{}, channel.journal);
     }).detach();
   } catch (const std::system_error& e) {
     return fail(e.what());

@@ -14,6 +14,7 @@
 namespace zunel {
 
 class AgentState;
+class Journal;
 
 // Bounds that keep local programs which connect and then stall from
 // holding the channel or the agent's memory.
@@ -39,7 +40,7 @@ struct ControlLimits {
 // dropped. `acceptor` must belong to `io`, which must be run by one thread.
 void serve_control(boost::asio::io_context& io, boost::asio::ip::tcp::acceptor& acceptor,
                    std::string expected_token, std::shared_ptr<AgentState> state,
-                   ControlLimits limits = {});
+                   ControlLimits limits = {}, Journal* journal = nullptr);
 
 // Serves the control channel on a new detached thread that owns `io`, the
 // bound `acceptor` (which must belong to `io`), the token and its share of
@@ -48,6 +49,7 @@ void serve_control(boost::asio::io_context& io, boost::asio::ip::tcp::acceptor& 
 [[nodiscard]] Status start_control_thread(std::unique_ptr<boost::asio::io_context> io,
                                           boost::asio::ip::tcp::acceptor acceptor,
                                           std::string expected_token,
-                                          std::shared_ptr<AgentState> state);
+                                          std::shared_ptr<AgentState> state,
+                                          Journal* journal = nullptr);
 
 }  // namespace zunel

@@ -6,7 +6,9 @@
 #include "base/constants.h"
 #include "control/control_client.h"
 #include "control/control_commands.h"
+#include "base/journal_file.h"
 #include "main/data_dir.h"
+#include "main/journal_log.h"
 #include "main/run.h"
 #include "service/autostart.h"
 
@@ -45,6 +47,13 @@ Commands real_commands() {
   };
   c.uninstall = [] { return uninstall_autostart(system_autostart_platform()); };
   c.status = [] { return autostart_status(system_autostart_platform()); };
+  c.log = [](std::size_t count, bool json) {
+    const auto lines = read_journal_tail(state_dir_of(resolve_data_dir()), count);
+    if (!json) return render_journal(lines);
+    std::string text;
+    for (const std::string& line : lines) text += (text.empty() ? "" : "\n") + line;
+    return text;
+  };
   return c;
 }
 

@@ -1,6 +1,7 @@
 #include "main/dispatch.h"
 
 #include "base/constants.h"
+#include "main/journal_log.h"
 #include "main/transliterate.h"
 
 namespace zunel {
@@ -19,6 +20,34 @@ int report(const Outcome<std::string, ExplainedFailure>& result, std::ostream& o
   return result.ok() ? 0 : result.error().exit_code;
 }
 
+// `log`, `log N`, `log --json`, `log --json N`, `log N --json`.
+int log_command(const std::vector<std::string>& args, const Commands& commands, std::ostream& out,
+                std::ostream& err) {
+  std::size_t count = LOG_DEFAULT_ENTRIES;
+  bool json = false;
+  for (std::size_t i = 1; i < args.size(); ++i) {
+    const std::string& arg = args[i];
+    if (arg == "--json") {
+      json = true;
+      continue;
+    }
+    const bool digits = !arg.empty() && arg.size() <= 6 &&
+                        arg.find_first_not_of("0123456789") == std::string::npos;
+    if (!digits || std::stoul(arg) == 0) {
+      err << "uso: zunel-print-agent log [N] [--json]\n";
+      err.flush();
+      return 2;
+    }
+    count = std::stoul(arg);
+  }
+  const std::string text = commands.log(count, json);
+  // The stored lines are for programs: as they are. The told ones for a person's console.
+  out << (json ? text : transliterate_for_console(text));
+  if (!text.empty()) out << '\n';
+  out.flush();
+  return 0;
+}
+
 }  // namespace
 
 std::string usage_text() {
@@ -29,12 +58,14 @@ std::string usage_text() {
       "\n"
       "\n"
       "USO:\n"
-      "  zunel-print-agent [run|pair|list|revoke <id>|install|uninstall|status|version]\n"
+      "  zunel-print-agent [run|pair|list|revoke <id>|log [N] [--json]|install|uninstall|status|version]\n"
       "\n"
       "  run           Arranca el agente en segundo plano (servidor + control). Bloqueante.\n"
       "  pair          Muestra un código de emparejamiento para vincular el ERP.\n"
       "  list          Lista los dispositivos vinculados y el estado del agente.\n"
       "  revoke <id>   Desvincula un dispositivo.\n"
+      "  log [N]       Muestra las últimas N entradas del diario (50 si no se indica); --json las da tal\n"
+      "                como están guardadas.\n"
       "  install       Crea el auto-inicio en Startup del usuario, arranca el agente y verifica "
       "que responde.\n"
       "  uninstall     Quita el auto-inicio.\n"
@@ -63,6 +94,7 @@ int dispatch(const std::vector<std::string>& args, const Commands& commands, std
     }
     return commands.revoke(*id);
   }
+  if (command == "log") return log_command(args, commands, out, err);
   if (command == "install") return report(commands.install(), out, err);
   if (command == "cleanup") return report(commands.cleanup(arg(1)), out, err);
   if (command == "uninstall") {

@@ -31,6 +31,9 @@ struct Commands {
       cleanup;
   std::function<Status()> uninstall;
   std::function<std::string()> status;
+  // The last `count` entries of the journal: told for a person, or the
+  // lines as stored (`json`).
+  std::function<std::string(std::size_t count, bool json)> log;
 };
 
 // The usage text before transliteration, without a final line feed.

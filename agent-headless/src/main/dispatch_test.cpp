@@ -25,6 +25,10 @@ struct Recorder {
       return install_result;
     };
     c.uninstall = [this] { calls.push_back("uninstall"); return uninstall_result; };
+    c.log = [this](std::size_t count, bool json) {
+      calls.push_back("log:" + std::to_string(count) + (json ? ":json" : ""));
+      return std::string("diario ✓");
+    };
     c.status = [this] {
       calls.push_back("status");
       return std::string("instalado (Startup) y corriendo ✓");
@@ -48,12 +52,14 @@ const std::string USAGE_ASCII =
     "zunel-print-agent 1.0.1\n"
     "\n"
     "USO:\n"
-    "  zunel-print-agent [run|pair|list|revoke <id>|install|uninstall|status|version]\n"
+    "  zunel-print-agent [run|pair|list|revoke <id>|log [N] [--json]|install|uninstall|status|version]\n"
     "\n"
     "  run           Arranca el agente en segundo plano (servidor + control). Bloqueante.\n"
     "  pair          Muestra un codigo de emparejamiento para vincular el ERP.\n"
     "  list          Lista los dispositivos vinculados y el estado del agente.\n"
     "  revoke <id>   Desvincula un dispositivo.\n"
+    "  log [N]       Muestra las ultimas N entradas del diario (50 si no se indica); --json las da tal\n"
+    "                como estan guardadas.\n"
     "  install       Crea el auto-inicio en Startup del usuario, arranca el agente y verifica que "
     "responde.\n"
     "  uninstall     Quita el auto-inicio.\n"
@@ -73,6 +79,10 @@ TEST(Dispatch, EachCommandReachesItsOperation) {
       {{"info"}, "list"},
       {{"revoke", "dev-1"}, "revoke:dev-1"},
       {{"revoke", "dev-1", "ignored"}, "revoke:dev-1"},
+      {{"log"}, "log:50"},
+      {{"log", "7"}, "log:7"},
+      {{"log", "--json"}, "log:50:json"},
+      {{"log", "3", "--json"}, "log:3:json"},
       {{"install"}, "install"},
       {{"cleanup"}, "cleanup:<none>"},
       {{"cleanup", "C:\\old"}, "cleanup:C:\\old"},
@@ -120,6 +130,19 @@ TEST(Dispatch, RevokeWithoutIdIsAUsageErrorAndRunsNothing) {
   EXPECT_EQ(r.code, 2);
   EXPECT_EQ(r.err, "uso: zunel-print-agent revoke <id>\n");
   EXPECT_TRUE(rec.calls.empty());
+}
+
+TEST(Dispatch, LogIsToldTransliteratedAndItsStoredLinesAsTheyAre) {
+  Recorder rec;
+  EXPECT_EQ(run(rec, {"log"}).out, "diario OK\n");
+  EXPECT_EQ(run(rec, {"log", "--json"}).out, "diario ✓\n");
+  for (const char* bad : {"0", "-1", "x", "1234567"}) {
+    Recorder refused;
+    const Result r = run(refused, {"log", bad});
+    EXPECT_EQ(r.code, 2) << bad;
+    EXPECT_EQ(r.err, "uso: zunel-print-agent log [N] [--json]\n");
+    EXPECT_TRUE(refused.calls.empty());
+  }
 }
 
 TEST(Dispatch, InstallAndCleanupResultsAreTransliteratedWithTheirExitCodes) {

@@ -9,4 +9,7 @@ namespace zunel {
 // ignore SIGPIPE, so a peer that hangs up yields an error, not a dead agent.
 void setup_process(bool attach_console);
 
+// This process's id, as the system's tools show it.
+unsigned long current_process_id();
+
 }  // namespace zunel

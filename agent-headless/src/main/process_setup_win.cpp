@@ -24,4 +24,6 @@ void setup_process(bool attach_console) {
   _setmode(_fileno(stderr), _O_BINARY);
 }
 
+unsigned long current_process_id() { return GetCurrentProcessId(); }
+
 }  // namespace zunel

@@ -7,12 +7,15 @@
 
 #include "base/build_config.h"
 #include "base/constants.h"
+#include "base/journal.h"
+#include "base/journal_file.h"
 #include "base/loopback_listener.h"
 #include "base/private_files.h"
 #include "base/sha256.h"
 #include "control/control_server.h"
 #include "main/data_dir.h"
 #include "main/local_files.h"
+#include "main/process_setup.h"
 #include "printing/print_platform.h"
 #include "security/pairing_store.h"
 #include "server/api.h"
@@ -36,6 +39,16 @@ bool ready_to_start(const std::filesystem::path& state_dir) {
     return false;
   }
   return true;
+}
+
+// The agent's start or stop, as the journal tells it.
+std::string agent_line(std::string_view event) {
+  boost::json::object members;
+  members["version"] = AGENT_VERSION;
+  members["pid"] = current_process_id();
+  members["http_port"] = HTTP_PORT;
+  members["control_port"] = CONTROL_PORT;
+  return journal_line(system_clock().now_secs(), event, members);
 }
 
 }  // namespace
@@ -77,9 +90,17 @@ int run_agent() {
   // this frame's other locals during process exit.
   std::shared_ptr<AgentState> state(std::move(*loaded));
 
+  // The journal beside pairings.json; the job ids it remembers are known
+  // again before the first request. Lives as long as the process: the
+  // control thread, which is never joined, writes to it too.
+  auto& journal = *new JournalFile(state_dir, std::cerr);
+  auto jobs = std::make_shared<JobRegistry>();
+  restore_jobs(*jobs, read_journal_tail(state_dir, SIZE_MAX));
+  journal.record(agent_line("agent_start"));
+
   if (control) {
     if (Status started = start_control_thread(std::move(control_io), std::move(*control),
-                                              *token, state);
+                                              *token, state, &journal);
         !started) {
       std::cerr << "[control] no se pudo iniciar el canal de control: " << started.error()
                 << std::endl;
@@ -91,8 +112,11 @@ int run_agent() {
             << " — escuchando en 127.0.0.1:" << HTTP_PORT << '\n'
             << "Empareja con:  zunel-print-agent pair" << std::endl;
 
-  ApiContext api{*state, system_print_platform(), std::string(erp_origin_domain())};
+  ApiContext api{*state, system_print_platform(), std::string(erp_origin_domain()), jobs,
+                 std::make_shared<ServerEvents>(&journal)};
   serve_http(api, **http, std::cerr);
+  journal.record(agent_line("agent_stop"));
+  journal.flush();
   return 0;
 }
 

@@ -165,7 +165,7 @@ Outcome<std::optional<ConfirmRequest>> judge_confirm(const ConfirmMember& member
 }
 
 // What the next value in the document stands for.
-enum class Slot { Body, Target, Bytes, Byte, Kind, Field, Confirm, Skip, Invalid };
+enum class Slot { Body, Target, Bytes, Byte, Kind, Field, Confirm, JobId, Skip, Invalid };
 
 struct Frame {
   enum class Type {
@@ -217,6 +217,9 @@ class BodyHandler {
       case Slot::Confirm:
         confirm_.shape = ConfirmMember::Shape::Object;
         return push(Frame::Type::ConfirmObject);
+      case Slot::JobId:
+        job_id_ = JobIdShape::Other;
+        return push(Frame::Type::SkipObject);
       case Slot::Skip:
         return push(Frame::Type::SkipObject);
       default:
@@ -230,6 +233,9 @@ class BodyHandler {
     if (type == Frame::Type::BodyObject) {
       if (!have_target_ || !have_bytes_) return refuse(ec, "body without target or bytes");
       body.confirm = judge_confirm(confirm_, body.target);
+      if (job_id_ == JobIdShape::Text && !valid_job_id(job_id_text_)) job_id_ = JobIdShape::Other;
+      if (job_id_ == JobIdShape::Other) body.job_id = fail(JOB_ID_INVALID);
+      if (job_id_ == JobIdShape::Text) body.job_id = std::optional<std::string>(std::move(job_id_text_));
       have_body_ = true;
     } else if (type == Frame::Type::TargetObject) {
       if (!kind_) return refuse(ec, "target without kind");
@@ -256,6 +262,9 @@ class BodyHandler {
         return push(Frame::Type::SkipArray);
       case Slot::Confirm:
         confirm_.shape = ConfirmMember::Shape::Other;
+        return push(Frame::Type::SkipArray);
+      case Slot::JobId:
+        job_id_ = JobIdShape::Other;
         return push(Frame::Type::SkipArray);
       case Slot::Skip:
         return push(Frame::Type::SkipArray);
@@ -300,6 +309,7 @@ class BodyHandler {
       if (part_ == "target") f.pending = Slot::Target;
       if (part_ == "bytes") f.pending = Slot::Bytes;
       if (part_ == "confirm") f.pending = Slot::Confirm;
+      if (part_ == "job_id") f.pending = Slot::JobId;
     } else if (f.type == Frame::Type::ConfirmObject) {
       if (part_ == "protocol") {
         f.pending = Slot::Field;
@@ -329,6 +339,7 @@ class BodyHandler {
       string_slot_ = take_slot();
     }
     if (string_slot_ == Slot::Kind || string_slot_ == Slot::Field) part_.append(s.data(), s.size());
+    if (string_slot_ == Slot::JobId) keep_job_id_part(s);
     return true;
   }
 
@@ -336,6 +347,7 @@ class BodyHandler {
     const Slot slot = in_string_ ? string_slot_ : take_slot();
     in_string_ = false;
     if (slot == Slot::Kind || slot == Slot::Field) part_.append(s.data(), s.size());
+    if (slot == Slot::JobId) keep_job_id_part(s);
     bool ok = true;
     if (slot == Slot::Kind) {
       kind_ = kind_index(part_);
@@ -345,6 +357,8 @@ class BodyHandler {
       slot_field_->text = std::move(part_);
     } else if (slot == Slot::Confirm) {
       confirm_.shape = ConfirmMember::Shape::Other;
+    } else if (slot == Slot::JobId) {
+      job_id_ = JobIdShape::Text;
     } else if (slot != Slot::Skip) {
       ok = refuse(ec, "unexpected string");
     }
@@ -374,7 +388,8 @@ class BodyHandler {
   bool on_null(json::error_code& ec) {
     const Slot slot = take_slot();
     if (slot == Slot::Field) slot_field_->type = Scalar::Type::Null;
-    if (slot == Slot::Field || slot == Slot::Confirm || slot == Slot::Skip) return true;  // a null "confirm": none
+    // A null "confirm" or "job_id": none.
+    if (slot == Slot::Field || slot == Slot::Confirm || slot == Slot::JobId || slot == Slot::Skip) return true;
     return refuse(ec, "unexpected value");
   }
   bool on_comment_part(json::string_view, json::error_code&) { return true; }
@@ -394,7 +409,14 @@ class BodyHandler {
   std::array<Scalar, FIELD_NAMES.size()> named_;  // object form, by FIELD_NAMES
   std::array<Scalar, 2> positional_;              // array form, in declaration order
   ConfirmMember confirm_;
+  enum class JobIdShape { Absent, Text, Other } job_id_ = JobIdShape::Absent;
+  std::string job_id_text_;  // kept to one character past the longest id
   Scalar* slot_field_ = nullptr;                  // set by take_slot() for Slot::Field
+
+  void keep_job_id_part(json::string_view s) {
+    const std::size_t room = JOB_ID_MAX_CHARS + 1 - std::min(job_id_text_.size(), JOB_ID_MAX_CHARS + 1);
+    job_id_text_.append(s.data(), std::min(s.size(), room));
+  }
 
   bool refuse(json::error_code& ec, const char* why) {
     reason = why;
@@ -451,7 +473,8 @@ class BodyHandler {
       return true;
     }
     if (slot == Slot::Confirm) confirm_.shape = ConfirmMember::Shape::Other;
-    if (slot == Slot::Skip || slot == Slot::Confirm) return true;
+    if (slot == Slot::JobId) job_id_ = JobIdShape::Other;
+    if (slot == Slot::Skip || slot == Slot::Confirm || slot == Slot::JobId) return true;
     return refuse(ec, slot == Slot::Byte ? "byte out of range" : "unexpected number");
   }
 
@@ -464,7 +487,8 @@ class BodyHandler {
       return true;
     }
     if (slot == Slot::Confirm) confirm_.shape = ConfirmMember::Shape::Other;
-    if (slot == Slot::Skip || slot == Slot::Confirm) return true;
+    if (slot == Slot::JobId) job_id_ = JobIdShape::Other;
+    if (slot == Slot::Skip || slot == Slot::Confirm || slot == Slot::JobId) return true;
     return refuse(ec, "unexpected value");
   }
 
@@ -486,6 +510,14 @@ json::parse_options parse_options() {
 }
 
 }  // namespace
+
+bool valid_job_id(std::string_view text) {
+  if (text.empty() || text.size() > JOB_ID_MAX_CHARS) return false;
+  return std::all_of(text.begin(), text.end(), [](char c) {
+    return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '.' ||
+           c == '_' || c == ':' || c == '-';
+  });
+}
 
 struct PrintBodyDecoder::Impl {
   // Where the text goes next. Before the "bytes" array, the text is given to

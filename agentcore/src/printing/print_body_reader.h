@@ -1,8 +1,9 @@
 #pragma once
 // Reading of the print request body from its JSON text.
 //
-// Accepted forms: {"target":TARGET,"bytes":BYTES,"confirm":CONFIRM} with
-// members in any order ("confirm" optional) and other members skipped, or the
+// Accepted forms: {"target":TARGET,"bytes":BYTES,"confirm":CONFIRM,
+// "job_id":JOB_ID} with members in any order ("confirm" and "job_id"
+// optional) and other members skipped, or the
 // array [TARGET,BYTES]. TARGET is an object
 // carrying "kind" ("network", "usb", "serial" or "winspool") anywhere among
 // the kind's fields, other members skipped, or the array [KIND,FIELD...] with
@@ -14,7 +15,10 @@
 // read for the others; "timeout_ms" is optional (absent or null), an integer
 // from 1000 to 30000, 10000 when absent. A CONFIRM that does not read so
 // leaves the body well-formed, with PrintBody::confirm one of the texts
-// below. Refused: duplicate members at any depth, nesting deeper than
+// below. JOB_ID, when present and not null, is a string of 1 to 64
+// characters from A-Z a-z 0-9 . _ : - (the page's name for the job); any
+// other value leaves the body well-formed with PrintBody::job_id the text
+// JOB_ID_INVALID. Refused: duplicate members at any depth, nesting deeper than
 // 128, anything but white space after the value, malformed UTF-8.
 //
 // The body is decoded as its text arrives, straight into the byte string:
@@ -44,6 +48,13 @@ inline constexpr const char* CONFIRM_PROTOCOL_UNKNOWN =
     "\"confirm.protocol\" desconocido: debe ser \"escpos\", \"star\" o \"zpl\"";
 inline constexpr const char* CONFIRM_TIMEOUT_INVALID =
     "\"confirm.timeout_ms\" debe ser un entero entre 1000 y 30000";
+
+inline constexpr std::size_t JOB_ID_MAX_CHARS = 64;
+inline constexpr const char* JOB_ID_INVALID =
+    "\"job_id\" debe ser un texto de 1 a 64 caracteres: letras A-Z a-z, cifras y . _ : -";
+
+// Whether `text` is a well-formed job id (the rule of JOB_ID above).
+bool valid_job_id(std::string_view text);
 
 // Push-style decoder of one body. Feed the text in chunks of any size, cut
 // anywhere (inside a number, a string or a UTF-8 sequence too), then call

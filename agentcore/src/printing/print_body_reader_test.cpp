@@ -223,6 +223,44 @@ TEST(PrintBodyReader, ReadsTheConfirmationAskedFor) {
   }
 }
 
+TEST(PrintBodyReader, ReadsTheJobId) {
+  const std::string spool = R"("target":["winspool","P"],"bytes":[1])";
+  const std::string longest(64, 'z');
+  const Outcome<std::optional<std::string>> none = std::optional<std::string>();
+  const auto id = [](std::string text) { return Outcome<std::optional<std::string>>(std::optional<std::string>(text)); };
+  struct Case {
+    std::string json;
+    Outcome<std::optional<std::string>> job_id;
+  };
+  const std::vector<Case> cases = {
+      {"{" + spool + "}", none},
+      {"{" + spool + R"(,"job_id":null})", none},
+      {R"({"job_id":"A-z_0.9:x",)" + spool + "}", id("A-z_0.9:x")},
+      {"{" + spool + R"(,"job_id":")" + longest + "\"}", id(longest)},
+      {"{" + spool + R"(,"job_id":"\u0041"})", id("A")},
+      {"{" + spool + R"(,"job_id":""})", fail(JOB_ID_INVALID)},
+      {"{" + spool + R"(,"job_id":")" + longest + "z\"}", fail(JOB_ID_INVALID)},
+      {"{" + spool + R"(,"job_id":"caja 1"})", fail(JOB_ID_INVALID)},
+      {"{" + spool + R"(,"job_id":"ñ"})", fail(JOB_ID_INVALID)},
+      {"{" + spool + R"(,"job_id":"a\u0000"})", fail(JOB_ID_INVALID)},
+      {"{" + spool + R"(,"job_id":"a/b"})", fail(JOB_ID_INVALID)},
+      {"{" + spool + R"(,"job_id":12})", fail(JOB_ID_INVALID)},
+      {"{" + spool + R"(,"job_id":["a"]})", fail(JOB_ID_INVALID)},
+      {"{" + spool + R"(,"job_id":{"a":1}})", fail(JOB_ID_INVALID)},
+      {"{" + spool + R"(,"job_id":true})", fail(JOB_ID_INVALID)},
+  };
+  for (const Case& c : cases) {
+    for (std::size_t piece : PIECE_SIZES) {
+      auto body = read_in_pieces(c.json, piece);
+      ASSERT_TRUE(body.ok()) << c.json << " in pieces of " << piece << ": " << body.error();
+      EXPECT_EQ(body->job_id.ok(), c.job_id.ok()) << c.json << " in pieces of " << piece;
+      if (body->job_id.ok() && c.job_id.ok()) EXPECT_EQ(*body->job_id, *c.job_id) << c.json;
+      if (!body->job_id.ok() && !c.job_id.ok()) EXPECT_EQ(body->job_id.error(), c.job_id.error()) << c.json;
+    }
+  }
+  EXPECT_FALSE(read_print_body("{" + spool + R"(,"job_id":"a","job_id":"a"})").ok());
+}
+
 TEST(PrintBodyReader, NestingLimitIs128Levels) {
   // The body object is level 1; a skipped member adds the rest.
   const auto body_with_depth = [](int depth) {

@@ -74,6 +74,9 @@ struct PrintBody {
   PrintTarget target;
   std::vector<std::uint8_t> bytes;
   Outcome<std::optional<ConfirmRequest>> confirm = std::optional<ConfirmRequest>();
+  // The page's name for the job ("job_id"): none, the name, or the page's
+  // text of why it does not read (a 400 of its own, like "confirm").
+  Outcome<std::optional<std::string>> job_id = std::optional<std::string>();
 };
 
 }  // namespace zunel

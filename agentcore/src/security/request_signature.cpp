@@ -48,16 +48,39 @@ SignatureFields parse_signature_fields(const SignatureHeaders& headers) {
   return fields;
 }
 
+const char* refusal_reason_name(RequestRefusal reason) {
+  switch (reason) {
+    case RequestRefusal::MissingHeaders:
+      return "missing_headers";
+    case RequestRefusal::UnknownDevice:
+      return "unknown_device";
+    case RequestRefusal::DeviceExpired:
+      return "device_expired";
+    case RequestRefusal::StaleTimestamp:
+      return "stale_timestamp";
+    case RequestRefusal::BadSignature:
+      return "bad_signature";
+    case RequestRefusal::NonceReused:
+      return "nonce_reused";
+  }
+  return "missing_headers";
+}
+
 RequestVerdict verify_request(AgentState& shared, const SignatureFields& fields, std::string_view origin,
                               const Sha256Digest& body_digest, RequestRefusal* refusal) {
-  const auto refuse = [refusal](RequestRefusal why) {
-    if (refusal != nullptr) *refusal = why;
-    return RequestVerdict::Refuse;
-  };
+  auto verified = verify_device_request(shared, fields, origin, body_digest);
+  if (verified) return RequestVerdict::Accept;
+  if (refusal != nullptr) *refusal = verified.error();
+  return RequestVerdict::Refuse;
+}
+
+Outcome<VerifiedDevice, RequestRefusal> verify_device_request(AgentState& shared, const SignatureFields& fields,
+                                                             std::string_view origin,
+                                                             const Sha256Digest& body_digest) {
   // A request that cannot pass whatever the state holds is refused without
   // the lock; refusals change nothing, so the order of the checks is free.
   if (!fields.token || !fields.timestamp || fields.nonce.empty() || !fields.signature) {
-    return refuse(RequestRefusal::MissingHeaders);
+    return RequestRefusal::MissingHeaders;
   }
   const std::string message = std::to_string(*fields.timestamp) + "." + fields.nonce + "." + to_hex(body_digest);
   // The key is the device's token, which the request carries: the expected
@@ -71,15 +94,15 @@ RequestVerdict verify_request(AgentState& shared, const SignatureFields& fields,
     const bool same_token = crypto::equal_constant_time(d.token, *fields.token);
     if (same_token && d.origin == origin && device == nullptr) device = &d;
   }
-  if (device == nullptr) return refuse(RequestRefusal::UnknownDevice);
+  if (device == nullptr) return RequestRefusal::UnknownDevice;
 
   const std::uint64_t now = state.now();
-  if (device->expira && now >= *device->expira) return refuse(RequestRefusal::DeviceExpired);
+  if (device->expira && now >= *device->expira) return RequestRefusal::DeviceExpired;
   const std::uint64_t timestamp = *fields.timestamp;
   const std::uint64_t skew = timestamp > now ? timestamp - now : now - timestamp;
-  if (skew > TIMESTAMP_SKEW_SECS) return refuse(RequestRefusal::StaleTimestamp);
+  if (skew > TIMESTAMP_SKEW_SECS) return RequestRefusal::StaleTimestamp;
 
-  if (!crypto::equal_constant_time(*fields.signature, expected)) return refuse(RequestRefusal::BadSignature);
+  if (!crypto::equal_constant_time(*fields.signature, expected)) return RequestRefusal::BadSignature;
 
   auto& nonces = state->nonce_cache;
   // The sweep walks the whole cache, so it runs once per second of the
@@ -90,10 +113,10 @@ RequestVerdict verify_request(AgentState& shared, const SignatureFields& fields,
   }
   const auto [entry, added] = nonces.try_emplace(fields.nonce, now + NONCE_LIFETIME_SECS);
   if (!added) {
-    if (entry->second > now) return refuse(RequestRefusal::NonceReused);
+    if (entry->second > now) return RequestRefusal::NonceReused;
     entry->second = now + NONCE_LIFETIME_SECS;
   }
-  return RequestVerdict::Accept;
+  return VerifiedDevice{device->id, device->label};
 }
 
 }  // namespace zunel

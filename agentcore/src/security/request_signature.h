@@ -16,6 +16,7 @@
 #include <string>
 #include <string_view>
 
+#include "base/outcome.h"
 #include "base/sha256.h"
 #include "security/agent_state.h"
 
@@ -58,11 +59,29 @@ struct SignatureFields {
 // Pure: touches no state, takes no lock.
 [[nodiscard]] SignatureFields parse_signature_fields(const SignatureHeaders& headers);
 
+// The refusal's stable name, as the answer's "reason" and the journal give
+// it: "missing_headers", "unknown_device", "device_expired",
+// "stale_timestamp", "bad_signature", "nonce_reused".
+const char* refusal_reason_name(RequestRefusal reason);
+
+// The device a request was verified for.
+struct VerifiedDevice {
+  std::string id;
+  std::string label;
+};
+
+// verify_request(), telling which device sent an accepted request and why
+// a refused one was refused.
+[[nodiscard]] Outcome<VerifiedDevice, RequestRefusal> verify_device_request(
+    AgentState& state, const SignatureFields& fields, std::string_view origin,
+    const Sha256Digest& body_digest);
+
 // `origin` is the origin the router accepted; `body_digest` the SHA-256 of
 // the raw body (of zero bytes when there is none). Takes the state lock
 // itself, only after everything that does not need the state is ready, and
-// holds it until the verdict is known. Prints nothing and says nothing about
-// why a request was refused. An accepted request uses up its nonce for 60 s.
+// holds it until the verdict is known. Prints nothing; tells why a request
+// was refused through `refusal` when given. An accepted request uses up its
+// nonce for 60 s.
 [[nodiscard]] RequestVerdict verify_request(AgentState& state, const SignatureFields& fields,
                                             std::string_view origin, const Sha256Digest& body_digest,
                                             RequestRefusal* refusal = nullptr);

@@ -293,6 +293,18 @@ TEST_F(VerifyRequest, ANonceIsRefusedForSixtySecondsAcrossAllDevices) {
   EXPECT_EQ(verify(Request::signed_by(code_token, NOW + 60, "n")), RequestVerdict::Refuse);
 }
 
+TEST_F(VerifyRequest, TellsTheDeviceItAcceptedAndWhyItRefused) {
+  const Request first = Request::signed_by(code_token, NOW, "r-1");
+  auto accepted = verify_device_request(*f.state, parse_signature_fields(first.headers()), first.origin,
+                                        sha256(first.body));
+  ASSERT_TRUE(accepted);
+  EXPECT_EQ(accepted->id, "code");
+  auto replayed = verify_device_request(*f.state, parse_signature_fields(first.headers()), first.origin,
+                                        sha256(first.body));
+  ASSERT_FALSE(replayed);
+  EXPECT_STREQ(refusal_reason_name(replayed.error()), "nonce_reused");
+}
+
 TEST_F(VerifyRequest, ARefusedRequestDoesNotUseUpItsNonce) {
   Request bad = Request::signed_by(code_token, NOW, "n");
   bad.field("X-Zunel-Sign").back() ^= 1;

@@ -1,6 +1,8 @@
 #include "server/api.h"
 
+#include <algorithm>
 #include <array>
+#include <boost/json/parse.hpp>
 #include <boost/json/serialize.hpp>
 #include <boost/json/string.hpp>
 #include <memory>
@@ -8,6 +10,7 @@
 #include <string_view>
 
 #include "base/constants.h"
+#include "base/journal.h"
 #include "base/random_source.h"
 #include "base/sha256.h"
 #include "base/utf8.h"
@@ -106,19 +109,6 @@ HttpResponse body_refused(const Cors& cors, const std::string& text, std::string
   return error_answer(400, cors, text == invalid_json_text ? ErrorCode::BadJson : ErrorCode::BadRequest, text);
 }
 
-// The reason of a refused signature, as the answer names it.
-std::string_view refusal_reason(RequestRefusal refusal) {
-  switch (refusal) {
-    case RequestRefusal::MissingHeaders: return "missing_headers";
-    case RequestRefusal::UnknownDevice: return "unknown_device";
-    case RequestRefusal::DeviceExpired: return "device_expired";
-    case RequestRefusal::StaleTimestamp: return "stale_timestamp";
-    case RequestRefusal::BadSignature: return "bad_signature";
-    case RequestRefusal::NonceReused: return "nonce_reused";
-  }
-  return "bad_signature";
-}
-
 // What an endpoint gets: the request with its body's text (empty for a print
 // job, whose body was decoded as it arrived), the decoded job, the context
 // and the CORS origin the gates allowed.
@@ -127,7 +117,12 @@ struct Call {
   std::shared_ptr<PrintJobBody> job;  // for the route that takes print jobs; null otherwise
   ApiContext& ctx;
   Cors cors;
+  VerifiedDevice device;  // signed routes: the device that signed
 };
+
+std::string_view path_of(const HttpRequest& req) {
+  return std::string_view(req.target).substr(0, req.target.find('?'));
+}
 
 // The lanes of the work that does not belong to one printer: the store's
 // changes, one at a time in their order, and the spooler's printer list.
@@ -150,7 +145,7 @@ Handled ping(Call& call) {
                            ",\"version\":" + json_string(settings.version) +
                            ",\"paired\":" + (paired ? "true" : "false") +
                            ",\"platform\":\"windows\",\"capabilities\":[\"print\",\"printers\","
-                           "\"provision\",\"revocations\",\"status\",\"confirm\"]}");
+                           "\"provision\",\"revocations\",\"status\",\"jobs\",\"confirm\"]}");
 }
 
 Handled printers(Call& call) {
@@ -177,6 +172,7 @@ Handled pair(Call& call) {
       return error_answer(401, cors, exhausted ? ErrorCode::CodeAttemptsExceeded : ErrorCode::CodeInvalid,
                           "código inválido o expirado");
     }
+    ctx.events->paired((*paired)->device_id, *cors, body.label.value_or(""), "code");
     return credentials_answer(**paired, ctx.state.settings().id, cors);
   });
 }
@@ -194,6 +190,7 @@ Handled provision(Call& call) {
       provisioned = provision_device(locked, *cors, body.label.value_or(""), body.device_id, *claims);
     }
     if (!*provisioned) return error_answer(500, cors, ErrorCode::InternalError, provisioned->error());
+    ctx.events->paired((*provisioned)->device_id, *cors, body.label.value_or(""), "auto");
     return credentials_answer(**provisioned, ctx.state.settings().id, cors);
   });
 }
@@ -202,11 +199,22 @@ Handled revocations(Call& call) {
   auto body = decode_rev_body(call.req.body);
   if (!body) return invalid_json(call.cors);
   return service_work(STORE_LANE, [&ctx = call.ctx, cors = call.cors, body = std::move(*body)] {
+    std::vector<std::string> removed;
     const std::optional<RevocationResult> applied = [&] {
       auto locked = ctx.state.lock();
-      return apply_revocation_list(locked, body.list);
+      std::vector<std::string> before;
+      for (const Device& device : locked->devices) before.push_back(device.id);
+      auto applied = apply_revocation_list(locked, body.list);
+      for (std::string& id : before) {
+        const auto& now = locked->devices;
+        if (std::none_of(now.begin(), now.end(), [&id](const Device& d) { return d.id == id; })) {
+          removed.push_back(std::move(id));
+        }
+      }
+      return applied;
     }();
     if (!applied) return error_answer(401, cors, ErrorCode::RevocationsInvalid, "lista inválida");
+    ctx.events->revocations(applied->applied_seq, removed);
     return json_response(200, cors,
                          "{\"applied_seq\":" + std::to_string(applied->applied_seq) +
                              ",\"removed\":" + std::to_string(applied->removed) + "}");
@@ -228,18 +236,181 @@ HttpResponse print_now(PrintJobBody& job, PrintPlatform& printing, const Cors& c
   return json_response(200, cors, "{\"ok\":true}");
 }
 
+// The job, told to the journal and, with a job id, to the registry: when it
+// starts (so that a crash while it runs leaves it interrupted) and when it
+// ends. On the job's lane, or on the I/O thread for a job that reaches no
+// printer (`in_lane` false), which never waits for the journal.
+HttpResponse print_traced(PrintJobBody& job, JobTrace& trace, ApiContext& ctx, const Cors& cors,
+                          bool in_lane = true) {
+  ServerEvents& events = *ctx.events;
+  trace.started = events.clock().now_secs();
+  trace.started_at = events.monotonic().now();
+  if (!trace.bytes_digest) {
+    const auto& bytes = job.decoded()->bytes;
+    trace.bytes_digest = sha256(std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size()));
+  }
+  if (trace.job_id) ctx.jobs->started(trace.device, *trace.job_id);
+  // Only a job id needs its start on disk first: its repeat must know it began.
+  events.print_started(trace, in_lane && trace.job_id.has_value());
+  HttpResponse answer = print_now(job, ctx.printing, cors);
+  const auto sent = events.monotonic().now() - trace.started_at;
+  JobAnswer told{answer.status, answer.body};
+  events.print_ended(trace, told, sent);
+  if (trace.job_id) ctx.jobs->finished(trace.device, *trace.job_id, std::move(told), events.clock().now_secs());
+  return answer;
+}
+
+// A claimed job id that has not reached its printer: forgotten when its
+// work is dropped unrun (its lane refused it, or it did not start in time),
+// so that the page may send it again.
+struct ClaimHold {
+  ClaimHold(std::shared_ptr<JobRegistry> registry, const JobTrace& trace)
+      : jobs(std::move(registry)), device(trace.device), job_id(trace.job_id) {}
+  ClaimHold(const ClaimHold&) = delete;
+  ClaimHold& operator=(const ClaimHold&) = delete;
+  ~ClaimHold() {
+    if (!started && job_id) jobs->forget(device, *job_id);
+  }
+  std::shared_ptr<JobRegistry> jobs;
+  std::string device;
+  std::optional<std::string> job_id;
+  bool started = false;
+};
+
+// The first job's answer, said again: its status and body, with "repeated": true.
+HttpResponse repeated_answer(const JobAnswer& first, const Cors& cors) {
+  boost::json::error_code ec;
+  boost::json::value body = boost::json::parse(first.body, ec);
+  if (ec || !body.is_object()) body = boost::json::object();
+  body.as_object()["repeated"] = true;
+  return json_response(first.status, cors, boost::json::serialize(body));
+}
+
+HttpResponse interrupted_answer(const Cors& cors) {
+  std::string body = error_body(ErrorCode::JobInterrupted,
+                                "el trabajo se interrumpió al detenerse el agente y no se sabe si se "
+                                "imprimió: revise la impresora antes de imprimirlo con otro job_id");
+  body.insert(body.size() - 1, ",\"state\":\"interrupted\"");
+  return json_response(409, cors, std::move(body));
+}
+
+HttpResponse other_job_answer(const Cors& cors) {
+  return error_answer(409, cors, ErrorCode::JobIdConflict, "job_id ya usado para otro trabajo");
+}
+
+// The answer to a known job id that needs no printer: the first job's,
+// once it has one.
+std::optional<HttpResponse> known_job_answer(const JobRecord& known, const Cors& cors) {
+  if (known.state == JobState::Done && known.answer) return repeated_answer(*known.answer, cors);
+  if (known.state == JobState::Interrupted) return interrupted_answer(cors);
+  return std::nullopt;
+}
+
+// A job whose id its device has used before: never printed again.
+// Answered at once when the first job has ended; otherwise it waits behind
+// the first job in the same printer's lane and then says its answer. When
+// the first job never reached the printer (it was forgotten meanwhile),
+// this is the job, and it prints.
+Handled print_repeat(Call& call, std::shared_ptr<JobTrace> trace, const JobRecord& known,
+                     const std::optional<std::string>& key) {
+  ServerEvents& events = *call.ctx.events;
+  if (auto answer = known_job_answer(known, call.cors)) {
+    events.print_repeated(*trace, answer->status, known.state);
+    return std::move(*answer);
+  }
+  if (!key) return printer_busy_answer(call.cors);  // a job without a printer never waits
+  LaneWork work{
+      .lane = *key, .kind = LaneKind::Printer, .run = {}, .start_within = std::nullopt, .not_started = {}};
+  work.run = [job = call.job, trace, &ctx = call.ctx, cors = call.cors] {
+    const auto fingerprint = job_fingerprint(trace->target, *trace->bytes_digest);
+    const auto claimed = ctx.jobs->claim(trace->device, *trace->job_id, fingerprint,
+                                         ctx.events->clock().now_secs());
+    if (claimed.claim == JobRegistry::Claim::New) return print_traced(*job, *trace, ctx, cors);
+    if (claimed.claim == JobRegistry::Claim::Other) return other_job_answer(cors);
+    auto answer = known_job_answer(claimed.known, cors);
+    // Another request took the id after the first was forgotten,
+    // and waits behind this one.
+    if (!answer) answer = printer_busy_answer(cors);
+    ctx.events->print_repeated(*trace, answer->status, claimed.known.state);
+    return std::move(*answer);
+  };
+  work.not_started = [trace, &ctx = call.ctx, cors = call.cors] {
+    const auto known = ctx.jobs->find(trace->device, *trace->job_id);
+    std::optional<HttpResponse> answer;
+    if (known) answer = known_job_answer(*known, cors);
+    return answer ? std::move(*answer) : printer_busy_answer(cors);
+  };
+  return work;
+}
+
 // A job joins the lane of its printer; one that reaches no printer (USB) is
-// refused at once.
+// refused at once. A job id is claimed when the job is accepted, so that a
+// repeat sent while the job waits or runs already finds it.
 Handled print(Call& call) {
   if (!call.job->decoded()) return invalid_json(call.cors);
-  const auto& confirm = call.job->decoded()->confirm;
-  if (!confirm) return error_answer(400, call.cors, ErrorCode::BadRequest, confirm.error());
-  const std::optional<std::string> key = printer_key(call.job->decoded()->target);
-  if (!key) return print_now(*call.job, call.ctx.printing, call.cors);
-  return LaneWork{*key, LaneKind::Printer,
-                  [job = call.job, &printing = call.ctx.printing, cors = call.cors] {
-                    return print_now(*job, printing, cors);
-                  }};
+  PrintBody& body = *call.job->decoded();
+  if (!body.confirm) return error_answer(400, call.cors, ErrorCode::BadRequest, body.confirm.error());
+  if (!body.job_id) return error_answer(400, call.cors, ErrorCode::BadRequest, body.job_id.error());
+  ApiContext& ctx = call.ctx;
+  auto trace = std::make_shared<JobTrace>();
+  trace->device = call.device.id;
+  trace->label = call.device.label;
+  trace->origin = call.cors.value_or("");
+  trace->job_id = *body.job_id;
+  trace->target = target_json(body.target);
+  trace->byte_count = body.bytes.size();
+  trace->accepted = ctx.events->clock().now_secs();
+  trace->accepted_at = ctx.events->monotonic().now();
+  const std::optional<std::string> key = printer_key(body.target);
+  if (trace->job_id) {
+    trace->bytes_digest = sha256(
+        std::string_view(reinterpret_cast<const char*>(body.bytes.data()), body.bytes.size()));
+    const auto claimed = ctx.jobs->claim(trace->device, *trace->job_id,
+                                         job_fingerprint(trace->target, *trace->bytes_digest), trace->accepted);
+    if (claimed.claim == JobRegistry::Claim::Other) {
+      ctx.events->print_repeated(*trace, 409, claimed.known.state);
+      return other_job_answer(call.cors);
+    }
+    if (claimed.claim == JobRegistry::Claim::Same) return print_repeat(call, trace, claimed.known, key);
+  }
+  if (!key) return print_traced(*call.job, *trace, ctx, call.cors, false);
+  auto hold = std::make_shared<ClaimHold>(ctx.jobs, *trace);
+  LaneWork work{
+      .lane = *key, .kind = LaneKind::Printer, .run = {}, .start_within = std::nullopt, .not_started = {}};
+  work.run = [job = call.job, trace, hold, &ctx, cors = call.cors] {
+    hold->started = true;
+    return print_traced(*job, *trace, ctx, cors);
+  };
+  work.not_started = [trace, &ctx, cors = call.cors] {
+    HttpResponse answer = printer_busy_answer(cors);
+    ctx.events->print_ended(*trace, JobAnswer{answer.status, answer.body}, std::nullopt);
+    return answer;
+  };
+  return work;
+}
+
+// What became of a job of the asking device, from the registry alone: no
+// printer is waited for.
+Handled job(Call& call) {
+  const std::string_view job_id = path_of(call.req).substr(std::string_view("/v1/jobs/").size());
+  std::optional<JobRecord> known;
+  if (valid_job_id(job_id)) known = call.ctx.jobs->find(call.device.id, job_id);
+  if (!known) return error_answer(404, call.cors, ErrorCode::JobUnknown, "trabajo desconocido");
+  boost::json::object o;
+  o["job_id"] = job_id;
+  o["state"] = job_state_name(known->state);
+  o["accepted"] = iso_utc(known->accepted);
+  o["ended"] = known->ended ? boost::json::value(iso_utc(*known->ended)) : boost::json::value(nullptr);
+  if (known->answer) {
+    boost::json::error_code ec;
+    boost::json::object answer;
+    answer["status"] = known->answer->status;
+    answer["body"] = boost::json::parse(known->answer->body, ec);
+    o["answer"] = std::move(answer);
+  } else {
+    o["answer"] = nullptr;
+  }
+  return json_response(200, call.cors, boost::json::serialize(o));
 }
 
 // A status query asks the printer itself, in its printer's lane, so it never
@@ -248,16 +419,18 @@ Handled print(Call& call) {
 Handled printer_status(Call& call) {
   auto request = read_status_body(call.req.body);
   if (!request) return body_refused(call.cors, request.error(), STATUS_BODY_INVALID);
-  auto query = [request = *request, &printing = call.ctx.printing, cors = call.cors] {
-    auto status = query_printer_status(request, printing);
-    if (!status) {
-      // Only a target with no channel to ask fails: a "usb" one.
-      const bool usb = std::holds_alternative<PrintTarget::Usb>(request.target.kind);
-      return error_answer(502, cors, usb ? ErrorCode::UsbUnsupported : ErrorCode::BadRequest, status.error());
-    }
-    return json_response(200, cors, printer_status_json(*status));
-  };
   const std::optional<std::string> key = printer_key(request->target);
+  auto query = [request = *request, &ctx = call.ctx, cors = call.cors, device = call.device.id,
+                printer = key.value_or("")] {
+    auto status = query_printer_status(request, ctx.printing);
+    // Only a target with no channel to ask fails: a "usb" one.
+    const bool usb = std::holds_alternative<PrintTarget::Usb>(request.target.kind);
+    HttpResponse answer =
+        status ? json_response(200, cors, printer_status_json(*status))
+               : error_answer(502, cors, usb ? ErrorCode::UsbUnsupported : ErrorCode::BadRequest, status.error());
+    ctx.events->printer_status(printer, device, target_json(request.target), answer.status, answer.body);
+    return answer;
+  };
   if (!key) return query();  // a USB target: refused as a print is
   const StatusSource source = std::holds_alternative<PrintTarget::WinSpool>(request->target.kind)
                                   ? StatusSource::Spooler
@@ -289,7 +462,8 @@ struct Route {
 // Each body bound is what the route's body can sensibly hold: pairing and
 // provisioning bodies are a few hundred bytes, revocation lists hold device
 // ids, print jobs are raw printer data.
-constexpr std::array<Route, 7> ROUTES{{
+// A path that ends in "/" takes whatever follows it (the endpoint reads it).
+constexpr std::array<Route, 8> ROUTES{{
     {.method = "GET", .path = "/v1/ping", .needs_origin = false, .max_body = 0,
      .signed_request = false, .print_job = false, .endpoint = ping},
     {.method = "GET", .path = "/v1/printers", .needs_origin = true, .max_body = 0,
@@ -304,7 +478,14 @@ constexpr std::array<Route, 7> ROUTES{{
      .signed_request = true, .print_job = true, .endpoint = print},
     {.method = "POST", .path = "/v1/printers/status", .needs_origin = true, .max_body = 16 * KiB,
      .signed_request = true, .print_job = false, .endpoint = printer_status},
+    {.method = "GET", .path = "/v1/jobs/", .needs_origin = true, .max_body = 0,
+     .signed_request = true, .print_job = false, .endpoint = job},
 }};
+
+bool route_matches(const Route& route, std::string_view path) {
+  if (route.path.ends_with('/')) return path.starts_with(route.path) && path.size() > route.path.size();
+  return route.path == path;
+}
 
 HttpResponse origin_refused() {
   return error_answer(403, std::nullopt, ErrorCode::OriginNotAllowed, "origen no permitido");
@@ -317,18 +498,20 @@ struct Gated {
   std::optional<HttpResponse> answer;
   const Route* route = nullptr;
   Cors cors;
+  bool origin_refused = false;  // the answer is 403 for the request's origin
 };
 
-Gated answered(HttpResponse answer) {
+Gated answered(HttpResponse answer, bool for_origin = false) {
   Gated gated;
   gated.answer = std::move(answer);
+  gated.origin_refused = for_origin;
   return gated;
 }
 
 Gated pass_gates(const HttpRequest& req, std::uint16_t port, std::string_view erp_domain) {
   const std::string* host = find_header(req.headers, "host");
   const std::string* origin = find_header(req.headers, "origin");
-  const std::string_view path = std::string_view(req.target).substr(0, req.target.find('?'));
+  const std::string_view path = path_of(req);
 
   if (!host_allowed(host ? *host : std::string_view(), port)) {
     return answered(error_answer(403, std::nullopt, ErrorCode::HostNotAllowed, "host no permitido"));
@@ -336,11 +519,13 @@ Gated pass_gates(const HttpRequest& req, std::uint16_t port, std::string_view er
   Cors cors;
   if (origin && origin_allowed(*origin, erp_domain)) cors = *origin;
 
-  if (req.method == "OPTIONS") return answered(cors ? preflight_response(*cors) : origin_refused());
+  if (req.method == "OPTIONS") {
+    return cors ? answered(preflight_response(*cors)) : answered(origin_refused(), true);
+  }
 
   for (const Route& route : ROUTES) {
-    if (route.method != req.method || route.path != path) continue;
-    if (route.needs_origin && !cors) return answered(origin_refused());
+    if (route.method != req.method || !route_matches(route, path)) continue;
+    if (route.needs_origin && !cors) return answered(origin_refused(), true);
     return Gated{std::nullopt, &route, std::move(cors)};
   }
   return answered(error_answer(404, cors, ErrorCode::NotFound, "no encontrado"));
@@ -372,10 +557,13 @@ Handled judge(const Route& route, Call& call) {
     // was hashed as it arrived.
     const Sha256Digest body_digest =
         call.job ? call.job->digest() : sha256(reads_body ? std::string_view(req.body) : "");
-    RequestRefusal refusal = RequestRefusal::BadSignature;
-    if (verify_request(call.ctx.state, fields, *call.cors, body_digest, &refusal) != RequestVerdict::Accept) {
-      return error_answer(401, call.cors, ErrorCode::Unauthorized, "no autorizado", refusal_reason(refusal));
+    auto verified = verify_device_request(call.ctx.state, fields, *call.cors, body_digest);
+    if (!verified) {
+      const char* reason = refusal_reason_name(verified.error());
+      call.ctx.events->refused(401, reason, *call.cors, std::string(path_of(req)));
+      return error_answer(401, call.cors, ErrorCode::Unauthorized, "no autorizado", reason);
     }
+    call.device = std::move(*verified);
   }
   return route.endpoint(call);
 }
@@ -386,6 +574,10 @@ Admission admit_request(const HttpRequest& head, ApiContext& ctx) {
   Gated gated = pass_gates(head, ctx.state.settings().port, ctx.erp_domain);
   Admission admission;
   if (gated.answer) {
+    if (gated.origin_refused) {
+      const std::string* origin = find_header(head.headers, "origin");
+      ctx.events->refused(403, "origin", origin ? *origin : std::string(), std::string(path_of(head)));
+    }
     admission.answer = std::move(gated.answer);
     return admission;
   }
@@ -397,7 +589,7 @@ Admission admit_request(const HttpRequest& head, ApiContext& ctx) {
   admission.cors_origin = gated.cors;
   admission.handle = [&route, &ctx, job = std::move(job), cors = std::move(gated.cors)](
                          HttpRequest& req) mutable -> Handled {
-    Call call{req, std::move(job), ctx, std::move(cors)};
+    Call call{req, std::move(job), ctx, std::move(cors), {}};
     return judge(route, call);
   };
   return admission;

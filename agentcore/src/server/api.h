@@ -1,15 +1,18 @@
 #pragma once
-// The agent's HTTP API: the gates, CORS, the routing table and the seven
+// The agent's HTTP API: the gates, CORS, the routing table and the eight
 // endpoints. Each request is judged on the server's I/O thread when it has
 // arrived; what waits for a printer, the spooler or the disk runs in a lane:
 // a print job in its printer's, the store's changes in the store's, the
 // printer list in its own.
 
+#include <memory>
 #include <ostream>
 #include <string>
 
 #include "base/outcome.h"
 #include "server/http_message.h"
+#include "server/job_registry.h"
+#include "server/journal_events.h"
 
 namespace zunel {
 
@@ -24,6 +27,10 @@ struct ApiContext {
   AgentState& state;
   PrintPlatform& printing;
   std::string erp_domain;  // the ERP's web domain, as built in
+  // The devices' job ids; shared with whatever outlives one server.
+  std::shared_ptr<JobRegistry> jobs = std::make_shared<JobRegistry>();
+  // The journal's lines and the clocks of the API; journals nothing unless given one.
+  std::shared_ptr<ServerEvents> events = std::make_shared<ServerEvents>();
 };
 
 // Decides on a request from its header alone, before any body byte is read:

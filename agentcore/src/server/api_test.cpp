@@ -17,6 +17,8 @@
 #include <thread>
 
 #include "base/hex.h"
+#include "base/journal.h"
+#include "base/sha256.h"
 #include "print_fakes.h"
 #include "printing/print_body_reader.h"
 #include "printing/print_platform.h"
@@ -59,7 +61,7 @@ class Api : public ::testing::Test {
   HttpResponse send(const std::string& method, const std::string& target, HeaderList headers,
                     std::string body = "", BodyState state = BodyState::Complete) {
     HttpRequest req{method, target, std::move(headers), std::move(body), state, nullptr};
-    ApiContext ctx{*fx.state, printing.platform, DOMAIN};
+    ApiContext ctx{*fx.state, printing.platform, DOMAIN, jobs, events};
     return handle_request(req, ctx);
   }
 
@@ -107,6 +109,13 @@ class Api : public ::testing::Test {
 
   StateFixture fx;
   FakePrintPlatform printing;
+  // What outlives one request: the job ids, and the journal's lines.
+  std::shared_ptr<JobRegistry> jobs = std::make_shared<JobRegistry>();
+  struct RecordingJournal final : Journal {
+    void record(std::string line) override { lines.push_back(std::move(line)); }
+    std::vector<std::string> lines;
+  } journal;
+  std::shared_ptr<ServerEvents> events = std::make_shared<ServerEvents>(&journal, fx.clock);
 };
 
 TEST_F(Api, HostGateRefusesEverythingButLoopbackWithThePort) {
@@ -208,7 +217,7 @@ TEST_F(Api, PingTellsWhetherThisOriginHasAPairedDevice) {
   const std::string id = fx.state->settings().id;
   const std::string unpaired = "{\"ok\":true,\"id\":\"" + id +
                                "\",\"version\":\"1.0.1\",\"paired\":false,\"platform\":\"windows\","
-                               "\"capabilities\":[\"print\",\"printers\",\"provision\",\"revocations\",\"status\",\"confirm\"]}";
+                               "\"capabilities\":[\"print\",\"printers\",\"provision\",\"revocations\",\"status\",\"jobs\",\"confirm\"]}";
   HttpResponse res = send("GET", "/v1/ping?x=1", {{"Host", HOST}});
   EXPECT_EQ(res.status, 200u);
   EXPECT_EQ(res.body, unpaired);
@@ -457,6 +466,70 @@ TEST_F(Api, PrintSendsTheBytesAndReportsTheChannelError) {
   res = from_page("POST", "/v1/print", spooled, signed_headers(token, spooled, "p-7"));
   EXPECT_EQ(res.status, 200u) << res.body;
   EXPECT_EQ(res.body, "{\"ok\":true,\"confirmed\":\"transmitted\"}");
+}
+
+TEST_F(Api, AJobIdIsPrintedOnceAndCanBeAskedAfter) {
+  const std::string token = pair_device();
+  const std::string target = R"("target":{"kind":"network","host":"10.0.0.9","port":9100})";
+  const std::string body = "{" + target + R"(,"bytes":[65],"job_id":"T-1"})";
+  int nonce = 0;
+  const auto post = [&](const std::string& text) {
+    return from_page("POST", "/v1/print", text, signed_headers(token, text, "n" + std::to_string(++nonce)));
+  };
+  const auto get = [&](const std::string& path) {
+    return from_page("GET", path, "", signed_headers(token, "", "n" + std::to_string(++nonce)));
+  };
+
+  EXPECT_EQ(get("/v1/jobs/T-1").status, 404u);
+  HttpResponse res = post(body);
+  EXPECT_EQ(res.status, 200u) << res.body;
+  EXPECT_EQ(res.body, R"({"ok":true})");
+  res = post(body);
+  EXPECT_EQ(res.status, 200u);
+  EXPECT_EQ(res.body, R"({"ok":true,"repeated":true})");
+  EXPECT_EQ(printing.network.sent, (std::vector<std::string>{"10.0.0.9:9100:A"})) << "printed once";
+
+  res = get("/v1/jobs/T-1");
+  EXPECT_EQ(res.status, 200u);
+  const std::string now = iso_utc(fx.clock.now_secs());
+  EXPECT_EQ(res.body, R"({"job_id":"T-1","state":"done","accepted":")" + now + R"(","ended":")" + now +
+                          R"(","answer":{"status":200,"body":{"ok":true}}})");
+  EXPECT_EQ(get("/v1/jobs/T-2").status, 404u);
+  EXPECT_EQ(get("/v1/jobs/T%2D1").status, 404u);
+
+  // The same id for other bytes, or a bad id: refused, nothing printed.
+  res = post("{" + target + R"(,"bytes":[66],"job_id":"T-1"})");
+  EXPECT_EQ(res.status, 409u);
+  EXPECT_EQ(res.body, R"({"error":"job_id ya usado para otro trabajo"})");
+  res = post("{" + target + R"(,"bytes":[66],"job_id":"T 1"})");
+  EXPECT_EQ(res.status, 400u);
+  EXPECT_EQ(res.body, error_body(JOB_ID_INVALID));
+  EXPECT_EQ(printing.network.sent.size(), 1u);
+
+  // A job that had started when the agent stopped is never printed again.
+  JobRecord cut;
+  cut.fingerprint = job_fingerprint(R"({"kind":"network","host":"10.0.0.9","port":9100})", sha256("C"));
+  cut.state = JobState::Interrupted;
+  const std::string device = fx.state->lock()->devices.front().id;
+  jobs->restore(device, "T-3", cut);
+  res = post("{" + target + R"(,"bytes":[67],"job_id":"T-3"})");
+  EXPECT_EQ(res.status, 409u);
+  EXPECT_NE(res.body.find(R"("state":"interrupted")"), std::string::npos);
+  EXPECT_EQ(printing.network.sent.size(), 1u);
+
+  // Another device has jobs of its own.
+  const std::string other = pair_device();
+  res = from_page("GET", "/v1/jobs/T-1", "", signed_headers(other, "", "o-1"));
+  EXPECT_EQ(res.status, 404u);
+  EXPECT_EQ(res.body, R"({"error":"trabajo desconocido"})");
+
+  // The journal has each print and its repeat, never the bytes or the token.
+  std::string all;
+  for (const std::string& line : journal.lines) all += line + "\n";
+  EXPECT_NE(all.find(R"("event":"print_start")"), std::string::npos);
+  EXPECT_NE(all.find(R"("event":"print_repeat")"), std::string::npos);
+  EXPECT_NE(all.find(R"("sha256":")" + to_hex(sha256("A")) + "\""), std::string::npos);
+  EXPECT_EQ(all.find(token), std::string::npos);
 }
 
 // Sends `raw` on a new loopback connection in writes of `piece` bytes and

@@ -1,0 +1,164 @@
+#include "main/journal_log.h"
+
+#include <boost/json/parse.hpp>
+#include <boost/json/value.hpp>
+#include <ctime>
+#include <sstream>
+#include <string_view>
+
+#include "base/journal.h"
+
+namespace zunel {
+namespace {
+
+namespace json = boost::json;
+
+std::string text(const json::object& o, std::string_view key) {
+  const json::value* v = o.if_contains(key);
+  if (v == nullptr || v->is_null()) return {};
+  if (v->is_string()) return std::string(v->get_string());
+  if (v->is_bool()) return v->get_bool() ? "sí" : "no";
+  if (v->is_int64() || v->is_uint64()) return std::to_string(v->to_number<std::int64_t>());
+  return {};
+}
+
+std::string target_text(const json::object& o) {
+  const json::value* v = o.if_contains("target");
+  const json::object* t = v ? v->if_object() : nullptr;
+  if (t == nullptr) return {};
+  const std::string kind = text(*t, "kind");
+  if (kind == "network") return "red " + text(*t, "host") + ":" + text(*t, "port");
+  if (kind == "serial") return "serie " + text(*t, "port") + " " + text(*t, "baud");
+  if (kind == "winspool") return "cola " + text(*t, "printer");
+  if (kind == "usb") return "usb " + text(*t, "vendor_id") + ":" + text(*t, "product_id");
+  return kind;
+}
+
+std::string seconds_text(std::string_view ms) {
+  if (ms.empty()) return {};
+  const long long value = std::stoll(std::string(ms));
+  std::ostringstream out;
+  out << value / 1000 << ',' << (value % 1000) / 100 << " s";
+  return out.str();
+}
+
+std::string answer_text(const json::object& o) {
+  const std::string status = text(o, "status");
+  const json::value* a = o.if_contains("answer");
+  const json::object* answer = a ? a->if_object() : nullptr;
+  std::string said;
+  if (answer != nullptr) {
+    if (const std::string error = text(*answer, "error"); !error.empty()) said = error;
+    if (const std::string confirmed = text(*answer, "confirmed"); !confirmed.empty()) said = "confirmado: " + confirmed;
+  }
+  if (status == "200") return said.empty() ? "impreso" : "impreso, " + said;
+  return "error " + status + (said.empty() ? "" : ": " + said);
+}
+
+struct Told {
+  std::string event;
+  std::string who;
+  std::string where;
+  std::string outcome;
+  std::string took;
+};
+
+Told tell(const json::object& o) {
+  const std::string event = text(o, "event");
+  Told t;
+  t.event = event;
+  t.who = text(o, "label").empty() ? text(o, "device") : text(o, "label");
+  t.where = target_text(o);
+  if (event == "agent_start" || event == "agent_stop") {
+    t.event = event == "agent_start" ? "agente iniciado" : "agente detenido";
+    t.outcome = "versión " + text(o, "version") + ", proceso " + text(o, "pid") + ", puertos " +
+                text(o, "http_port") + " y " + text(o, "control_port");
+  } else if (event == "print") {
+    t.event = "impresión";
+    t.outcome = answer_text(o);
+    if (!text(o, "job_id").empty()) t.outcome += " (trabajo " + text(o, "job_id") + ")";
+    t.took = text(o, "send_ms").empty() ? "no empezó, esperó " + seconds_text(text(o, "wait_ms"))
+                                        : seconds_text(text(o, "send_ms"));
+  } else if (event == "print_start") {
+    t.event = "impresión empezada";
+    if (!text(o, "job_id").empty()) t.outcome = "trabajo " + text(o, "job_id");
+  } else if (event == "print_repeat") {
+    t.event = "repetición";
+    t.outcome = "trabajo " + text(o, "job_id") + " ya conocido (" + text(o, "state") + "), respondido " +
+                text(o, "status") + " sin imprimir";
+  } else if (event == "printer_status") {
+    t.event = "estado de impresora";
+    const json::value* a = o.if_contains("answer");
+    const json::object* answer = a ? a->if_object() : nullptr;
+    if (answer != nullptr) {
+      t.outcome = "en línea: " + (text(*answer, "online").empty() ? "?" : text(*answer, "online")) +
+                  ", papel: " + text(*answer, "paper") +
+                  (text(*answer, "error").empty() ? "" : ", error: " + text(*answer, "error"));
+    } else {
+      t.outcome = "respuesta " + text(o, "status");
+    }
+  } else if (event == "pairing") {
+    t.event = "emparejamiento";
+    t.outcome = "dispositivo " + text(o, "device") + " para " + text(o, "origin") +
+                (text(o, "source") == "auto" ? " (aprovisionado)" : " (con código)");
+  } else if (event == "revocations") {
+    std::string removed;
+    if (const json::value* r = o.if_contains("removed"); r && r->is_array()) {
+      for (const json::value& id : r->get_array()) {
+        if (!id.is_string()) continue;
+        removed += (removed.empty() ? "" : ", ") + std::string(id.get_string());
+      }
+    }
+    t.event = "lista de revocación";
+    t.outcome = "secuencia " + text(o, "seq") + ", quitados: " + (removed.empty() ? "ninguno" : removed);
+  } else if (event == "control") {
+    t.event = "orden de control";
+    t.who.clear();  // the device is the command's object, told in the outcome
+    t.outcome = text(o, "command") + (text(o, "device").empty() ? "" : " " + text(o, "device")) +
+                (text(o, "ok") == "sí" ? ": hecho" : ": falló");
+  } else if (event == "refused") {
+    t.event = "rechazo";
+    t.who = text(o, "origin");
+    t.outcome = text(o, "status") + " (" + text(o, "reason") + ") en " + text(o, "path");
+    if (text(o, "repeats") != "0" && !text(o, "repeats").empty()) {
+      t.outcome += "; " + text(o, "repeats") + " rechazos más sin anotar antes";
+    }
+  } else if (event == "journal_dropped") {
+    t.event = "diario";
+    t.outcome = text(o, "count") + " líneas perdidas";
+  }
+  return t;
+}
+
+}  // namespace
+
+std::string system_local_time(std::uint64_t secs) {
+  const auto time = static_cast<std::time_t>(secs);
+  const std::tm* local = std::localtime(&time);  // the command runs on one thread
+  if (local == nullptr) return iso_utc(secs);
+  char out[32];
+  std::strftime(out, sizeof out, "%Y-%m-%d %H:%M:%S", local);
+  return out;
+}
+
+std::string render_journal(const std::vector<std::string>& lines, const LocalTime& local_time) {
+  if (lines.empty()) return "El diario está vacío.";
+  std::string out;
+  for (const std::string& line : lines) {
+    json::error_code ec;
+    const json::value value = json::parse(line, ec);
+    const json::object* o = ec ? nullptr : value.if_object();
+    if (o == nullptr) continue;
+    std::uint64_t secs = 0;
+    const std::string when = parse_iso_utc(text(*o, "t"), secs) ? local_time(secs) : text(*o, "t");
+    const Told t = tell(*o);
+    if (!out.empty()) out += '\n';
+    out += when + "  " + t.event;
+    for (const std::string* part : {&t.who, &t.where, &t.outcome, &t.took}) {
+      if (!part->empty()) out += "  |  " + *part;
+    }
+  }
+  return out;
+}
+
+}  // namespace zunel

@@ -1,0 +1,31 @@
+#include "main/journal_log.h"
+
+#include <gtest/gtest.h>
+
+#include "base/journal.h"
+
+namespace zunel {
+namespace {
+
+std::string utc(std::uint64_t secs) { return iso_utc(secs); }
+
+TEST(JournalLog, TellsEachEventOnALine) {
+  const std::vector<std::string> lines = {
+      R"({"t":"2026-12-08T12:31:05Z","event":"print","job_id":"T-9","device":"d1","label":"Caja 1",)"
+      R"("origin":"https://erp.example","target":{"kind":"network","host":"10.0.0.9","port":9100},)"
+      R"("byte_count":3,"sha256":"00","accepted":"2026-12-08T12:31:04Z","started":"2026-12-08T12:31:04Z",)"
+      R"("ended":"2026-12-08T12:31:05Z","status":502,"answer":{"error":"Connection refused"},"wait_ms":12,"send_ms":1520})",
+      R"({"t":"2026-12-08T12:32:00Z","event":"refused","status":401,"reason":"clock","origin":"https://erp.example","path":"/v1/print","repeats":0})",
+      R"({"t":"2026-12-08T12:33:00Z","event":"control","command":"revoke","device":"d2","ok":true})",
+      R"({"torn":)",
+  };
+  EXPECT_EQ(render_journal(lines, utc),
+            "2026-12-08T12:31:05Z  impresión  |  Caja 1  |  red 10.0.0.9:9100  |  error 502: Connection refused "
+            "(trabajo T-9)  |  1,5 s\n"
+            "2026-12-08T12:32:00Z  rechazo  |  https://erp.example  |  401 (clock) en /v1/print\n"
+            "2026-12-08T12:33:00Z  orden de control  |  revoke d2: hecho");
+  EXPECT_EQ(render_journal({}, utc), "El diario está vacío.");
+}
+
+}  // namespace
+}  // namespace zunel

@@ -1,0 +1,71 @@
+#pragma once
+// The journal: what the agent did, one line of JSON per event, appended to
+// "journal.jsonl" in the data directory beside pairings.json (private like
+// it). At 1 MiB the file becomes "journal.1.jsonl" (the previous one is
+// dropped) and a new one begins, so both together hold at most 2 MiB.
+//
+// Every line is an object with "t" (when, UTC, ISO 8601 to the second) and
+// "event", then the event's members:
+//
+//   agent_start, agent_stop  "version", "pid", "http_port", "control_port"
+//   print_start  a job handed to its printer: "job_id" (or null), "device",
+//                "accepted", "started", "target", "byte_count", "sha256"
+//   print        a job's end: "job_id" (or null), "device", "label",
+//                "origin", "target", "byte_count", "sha256" (of the bytes),
+//                "accepted", "started" (null when it never started),
+//                "ended", "status" (the HTTP status answered), "answer" (the
+//                answer's body: "ok", "error", "confirmed"...), "wait_ms",
+//                "send_ms" (sending, with the confirmation when one was
+//                asked), "confirm_ms" (null: none asked)
+//   print_repeat a job id seen before: "job_id", "device", "label",
+//                "status", "state" (of the first job when asked again)
+//   printer_status  a printer's answer changed: "device", "target",
+//                "status", "answer"
+//   pairing      "device", "origin", "label", "source" ("code" or "auto")
+//   revocations  "seq", "removed" (device ids)
+//   control      a command on the control channel: "command" ("pair",
+//                "revoke", "info"), "device" (revoke), "ok"
+//   refused      a refusal that points at a misconfiguration: "status"
+//                (403 or 401), "reason", "origin", "path", "repeats" (the
+//                same refusals left out since the last one written)
+//   journal_dropped  lines lost because the writer fell behind: "count"
+//
+// "target" is {"kind":...} with the kind's fields (host and port, port and
+// baud, printer): never the bytes. No line ever holds printed data, a
+// token, a pairing code, a signature, a nonce or a ticket's text. A line is
+// written whole or not at all; a torn last line (a crash while writing) is
+// skipped by the reader.
+
+#include <boost/json/object.hpp>
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <utility>
+
+namespace zunel {
+
+inline constexpr std::string_view JOURNAL_FILE = "journal.jsonl";
+inline constexpr std::string_view JOURNAL_PREVIOUS_FILE = "journal.1.jsonl";
+
+// Where events go. Implementations never block on the disk.
+class Journal {
+ public:
+  virtual ~Journal() = default;
+  // `line`: one JSON object, without a line feed.
+  virtual void record(std::string line) = 0;
+  // The same, returning once the line is with the system (so that it
+  // outlives a killed process) or dropped, or after a short bound: for the
+  // start of a print job, on its lane, before its first byte is sent.
+  virtual void record_before_going_on(std::string line) { record(std::move(line)); }
+};
+
+// "2026-12-08T11:54:53Z".
+std::string iso_utc(std::uint64_t secs_since_epoch);
+
+// The seconds since 1970 of an iso_utc() text; false when it is not one.
+bool parse_iso_utc(std::string_view text, std::uint64_t& secs_since_epoch);
+
+// One line of the journal: "t" and "event", then `members` in their order.
+std::string journal_line(std::uint64_t now, std::string_view event, const boost::json::object& members);
+
+}  // namespace zunel

@@ -1,0 +1,186 @@
+#include "base/journal_file.h"
+
+#include <algorithm>
+#include <boost/json/parse.hpp>
+#include <chrono>
+#include <cstdio>
+#include <optional>
+#include <system_error>
+#include <utility>
+
+#include "base/private_files.h"
+
+namespace zunel {
+namespace {
+
+namespace fs = std::filesystem;
+
+std::string path_text(const fs::path& path) {
+  const std::u8string text = path.u8string();
+  return std::string(text.begin(), text.end());
+}
+
+}  // namespace
+
+JournalFile::JournalFile(fs::path directory, std::ostream& diagnostics, Clock& clock, JournalLimits limits)
+    : directory_(std::move(directory)), diagnostics_(diagnostics), clock_(clock), limits_(limits) {
+  thread_ = std::thread([this] { write_loop(); });
+}
+
+JournalFile::~JournalFile() {
+  {
+    std::lock_guard lock(mutex_);
+    stopping_ = true;
+  }
+  wake_.notify_all();
+  thread_.join();
+}
+
+void JournalFile::record(std::string line) {
+  {
+    std::lock_guard lock(mutex_);
+    if (queue_.size() >= limits_.max_queued) {
+      ++dropped_total_;
+      ++dropped_untold_;
+      return;
+    }
+    queue_.push_back(std::move(line));
+    ++queued_total_;
+  }
+  wake_.notify_one();
+}
+
+void JournalFile::record_before_going_on(std::string line) {
+  std::unique_lock lock(mutex_);
+  if (queue_.size() >= limits_.max_queued) {
+    ++dropped_total_;
+    ++dropped_untold_;
+    return;
+  }
+  queue_.push_back(std::move(line));
+  const std::uint64_t mine = ++queued_total_;
+  wake_.notify_one();
+  written_.wait_for(lock, RECORD_WAIT, [&] { return done_total_ >= mine; });
+}
+
+void JournalFile::flush() {
+  std::unique_lock lock(mutex_);
+  const std::uint64_t target = queued_total_;
+  written_.wait(lock, [&] { return done_total_ >= target; });
+}
+
+std::uint64_t JournalFile::dropped() const {
+  std::lock_guard lock(mutex_);
+  return dropped_total_;
+}
+
+void JournalFile::write_loop() {
+  std::unique_lock lock(mutex_);
+  for (;;) {
+    wake_.wait(lock, [this] { return stopping_ || !queue_.empty(); });
+    if (queue_.empty() && stopping_) return;
+    std::deque<std::string> batch;
+    batch.swap(queue_);
+    const std::uint64_t untold = std::exchange(dropped_untold_, 0);
+    lock.unlock();
+    if (untold > 0) {
+      (void)write_line("{\"t\":\"" + iso_utc(clock_.now_secs()) + "\",\"event\":\"journal_dropped\",\"count\":" +
+                       std::to_string(untold) + "}");
+    }
+    std::uint64_t failed = 0;
+    for (const std::string& line : batch) {
+      if (!write_line(line)) ++failed;
+    }
+    lock.lock();
+    done_total_ += batch.size();
+    dropped_total_ += failed;
+    written_.notify_all();
+  }
+}
+
+bool JournalFile::open_file() {
+  const fs::path path = directory_ / JOURNAL_FILE;
+  std::error_code ec;
+  if (!fs::exists(path, ec)) {
+    // Made 0600 on POSIX, like every private file of the agent.
+    if (Status made = write_private_file(path, ""); !made) return false;
+  }
+  size_ = fs::file_size(path, ec);
+  if (ec) return false;
+  bool torn = false;
+  if (size_ > 0) {
+    std::ifstream in(path, std::ios::binary);
+    in.seekg(-1, std::ios::end);
+    torn = in.get() != '\n';
+  }
+  file_.open(path, std::ios::binary | std::ios::app);
+  if (!file_) return false;
+  if (torn) {
+    file_.put('\n');
+    file_.flush();
+    if (!file_) return false;
+    ++size_;
+  }
+  return true;
+}
+
+void JournalFile::rotate() {
+  file_.close();
+  std::error_code ec;
+  const fs::path previous = directory_ / JOURNAL_PREVIOUS_FILE;
+  fs::remove(previous, ec);
+  fs::rename(directory_ / JOURNAL_FILE, previous, ec);
+}
+
+bool JournalFile::write_line(const std::string& line) {
+  bool ok = file_.is_open() || open_file();
+  if (ok && size_ > 0 && size_ + line.size() + 1 > limits_.rotate_bytes) {
+    rotate();
+    ok = open_file();
+  }
+  if (ok) {
+    // One write of the whole line and its line feed, then to the system.
+    std::string whole = line + '\n';
+    file_.write(whole.data(), static_cast<std::streamsize>(whole.size()));
+    file_.flush();
+    ok = static_cast<bool>(file_);
+    if (ok) size_ += whole.size();
+  }
+  if (!ok) {
+    file_.close();
+    file_.clear();
+    if (!failing_) {
+      diagnostics_ << "[diario] no se pudo escribir en " << path_text(directory_ / JOURNAL_FILE)
+                   << "; la impresión sigue y el diario se reanudará cuando se pueda" << std::endl;
+    }
+    failing_ = true;
+    return false;
+  }
+  if (failing_) {
+    failing_ = false;
+    diagnostics_ << "[diario] el diario se reanuda" << std::endl;
+  }
+  return true;
+}
+
+std::vector<std::string> read_journal_tail(const fs::path& directory, std::size_t count) {
+  std::vector<std::string> lines;
+  for (const std::string_view name : {JOURNAL_PREVIOUS_FILE, JOURNAL_FILE}) {
+    const std::optional<std::string> text = read_whole_file(directory / name);
+    if (!text) continue;
+    std::string_view rest = *text;
+    while (!rest.empty()) {
+      const std::size_t end = rest.find('\n');
+      const std::string_view line = rest.substr(0, end);
+      rest = end == std::string_view::npos ? std::string_view() : rest.substr(end + 1);
+      boost::json::error_code ec;
+      const boost::json::value value = boost::json::parse(line, ec);
+      if (ec || !value.is_object()) continue;  // torn by a crash, or not ours
+      lines.emplace_back(line);
+    }
+  }
+  if (lines.size() > count) lines.erase(lines.begin(), lines.end() - static_cast<std::ptrdiff_t>(count));
+  return lines;
+}
+
+}  // namespace zunel

@@ -1,0 +1,100 @@
+#include "base/journal_file.h"
+
+#include <gtest/gtest.h>
+
+#include <sstream>
+
+#include "fake_clock.h"
+#include "temp_dir.h"
+
+namespace zunel {
+namespace {
+
+using testing::TempDir;
+
+std::string line_of(int n, std::size_t size = 0) {
+  std::string pad(size, 'x');
+  return "{\"n\":" + std::to_string(n) + ",\"pad\":\"" + pad + "\"}";
+}
+
+TEST(JournalTime, WritesAndReadsUtc) {
+  const struct {
+    std::uint64_t secs;
+    const char* text;
+  } rows[] = {{0, "1970-01-01T00:00:00Z"}, {951782400, "2000-02-29T00:00:00Z"}, {1796730893, "2026-12-08T11:54:53Z"}};
+  for (const auto& row : rows) {
+    EXPECT_EQ(iso_utc(row.secs), row.text);
+    std::uint64_t back = 1;
+    ASSERT_TRUE(parse_iso_utc(row.text, back)) << row.text;
+    EXPECT_EQ(back, row.secs);
+  }
+  std::uint64_t ignored = 0;
+  for (const char* bad : {"", "2026-02-30T00:00:00Z", "2026-12-08 11:54:53Z", "2026-12-08T24:00:00Z", "1969-12-31T23:59:59Z"}) {
+    EXPECT_FALSE(parse_iso_utc(bad, ignored)) << bad;
+  }
+}
+
+TEST(JournalFile, AppendsWholeLinesAndReadsTheLastOnes) {
+  TempDir dir;
+  std::ostringstream diagnostics;
+  {
+    JournalFile journal(dir.path(), diagnostics);
+    for (int n = 0; n < 5; ++n) journal.record(line_of(n));
+  }
+  const auto lines = read_journal_tail(dir.path(), 3);
+  ASSERT_EQ(lines.size(), 3u);
+  EXPECT_EQ(lines.front(), line_of(2));
+  EXPECT_EQ(lines.back(), line_of(4));
+  EXPECT_EQ(diagnostics.str(), "");
+}
+
+TEST(JournalFile, RotatesAtItsBoundKeepingOnePreviousFile) {
+  TempDir dir;
+  std::ostringstream diagnostics;
+  FakeClock clock;
+  {
+    JournalFile journal(dir.path(), diagnostics, clock, JournalLimits{.rotate_bytes = 1000});
+    for (int n = 0; n < 100; ++n) {
+      journal.record(line_of(n, 80));
+      journal.flush();
+    }
+  }
+  EXPECT_LE(std::filesystem::file_size(dir.path() / JOURNAL_FILE), 1000u);
+  EXPECT_LE(std::filesystem::file_size(dir.path() / JOURNAL_PREVIOUS_FILE), 1000u);
+  const auto lines = read_journal_tail(dir.path(), 1000);
+  ASSERT_GE(lines.size(), 10u);
+  EXPECT_LE(lines.size(), 21u);  // the older files are gone
+  EXPECT_EQ(lines.back(), line_of(99, 80));
+}
+
+TEST(JournalFile, SkipsATornLastLineAndWritesAfterIt) {
+  TempDir dir;
+  testing::write_file(dir.path() / JOURNAL_FILE, line_of(1) + "\n{\"n\":2,\"pa");
+  EXPECT_EQ(read_journal_tail(dir.path(), 10), std::vector<std::string>{line_of(1)});
+  std::ostringstream diagnostics;
+  {
+    JournalFile journal(dir.path(), diagnostics);
+    journal.record(line_of(3));
+  }
+  EXPECT_EQ(read_journal_tail(dir.path(), 10), (std::vector<std::string>{line_of(1), line_of(3)}));
+}
+
+TEST(JournalFile, AnUnwritableDirectoryIsToldOnceAndNeverStopsTheCaller) {
+  TempDir dir;
+  const auto missing = dir.path() / "missing" / "deeper";
+  std::ostringstream diagnostics;
+  {
+    JournalFile journal(missing, diagnostics);
+    for (int n = 0; n < 3; ++n) {
+      journal.record(line_of(n));
+      journal.flush();
+    }
+    EXPECT_EQ(journal.dropped(), 3u);
+  }
+  const std::string told = diagnostics.str();
+  EXPECT_NE(told.find("[diario]"), std::string::npos);
+  EXPECT_EQ(told.find("[diario]"), told.rfind("[diario]"));  // once
+}
+
+}  // namespace
+}  // namespace zunel

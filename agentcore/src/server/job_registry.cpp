@@ -1,0 +1,146 @@
+#include "server/job_registry.h"
+
+#include <boost/json/object.hpp>
+#include <boost/json/serialize.hpp>
+#include <variant>
+
+#include "base/hex.h"
+
+namespace zunel {
+namespace {
+
+std::string key_of(std::string_view device, std::string_view job_id) {
+  // A job id never holds a line feed.
+  std::string key(device);
+  key += '\n';
+  key += job_id;
+  return key;
+}
+
+}  // namespace
+
+const char* job_state_name(JobState state) {
+  switch (state) {
+    case JobState::Waiting:
+      return "waiting";
+    case JobState::Running:
+      return "running";
+    case JobState::Done:
+      return "done";
+    case JobState::Interrupted:
+      return "interrupted";
+  }
+  return "interrupted";
+}
+
+Sha256Digest job_fingerprint(std::string_view target_json, const Sha256Digest& bytes_digest) {
+  return sha256(std::string(target_json) + '\n' + to_hex(bytes_digest));
+}
+
+std::string target_json(const PrintTarget& target) {
+  boost::json::object object;
+  std::visit(
+      [&object](const auto& kind) {
+        using T = std::decay_t<decltype(kind)>;
+        if constexpr (std::is_same_v<T, NetworkTarget>) {
+          object["kind"] = "network";
+          object["host"] = kind.host;
+          object["port"] = kind.port;
+        } else if constexpr (std::is_same_v<T, UsbTarget>) {
+          object["kind"] = "usb";
+          object["vendor_id"] = kind.vendor_id;
+          object["product_id"] = kind.product_id;
+        } else if constexpr (std::is_same_v<T, SerialTarget>) {
+          object["kind"] = "serial";
+          object["port"] = kind.port;
+          object["baud"] = kind.baud;
+        } else {
+          object["kind"] = "winspool";
+          object["printer"] = kind.printer;
+        }
+      },
+      target.kind);
+  return boost::json::serialize(object);
+}
+
+JobRegistry::JobRegistry(JobRegistryLimits limits) : limits_(limits) {}
+
+void JobRegistry::insert(std::string key, JobRecord record, std::uint64_t now) {
+  // The oldest go once the registry holds more than it must keep, and
+  // whatever its age past the hard bound.
+  while (!order_.empty()) {
+    const auto oldest = order_.begin();
+    const Entry& entry = jobs_.at(oldest->second);
+    const bool over_keep = jobs_.size() >= limits_.keep_jobs &&
+                           entry.record.accepted + limits_.keep_secs <= now;
+    if (!over_keep && jobs_.size() < limits_.max_jobs) break;
+    jobs_.erase(oldest->second);
+    order_.erase(oldest);
+  }
+  const std::uint64_t order = next_order_++;
+  order_.emplace(order, key);
+  jobs_[std::move(key)] = Entry{std::move(record), order};
+}
+
+JobRegistry::Claimed JobRegistry::claim(std::string_view device, std::string_view job_id,
+                                        const Sha256Digest& fingerprint, std::uint64_t now) {
+  std::string key = key_of(device, job_id);
+  std::lock_guard lock(mutex_);
+  if (const auto known = jobs_.find(key); known != jobs_.end()) {
+    const JobRecord& record = known->second.record;
+    return {record.fingerprint == fingerprint ? Claim::Same : Claim::Other, record};
+  }
+  insert(std::move(key), JobRecord{.fingerprint = fingerprint, .state = JobState::Waiting, .accepted = now}, now);
+  return {Claim::New, {}};
+}
+
+void JobRegistry::started(std::string_view device, std::string_view job_id) {
+  std::lock_guard lock(mutex_);
+  if (const auto known = jobs_.find(key_of(device, job_id)); known != jobs_.end()) {
+    known->second.record.state = JobState::Running;
+  }
+}
+
+void JobRegistry::finished(std::string_view device, std::string_view job_id, JobAnswer answer,
+                           std::uint64_t now) {
+  std::lock_guard lock(mutex_);
+  if (const auto known = jobs_.find(key_of(device, job_id)); known != jobs_.end()) {
+    JobRecord& record = known->second.record;
+    record.state = JobState::Done;
+    record.ended = now;
+    record.answer = std::move(answer);
+  }
+}
+
+void JobRegistry::forget(std::string_view device, std::string_view job_id) {
+  std::lock_guard lock(mutex_);
+  if (const auto known = jobs_.find(key_of(device, job_id)); known != jobs_.end()) {
+    order_.erase(known->second.order);
+    jobs_.erase(known);
+  }
+}
+
+std::optional<JobRecord> JobRegistry::find(std::string_view device, std::string_view job_id) const {
+  std::lock_guard lock(mutex_);
+  const auto known = jobs_.find(key_of(device, job_id));
+  if (known == jobs_.end()) return std::nullopt;
+  return known->second.record;
+}
+
+void JobRegistry::restore(std::string_view device, std::string_view job_id, JobRecord record) {
+  std::string key = key_of(device, job_id);
+  std::lock_guard lock(mutex_);
+  if (const auto known = jobs_.find(key); known != jobs_.end()) {
+    order_.erase(known->second.order);
+    jobs_.erase(known);
+  }
+  const std::uint64_t now = record.ended.value_or(record.accepted);
+  insert(std::move(key), std::move(record), now);
+}
+
+std::size_t JobRegistry::size() const {
+  std::lock_guard lock(mutex_);
+  return jobs_.size();
+}
+
+}  // namespace zunel

@@ -1,0 +1,216 @@
+#include "server/journal_events.h"
+
+#include <boost/json/parse.hpp>
+#include <boost/json/serialize.hpp>
+#include <algorithm>
+#include <map>
+#include <utility>
+
+#include "base/hex.h"
+
+namespace zunel {
+namespace {
+
+namespace json = boost::json;
+
+json::value parsed(std::string_view text) {
+  json::error_code ec;
+  json::value value = json::parse(text, ec);
+  return ec ? json::value(nullptr) : value;
+}
+
+json::value or_null(const std::optional<std::string>& text) {
+  return text ? json::value(*text) : json::value(nullptr);
+}
+
+json::value secs_or_null(const std::optional<std::uint64_t>& secs) {
+  return secs ? json::value(iso_utc(*secs)) : json::value(nullptr);
+}
+
+}  // namespace
+
+void ServerEvents::write(std::string_view event, const json::object& members) {
+  if (journal_ != nullptr) journal_->record(journal_line(clock_.now_secs(), event, members));
+}
+
+void ServerEvents::print_started(const JobTrace& trace, bool wait) {
+  if (journal_ == nullptr) return;
+  json::object m;
+  m["job_id"] = or_null(trace.job_id);
+  m["device"] = trace.device;
+  m["accepted"] = iso_utc(trace.accepted);
+  m["started"] = secs_or_null(trace.started);
+  m["target"] = parsed(trace.target);
+  m["byte_count"] = trace.byte_count;
+  m["sha256"] = trace.bytes_digest ? json::value(to_hex(*trace.bytes_digest)) : json::value(nullptr);
+  // On disk before the first byte goes out: a job cut by a crash is then
+  // known to have started.
+  std::string line = journal_line(clock_.now_secs(), "print_start", m);
+  if (wait) return journal_->record_before_going_on(std::move(line));
+  journal_->record(std::move(line));
+}
+
+void ServerEvents::print_ended(const JobTrace& trace, const JobAnswer& answer,
+                               std::optional<std::chrono::milliseconds> sent) {
+  if (journal_ == nullptr) return;
+  json::object m;
+  m["job_id"] = or_null(trace.job_id);
+  m["device"] = trace.device;
+  m["label"] = trace.label;
+  m["origin"] = trace.origin;
+  m["target"] = parsed(trace.target);
+  m["byte_count"] = trace.byte_count;
+  m["sha256"] = trace.bytes_digest ? json::value(to_hex(*trace.bytes_digest)) : json::value(nullptr);
+  m["accepted"] = iso_utc(trace.accepted);
+  m["started"] = secs_or_null(trace.started);
+  m["ended"] = iso_utc(clock_.now_secs());
+  m["status"] = answer.status;
+  m["answer"] = parsed(answer.body);
+  const auto waited = (trace.started ? trace.started_at : monotonic_.now()) - trace.accepted_at;
+  m["wait_ms"] = waited.count();
+  m["send_ms"] = sent ? json::value(sent->count()) : json::value(nullptr);
+  write("print", m);
+}
+
+void ServerEvents::print_repeated(const JobTrace& trace, unsigned status, JobState state) {
+  json::object m;
+  m["job_id"] = or_null(trace.job_id);
+  m["device"] = trace.device;
+  m["label"] = trace.label;
+  m["status"] = status;
+  m["state"] = job_state_name(state);
+  write("print_repeat", m);
+}
+
+void ServerEvents::printer_status(const std::string& printer, const std::string& device,
+                                  const std::string& target, unsigned status, const std::string& body) {
+  if (journal_ == nullptr) return;
+  json::value answer = parsed(body);
+  if (json::object* object = answer.if_object()) object->erase("elapsed_ms");
+  const std::string seen = std::to_string(status) + json::serialize(answer);
+  {
+    std::lock_guard lock(mutex_);
+    const auto last = last_status_.find(printer);
+    if (last != last_status_.end() && last->second == seen) return;
+    // The printers a machine reaches are few; a page naming many is bounded.
+    if (last == last_status_.end() && last_status_.size() >= 256) last_status_.clear();
+    last_status_[printer] = seen;
+  }
+  json::object m;
+  m["device"] = device;
+  m["target"] = parsed(target);
+  m["status"] = status;
+  m["answer"] = std::move(answer);
+  write("printer_status", m);
+}
+
+void ServerEvents::paired(const std::string& device, const std::string& origin, const std::string& label,
+                          const char* source) {
+  json::object m;
+  m["device"] = device;
+  m["origin"] = origin;
+  m["label"] = label;
+  m["source"] = source;
+  write("pairing", m);
+}
+
+void ServerEvents::revocations(std::uint64_t seq, const std::vector<std::string>& removed) {
+  json::object m;
+  m["seq"] = seq;
+  json::array ids;
+  for (const std::string& id : removed) ids.emplace_back(id);
+  m["removed"] = std::move(ids);
+  write("revocations", m);
+}
+
+void ServerEvents::refused(unsigned status, const char* reason, const std::string& origin,
+                           const std::string& path) {
+  if (journal_ == nullptr) return;
+  std::uint64_t repeats = 0;
+  {
+    std::lock_guard lock(mutex_);
+    const std::uint64_t minute = clock_.now_secs() / 60;
+    if (minute != refusal_minute_) {
+      refusal_minute_ = minute;
+      refusals_this_minute_ = 0;
+    }
+    if (refusals_this_minute_ >= REFUSALS_PER_MINUTE) {
+      ++refusals_untold_;
+      return;
+    }
+    ++refusals_this_minute_;
+    repeats = std::exchange(refusals_untold_, 0);
+  }
+  json::object m;
+  m["status"] = status;
+  m["reason"] = reason;
+  // Both come from the request: kept short.
+  m["origin"] = origin.substr(0, 200);
+  m["path"] = path.substr(0, 200);
+  m["repeats"] = repeats;
+  write("refused", m);
+}
+
+void restore_jobs(JobRegistry& jobs, const std::vector<std::string>& lines) {
+  struct Seen {
+    std::string device;
+    std::string job_id;
+    JobRecord record;
+    bool started = false;
+  };
+  std::map<std::string, Seen> seen;  // device and job id -> the last word on it
+  for (const std::string& line : lines) {
+    const json::value value = parsed(line);
+    const json::object* o = value.if_object();
+    if (o == nullptr) continue;
+    const json::value* event = o->if_contains("event");
+    const json::value* job_id = o->if_contains("job_id");
+    const json::value* device = o->if_contains("device");
+    const json::value* target = o->if_contains("target");
+    const json::value* digest = o->if_contains("sha256");
+    const json::value* accepted = o->if_contains("accepted");
+    if (!event || !event->is_string() || !job_id || !job_id->is_string() || !device ||
+        !device->is_string() || !target || !digest || !digest->is_string() || !accepted ||
+        !accepted->is_string()) {
+      continue;
+    }
+    const bool start = event->get_string() == "print_start";
+    if (!start && event->get_string() != "print") continue;
+    const auto bytes_digest = from_hex(digest->get_string());
+    if (!bytes_digest || bytes_digest->size() != 32) continue;
+    Sha256Digest d{};
+    std::copy(bytes_digest->begin(), bytes_digest->end(), d.begin());
+    Seen entry{std::string(device->get_string()), std::string(job_id->get_string()), {}, start};
+    entry.record.fingerprint = job_fingerprint(json::serialize(*target), d);
+    if (!parse_iso_utc(accepted->get_string(), entry.record.accepted)) continue;
+    entry.record.state = JobState::Interrupted;
+    if (!start) {
+      const json::value* started = o->if_contains("started");
+      const json::value* status = o->if_contains("status");
+      const json::value* answer = o->if_contains("answer");
+      const json::value* ended = o->if_contains("ended");
+      entry.started = started && started->is_string();
+      std::uint64_t ended_secs = 0;
+      if (!status || !(status->is_uint64() || status->is_int64()) || !answer || !ended || !ended->is_string() ||
+          !parse_iso_utc(ended->get_string(), ended_secs)) {
+        continue;
+      }
+      entry.record.state = JobState::Done;
+      entry.record.ended = ended_secs;
+      entry.record.answer = JobAnswer{static_cast<unsigned>(status->to_number<std::uint64_t>()),
+                                      json::serialize(*answer)};
+    }
+    std::string key = entry.device + '\n' + entry.job_id;
+    seen.insert_or_assign(std::move(key), std::move(entry));
+  }
+  // Oldest first, so that the registry's own order follows the journal's.
+  std::vector<const Seen*> ordered;
+  for (const auto& [key, entry] : seen) {
+    if (entry.started) ordered.push_back(&entry);
+  }
+  std::sort(ordered.begin(), ordered.end(),
+            [](const Seen* a, const Seen* b) { return a->record.accepted < b->record.accepted; });
+  for (const Seen* entry : ordered) jobs.restore(entry->device, entry->job_id, entry->record);
+}
+
+}  // namespace zunel

@@ -1,0 +1,90 @@
+#pragma once
+// The HTTP API's lines of the journal (their form: base/journal.h), and the
+// job registry rebuilt from them when the agent starts.
+//
+// Bounded so that no page can push a day of prints out of the journal: a
+// printer's status is written only when its answer changes, and at most
+// REFUSALS_PER_MINUTE refusals are written a minute (the rest are counted
+// in the next one written).
+
+#include <chrono>
+#include <cstddef>
+#include <cstdint>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+#include "base/clock.h"
+#include "base/journal.h"
+#include "base/sha256.h"
+#include "server/job_registry.h"
+
+namespace zunel {
+
+// One print job as the journal tells it: filled on the I/O thread when the
+// job is accepted, then by its lane.
+struct JobTrace {
+  std::string device;
+  std::string label;
+  std::string origin;
+  std::optional<std::string> job_id;
+  std::string target;  // target_json
+  std::size_t byte_count = 0;
+  std::optional<Sha256Digest> bytes_digest;
+  std::uint64_t accepted = 0;
+  std::optional<std::uint64_t> started;
+  std::chrono::milliseconds accepted_at{0};  // monotonic
+  std::chrono::milliseconds started_at{0};
+};
+
+class ServerEvents {
+ public:
+  static constexpr std::size_t REFUSALS_PER_MINUTE = 10;
+
+  // `journal` null: nothing is written.
+  explicit ServerEvents(Journal* journal = nullptr, Clock& clock = system_clock(),
+                        MonotonicClock& monotonic = system_monotonic_clock())
+      : journal_(journal), clock_(clock), monotonic_(monotonic) {}
+
+  Clock& clock() const { return clock_; }
+  MonotonicClock& monotonic() const { return monotonic_; }
+
+  // With `wait` (a job with an id, in its lane), returns once the line is
+  // written (base/journal.h); otherwise it only queues it.
+  void print_started(const JobTrace& trace, bool wait = true);
+  // `sent`: how long the send (and its confirmation) took; nothing when the
+  // job never started.
+  void print_ended(const JobTrace& trace, const JobAnswer& answer, std::optional<std::chrono::milliseconds> sent);
+  void print_repeated(const JobTrace& trace, unsigned status, JobState state);
+  // Written only when the answer for this printer differs from the last one
+  // written (the time it took left aside).
+  void printer_status(const std::string& printer, const std::string& device, const std::string& target,
+                      unsigned status, const std::string& body);
+  void paired(const std::string& device, const std::string& origin, const std::string& label,
+              const char* source);
+  void revocations(std::uint64_t seq, const std::vector<std::string>& removed);
+  void refused(unsigned status, const char* reason, const std::string& origin, const std::string& path);
+
+ private:
+  void write(std::string_view event, const boost::json::object& members);
+
+  Journal* const journal_;
+  Clock& clock_;
+  MonotonicClock& monotonic_;
+
+  std::mutex mutex_;
+  std::unordered_map<std::string, std::string> last_status_;  // printer key -> answer; under mutex_
+  std::uint64_t refusal_minute_ = 0;                          // under mutex_
+  std::size_t refusals_this_minute_ = 0;                      // under mutex_
+  std::uint64_t refusals_untold_ = 0;                         // under mutex_
+};
+
+// Rebuilds the registry from the journal's lines, oldest first: a job that
+// ended is remembered with its answer, one that never started is not, and
+// one that had started without an end (the agent stopped meanwhile) is
+// interrupted.
+void restore_jobs(JobRegistry& jobs, const std::vector<std::string>& lines);
+
+}  // namespace zunel

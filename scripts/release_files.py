@@ -67,6 +67,9 @@ DYNAMIC_LICENCES = {
     "libcups2": "Apache-2.0",
 }
 
+# Who supplies every third-party component: each comes from a Debian package.
+DEBIAN_SUPPLIER = "Organization: Debian"
+
 # A machine-readable copyright file above this size (Boost's lists some two
 # thousand files) goes into the notices as its header and full licence texts.
 WHOLE_COPYRIGHT_LIMIT = 256 * 1024
@@ -284,19 +287,24 @@ def sbom(artifact, name, version, domain, component_list, contains, depends):
 
     def component(package_name, display, version_text, licence, relation, source=None):
         ident = spdx_id("Package-" + display)
+        relationship = {"spdxElementId": holder, "relationshipType": relation,
+                        "relatedSpdxElement": ident}
+        if relationship in relationships:
+            return  # one component, named once
+        relationships.append(relationship)
+        if any(p["SPDXID"] == ident for p in packages):
+            return
         purl = "pkg:deb/debian/%s@%s?arch=%s" % (
             (source or package_name).replace("+", "%2B"), version_text.replace("+", "%2B"),
             "source" if source else package_version(package_name, "Architecture"))
         packages.append({
             "SPDXID": ident, "name": display, "versionInfo": version_text,
-            "downloadLocation": "NOASSERTION", "filesAnalyzed": False,
+            "supplier": DEBIAN_SUPPLIER, "downloadLocation": "NOASSERTION", "filesAnalyzed": False,
             "licenseConcluded": "NOASSERTION", "licenseDeclared": licence,
             "licenseComments": "The full terms: /usr/share/doc/%s/copyright" % package_name,
             "copyrightText": "NOASSERTION", "primaryPackagePurpose": "LIBRARY",
             "externalRefs": [{"referenceCategory": "PACKAGE-MANAGER", "referenceType": "purl",
                               "referenceLocator": purl}]})
-        relationships.append({"spdxElementId": holder, "relationshipType": relation,
-                              "relatedSpdxElement": ident})
 
     for c in component_list:
         for package, version_text in sorted(c["packages"].items()):

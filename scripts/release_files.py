@@ -4,9 +4,12 @@ the keyset, the exe's last touches, the third-party notices, the software
 bills of materials (SPDX 2.3) and the zip. Every failure is one line on
 standard error and exit status 1.
 
-  release_files.py keyset KEYSET
-      Refuses a keyset whose keys are not 32-byte Ed25519 public keys or whose
-      ids repeat; prints BUILD-INFO's lines on the keys.
+  release_files.py keyset KEYSET [--test-keys]
+      Refuses a keyset whose keys are not 32-byte Ed25519 public keys, whose
+      ids repeat or are not the first 8 hex digits of their keys' SHA-256, or
+      that holds the test key (unless --test-keys); prints BUILD-INFO's lines
+      on the keys, and on standard error a warning for the test key and for
+      the placeholder key of config/keyset.json.
   release_files.py pe-finish EXE
       Pads the exe with zeros to a multiple of 8 bytes and writes its PE
       checksum, as Authenticode signing would: removing a signature then gives
@@ -84,8 +87,26 @@ def sha256_file(path):
         return hashlib.sha256(f.read()).hexdigest()
 
 
-def check_keyset(path):
+SOURCE = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
+# Two keysets of this repository, known by their public keys wherever a copy
+# lives: the test keyset, whose private seed is in the repository (its id,
+# 7e57c0de, predates the id rule and stays), and the placeholder of
+# config/keyset.json, whose private key nobody holds.
+TEST_KEYSET = os.path.join(SOURCE, "tests", "fixtures", "test_keyset.json")
+PLACEHOLDER_KEYSET = os.path.join(SOURCE, "config", "keyset.json")
+
+
+def public_keys(path):
+    with open(path, "rb") as f:
+        return {entry["pubkey_b64"] for entry in json.loads(f.read().decode("utf-8"))}
+
+
+def check_keyset(path, test_keys=False):
+    """BUILD-INFO's lines on the keyset at `path`, and the warnings the
+    release prints; refuses a keyset the agent could not use as meant."""
     import nacl.bindings
+    sys.path.insert(0, os.path.join(SOURCE, "tools"))
+    from zunel_vendor import public_key_id
     try:
         with open(path, "rb") as f:
             keys = json.loads(f.read().decode("utf-8"))
@@ -93,7 +114,8 @@ def check_keyset(path):
         raise Refused("keyset %s: %s" % (path, e))
     if not isinstance(keys, list) or not keys:
         raise Refused("keyset %s: not a non-empty JSON array of keys" % path)
-    lines, seen = [], set()
+    test_public, placeholder_public = public_keys(TEST_KEYSET), public_keys(PLACEHOLDER_KEYSET)
+    lines, warnings, seen = [], [], set()
     for position, key in enumerate(keys, 1):
         where = "keyset %s, key %d" % (path, position)
         if not isinstance(key, dict) or not isinstance(key.get("kid"), str) or not key["kid"]:
@@ -111,8 +133,25 @@ def check_keyset(path):
                           "public key" % (where, kid, len(public)))
         if not nacl.bindings.crypto_core_ed25519_is_valid_point(public):
             raise Refused("%s (%s): pubkey_b64 is not an Ed25519 public key" % (where, kid))
+        if key["pubkey_b64"] in test_public:
+            if not test_keys:
+                raise Refused("%s (%s): the test key, whose private seed is public; a release "
+                              "for shops never holds it (--test-keys builds one for tests)"
+                              % (where, kid))
+            lines.append("claves de prueba: key %s is the test key, whose private seed is "
+                         "public; never give this build to a shop" % kid)
+            warnings.append("%s is the test key: this build is for tests only" % kid)
+        elif kid != public_key_id(public):
+            raise Refused("%s (%s): the id is not the first 8 hex digits of the key's SHA-256 "
+                          "(%s), as tools/zunel_vendor.py makes it" % (where, kid,
+                                                                       public_key_id(public)))
+        if key["pubkey_b64"] in placeholder_public:
+            lines.append("key %s is the placeholder of config/keyset.json, whose private key "
+                         "nobody holds: this build accepts no ticket and no revocation list" % kid)
+            warnings.append("%s is the placeholder key of config/keyset.json: no ticket will "
+                            "ever be accepted (--keyset names your own keyset)" % kid)
         lines.append("key %s SHA-256: %s" % (kid, hashlib.sha256(public).hexdigest()))
-    return ["trusted key ids: " + ", ".join(k["kid"] for k in keys)] + lines
+    return ["trusted key ids: " + ", ".join(k["kid"] for k in keys)] + lines, warnings
 
 
 def pe_finish(path):
@@ -358,7 +397,10 @@ def options(args, name):
 def main(argv):
     command, args = argv[0], list(argv[1:])
     if command == "keyset":
-        print("\n".join(check_keyset(args[0])))
+        lines, warnings = check_keyset(args[0], "--test-keys" in args[1:])
+        for warning in warnings:
+            print("release: warning: " + warning, file=sys.stderr)
+        print("\n".join(lines))
     elif command == "pe-finish":
         pe_finish(args[0])
     elif command == "components":

@@ -119,8 +119,8 @@ signer() {
     openssl x509 -noout -subject -fingerprint -sha256 -nameopt RFC2253,-esc_msb |
     sed -e 's/^subject=/signer: /' -e 's/^sha256 Fingerprint=/signer certificate SHA-256: /'
   printf '%s\n' "$1" | openssl x509 -noout -fingerprint -sha1 |
-    sed -e 's/^sha1 Fingerprint=/signer certificate thumbprint (SHA-1, as Windows shows it): /' \
-        -e 's/://g'
+    sed -e 's/://g' \
+        -e 's/^sha1 Fingerprint=/signer certificate thumbprint (SHA-1, as Windows shows it): /'
 }
 
 files=$root/scripts/release_files.py

@@ -324,7 +324,9 @@ def sbom(artifact, name, version, domain, component_list, contains, depends):
         relationships.append({"spdxElementId": root, "relationshipType": "CONTAINS",
                               "relatedSpdxElement": holder})
 
-    def component(package_name, display, version_text, licence, relation, source=None):
+    def component(display, versions, licence, relation, source=None):
+        """One SPDX package for a component, whichever Debian packages (name:
+        version) it came from: each of them is one of its purls."""
         ident = spdx_id("Package-" + display)
         relationship = {"spdxElementId": holder, "relationshipType": relation,
                         "relatedSpdxElement": ident}
@@ -333,25 +335,27 @@ def sbom(artifact, name, version, domain, component_list, contains, depends):
         relationships.append(relationship)
         if any(p["SPDXID"] == ident for p in packages):
             return
-        purl = "pkg:deb/debian/%s@%s?arch=%s" % (
-            (source or package_name).replace("+", "%2B"), version_text.replace("+", "%2B"),
-            "source" if source else package_version(package_name, "Architecture"))
+        distinct = sorted(set(versions.values()))
+        version_text = distinct[0] if len(distinct) == 1 else ", ".join(
+            "%s %s" % item for item in sorted(versions.items()))
+        refs = [{"referenceCategory": "PACKAGE-MANAGER", "referenceType": "purl",
+                 "referenceLocator": "pkg:deb/debian/%s@%s?arch=%s" % (
+                     (source or package).replace("+", "%2B"), version.replace("+", "%2B"),
+                     "source" if source else package_version(package, "Architecture"))}
+                for package, version in sorted(versions.items())]
         packages.append({
             "SPDXID": ident, "name": display, "versionInfo": version_text,
             "supplier": DEBIAN_SUPPLIER, "downloadLocation": "NOASSERTION", "filesAnalyzed": False,
             "licenseConcluded": "NOASSERTION", "licenseDeclared": licence,
-            "licenseComments": "The full terms: /usr/share/doc/%s/copyright" % package_name,
+            "licenseComments": "The full terms: " + ", ".join(
+                "/usr/share/doc/%s/copyright" % package for package in sorted(versions)),
             "copyrightText": "NOASSERTION", "primaryPackagePurpose": "LIBRARY",
-            "externalRefs": [{"referenceCategory": "PACKAGE-MANAGER", "referenceType": "purl",
-                              "referenceLocator": purl}]})
+            "externalRefs": refs})
 
     for c in component_list:
-        for package, version_text in sorted(c["packages"].items()):
-            display = c["name"] if len(c["packages"]) == 1 else "%s (%s)" % (c["name"], package)
-            component(package, display, version_text, c["licence"], "STATIC_LINK",
-                      c.get("built_from_source"))
+        component(c["name"], c["packages"], c["licence"], "STATIC_LINK", c.get("built_from_source"))
     for package in depends:
-        component(package, package, package_version(package),
+        component(package, {package: package_version(package)},
                   DYNAMIC_LICENCES.get(package, "NOASSERTION"), "DYNAMIC_LINK")
     return {
         "spdxVersion": "SPDX-2.3", "dataLicense": "CC0-1.0", "SPDXID": "SPDXRef-DOCUMENT",

@@ -245,8 +245,11 @@ class Release(unittest.TestCase):
             names = " | ".join(packages)
             for name in components:
                 self.assertIn(name, names)
+            # Each component once, with the one who supplied it.
+            listed = [p["name"] for p in sbom["packages"]]
+            self.assertEqual(len(listed), len(set(listed)), listed)
             for p in sbom["packages"]:
-                self.assertTrue(p["versionInfo"] and p["licenseDeclared"], p)
+                self.assertTrue(p["versionInfo"] and p["licenseDeclared"] and p["supplier"], p)
             ids = {p["SPDXID"] for p in sbom["packages"]}
             for relation in sbom["relationships"]:
                 self.assertIn(relation["relatedSpdxElement"], ids)

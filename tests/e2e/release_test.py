@@ -138,6 +138,10 @@ class Release(unittest.TestCase):
             subprocess.run(["sha256sum", "--check", "--quiet", name + ".sha256"], cwd=self.dist,
                            check=True)
 
+    def test_no_compiler_warning(self):
+        # The compilers' own lines (file:line:column: warning: ...), not the release's.
+        self.assertEqual(re.findall(r"^\S+:\d+:\d+: warning: .*$", self.output, re.M), [])
+
     def test_zip_holds_the_exe_and_its_texts(self):
         with zipfile.ZipFile(self.zip) as z:
             folder = "zunel-print-agent-%s/" % VERSION

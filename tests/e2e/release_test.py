@@ -308,10 +308,12 @@ class Release(unittest.TestCase):
 
     def test_refused_before_building(self):
         certificates = self.certificates
+        # A key of the rule (the placeholder's) under an id one digit off.
         mismatched = os.path.join(self.tmp, "mismatched-keyset.json")
-        with open(os.path.join(FIXTURES, "test_keyset.json")) as f:
+        with open(os.path.join(SOURCE, "config", "keyset.json")) as f:
             keys = json.load(f)
-        keys[0]["kid"] = "7e57c0df"
+        kid = keys[0]["kid"]
+        keys[0]["kid"] = kid[:-1] + ("0" if kid[-1] != "0" else "1")
         with open(mismatched, "w") as f:
             json.dump(keys, f)
         test_keyset = os.path.join(FIXTURES, "test_keyset.json")
@@ -321,12 +323,13 @@ class Release(unittest.TestCase):
                  "is not for code signing (its extended key usage: TLS Web Server Authentication)"),
                 ("an expired certificate", test_keyset,
                  ("--test-keys", "--sign-pkcs12", certificates["expired"][1]), "expired on "),
-                ("a key id that is not the key's", mismatched, ("--test-keys",),
-                 "(7e57c0df): the id is not the first 8 hex digits of the key's SHA-256"),
+                ("a key id that is not the key's", mismatched, (),
+                 "(%s): the id is not the first 8 hex digits of the key's SHA-256 (%s)"
+                 % (keys[0]["kid"], kid)),
                 ("the test keyset without --test-keys", test_keyset, (),
                  "(7e57c0de): the test key, whose private seed is public")):
             with self.subTest(name):
-                dist = os.path.join(self.tmp, "refused")
+                dist = os.path.join(self.tmp, "refused", name)
                 code, output = release(dist, os.path.join(self.tmp, "refused-work"), keyset,
                                        *options, check=False,
                                        env=dict(os.environ, ZUNEL_SIGN_PASSWORD=SIGN_PASSWORD))

@@ -5,13 +5,22 @@
 # SPDX 2.3 bill of materials (.spdx.json).
 #
 #   scripts/release.sh [--domain NAME] [--keyset FILE] [--out DIR] [--no-deb] [--check-reproducible]
-#                      [--sign-pkcs12 FILE [--sign-password-file FILE] [--timestamp-url URL]]
+#                      [--test-keys]
+#                      [--sign-pkcs12 FILE [--sign-password-file FILE] [--sign-ca FILE]
+#                       [--timestamp-url URL]]
 #
-#   --domain               the ERP origin domain (default erp.zunel.example)
-#   --keyset               the public keyset built in (default config/keyset.json);
-#                          refused unless every key is a 32-byte Ed25519 public
-#                          key and no id repeats
-#   --out                  where the files go (default dist)
+# Paths are taken from the caller's directory.
+#   --domain               the ERP origin domain (default erp.zunel.example,
+#                          with a warning)
+#   --keyset               the public keyset built in (default config/keyset.json,
+#                          a placeholder whose private key nobody holds, with a
+#                          warning); refused unless every key is a 32-byte
+#                          Ed25519 public key whose id is the first 8 hex digits
+#                          of its SHA-256 and no id repeats
+#   --test-keys            lets the keyset hold the test key of
+#                          tests/fixtures/test_keyset.json (the project's own
+#                          tests); BUILD-INFO then says "claves de prueba"
+#   --out                  where the files go (default the repository's dist)
 #   --no-deb               the Windows zip only
 #   --check-reproducible   build twice, in two directories, and fail unless
 #                          the exe, the zip and the .deb are byte-identical
@@ -19,7 +28,13 @@
 #                          certificate and key of this PKCS#12 file; its
 #                          password comes from ZUNEL_SIGN_PASSWORD or from
 #                          the first line of --sign-password-file, never from
-#                          the command line
+#                          the command line; refused before building unless the
+#                          certificate is for code signing, valid now and
+#                          matches the key
+#   --sign-ca              more trusted certificates (PEM) to verify the
+#                          signature with, besides the chain the PKCS#12 carries
+#                          and the system's; a signature that does not verify
+#                          stops the release
 #   --timestamp-url        an RFC 3161 time-stamp server for the signature
 #                          (without one the signing time is the commit's)
 #
@@ -28,50 +43,93 @@
 # before and after signing. Work directories live under build-release/
 # (ZUNEL_RELEASE_WORK). Exits non-zero on any failure.
 set -euo pipefail
-cd "$(dirname "$0")/.."
-root=$(pwd -P)
+root=$(cd "$(dirname "$0")/.." && pwd -P)
 
-domain=erp.zunel.example
-keyset=config/keyset.json
-out=dist
+default_domain=erp.zunel.example
+domain=$default_domain
+keyset=$root/config/keyset.json
+out=$root/dist
 check=0
 deb=1
+test_keys=
 pkcs12=
 password_file=
+sign_ca=
 timestamp_url=
 sign_password=
 need_value() { if [ $# -lt 2 ]; then echo "release: $1 needs a value" >&2; exit 2; fi; }
+# Paths are the caller's: made absolute before the script changes directory.
 while [ $# -gt 0 ]; do
   case "$1" in
     --domain) need_value "$@"; domain=$2; shift 2 ;;
-    --keyset) need_value "$@"; keyset=$2; shift 2 ;;
-    --out) need_value "$@"; out=$2; shift 2 ;;
+    --keyset) need_value "$@"; keyset=$(realpath -m -- "$2"); shift 2 ;;
+    --out) need_value "$@"; out=$(realpath -m -- "$2"); shift 2 ;;
     --no-deb) deb=0; shift ;;
     --check-reproducible) check=1; shift ;;
-    --sign-pkcs12) need_value "$@"; pkcs12=$2; shift 2 ;;
-    --sign-password-file) need_value "$@"; password_file=$2; shift 2 ;;
+    --test-keys) test_keys=--test-keys; shift ;;
+    --sign-pkcs12) need_value "$@"; pkcs12=$(realpath -m -- "$2"); shift 2 ;;
+    --sign-password-file) need_value "$@"; password_file=$(realpath -m -- "$2"); shift 2 ;;
+    --sign-ca) need_value "$@"; sign_ca=$(realpath -m -- "$2"); shift 2 ;;
     --timestamp-url) need_value "$@"; timestamp_url=$2; shift 2 ;;
     *) echo "release: unknown option $1" >&2; exit 2 ;;
   esac
 done
-# The certificate's subject and SHA-256 fingerprint, for BUILD-INFO.
+work=$(realpath -m -- "${ZUNEL_RELEASE_WORK:-$root/build-release}")
+cd "$root"
+
+# openssl pkcs12 on the signing file, the password on standard input;
+# -legacy: older exports (RC2, as some Windows versions write) need it.
+read_pkcs12() {
+  printf '%s' "$sign_password" | openssl pkcs12 -in "$pkcs12" -passin stdin "$@" 2>/dev/null ||
+    printf '%s' "$sign_password" | openssl pkcs12 -legacy -in "$pkcs12" -passin stdin "$@" 2>/dev/null
+}
+
+# Refuses, one line each, a certificate Windows would not accept for the
+# exe: not for code signing, not valid now, or not the key's.
+check_certificate() {
+  local certificate=$1 usage not_before not_after
+  usage=$(printf '%s\n' "$certificate" | openssl x509 -noout -ext extendedKeyUsage 2>/dev/null |
+            sed -n 's/^ *//; 2p')
+  if ! printf '%s\n' "$usage" | grep -q 'Code Signing'; then
+    echo "release: the certificate of $pkcs12 is not for code signing" \
+      "(its extended key usage: ${usage:-none}); Windows would reject its signature" >&2
+    exit 1
+  fi
+  not_before=$(printf '%s\n' "$certificate" | openssl x509 -noout -startdate | cut -d= -f2)
+  not_after=$(printf '%s\n' "$certificate" | openssl x509 -noout -enddate | cut -d= -f2)
+  if [ "$(date -d "$not_before" +%s)" -gt "$(date +%s)" ]; then
+    echo "release: the certificate of $pkcs12 is not valid before $not_before" >&2
+    exit 1
+  fi
+  if ! printf '%s\n' "$certificate" | openssl x509 -noout -checkend 0 >/dev/null; then
+    echo "release: the certificate of $pkcs12 expired on $not_after" >&2
+    exit 1
+  fi
+  # The private key goes through a pipe only.
+  if [ "$(read_pkcs12 -nocerts -nodes | openssl pkey -pubout 2>/dev/null)" != \
+       "$(printf '%s\n' "$certificate" | openssl x509 -noout -pubkey)" ]; then
+    echo "release: the private key of $pkcs12 is not the key of its certificate" >&2
+    exit 1
+  fi
+}
+
+# The certificate's subject as written (UTF-8) and its fingerprints, for BUILD-INFO.
 signer() {
-  local certificate
-  # -legacy: older exports (RC2, as some Windows versions write) need it.
-  certificate=$(printf '%s' "$sign_password" |
-                  openssl pkcs12 -in "$pkcs12" -passin stdin -nokeys -clcerts 2>/dev/null ||
-                printf '%s' "$sign_password" |
-                  openssl pkcs12 -legacy -in "$pkcs12" -passin stdin -nokeys -clcerts 2>/dev/null)
-  printf '%s\n' "$certificate" |
-    openssl x509 -noout -subject -fingerprint -sha256 -nameopt RFC2253 2>/dev/null |
+  printf '%s\n' "$1" |
+    openssl x509 -noout -subject -fingerprint -sha256 -nameopt RFC2253,-esc_msb |
     sed -e 's/^subject=/signer: /' -e 's/^sha256 Fingerprint=/signer certificate SHA-256: /'
+  printf '%s\n' "$1" | openssl x509 -noout -fingerprint -sha1 |
+    sed -e 's/://g' \
+        -e 's/^sha1 Fingerprint=/signer certificate thumbprint (SHA-1, as Windows shows it): /'
 }
 
 files=$root/scripts/release_files.py
-keyset=$(realpath "$keyset")
-key_lines=$("$files" keyset "$keyset")
+key_lines=$("$files" keyset "$keyset" $test_keys)
+if [ "$domain" = "$default_domain" ]; then
+  echo "release: warning: the ERP origin domain is the default, $default_domain;" \
+    "--domain names yours" >&2
+fi
 if [ -n "$pkcs12" ]; then
-  pkcs12=$(realpath "$pkcs12")
   # The password lives in a shell variable only: no command line, and no
   # environment of the compilers and tools this script starts.
   if [ -n "$password_file" ]; then
@@ -86,22 +144,39 @@ if [ -n "$pkcs12" ]; then
   else
     sign_password=$ZUNEL_SIGN_PASSWORD
   fi
-  # Before building: a wrong password or file fails now, not after the build.
-  if ! signer_lines=$(signer); then
+  # Before building: a wrong password, file or certificate fails now, not
+  # after the build.
+  if ! certificate=$(read_pkcs12 -nokeys -clcerts) ||
+     ! printf '%s\n' "$certificate" | openssl x509 -noout 2>/dev/null; then
     echo "release: cannot read the certificate of $pkcs12 with the password given" >&2
     exit 1
   fi
-elif [ -n "$password_file$timestamp_url" ]; then
-  echo "release: --sign-password-file and --timestamp-url go with --sign-pkcs12" >&2
+  check_certificate "$certificate"
+  signer_lines=$(signer "$certificate")
+  # What the signature is verified against: the chain the PKCS#12 carries,
+  # --sign-ca and the system's certification authorities.
+  mkdir -p "$work"
+  chain=$work/signing-chain.pem
+  read_pkcs12 -nokeys -cacerts >"$chain" || true
+  if [ -n "$sign_ca" ]; then cat -- "$sign_ca" >>"$chain"; fi
+  if [ -f /etc/ssl/certs/ca-certificates.crt ]; then
+    cat /etc/ssl/certs/ca-certificates.crt >>"$chain"
+  fi
+elif [ -n "$password_file$timestamp_url$sign_ca" ]; then
+  echo "release: --sign-password-file, --sign-ca and --timestamp-url go with --sign-pkcs12" >&2
   exit 2
 fi
 unset ZUNEL_SIGN_PASSWORD
 mkdir -p "$out"
-out=$(realpath "$out")
-work=${ZUNEL_RELEASE_WORK:-$root/build-release}
 
 if [ -z "${ZUNEL_RELEASE_NO_INSTALL:-}" ]; then scripts/install-deps.sh --release; fi
 sodium=$(scripts/windows-sodium.sh)
+
+# The Debian packages whose versions decide the bytes of the exe and the .deb.
+toolchain=$(dpkg-query -W -f='${Package} ${Version}\n' g++-mingw-w64-x86-64-posix \
+  gcc-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 mingw-w64-x86-64-dev mingw-w64-common \
+  g++-12 gcc-12 binutils libstdc++-12-dev libc6-dev libboost1.81-dev libsodium-dev \
+  libcups2-dev libssl-dev cmake ninja-build python3 dpkg-dev xz-utils gzip zlib1g osslsigncode 2>/dev/null || true)
 
 commit=$(git rev-parse HEAD)
 export SOURCE_DATE_EPOCH
@@ -156,6 +231,15 @@ sign_exe() {
   rm -f "$signed"
   # printf is the shell's own: the password reaches no command line.
   printf '%s' "$sign_password" | "${sign[@]}" -readpass - >/dev/null
+  # What Windows checks: the signature against a trusted chain, for code
+  # signing (revocation lists are not fetched: the build stays offline).
+  local verified
+  if ! verified=$(osslsigncode verify -ignore-cdp -CAfile "$chain" -in "$signed" 2>&1); then
+    echo "release: the signature does not verify against the chain of $pkcs12${sign_ca:+, $sign_ca}" \
+      "and the system's authorities: $(printf '%s\n' "$verified" |
+        sed -n '/./{s/.*Verify error: //;p;q;}')" >&2
+    exit 1
+  fi
   rm -f "$signed.unsigned"
   osslsigncode remove-signature -in "$signed" -out "$signed.unsigned" >/dev/null
   if ! cmp -s "$built" "$signed.unsigned"; then
@@ -196,13 +280,28 @@ package_zip() {
     if [ -n "$pkcs12" ]; then
       echo "Authenticode: firmado (SHA-256)"
       printf '%s\n' "$signer_lines"
-      echo "To check that the shipped exe is the exe as built plus its signature:"
-      echo "  osslsigncode remove-signature -in zunel-print-agent.exe -out sin-firma.exe"
-      echo "  sha256sum sin-firma.exe   (must print the SHA-256 as built, above)"
-      echo "and rebuild the commit with scripts/release.sh to get that SHA-256 yourself."
     else
       echo "Authenticode: sin firmar"
     fi
+    echo
+    echo "To check the exe on Windows, in the folder that holds it:"
+    echo "  certutil -hashfile zunel-print-agent.exe SHA256   (must print the exe's SHA-256, above)"
+    if [ -n "$pkcs12" ]; then
+      echo "  the file's Properties > Firmas digitales: the signer above; its Detalles say"
+      echo "    \"Esta firma digital es correcta.\""
+      echo "  PowerShell: Get-AuthenticodeSignature .\\zunel-print-agent.exe | Format-List"
+      echo "    (Status: Valid; SignerCertificate: the signer and thumbprint above)"
+    fi
+    echo "On Linux (Debian: sha256sum; osslsigncode for the signature):"
+    echo "  sha256sum zunel-print-agent.exe   (must print the exe's SHA-256, above)"
+    if [ -n "$pkcs12" ]; then
+      echo "  osslsigncode verify -CAfile <the signer's CA chain> -in zunel-print-agent.exe"
+      echo "  osslsigncode remove-signature -in zunel-print-agent.exe -out sin-firma.exe"
+      echo "  sha256sum sin-firma.exe   (must print the SHA-256 as built, above)"
+    fi
+    echo "Rebuilding the commit with scripts/release.sh, the same domain and keyset, on"
+    echo "Debian 12 with these package versions, gives the exe as built byte for byte:"
+    printf '%s\n' "$toolchain" | sed 's/^/  /'
   } | to_windows_text >"$stage/BUILD-INFO.txt"
   cp "$stage/zunel-print-agent.exe" "$dir/dist/"
   "$files" zip "$dir/zip" "$dir/dist/$name-windows-x64.zip" "$name" \

@@ -4,9 +4,12 @@ the keyset, the exe's last touches, the third-party notices, the software
 bills of materials (SPDX 2.3) and the zip. Every failure is one line on
 standard error and exit status 1.
 
-  release_files.py keyset KEYSET
-      Refuses a keyset whose keys are not 32-byte Ed25519 public keys or whose
-      ids repeat; prints BUILD-INFO's lines on the keys.
+  release_files.py keyset KEYSET [--test-keys]
+      Refuses a keyset whose keys are not 32-byte Ed25519 public keys, whose
+      ids repeat or are not the first 8 hex digits of their keys' SHA-256, or
+      that holds the test key (unless --test-keys); prints BUILD-INFO's lines
+      on the keys, and on standard error a warning for the test key and for
+      the placeholder key of config/keyset.json.
   release_files.py pe-finish EXE
       Pads the exe with zeros to a multiple of 8 bytes and writes its PE
       checksum, as Authenticode signing would: removing a signature then gives
@@ -67,6 +70,9 @@ DYNAMIC_LICENCES = {
     "libcups2": "Apache-2.0",
 }
 
+# Who supplies every third-party component: each comes from a Debian package.
+DEBIAN_SUPPLIER = "Organization: Debian"
+
 # A machine-readable copyright file above this size (Boost's lists some two
 # thousand files) goes into the notices as its header and full licence texts.
 WHOLE_COPYRIGHT_LIMIT = 256 * 1024
@@ -81,8 +87,26 @@ def sha256_file(path):
         return hashlib.sha256(f.read()).hexdigest()
 
 
-def check_keyset(path):
+SOURCE = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
+# Two keysets of this repository, known by their public keys wherever a copy
+# lives: the test keyset, whose private seed is in the repository (its id,
+# 7e57c0de, predates the id rule and stays), and the placeholder of
+# config/keyset.json, whose private key nobody holds.
+TEST_KEYSET = os.path.join(SOURCE, "tests", "fixtures", "test_keyset.json")
+PLACEHOLDER_KEYSET = os.path.join(SOURCE, "config", "keyset.json")
+
+
+def public_keys(path):
+    with open(path, "rb") as f:
+        return {entry["pubkey_b64"] for entry in json.loads(f.read().decode("utf-8"))}
+
+
+def check_keyset(path, test_keys=False):
+    """BUILD-INFO's lines on the keyset at `path`, and the warnings the
+    release prints; refuses a keyset the agent could not use as meant."""
     import nacl.bindings
+    sys.path.insert(0, os.path.join(SOURCE, "tools"))
+    from zunel_vendor import public_key_id
     try:
         with open(path, "rb") as f:
             keys = json.loads(f.read().decode("utf-8"))
@@ -90,7 +114,8 @@ def check_keyset(path):
         raise Refused("keyset %s: %s" % (path, e))
     if not isinstance(keys, list) or not keys:
         raise Refused("keyset %s: not a non-empty JSON array of keys" % path)
-    lines, seen = [], set()
+    test_public, placeholder_public = public_keys(TEST_KEYSET), public_keys(PLACEHOLDER_KEYSET)
+    lines, warnings, seen = [], [], set()
     for position, key in enumerate(keys, 1):
         where = "keyset %s, key %d" % (path, position)
         if not isinstance(key, dict) or not isinstance(key.get("kid"), str) or not key["kid"]:
@@ -108,8 +133,25 @@ def check_keyset(path):
                           "public key" % (where, kid, len(public)))
         if not nacl.bindings.crypto_core_ed25519_is_valid_point(public):
             raise Refused("%s (%s): pubkey_b64 is not an Ed25519 public key" % (where, kid))
+        if key["pubkey_b64"] in test_public:
+            if not test_keys:
+                raise Refused("%s (%s): the test key, whose private seed is public; a release "
+                              "for shops never holds it (--test-keys builds one for tests)"
+                              % (where, kid))
+            lines.append("claves de prueba: key %s is the test key, whose private seed is "
+                         "public; never give this build to a shop" % kid)
+            warnings.append("%s is the test key: this build is for tests only" % kid)
+        elif kid != public_key_id(public):
+            raise Refused("%s (%s): the id is not the first 8 hex digits of the key's SHA-256 "
+                          "(%s), as tools/zunel_vendor.py makes it" % (where, kid,
+                                                                       public_key_id(public)))
+        if key["pubkey_b64"] in placeholder_public:
+            lines.append("key %s is the placeholder of config/keyset.json, whose private key "
+                         "nobody holds: this build accepts no ticket and no revocation list" % kid)
+            warnings.append("%s is the placeholder key of config/keyset.json: no ticket will "
+                            "ever be accepted (--keyset names your own keyset)" % kid)
         lines.append("key %s SHA-256: %s" % (kid, hashlib.sha256(public).hexdigest()))
-    return ["trusted key ids: " + ", ".join(k["kid"] for k in keys)] + lines
+    return ["trusted key ids: " + ", ".join(k["kid"] for k in keys)] + lines, warnings
 
 
 def pe_finish(path):
@@ -282,29 +324,38 @@ def sbom(artifact, name, version, domain, component_list, contains, depends):
         relationships.append({"spdxElementId": root, "relationshipType": "CONTAINS",
                               "relatedSpdxElement": holder})
 
-    def component(package_name, display, version_text, licence, relation, source=None):
+    def component(display, versions, licence, relation, source=None):
+        """One SPDX package for a component, whichever Debian packages (name:
+        version) it came from: each of them is one of its purls."""
         ident = spdx_id("Package-" + display)
-        purl = "pkg:deb/debian/%s@%s?arch=%s" % (
-            (source or package_name).replace("+", "%2B"), version_text.replace("+", "%2B"),
-            "source" if source else package_version(package_name, "Architecture"))
+        relationship = {"spdxElementId": holder, "relationshipType": relation,
+                        "relatedSpdxElement": ident}
+        if relationship in relationships:
+            return  # one component, named once
+        relationships.append(relationship)
+        if any(p["SPDXID"] == ident for p in packages):
+            return
+        distinct = sorted(set(versions.values()))
+        version_text = distinct[0] if len(distinct) == 1 else ", ".join(
+            "%s %s" % item for item in sorted(versions.items()))
+        refs = [{"referenceCategory": "PACKAGE-MANAGER", "referenceType": "purl",
+                 "referenceLocator": "pkg:deb/debian/%s@%s?arch=%s" % (
+                     (source or package).replace("+", "%2B"), version.replace("+", "%2B"),
+                     "source" if source else package_version(package, "Architecture"))}
+                for package, version in sorted(versions.items())]
         packages.append({
             "SPDXID": ident, "name": display, "versionInfo": version_text,
-            "downloadLocation": "NOASSERTION", "filesAnalyzed": False,
+            "supplier": DEBIAN_SUPPLIER, "downloadLocation": "NOASSERTION", "filesAnalyzed": False,
             "licenseConcluded": "NOASSERTION", "licenseDeclared": licence,
-            "licenseComments": "The full terms: /usr/share/doc/%s/copyright" % package_name,
+            "licenseComments": "The full terms: " + ", ".join(
+                "/usr/share/doc/%s/copyright" % package for package in sorted(versions)),
             "copyrightText": "NOASSERTION", "primaryPackagePurpose": "LIBRARY",
-            "externalRefs": [{"referenceCategory": "PACKAGE-MANAGER", "referenceType": "purl",
-                              "referenceLocator": purl}]})
-        relationships.append({"spdxElementId": holder, "relationshipType": relation,
-                              "relatedSpdxElement": ident})
+            "externalRefs": refs})
 
     for c in component_list:
-        for package, version_text in sorted(c["packages"].items()):
-            display = c["name"] if len(c["packages"]) == 1 else "%s (%s)" % (c["name"], package)
-            component(package, display, version_text, c["licence"], "STATIC_LINK",
-                      c.get("built_from_source"))
+        component(c["name"], c["packages"], c["licence"], "STATIC_LINK", c.get("built_from_source"))
     for package in depends:
-        component(package, package, package_version(package),
+        component(package, {package: package_version(package)},
                   DYNAMIC_LICENCES.get(package, "NOASSERTION"), "DYNAMIC_LINK")
     return {
         "spdxVersion": "SPDX-2.3", "dataLicense": "CC0-1.0", "SPDXID": "SPDXRef-DOCUMENT",
@@ -350,7 +401,10 @@ def options(args, name):
 def main(argv):
     command, args = argv[0], list(argv[1:])
     if command == "keyset":
-        print("\n".join(check_keyset(args[0])))
+        lines, warnings = check_keyset(args[0], "--test-keys" in args[1:])
+        for warning in warnings:
+            print("release: warning: " + warning, file=sys.stderr)
+        print("\n".join(lines))
     elif command == "pe-finish":
         pe_finish(args[0])
     elif command == "components":

@@ -52,8 +52,14 @@ def read_seed(path):
         raise ValueError(path + ": not a seed (64 hexadecimal digits)") from None
 
 
+def public_key_id(public):
+    """The id of a 32-byte public key: the first 8 hex digits of its SHA-256
+    (scripts/release.sh refuses a keyset whose ids break this rule)."""
+    return hashlib.sha256(public).hexdigest()[:8]
+
+
 def key_id(signing_key):
-    return hashlib.sha256(bytes(signing_key.verify_key)).hexdigest()[:8]
+    return public_key_id(bytes(signing_key.verify_key))
 
 
 def keyset_entry(signing_key, kid=None):

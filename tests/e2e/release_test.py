@@ -46,9 +46,14 @@ def release(out, work, keyset, *options, env=None, check=True):
     return proc.returncode, output
 
 
-def signing_certificate(folder):
-    """A throwaway CA and a code-signing certificate it issued, the latter
-    with its key in a PKCS#12 file. Returns (CA file, certificate, PKCS#12)."""
+SIGNER_ORGANIZATION = "ZUNEL Informática Ñandú"
+
+
+def signing_certificates(folder):
+    """A throwaway CA and three certificates it issued to one key, each with
+    the key in a PKCS#12 file: for code signing, for a TLS server only, and
+    for code signing but expired (valid for no time at all). Returns the CA
+    file and a dict of name: (certificate, PKCS#12)."""
     def openssl(*args):
         subprocess.run(["openssl", *args], cwd=folder, check=True, capture_output=True)
     openssl("req", "-x509", "-newkey", "rsa:2048", "-nodes", "-keyout", "ca.key", "-out", "ca.pem",
@@ -56,14 +61,18 @@ def signing_certificate(folder):
             "-addext", "basicConstraints=critical,CA:TRUE",
             "-addext", "keyUsage=critical,keyCertSign")
     openssl("req", "-newkey", "rsa:2048", "-nodes", "-keyout", "signer.key", "-out", "signer.csr",
-            "-subj", "/O=ZUNEL/CN=ZUNEL Print Agent")
-    with open(os.path.join(folder, "signer.ext"), "w") as f:
-        f.write("keyUsage=critical,digitalSignature\nextendedKeyUsage=codeSigning\n")
-    openssl("x509", "-req", "-in", "signer.csr", "-CA", "ca.pem", "-CAkey", "ca.key",
-            "-CAcreateserial", "-days", "2", "-extfile", "signer.ext", "-out", "signer.pem")
-    openssl("pkcs12", "-export", "-inkey", "signer.key", "-in", "signer.pem", "-out", "signer.p12",
-            "-passout", "pass:" + SIGN_PASSWORD)
-    return tuple(os.path.join(folder, name) for name in ("ca.pem", "signer.pem", "signer.p12"))
+            "-utf8", "-subj", "/O=%s/CN=ZUNEL Print Agent" % SIGNER_ORGANIZATION)
+    made = {}
+    for name, usage, days in (("signer", "codeSigning", "2"), ("tls", "serverAuth", "2"),
+                              ("expired", "codeSigning", "0")):
+        with open(os.path.join(folder, name + ".ext"), "w") as f:
+            f.write("keyUsage=critical,digitalSignature\nextendedKeyUsage=%s\n" % usage)
+        openssl("x509", "-req", "-in", "signer.csr", "-CA", "ca.pem", "-CAkey", "ca.key",
+                "-CAcreateserial", "-days", days, "-extfile", name + ".ext", "-out", name + ".pem")
+        openssl("pkcs12", "-export", "-inkey", "signer.key", "-in", name + ".pem",
+                "-out", name + ".p12", "-passout", "pass:" + SIGN_PASSWORD)
+        made[name] = tuple(os.path.join(folder, name + ext) for ext in (".pem", ".p12"))
+    return os.path.join(folder, "ca.pem"), made
 
 
 def build_info(zip_path):
@@ -107,11 +116,14 @@ class Release(unittest.TestCase):
         cls.tmp = tempfile.mkdtemp(prefix="zunel-release-")
         cls.dist = os.path.join(cls.tmp, "dist")
         cls.work = os.path.join(cls.tmp, "work")
-        cls.ca, cls.certificate, pkcs12 = signing_certificate(cls.tmp)
-        # The one signed build (twice, to compare): the password comes from
-        # the environment, never from the command line.
+        cls.ca, cls.certificates = signing_certificates(cls.tmp)
+        cls.certificate, pkcs12 = cls.certificates["signer"]
+        # The one signed build (twice, to compare), with the test keys: the
+        # password comes from the environment, never from the command line;
+        # the signature verifies against the CA given.
         _, cls.output = release(cls.dist, cls.work, os.path.join(FIXTURES, "test_keyset.json"),
-                                "--check-reproducible", "--sign-pkcs12", pkcs12,
+                                "--test-keys", "--check-reproducible", "--sign-pkcs12", pkcs12,
+                                "--sign-ca", cls.ca,
                                 env=dict(os.environ, ZUNEL_SIGN_PASSWORD=SIGN_PASSWORD))
         cls.zip = os.path.join(cls.dist, ZIP_NAME)
         cls.built_exe = os.path.join(cls.work, "a", "dist", "zunel-print-agent-unsigned.exe")
@@ -125,6 +137,10 @@ class Release(unittest.TestCase):
         for name in (ZIP_NAME, DEB_NAME):
             subprocess.run(["sha256sum", "--check", "--quiet", name + ".sha256"], cwd=self.dist,
                            check=True)
+
+    def test_no_compiler_warning(self):
+        # The compilers' own lines (file:line:column: warning: ...), not the release's.
+        self.assertEqual(re.findall(r"^\S+:\d+:\d+: warning: .*$", self.output, re.M), [])
 
     def test_zip_holds_the_exe_and_its_texts(self):
         with zipfile.ZipFile(self.zip) as z:
@@ -145,9 +161,11 @@ class Release(unittest.TestCase):
                      "key 7e57c0de SHA-256: " + hashlib.sha256(public).hexdigest(),
                      "ERP origin domain: erp.zunel.example",
                      "zunel-print-agent.exe SHA-256: " + hashlib.sha256(exe).hexdigest(),
-                     "signer: CN=ZUNEL Print Agent,O=ZUNEL",
+                     "signer: CN=ZUNEL Print Agent,O=" + SIGNER_ORGANIZATION,
                      "signer certificate SHA-256: " + fingerprint):
             self.assertIn(line + "\r\n", info)
+        self.assertIn("\r\nclaves de prueba: ", info)
+        self.assertIn("warning: the ERP origin domain is the default, erp.zunel.example", self.output)
         self.assertLess(os.path.getsize(self.zip), 2_500_000)
         self.assertNotIn(SOURCE.encode(), exe)
         self.assertNotIn(self.tmp.encode(), exe)
@@ -231,8 +249,11 @@ class Release(unittest.TestCase):
             names = " | ".join(packages)
             for name in components:
                 self.assertIn(name, names)
+            # Each component once, with the one who supplied it.
+            listed = [p["name"] for p in sbom["packages"]]
+            self.assertEqual(len(listed), len(set(listed)), listed)
             for p in sbom["packages"]:
-                self.assertTrue(p["versionInfo"] and p["licenseDeclared"], p)
+                self.assertTrue(p["versionInfo"] and p["licenseDeclared"] and p["supplier"], p)
             ids = {p["SPDXID"] for p in sbom["packages"]}
             for relation in sbom["relationships"]:
                 self.assertIn(relation["relatedSpdxElement"], ids)
@@ -268,7 +289,7 @@ class Release(unittest.TestCase):
             self.assertRegex(version, re.escape(key) + "\0+" + re.escape(value) + "\0")
         self.assertIn("LegalCopyright", version)
         # Every resource in Spanish (0x0C0A), the icon among them, and the
-        # icon readable as one: 16 and 32 pixels.
+        # icon readable as one, in the sizes Windows shows.
         listing = subprocess.run(["wrestool", "--list", exe], check=True, capture_output=True,
                                  text=True).stdout.splitlines()
         self.assertEqual({re.search(r"--type=(\d+)", line).group(1) for line in listing},
@@ -279,11 +300,42 @@ class Release(unittest.TestCase):
         subprocess.run(["wrestool", "--extract", "--type=14", "--output=" + icon, exe], check=True)
         sizes = subprocess.run(["icotool", "--list", icon], check=True, capture_output=True,
                                text=True).stdout
-        self.assertEqual(re.findall(r"--width=(\d+)", sizes), ["16", "32"])
+        self.assertEqual(re.findall(r"--width=(\d+)", sizes), ["16", "24", "32", "48", "256"])
         manifest = resource("24").decode()
         self.assertIn('level="asInvoker"', manifest)
         self.assertIn('<supportedOS Id="{8e0f7a12-bfb3-4fe8-b9a5-48fd50a15a9a}"/>', manifest)
         self.assertIn(">true</longPathAware>", manifest)
+
+    def test_refused_before_building(self):
+        certificates = self.certificates
+        # A key of the rule (the placeholder's) under an id one digit off.
+        mismatched = os.path.join(self.tmp, "mismatched-keyset.json")
+        with open(os.path.join(SOURCE, "config", "keyset.json")) as f:
+            keys = json.load(f)
+        kid = keys[0]["kid"]
+        keys[0]["kid"] = kid[:-1] + ("0" if kid[-1] != "0" else "1")
+        with open(mismatched, "w") as f:
+            json.dump(keys, f)
+        test_keyset = os.path.join(FIXTURES, "test_keyset.json")
+        for name, keyset, options, refusal in (
+                ("a TLS server certificate", test_keyset,
+                 ("--test-keys", "--sign-pkcs12", certificates["tls"][1]),
+                 "is not for code signing (its extended key usage: TLS Web Server Authentication)"),
+                ("an expired certificate", test_keyset,
+                 ("--test-keys", "--sign-pkcs12", certificates["expired"][1]), "expired on "),
+                ("a key id that is not the key's", mismatched, (),
+                 "(%s): the id is not the first 8 hex digits of the key's SHA-256 (%s)"
+                 % (keys[0]["kid"], kid)),
+                ("the test keyset without --test-keys", test_keyset, (),
+                 "(7e57c0de): the test key, whose private seed is public")):
+            with self.subTest(name):
+                dist = os.path.join(self.tmp, "refused", name)
+                code, output = release(dist, os.path.join(self.tmp, "refused-work"), keyset,
+                                       *options, check=False,
+                                       env=dict(os.environ, ZUNEL_SIGN_PASSWORD=SIGN_PASSWORD))
+                self.assertEqual(code, 1, output)
+                self.assertIn(refusal, output)
+                self.assertFalse(os.path.exists(os.path.join(dist, ZIP_NAME)))
 
     def test_shop_road(self):
         prefix = WinePrefix(self.tmp)
@@ -366,7 +418,9 @@ class Release(unittest.TestCase):
         domain = "erp.vendedor.example"
         origin = "https://caja." + domain
         release(dist, os.path.join(self.tmp, "work"), keyset, "--domain", domain)
-        self.assertIn("Authenticode: sin firmar\r\n", build_info(os.path.join(dist, ZIP_NAME)))
+        info = build_info(os.path.join(dist, ZIP_NAME))
+        self.assertIn("Authenticode: sin firmar\r\n", info)
+        self.assertNotIn("claves de prueba", info)
         homepage = subprocess.run(["dpkg-deb", "--field", os.path.join(dist, DEB_NAME), "Homepage"],
                                   check=True, capture_output=True, text=True).stdout
         self.assertEqual(homepage, "https://%s/\n" % domain)

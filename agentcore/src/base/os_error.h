@@ -5,7 +5,8 @@
 // agent's files and directories, its sockets, the network and serial writes
 // of a print job, the control client and the installer's details take that
 // form. Two answers the page is told about keep forms of their own: opening
-// a serial port gives the message alone (printing/serial_port.h), and the
+// a serial port names the port and gives the message alone
+// (printing/serial_port.h), and the
 // spooler gives "<call> falló (Win32 err <code>)" (printing/spooler_channel.h).
 
 #include <boost/system/error_code.hpp>

@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <string_view>
 
 #include "base/outcome.h"
 
@@ -54,11 +55,17 @@ class SerialPorts {
  public:
   virtual ~SerialPorts() = default;
   // Opens `name` for reading and writing, unshared, and applies `settings`.
-  // The error is the system's message text alone (os_error_message()),
-  // without the " (os error N)" suffix; nothing stays open.
+  // The error is serial_open_error()'s: the port named, then the system's
+  // message text alone, without the " (os error N)" suffix; nothing stays open.
   [[nodiscard]] virtual Outcome<std::unique_ptr<SerialLine>> open(const std::string& name,
                                                                   const SerialSettings& settings) = 0;
 };
+
+// The failure to open or configure the port `name`, as the page is told it:
+// "puerto serie '<name>' no encontrado: <system text>" when the system has no
+// such port (`not_found`), "no se pudo abrir el puerto serie '<name>': <system
+// text>" otherwise; the system's text is os_error_message()'s, without its code.
+std::string serial_open_error(std::string_view name, std::string_view system_text, bool not_found);
 
 // The real serial ports of this OS; lives for the whole process.
 SerialPorts& system_serial_ports();

@@ -16,9 +16,16 @@ namespace {
 
 namespace asio = boost::asio;
 
-std::string library_message(const boost::system::error_code& ec) {
-  if (ec.category() == boost::system::system_category()) return os_error_message(ec.value());
-  return ec.message();
+// The open failure with errno value `code`.
+Error open_error(const std::string& name, int code) {
+  const bool not_found = code == ENOENT || code == ENODEV || code == ENXIO;
+  return fail(serial_open_error(name, os_error_message(code), not_found));
+}
+
+// The open failure the serial-port library reported.
+Error open_error(const std::string& name, const boost::system::error_code& ec) {
+  if (ec.category() == boost::system::system_category()) return open_error(name, ec.value());
+  return fail(serial_open_error(name, ec.message(), false));
 }
 
 class PosixSerialLine final : public SerialLine {
@@ -94,21 +101,21 @@ class PosixSerialPorts final : public SerialPorts {
  public:
   Outcome<std::unique_ptr<SerialLine>> open(const std::string& name, const SerialSettings& settings) override {
     // The system would open the part before a NUL: that device is not the one named.
-    if (name.find('\0') != std::string::npos) return fail(os_error_message(ENOENT));
+    if (name.find('\0') != std::string::npos) return open_error(name, ENOENT);
     auto context = std::make_unique<asio::io_context>();
     auto port = std::make_unique<asio::serial_port>(*context);
     boost::system::error_code ec;
     port->open(name, ec);
-    if (ec) return fail(library_message(ec));
+    if (ec) return open_error(name, ec);
     // Unshared, as on Windows: a second open of the port fails while the job runs.
-    if (::ioctl(port->native_handle(), TIOCEXCL) != 0) return fail(os_error_message(errno));
+    if (::ioctl(port->native_handle(), TIOCEXCL) != 0) return open_error(name, errno);
     // The only settings asked for are the ones SerialSettings can hold.
     port->set_option(asio::serial_port::baud_rate(settings.baud_rate), ec);
     if (!ec) port->set_option(asio::serial_port::character_size(settings.data_bits), ec);
     if (!ec) port->set_option(asio::serial_port::parity(asio::serial_port::parity::none), ec);
     if (!ec) port->set_option(asio::serial_port::stop_bits(asio::serial_port::stop_bits::one), ec);
     if (!ec) port->set_option(asio::serial_port::flow_control(asio::serial_port::flow_control::none), ec);
-    if (ec) return fail(library_message(ec));  // the port closes with `port`
+    if (ec) return open_error(name, ec);  // the port closes with `port`
     return std::unique_ptr<SerialLine>(
         std::make_unique<PosixSerialLine>(std::move(context), std::move(port), settings.write_timeout));
   }

@@ -84,18 +84,18 @@ TEST(PosixSerialPort, EmptyJobOpensFlushesAndCloses) {
   EXPECT_TRUE(status.ok()) << status.error();
 }
 
-TEST(PosixSerialPort, OpenErrorsAreTheSystemTextWithoutTheCode) {
+TEST(PosixSerialPort, OpenErrorsNameThePortAndGiveTheSystemTextWithoutTheCode) {
   const std::vector<std::uint8_t> one{1};
   for (const std::string& name : {std::string("/dev/zunel-no-such-port"), std::string(""),
                                   std::string("/dev/null\0/x", 11)}) {
     const Status status = send_serial(system_serial_ports(), name, 9600, one);
     ASSERT_FALSE(status.ok()) << name;
-    EXPECT_EQ(status.error(), "No such file or directory") << name;
+    EXPECT_EQ(status.error(), "puerto serie '" + name + "' no encontrado: No such file or directory") << name;
   }
   // Not a terminal: configuring the line fails, again without a code.
   const Status not_a_tty = send_serial(system_serial_ports(), "/dev/null", 9600, one);
   ASSERT_FALSE(not_a_tty.ok());
-  EXPECT_EQ(not_a_tty.error(), "Inappropriate ioctl for device");
+  EXPECT_EQ(not_a_tty.error(), "no se pudo abrir el puerto serie '/dev/null': Inappropriate ioctl for device");
 }
 
 TEST(PosixSerialPort, AWriteThatNothingTakesEndsWhenItsTimeOutPasses) {

@@ -76,20 +76,26 @@ class WinSerialLine final : public SerialLine {
   std::chrono::milliseconds write_timeout_;
 };
 
+// The open failure with Win32 error `code`.
+Error open_error(const std::string& name, DWORD code) {
+  const bool not_found = code == ERROR_FILE_NOT_FOUND || code == ERROR_PATH_NOT_FOUND;
+  return fail(serial_open_error(name, os_error_message(static_cast<int>(code)), not_found));
+}
+
 class WinSerialPorts final : public SerialPorts {
  public:
   Outcome<std::unique_ptr<SerialLine>> open(const std::string& name, const SerialSettings& settings) override {
     // The system would open the part before a NUL: that device is not the one named.
-    if (name.find('\0') != std::string::npos) return fail(os_error_message(ERROR_FILE_NOT_FOUND));
+    if (name.find('\0') != std::string::npos) return open_error(name, ERROR_FILE_NOT_FOUND);
     const std::u16string path = utf8_to_utf16(windows_serial_device_name(name));
     const HANDLE h = ::CreateFileW(reinterpret_cast<const wchar_t*>(path.c_str()), GENERIC_READ | GENERIC_WRITE,
                                    0, nullptr, OPEN_EXISTING, 0, nullptr);
-    if (h == INVALID_HANDLE_VALUE) return fail(os_error_message(::GetLastError()));
+    if (h == INVALID_HANDLE_VALUE) return open_error(name, ::GetLastError());
     auto line = std::make_unique<WinSerialLine>(h, settings.write_timeout);  // closes on every path
 
     DCB dcb{};
     dcb.DCBlength = sizeof dcb;
-    if (!::GetCommState(h, &dcb)) return fail(os_error_message(::GetLastError()));
+    if (!::GetCommState(h, &dcb)) return open_error(name, ::GetLastError());
     dcb.BaudRate = settings.baud_rate;
     dcb.ByteSize = static_cast<BYTE>(settings.data_bits);
     dcb.Parity = NOPARITY;
@@ -106,11 +112,11 @@ class WinSerialPorts final : public SerialPorts {
     // DTR and RTS held inactive.
     dcb.fDtrControl = DTR_CONTROL_DISABLE;
     dcb.fRtsControl = RTS_CONTROL_DISABLE;
-    if (!::SetCommState(h, &dcb)) return fail(os_error_message(::GetLastError()));
+    if (!::SetCommState(h, &dcb)) return open_error(name, ::GetLastError());
 
     // Writes bounded; a read never waits unless a read call asks it to.
     if (const DWORD error = line->set_timeouts(std::chrono::milliseconds(0)); error != 0) {
-      return fail(os_error_message(error));
+      return open_error(name, error);
     }
     return std::unique_ptr<SerialLine>(std::move(line));
   }

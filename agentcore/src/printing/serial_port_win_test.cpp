@@ -31,10 +31,12 @@ TEST_F(WineSerial, JobGoesOutThroughTheDeviceNamespaceName) {
   EXPECT_TRUE(status.ok()) << status.error();
 }
 
-TEST_F(WineSerial, MissingPortGivesTheSystemTextWithoutTheCode) {
+TEST_F(WineSerial, MissingPortIsNamedWithTheSystemTextWithoutTheCode) {
   const Status status = send_serial(system_serial_ports(), "COM199", 9600, wine_platform_job());
   ASSERT_FALSE(status.ok());
-  EXPECT_FALSE(status.error().empty());
+  const std::string prefix = "puerto serie 'COM199' no encontrado: ";
+  EXPECT_EQ(status.error().rfind(prefix, 0), 0u) << status.error();
+  EXPECT_GT(status.error().size(), prefix.size()) << status.error();
   EXPECT_EQ(status.error().find("(os error"), std::string::npos) << status.error();
 }
 

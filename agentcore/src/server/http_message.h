@@ -78,8 +78,8 @@ struct LaneWork {
   // Work that is worth doing only soon (a status query) names its own start
   // deadline and the answer it gets when the lane is still busy by then;
   // otherwise the server's deadline and 503 apply.
-  std::optional<std::chrono::milliseconds> start_within;
-  std::function<HttpResponse()> not_started;
+  std::optional<std::chrono::milliseconds> start_within{};
+  std::function<HttpResponse()> not_started{};
 };
 
 // What handling a whole request gives: its answer now, or the work that

@@ -44,17 +44,20 @@ Confirmed confirm_escpos(StatusChannel& channel, milliseconds deadline, const st
   if (!channel.discard_input(clock, deadline).ok()) return Confirmed::NotConfirmed;
   if (!channel.send(escpos_confirm_request(id)).ok()) return Confirmed::NotConfirmed;
   EscPosConfirmReader reader(id);
-  bool fence = false, printed = false;
+  bool fence = false, printed = false, invalid = false;
   std::vector<std::uint8_t> seen;
   read_until(channel, clock, deadline, seen, [&](std::uint8_t b) {
     const EscPosConfirmReader::Heard heard = reader.take(b);
     fence = fence || heard == EscPosConfirmReader::Heard::Fence;
     printed = heard == EscPosConfirmReader::Heard::Printed;
+    // Noise or a flood: nothing it sent is an answer, and waiting on will
+    // not make one.
+    invalid = heard == EscPosConfirmReader::Heard::Invalid;
     if (seen.size() >= STATUS_MAX_INPUT / 2) seen.clear();  // a chatty printer is read to the deadline
-    return printed;
+    return printed || invalid;
   });
   if (printed) return Confirmed::Printed;
-  return fence ? Confirmed::Processed : Confirmed::NotConfirmed;
+  return fence && !invalid ? Confirmed::Processed : Confirmed::NotConfirmed;
 }
 
 // Frames of a ZPL answer read until `count` have closed or the deadline.

@@ -16,6 +16,7 @@
 #include "printing/printer_list.h"
 #include "printing/printer_key.h"
 #include "printing/printing.h"
+#include "printing/serial_port.h"
 #include "printing/status_body_reader.h"
 #include "printing/status_query.h"
 #include "security/agent_state.h"
@@ -83,6 +84,14 @@ HttpResponse credentials_answer(const DeviceCredentials& creds, const std::strin
 
 HttpResponse invalid_json(const Cors& cors) {
   return json_response(400, cors, "{\"error\":\"json inválido\"}");
+}
+
+// A serial target must name a serial port of this system: nothing else (a
+// terminal, a file) is ever opened for a page.
+std::optional<HttpResponse> serial_port_refused(const PrintTarget& target, const Cors& cors) {
+  const auto* serial = std::get_if<PrintTarget::Serial>(&target.kind);
+  if (serial == nullptr || serial_port_name_allowed(serial->port)) return std::nullopt;
+  return json_response(400, cors, "{\"error\":\"puerto serie no válido\"}");
 }
 
 // What an endpoint gets: the request with its body's text (empty for a print
@@ -194,6 +203,7 @@ Handled print(Call& call) {
   if (!call.job->decoded()) return invalid_json(call.cors);
   const auto& confirm = call.job->decoded()->confirm;
   if (!confirm) return json_response(400, call.cors, error_body(confirm.error()));
+  if (auto refused = serial_port_refused(call.job->decoded()->target, call.cors)) return std::move(*refused);
   const std::optional<std::string> key = printer_key(call.job->decoded()->target);
   if (!key) return print_now(*call.job, call.ctx.printing, call.cors);
   return LaneWork{*key, LaneKind::Printer,
@@ -208,6 +218,7 @@ Handled print(Call& call) {
 Handled printer_status(Call& call) {
   auto request = read_status_body(call.req.body);
   if (!request) return json_response(400, call.cors, error_body(request.error()));
+  if (auto refused = serial_port_refused(request->target, call.cors)) return std::move(*refused);
   auto query = [request = *request, &printing = call.ctx.printing, cors = call.cors] {
     auto status = query_printer_status(request, printing);
     if (!status) return json_response(502, cors, error_body(status.error()));

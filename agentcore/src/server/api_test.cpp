@@ -478,6 +478,7 @@ TEST_F(Api, PrintBodiesArrivingInPiecesThroughTheServerAreJudgedAsWhole) {
   const std::string broken =
       "{\"target\":{\"kind\":\"network\",\"host\":\"h\",\"port\":1},\"bytes\":[1,2";
   const std::string not_utf8 = "{\"bytes\":[1],\"target\":\"\xff\"}";
+  const std::string empty;
   const struct {
     const std::string& body;
     const std::string& signed_over;
@@ -494,6 +495,7 @@ TEST_F(Api, PrintBodiesArrivingInPiecesThroughTheServerAreJudgedAsWhole) {
       {broken, broken, true, 7, 400, "{\"error\":\"json inválido\"}"},
       {not_utf8, job, false, 1, 400, "{\"error\":\"cuerpo ilegible\"}"},
       {not_utf8, job, true, 7, 400, "{\"error\":\"cuerpo ilegible\"}"},
+      {empty, empty, false, 1, 400, "{\"error\":\"json inválido\"}"},
   };
   int nonce = 0;
   for (const auto& row : rows) {

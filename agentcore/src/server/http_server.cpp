@@ -246,7 +246,15 @@ class Session : public std::enable_shared_from_this<Session> {
       reply_.keep_alive = reply_.keep_alive && !has_body;
       return send(std::move(*admission.answer), reply_);
     }
-    if (!has_body) return hand_over(BodyState::Complete);
+    if (!has_body) {
+      // An empty body is a body: a consumer is given it like any other.
+      if (admission.body_consumer) {
+        admission.body_consumer->begin(0);
+        admission.body_consumer->finish();
+        parser_->get().body().consumer = std::move(admission.body_consumer);
+      }
+      return hand_over(BodyState::Complete);
+    }
     start_body(admission);
   }
 

@@ -390,6 +390,8 @@ TEST(HttpServer, AConsumerTakesTheBodyInsteadOfItsTextInAnyPieces) {
        "begin:20;finish:0123456789abcdefghij;"},
       {"POST / HTTP/1.1\r\nHost: h\r\nTransfer-Encoding: chunked\r\n\r\n7\r\n0123456\r\n"
        "d\r\n789abcdefghij\r\n0\r\n\r\n", 7, "begin:0;finish:0123456789abcdefghij;"},
+      // An empty body is a body too: the consumer is given it.
+      {"POST / HTTP/1.1\r\nHost: h\r\nContent-Length: 0\r\n\r\n", 1, "begin:0;finish:;"},
   };
   for (const auto& row : rows) {
     Client client(server.port());

@@ -456,7 +456,7 @@ class Session : public std::enable_shared_from_this<Session> {
 
   void discard_rest() {
     buffer_.clear();
-    stream_.async_read_some(buffer_.prepare(16384),
+    stream_.async_read_some(buffer_.prepare(65536),
                             [self = shared_from_this()](beast::error_code ec, std::size_t n) {
                               self->lingered_ += n;
                               if (ec || self->lingered_ >= self->server_.limits.linger_bytes) {

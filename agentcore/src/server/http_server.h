@@ -57,8 +57,12 @@ struct ServerLimits {
   // still be writing it), the rest is read and dropped for up to this long
   // and this many bytes before the connection closes, so that a client that
   // writes its whole body before reading sees the answer, not a reset.
-  std::chrono::milliseconds linger_timeout{2'000};
-  std::size_t linger_bytes = 1u << 20;
+  // The
+  // bytes cover twice the largest body any route takes (64 MiB), so a client
+  // that sends a body somewhat over it still reads its 413; on loopback that
+  // much is drained well within the time.
+  std::chrono::milliseconds linger_timeout{10'000};
+  std::size_t linger_bytes = 128u << 20;
 };
 
 // Admits one request on the I/O thread; it sees the request without its

@@ -150,6 +150,8 @@ struct HttpServer::Impl {
   // Declared before the I/O context: sessions give back their slots and
   // charges while the context destroys them.
   SessionSlots slots;
+  // Connections served beyond the slots (see Session::answer_overflow).
+  std::atomic<std::size_t> overflow{0};
   std::atomic<std::size_t> bodies_in_flight{0};
   std::atomic<std::size_t> charged_since_trim{0};
 
@@ -175,7 +177,10 @@ class Session : public std::enable_shared_from_this<Session> {
         server_(server),
         charge_(server.bodies_in_flight, server.charged_since_trim,
                 server.limits.max_bodies_in_flight) {}
-  ~Session() { server_.slots.give_back(slot_); }
+  ~Session() {
+    server_.slots.give_back(slot_);
+    if (overflow_) --server_.overflow;
+  }
 
   // Takes a connection slot, closing the connection idle longest when the
   // server is full; false when none is idle.
@@ -185,7 +190,15 @@ class Session : public std::enable_shared_from_this<Session> {
 
   // The first byte must arrive within the first-byte time-out of the
   // connect, the rest of the header within the header time-out.
-  void start() { await_request(server_.limits.first_byte_timeout); }
+  void start() { await_request(server_.limits.first_byte_timeout, false); }
+
+  // A connection that found every slot taken by connections in progress:
+  // served as one request, with the same time-outs (see answer_overflow).
+  void start_overflow() {
+    overflow_ = true;
+    ++server_.overflow;
+    start();
+  }
 
  private:
   void close_socket() {
@@ -200,11 +213,13 @@ class Session : public std::enable_shared_from_this<Session> {
     close_socket();
   }
 
-  // Before a request: up to `timeout` for its first byte (the connection is
-  // idle meanwhile), then the header time-out for the rest of the header.
-  void await_request(std::chrono::milliseconds timeout) {
+  // Before a request: up to `timeout` for its first byte, then the header
+  // time-out for the rest of the header. Between requests the connection is
+  // idle meanwhile (it may be closed for room); a new connection is not,
+  // as its first request may be on its way: the first-byte time-out bounds it.
+  void await_request(std::chrono::milliseconds timeout, bool idle = true) {
     if (buffer_.size() > 0) return read_header();
-    server_.slots.set_idle(slot_, true);
+    server_.slots.set_idle(slot_, idle);
     stream_.expires_after(timeout);
     stream_.async_read_some(buffer_.prepare(4096),
                             [self = shared_from_this()](beast::error_code ec, std::size_t n) {
@@ -240,6 +255,7 @@ class Session : public std::enable_shared_from_this<Session> {
     cors_origin_ = std::move(admission.cors_origin);
     handle_ = std::move(admission.handle);
     const bool has_body = !parser_->is_done();
+    if (overflow_) return answer_overflow(std::move(admission.answer), has_body);
     if (admission.answer) {
       parser_.reset();
       body_unread_ = has_body;  // the connection cannot go on after it
@@ -256,6 +272,24 @@ class Session : public std::enable_shared_from_this<Session> {
       return hand_over(BodyState::Complete);
     }
     start_body(admission);
+  }
+
+  // A connection beyond the slots gets what is answered on the spot, from
+  // the header alone or without a body and without a lane (ping, the
+  // preflight, the gates' refusals), and 503 "agente ocupado" for anything
+  // else; then it closes, its body (if any) drained as after any early
+  // answer. So a full house never resets or ignores a connection.
+  void answer_overflow(std::optional<HttpResponse> answer, bool has_body) {
+    parser_.reset();
+    body_unread_ = has_body;
+    reply_.keep_alive = false;
+    if (!answer && !has_body) {
+      HttpRequest request = std::move(head_);
+      const auto handle = std::move(handle_);
+      Handled handled = handle(request);
+      if (auto* now = std::get_if<HttpResponse>(&handled)) answer = std::move(*now);
+    }
+    send(answer ? std::move(*answer) : agent_busy_answer(cors_origin_), reply_);
   }
 
   // The request without its body, and how its answer goes out.
@@ -360,6 +394,11 @@ class Session : public std::enable_shared_from_this<Session> {
           self->run_and_answer(run, timer);
         });
     if (!submitted) return respond(agent_busy_answer(cors_origin_));
+    // A job waiting or running in a lane is bounded by the lanes, not by the
+    // connection slots: its slot goes to the connections still being read,
+    // so that pings and preflights are served while jobs wait, and the
+    // lanes' bounds can be reached. It takes a slot again for its answer.
+    server_.slots.give_back(slot_);
     auto not_started = std::move(work.not_started);
     if (!not_started) {
       not_started = [printer = work.kind == LaneKind::Printer, cors = cors_origin_] {
@@ -404,6 +443,8 @@ class Session : public std::enable_shared_from_this<Session> {
   void respond(HttpResponse answer) {
     charge_.release();  // the body was dropped once the request was handled
     server_.after_answer();
+    // Back from a lane: the connection goes on only when it gets a slot again.
+    if (!slot_ && !overflow_ && reply_.keep_alive && !enter()) reply_.keep_alive = false;
     send(std::move(answer), reply_);
   }
 
@@ -482,6 +523,7 @@ class Session : public std::enable_shared_from_this<Session> {
   std::size_t lingered_ = 0;  // bytes dropped after an early answer
   bool over_budget_ = false;
   bool body_unread_ = false;  // the request's body was not read to its end
+  bool overflow_ = false;     // served beyond the slots: one request, then closed
   HttpServer::Impl& server_;
   BodyCharge charge_;
   SessionSlots::Hold slot_;
@@ -495,7 +537,13 @@ void HttpServer::Impl::accept() {
     if (!ec) {
       try {
         auto session = std::make_shared<Session>(std::move(socket), *this);
-        if (session->enter()) session->start();
+        if (session->enter()) {
+          session->start();
+        } else if (overflow < limits.max_connections) {
+          session->start_overflow();
+        }
+        // Else the connection closes unanswered: as many again as the slots
+        // are being read beyond them, each within the header time-outs.
       } catch (const std::bad_alloc&) {
         // This connection is dropped with its socket; the next may fare better.
       }

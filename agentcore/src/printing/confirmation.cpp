@@ -188,13 +188,13 @@ Outcome<Confirmation> print_and_confirm(const PrintTarget& target, std::span<con
   if (const auto* network = std::get_if<PrintTarget::Network>(&target.kind)) {
     auto connection = open_tcp(platform.network, network->host, network->port, TCP_CONNECT_TIMEOUT);
     if (!connection) return fail(connection.error());
-    if (auto sent = send_tcp_job(**connection, bytes); !sent) return fail(sent.error());
+    if (auto sent = send_tcp_job(**connection, bytes, clock); !sent) return fail(sent.error());
     return confirm_connected(*tcp_status_channel(**connection), request, random, clock);
   }
   if (const auto* serial = std::get_if<PrintTarget::Serial>(&target.kind)) {
     auto line = open_serial(platform.serial_ports, serial->port, serial->baud);
     if (!line) return fail(line.error());
-    if (auto written = write_serial_job(**line, bytes); !written) return fail(written.error());
+    if (auto written = write_serial_job(**line, serial->baud, bytes, clock); !written) return fail(written.error());
     return confirm_connected(*serial_status_channel(**line), request, random, clock);
   }
   if (const auto* spooler = std::get_if<PrintTarget::WinSpool>(&target.kind)) {

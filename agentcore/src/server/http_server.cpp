@@ -6,6 +6,7 @@
 #include <boost/asio/ip/tcp.hpp>
 #include <boost/asio/post.hpp>
 #include <boost/asio/steady_timer.hpp>
+#include <boost/asio/write.hpp>
 #include <boost/beast/core/flat_buffer.hpp>
 #include <boost/beast/core/string.hpp>
 #include <boost/beast/core/tcp_stream.hpp>
@@ -18,6 +19,7 @@
 #include "base/loopback_listener.h"
 #include "server/answers.h"
 #include "server/session_slots.h"
+#include "server/wire_form.h"
 
 namespace zunel {
 namespace {
@@ -460,28 +462,19 @@ class Session : public std::enable_shared_from_this<Session> {
     send(malformed_request_answer(), Reply{11, false, false});
   }
 
+  // The answer goes out as one prepared buffer (wire_form), written with one call.
   void send(HttpResponse answer, const Reply& reply) {
-    auto res = std::make_shared<http::response<http::string_body>>(
-        static_cast<http::status>(answer.status), reply.version);
-    for (auto& [name, value] : answer.headers) res->insert(name, value);
-    if (answer.status == 204 || answer.status == 304 || answer.status < 200) {
-      // No body and no length on these.
-    } else if (reply.head) {
-      res->content_length(answer.body.size());
-    } else {
-      res->body() = std::move(answer.body);
-      res->prepare_payload();
-    }
-    res->keep_alive(reply.keep_alive);
+    auto wire = std::make_shared<std::string>(wire_form(answer, reply.version, reply.keep_alive, reply.head));
+    answer = HttpResponse{};  // a large body is not kept twice while it is written
     stream_.expires_after(server_.limits.idle_timeout);
-    http::async_write(stream_, *res,
-                      [self = shared_from_this(), res, keep_alive = reply.keep_alive](
-                          beast::error_code ec, std::size_t) {
-                        if (ec) return self->close();
-                        if (keep_alive) return self->await_request(self->server_.limits.idle_timeout);
-                        if (self->body_unread_) return self->linger();
-                        self->close();
-                      });
+    net::async_write(stream_, net::buffer(*wire),
+                     [self = shared_from_this(), wire, keep_alive = reply.keep_alive](beast::error_code ec,
+                                                                                      std::size_t) {
+                       if (ec) return self->close();
+                       if (keep_alive) return self->await_request(self->server_.limits.idle_timeout);
+                       if (self->body_unread_) return self->linger();
+                       self->close();
+                     });
   }
 
   // The client may still be writing the body it was answered before: read

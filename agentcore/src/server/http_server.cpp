@@ -159,6 +159,10 @@ struct HttpServer::Impl {
 
   net::io_context io{1};
   std::optional<tcp::acceptor> acceptor;
+  // After a failed accept (out of descriptors or memory for now), the next
+  // waits this long rather than spinning on the same failure.
+  net::steady_timer accept_pause{io};
+  static constexpr std::chrono::milliseconds ACCEPT_PAUSE{100};
 
   // Declared after the I/O context, so destroyed before it: the work still
   // running ends while its answers can still be posted.
@@ -527,19 +531,24 @@ class Session : public std::enable_shared_from_this<Session> {
 void HttpServer::Impl::accept() {
   acceptor->async_accept([this](beast::error_code ec, tcp::socket socket) {
     if (ec == net::error::operation_aborted) return;
-    if (!ec) {
-      try {
-        auto session = std::make_shared<Session>(std::move(socket), *this);
-        if (session->enter()) {
-          session->start();
-        } else if (overflow < limits.max_connections) {
-          session->start_overflow();
-        }
-        // Else the connection closes unanswered: as many again as the slots
-        // are being read beyond them, each within the header time-outs.
-      } catch (const std::bad_alloc&) {
-        // This connection is dropped with its socket; the next may fare better.
+    if (ec) {
+      accept_pause.expires_after(ACCEPT_PAUSE);
+      accept_pause.async_wait([this](beast::error_code waited) {
+        if (!waited) accept();
+      });
+      return;
+    }
+    try {
+      auto session = std::make_shared<Session>(std::move(socket), *this);
+      if (session->enter()) {
+        session->start();
+      } else if (overflow < limits.max_connections) {
+        session->start_overflow();
       }
+      // Else the connection closes unanswered: as many again as the slots
+      // are being read beyond them, each within the header time-outs.
+    } catch (const std::bad_alloc&) {
+      // This connection is dropped with its socket; the next may fare better.
     }
     accept();
   });

@@ -12,9 +12,10 @@ scripts/install-deps.sh
 export CCACHE_BASEDIR="$PWD" CCACHE_NOHASHDIR=true
 launcher=(-DCMAKE_C_COMPILER_LAUNCHER=ccache -DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
 build=${ZUNEL_TEST_BUILD_DIR:-build-test}
-# The test build trusts the test key, so end-to-end tests can sign tickets.
+# The test build trusts the test key, so end-to-end tests can sign tickets,
+# and honours the test-only switches (a pseudo-terminal as a serial port).
 cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Debug -DZUNEL_SANITIZE=ON "${launcher[@]}" \
-  -DZUNEL_KEYSET_FILE="$PWD/tests/fixtures/test_keyset.json"
+  -DZUNEL_KEYSET_FILE="$PWD/tests/fixtures/test_keyset.json" -DZUNEL_TEST_HOOKS=ON
 cmake --build "$build" -j2
 # The agent's ports are fixed and other work trees on this machine may run
 # their own agents: a private network namespace gives the tests a loopback of

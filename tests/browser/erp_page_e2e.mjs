@@ -51,6 +51,9 @@ const home = path.join(tmp, 'home');
 fs.mkdirSync(home, { mode: 0o700 });
 const agentEnv = { ...process.env, HOME: home };
 for (const name of ['XDG_DATA_HOME', 'XDG_CONFIG_HOME', 'ZUNEL_NO_CONSOLE']) delete agentEnv[name];
+// The serial printer is a pseudo-terminal: a test build takes it as a serial
+// port while this is set (a release build never).
+agentEnv.ZUNEL_TEST_SERIAL_ANY_PATH = '1';
 
 // ---- helpers ---------------------------------------------------------------
 

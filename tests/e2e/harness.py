@@ -69,6 +69,9 @@ class TempHome:
         for name in ("XDG_DATA_HOME", "XDG_CONFIG_HOME", "ZUNEL_NO_CONSOLE"):
             env.pop(name, None)
         env["HOME"] = self.path
+        # Pseudo-terminals stand in for serial printers: a test build takes
+        # them as serial ports while this is set (a release build never).
+        env["ZUNEL_TEST_SERIAL_ANY_PATH"] = "1"
         env.update(extra)
         return env
 
@@ -522,10 +525,11 @@ class SlowPrinter(TcpSink):
             self.fast.wait(0.2)
 
 
-def small_tcp_buffers(test):
-    """Lowers this network namespace's TCP buffers to 64 KiB for the test (so
-    that a slow printer paces the agent), restored at its end. False where
-    they cannot be changed (not root in a namespace of the tests' own)."""
+def small_tcp_buffers(test, sizes="4096 16384 65536"):
+    """Lowers this network namespace's TCP buffers (min, default, max) to
+    `sizes` for the test (so that a slow printer paces the agent), restored
+    at its end. False where they cannot be changed (not root in a namespace
+    of the tests' own)."""
     names = ["/proc/sys/net/ipv4/tcp_wmem", "/proc/sys/net/ipv4/tcp_rmem"]
     try:
         saved = []
@@ -534,7 +538,7 @@ def small_tcp_buffers(test):
                 saved.append(f.read())
         for n in names:
             with open(n, "w", encoding="ascii") as f:
-                f.write("4096 16384 65536")
+                f.write(sizes)
     except OSError:
         return False
 

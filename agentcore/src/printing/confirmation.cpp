@@ -48,18 +48,21 @@ Confirmed confirm_escpos(StatusChannel& channel, milliseconds deadline, const st
   if (!channel.discard_input(clock, deadline).ok()) return Confirmed::NotConfirmed;
   if (!channel.send(escpos_confirm_request(id)).ok()) return Confirmed::NotConfirmed;
   EscPosConfirmReader reader(id);
-  bool fence = false, printed = false;
+  bool fence = false, printed = false, invalid = false;
   std::vector<std::uint8_t> seen;
   read_until(channel, clock, deadline, seen, [&](std::uint8_t b) {
     const EscPosConfirmReader::Heard heard = reader.take(b);
     if (heard == EscPosConfirmReader::Heard::Fence) fence_reply = b;
     fence = fence || heard == EscPosConfirmReader::Heard::Fence;
     printed = heard == EscPosConfirmReader::Heard::Printed;
+    // Noise or a flood: nothing it sent is an answer, and waiting on will
+    // not make one.
+    invalid = heard == EscPosConfirmReader::Heard::Invalid;
     if (seen.size() >= STATUS_MAX_INPUT / 2) seen.clear();  // a chatty printer is read to the deadline
-    return printed;
+    return printed || invalid;
   });
   if (printed) return Confirmed::Printed;
-  return fence ? Confirmed::Processed : Confirmed::NotConfirmed;
+  return fence && !invalid ? Confirmed::Processed : Confirmed::NotConfirmed;
 }
 
 // Frames of a ZPL answer read until `count` have closed or the deadline.
@@ -197,7 +200,7 @@ Outcome<Confirmation, PrintError> print_and_confirm(const PrintTarget& target, s
   if (const auto* network = std::get_if<PrintTarget::Network>(&target.kind)) {
     auto connection = open_tcp(platform.network, network->host, network->port, TCP_CONNECT_TIMEOUT);
     if (!connection) return print_error(PrintFailure::Unreachable, fail(connection.error()));
-    if (auto sent = send_tcp_job(**connection, bytes); !sent) {
+    if (auto sent = send_tcp_job(**connection, bytes, clock); !sent) {
       return write_failed(fail(sent.error()), (*connection)->send_timed_out());
     }
     return confirm_connected(*tcp_status_channel(**connection), request, random, clock);
@@ -205,7 +208,9 @@ Outcome<Confirmation, PrintError> print_and_confirm(const PrintTarget& target, s
   if (const auto* serial = std::get_if<PrintTarget::Serial>(&target.kind)) {
     auto line = open_serial(platform.serial_ports, serial->port, serial->baud);
     if (!line) return print_error(PrintFailure::SerialOpenFailed, fail(line.error()));
-    if (auto written = write_serial_job(**line, bytes); !written) return write_failed(fail(written.error()), false);
+    if (auto written = write_serial_job(**line, serial->baud, bytes, clock); !written) {
+      return write_failed(fail(written.error()), false);
+    }
     return confirm_connected(*serial_status_channel(**line), request, random, clock);
   }
   if (const auto* spooler = std::get_if<PrintTarget::WinSpool>(&target.kind)) {

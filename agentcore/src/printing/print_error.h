@@ -7,6 +7,7 @@
 #include <utility>
 
 #include "base/outcome.h"
+#include "printing/job_pace.h"
 #include "printing/write_all.h"
 
 namespace zunel {
@@ -30,10 +31,11 @@ using PrintStatus = Outcome<void, PrintError>;
 inline PrintError print_error(PrintFailure failure, Error error) { return {failure, std::move(error.text)}; }
 
 // A write that failed after the channel was open: a write that took nothing
-// within its time-out, or (`timed_out`) one the system ended at its
-// time-out, is Timeout; any other failure Closed.
+// within its time-out, (`timed_out`) one the system ended at its time-out,
+// or a job whose printer fell below its pace floor, is Timeout; any other
+// failure Closed.
 inline PrintError write_failed(Error error, bool timed_out) {
-  const bool took_nothing = error.text == WRITE_TOOK_NOTHING;
+  const bool took_nothing = error.text == WRITE_TOOK_NOTHING || error.text == PRINTER_TOO_SLOW;
   return print_error(timed_out || took_nothing ? PrintFailure::Timeout : PrintFailure::Closed, std::move(error));
 }
 

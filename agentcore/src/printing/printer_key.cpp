@@ -3,17 +3,27 @@
 #include <type_traits>
 
 namespace zunel {
+namespace {
+
+std::string host_key(const std::string& host) {
+  if (std::optional<std::string> address = numeric_host_text(host)) return *address;
+  std::string name = host;
+  for (char& c : name) {
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  }
+  // The hosts file's rule, never a lookup.
+  if (name == "localhost" || name == "localhost.") return "127.0.0.1";
+  return name;
+}
+
+}  // namespace
 
 std::optional<std::string> printer_key(const PrintTarget& target) {
   return std::visit(
       [](const auto& t) -> std::optional<std::string> {
         using T = std::decay_t<decltype(t)>;
         if constexpr (std::is_same_v<T, PrintTarget::Network>) {
-          std::string host = t.host;
-          for (char& c : host) {
-            if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-          }
-          return "tcp:" + host + ":" + std::to_string(t.port);
+          return "tcp:" + host_key(t.host) + ":" + std::to_string(t.port);
         } else if constexpr (std::is_same_v<T, PrintTarget::Serial>) {
           return "serial:" + serial_port_key(t.port);
         } else if constexpr (std::is_same_v<T, PrintTarget::WinSpool>) {

@@ -144,8 +144,11 @@ std::optional<std::uint8_t> EscPosReplyFilter::take(std::uint8_t b) {
     return std::nullopt;
   }
   if ((b & 0x93) == 0x12) return b;
-  // XON and XOFF fail both identities below, like any other stray byte.
-  if ((b & 0x93) == 0x10) frame_left_ = 3;
+  if ((b & 0x93) == 0x10) {
+    frame_left_ = 3;
+  } else if (b != 0x11 && b != 0x13) {
+    invalid_ = true;
+  }
   return std::nullopt;
 }
 
@@ -179,13 +182,19 @@ void apply_escpos_replies(const EscPosReplies& r, PrinterStatus& status) {
 }
 
 EscPosConfirmReader::Heard EscPosConfirmReader::take(std::uint8_t b) {
-  if (frame_size_ == 1 && b != 0x22) frame_size_ = 0;  // not a frame after all: b is read afresh
+  if (invalid_) return Heard::Invalid;
+  const auto invalid = [this] {
+    invalid_ = true;
+    return Heard::Invalid;
+  };
+  if (frame_size_ == 1 && b != 0x22) return invalid();
   if (frame_size_ > 0) {
     frame_[frame_size_++] = b;
     if (frame_size_ < frame_.size()) return Heard::Nothing;
     frame_size_ = 0;
-    const bool ours = std::equal(id_.begin(), id_.end(), frame_.begin() + 2) && frame_[6] == 0x00;
-    return ours ? Heard::Printed : Heard::Nothing;
+    if (frame_[6] != 0x00) return invalid();
+    const bool ours = std::equal(id_.begin(), id_.end(), frame_.begin() + 2);
+    return ours ? Heard::Printed : Heard::Nothing;  // another id: an earlier job's
   }
   if (skip_ > 0) {
     --skip_;
@@ -200,7 +209,10 @@ EscPosConfirmReader::Heard EscPosConfirmReader::take(std::uint8_t b) {
     skip_ = 3;  // an automatic status frame's other three bytes
     return Heard::Nothing;
   }
-  return (b & 0x90) == 0 ? Heard::Fence : Heard::Nothing;
+  if ((b & 0x93) == 0x12 || b == 0x11 || b == 0x13) return Heard::Nothing;  // DLE EOT reply, XON, XOFF
+  if ((b & 0x90) != 0 || fenced_) return invalid();  // one GS r 1 asked, one reply
+  fenced_ = true;
+  return Heard::Fence;
 }
 
 std::size_t star_block_length(std::uint8_t header) {
@@ -298,6 +310,13 @@ void apply_zpl_answers(std::optional<std::uint32_t> error_flags, const std::vect
   } else if (error_flags && hs_known) {
     status.online = true;
   }
+}
+
+bool zpl_host_status_valid(const std::vector<std::string>& hs_lines) {
+  if (hs_lines.size() != 3) return false;
+  const auto first = split_commas(hs_lines[0]);
+  const auto second = split_commas(hs_lines[1]);
+  return hs_field(first, 1) && hs_field(first, 2) && hs_field(second, 2) && hs_field(second, 3);
 }
 
 std::optional<bool> zpl_jobs_done(const std::vector<std::string>& hs_lines) {

@@ -74,14 +74,17 @@ struct EscPosReplies {
 // Picks DLE EOT replies out of a printer's input, byte by byte: a reply has
 // bits 1 and 4 set and bits 0 and 7 clear ((b & 0x93) == 0x12). Automatic
 // status frames (a first byte with (b & 0x93) == 0x10 and three more),
-// XON (0x11), XOFF (0x13) and any other byte are skipped.
+// XON (0x11) and XOFF (0x13) are skipped; any other byte is noise, which
+// makes the input invalid for good: no printer answering DLE EOT sends it.
 class EscPosReplyFilter {
  public:
   // The byte, when it is a DLE EOT reply.
   std::optional<std::uint8_t> take(std::uint8_t b);
+  bool invalid() const { return invalid_; }
 
  private:
   int frame_left_ = 0;  // bytes still to skip of an automatic status frame
+  bool invalid_ = false;
 };
 
 // Fills what the replies tell: online and the drawer pin from n=1, the
@@ -95,10 +98,13 @@ void apply_escpos_replies(const EscPosReplies& replies, PrinterStatus& status);
 // finished printing) and "fence" for a GS r 1 reply (identity bits 4 and 7
 // clear: sent once every byte before it was processed). A `37 22` frame with
 // another id (an earlier job's), DLE EOT replies, automatic status frames
-// and XON/XOFF are skipped.
+// and XON/XOFF are skipped. Anything else makes the input "invalid", for
+// good: a second fence, a byte with bit 7 set or another stray byte, a 37
+// not followed by 22, a frame not ended by 00. A printer that sends such
+// bytes (noise, a flood) has not answered, whatever else it sent.
 class EscPosConfirmReader {
  public:
-  enum class Heard { Nothing, Fence, Printed };
+  enum class Heard { Nothing, Fence, Printed, Invalid };
   explicit EscPosConfirmReader(std::array<std::uint8_t, 4> id) : id_(id) {}
   Heard take(std::uint8_t b);
 
@@ -107,6 +113,8 @@ class EscPosConfirmReader {
   std::array<std::uint8_t, 7> frame_{};
   std::size_t frame_size_ = 0;  // bytes of a 37 22 frame read so far
   int skip_ = 0;                // bytes still to skip of an automatic status frame
+  bool fenced_ = false;
+  bool invalid_ = false;
 };
 
 // Star ---------------------------------------------------------------------
@@ -138,6 +146,10 @@ std::vector<std::string> zpl_frames(std::string_view text);
 // online.
 void apply_zpl_answers(std::optional<std::uint32_t> error_flags, const std::vector<std::string>& hs_lines,
                        PrinterStatus& status);
+
+// Whether the ~HS lines are an answer: three lines whose paper out, pause,
+// head up and ribbon out fields read as numbers.
+bool zpl_host_status_valid(const std::vector<std::string>& hs_lines);
 
 // Whether a ZPL printer has finished its jobs, from the three ~HS lines:
 // true when no format waits in the receive buffer (line 1, eee), none is

@@ -76,13 +76,16 @@ TEST(EscPosReplyFilter, TakesOnlyBytesWithTheReplyIdentity) {
   struct Row {
     std::vector<std::uint8_t> input;
     std::vector<std::uint8_t> taken;
+    bool invalid;  // noise came: no answer
   };
   const std::vector<Row> rows = {
-      {{0x12, 0x16, 0x1a, 0x7e}, {0x12, 0x16, 0x1a, 0x7e}},
-      {{0x00, 0x13, 0x11, 0x12}, {0x12}},              // a clone's 0, XOFF, XON
-      {{0x92, 0x13, 0x03, 0x33, 0x1e}, {0x1e}},        // bit 7 set, bit 0 set
-      {{0x10, 0x12, 0x12, 0x12, 0x16}, {0x16}},        // an automatic status frame, then a reply
-      {{0x1c, 0x00, 0x0c, 0x00, 0x1c, 0x00, 0x0c, 0x00, 0x12}, {0x12}},  // two frames (cover open, paper end)
+      {{0x12, 0x16, 0x1a, 0x7e}, {0x12, 0x16, 0x1a, 0x7e}, false},
+      {{0x13, 0x11, 0x12}, {0x12}, false},                        // XOFF, XON
+      {{0x00, 0x12}, {0x12}, true},                               // a clone's 0
+      {{0x92, 0x1e}, {0x1e}, true},                               // bit 7 set
+      {{0x33, 0x1e}, {0x1e}, true},                               // bit 0 set
+      {{0x10, 0x12, 0x12, 0x12, 0x16}, {0x16}, false},            // an automatic status frame, then a reply
+      {{0x1c, 0x00, 0x0c, 0x00, 0x1c, 0x00, 0x0c, 0x00, 0x12}, {0x12}, false},  // two frames (cover open, paper end)
   };
   for (const Row& row : rows) {
     EscPosReplyFilter filter;
@@ -91,6 +94,7 @@ TEST(EscPosReplyFilter, TakesOnlyBytesWithTheReplyIdentity) {
       if (auto reply = filter.take(b)) taken.push_back(*reply);
     }
     EXPECT_EQ(taken, row.taken);
+    EXPECT_EQ(filter.invalid(), row.invalid);
   }
 }
 

@@ -39,7 +39,7 @@ PrintStatus print_to_target(const PrintTarget& target, std::span<const std::uint
           [&](const PrintTarget::Serial& t) -> PrintStatus {
             auto line = open_serial(platform.serial_ports, t.port, t.baud);
             if (!line) return print_error(PrintFailure::SerialOpenFailed, fail(line.error()));
-            if (auto written = write_serial_job(**line, bytes); !written) {
+            if (auto written = write_serial_job(**line, t.baud, bytes); !written) {
               return write_failed(fail(written.error()), false);
             }
             return {};

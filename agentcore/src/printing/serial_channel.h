@@ -7,6 +7,7 @@
 #include <span>
 #include <string>
 
+#include "base/clock.h"
 #include "base/outcome.h"
 #include "printing/serial_port.h"
 
@@ -17,13 +18,15 @@ namespace zunel {
 [[nodiscard]] Outcome<std::unique_ptr<SerialLine>> open_serial(SerialPorts& ports, const std::string& port,
                                                                 std::uint32_t baud);
 
-// Writes every byte to an open port and waits for it to leave. Errors as
-// send_serial's.
-[[nodiscard]] Status write_serial_job(SerialLine& line, std::span<const std::uint8_t> bytes);
+// Writes every byte to an open port, at serial_pace_floor(baud)'s pace at
+// least (job_pace.h), and waits for it to leave. Errors as send_serial's.
+[[nodiscard]] Status write_serial_job(SerialLine& line, std::uint32_t baud, std::span<const std::uint8_t> bytes,
+                                      const MonotonicClock& clock = system_monotonic_clock());
 
 // Errors: the port's open or configuration error as the system words it (no
 // code suffix); "failed to write whole buffer" when a write takes nothing
-// within its 5 s; write and flush errors as os_error_text(). The port is
+// within its 5 s; PRINTER_TOO_SLOW; write and flush errors as
+// os_error_text(). The port is
 // closed on every path.
 [[nodiscard]] Status send_serial(SerialPorts& ports, const std::string& port, std::uint32_t baud,
                                  std::span<const std::uint8_t> bytes);

@@ -75,4 +75,23 @@ SerialPorts& system_serial_ports();
 // above work. The empty name becomes `\\.\`.
 std::string windows_serial_device_name(const std::string& name);
 
+// Whether a target's port names a serial port of this system, checked
+// before anything is opened, so that a job or a status query never reaches
+// a terminal, a file or another device: the rule of this OS below. A test
+// build (test_hooks_enabled()) takes any name while the environment has
+// ZUNEL_TEST_SERIAL_ANY_PATH=1, for its pseudo-terminals.
+bool serial_port_name_allowed(const std::string& name);
+
+// Windows: COM and a number from 1, any letter case, alone or in the
+// device namespace (\\.\COM5, \\?\COM5).
+bool windows_serial_port_name(const std::string& name);
+
+// Linux: the serial device families, /dev/ttyS<n> (on-board UARTs),
+// /dev/ttyUSB<n> (USB adapters), /dev/ttyACM<n> (USB CDC printers),
+// /dev/ttyAMA<n> (ARM UARTs), /dev/rfcomm<n> (Bluetooth serial), and the
+// stable names udev makes for them, /dev/serial/by-id/<name> and
+// /dev/serial/by-path/<name>. Never /dev/tty, /dev/pts/<n>, consoles or
+// files.
+bool linux_serial_port_name(const std::string& name);
+
 }  // namespace zunel

@@ -129,4 +129,6 @@ SerialPorts& system_serial_ports() {
   return ports;
 }
 
+bool serial_port_name_allowed(const std::string& name) { return windows_serial_port_name(name); }
+
 }  // namespace zunel

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <map>
 #include <string>
 #include <vector>
 
@@ -37,7 +38,7 @@ TEST_F(StatusQueryTest, EscPosDrainsStaleInputThenAsksOneQueryAtATime) {
   EXPECT_EQ(fakes_.network.log,
             (Log{"resolve:caja:9100", "connect:A", "timeout:1500", "receive:0:2", "receive:0:none", "send:3",
                  "receive:1500:1", "send:3", "receive:1500:1", "send:3", "receive:1500:1", "send:3",
-                 "receive:1500:1", "close"}));
+                 "receive:1500:1", "receive:0:none", "close"}));
   EXPECT_EQ(printer_status_json(got),
             R"({"source":"device","reachable":true,"answered":true,"busy":false,"online":false,"paper":"out",)"
             R"("cover_open":false,"error":null,"drawer_pin3_high":false,"queue":null,"raw":"1a32127e",)"
@@ -56,18 +57,55 @@ TEST_F(StatusQueryTest, ASilentPrinterIsAskedOnceAndAnswersNothingWithinTheTimeO
   EXPECT_EQ(got.elapsed_ms, 700u);
 }
 
-TEST_F(StatusQueryTest, AReplyThatStopsHalfWayLeavesTheRestUnknown) {
+TEST_F(StatusQueryTest, AReplyThatStopsHalfWayIsNoAnswer) {
   // A clone that answers 1 and 2 and ignores 3.
   fakes_.network.replies = {{DLE_EOT[1], "\x12"}, {DLE_EOT[2], "\x16"}};
   const PrinterStatus got =
       query_tcp_status(fakes_.network, "caja", 9100, StatusProtocol::EscPos, milliseconds(1500), clock_);
-  EXPECT_TRUE(got.answered);
-  EXPECT_EQ(got.online, true);
-  EXPECT_EQ(got.cover_open, true);
+  EXPECT_FALSE(got.answered);
+  EXPECT_EQ(got.online, std::nullopt);
+  EXPECT_EQ(got.cover_open, std::nullopt);
   EXPECT_EQ(got.paper, PaperState::Unknown);
+  EXPECT_TRUE(got.raw.empty());
   EXPECT_EQ(got.elapsed_ms, 1500u);
   // Nothing sent after the unanswered query.
   EXPECT_EQ(fakes_.network.received, (std::vector<std::uint8_t>{0x10, 4, 1, 0x10, 4, 2, 0x10, 4, 3}));
+}
+
+TEST_F(StatusQueryTest, NoiseABannerOrAFloodIsNoAnswerAndEndsTheExchangeAtOnce) {
+  const std::string zpl_hqes = "\x02\r\nPRINTER STATUS\r\nERRORS: 0 00000000 00000000\r\n\x03";
+  const struct {
+    const char* what;
+    StatusProtocol protocol;
+    std::map<std::string, std::string> replies;
+    std::size_t sent;  // bytes of queries sent before the exchange ended
+  } rows[] = {
+      // Random bytes that happen to hold a valid-looking reply.
+      {"noise", StatusProtocol::EscPos, {{DLE_EOT[1], std::string("\xa7\x12", 2)}}, 3},
+      {"a banner", StatusProtocol::EscPos, {{DLE_EOT[1], "SSH-2.0-OpenSSH_9.2\r\n"}}, 3},
+      {"an all-zero flood", StatusProtocol::EscPos, {{DLE_EOT[1], std::string(64, '\0')}}, 3},
+      // Valid-looking bytes, more than one per query.
+      {"a flood of replies", StatusProtocol::EscPos, {{DLE_EOT[1], std::string(8, '\x12')}}, 3},
+      {"a flood after the last reply", StatusProtocol::EscPos,
+       {{DLE_EOT[1], "\x12"}, {DLE_EOT[2], "\x12"}, {DLE_EOT[3], "\x12"}, {DLE_EOT[4], "\x12\x12"}}, 12},
+      {"a Star banner", StatusProtocol::Star, {{"\x1b\x06\x01", "220 ready\r\n"}}, 3},
+      {"ZPL noise", StatusProtocol::Zpl, {{"~HQES", "\x02garbage\x03"}}, 5},
+      {"ZPL without its host status", StatusProtocol::Zpl, {{"~HQES", zpl_hqes}, {"~HS", "\x02a\x03\x02b\x03\x02c\x03"}}, 8},
+  };
+  for (const auto& row : rows) {
+    FakePrintPlatform fakes;
+    fakes.network.clock = &clock_;
+    fakes.network.replies = row.replies;
+    const PrinterStatus got = query_tcp_status(fakes.network, "caja", 9100, row.protocol, milliseconds(1500), clock_);
+    EXPECT_TRUE(got.reachable) << row.what;
+    EXPECT_FALSE(got.answered) << row.what;
+    EXPECT_EQ(printer_status_json(got),
+              R"({"source":"device","reachable":true,"answered":false,"busy":false,"online":null,)"
+              R"("paper":"unknown","cover_open":null,"error":null,"drawer_pin3_high":null,"queue":null,)"
+              R"("raw":"","elapsed_ms":0})")
+        << row.what;
+    EXPECT_EQ(fakes.network.received.size(), row.sent) << row.what;
+  }
 }
 
 TEST_F(StatusQueryTest, ARefusedConnectIsUnreachableAndOffline) {
@@ -86,6 +124,7 @@ TEST_F(StatusQueryTest, StarOverSerialPurgesThenReadsTheWholeBlock) {
   const PrinterStatus got =
       query_serial_status(fakes_.serial_ports, "COM5", 9600, StatusProtocol::Star, milliseconds(1500), clock_);
   EXPECT_EQ(fakes_.serial_ports.log, (Log{"open:COM5", "purge", "write:3", "read:1500:9", "close"}));
+  EXPECT_EQ(got.raw, (std::vector<std::uint8_t>{0x23, 0x06, 0x28, 0, 0, 0x08, 0, 0, 0}));
   EXPECT_EQ(fakes_.serial_ports.last_settings.write_timeout, milliseconds(1500));
   EXPECT_EQ(got.online, false);
   EXPECT_EQ(got.cover_open, true);
@@ -102,6 +141,7 @@ TEST_F(StatusQueryTest, ZplSkipsHostStatusWhenErrorsSayThePrinterWillNotAnswerIt
   EXPECT_EQ(got.paper, PaperState::Out);
   EXPECT_EQ(got.online, false);
   EXPECT_EQ(got.elapsed_ms, 0u);  // no wait for an answer that does not come
+  EXPECT_EQ(std::string(got.raw.begin(), got.raw.end()), hqes.substr(0, hqes.size() - 2)) << "the frame alone";
 }
 
 TEST_F(StatusQueryTest, TheWindowsSpoolerReportIsMappedThroughTheSeam) {

@@ -3,6 +3,7 @@
 #include <memory>
 #include <optional>
 
+#include "printing/job_pace.h"
 #include "printing/write_all.h"
 
 namespace zunel {
@@ -22,10 +23,16 @@ Outcome<std::unique_ptr<TcpConnection>> open_tcp(TcpNetwork& network, const std:
   return *last_error;
 }
 
-Status send_tcp_job(TcpConnection& connection, std::span<const std::uint8_t> bytes) {
+Status send_tcp_job(TcpConnection& connection, std::span<const std::uint8_t> bytes, const MonotonicClock& clock) {
   if (auto set = connection.set_send_timeout(TCP_SEND_TIMEOUT); !set) return fail(set.error());
+  JobPace pace(TCP_PACE_FLOOR, clock);
   return write_all(
-      bytes, [&](const std::uint8_t* data, std::size_t size) { return connection.send_some(data, size); },
+      bytes,
+      [&](const std::uint8_t* data, std::size_t size) -> Outcome<std::size_t> {
+        auto sent = connection.send_some(data, size);
+        if (sent && *sent > 0 && !pace.keeps_up(*sent)) return fail(PRINTER_TOO_SLOW);
+        return sent;
+      },
       TCP_SEND_PIECE);
 }
 

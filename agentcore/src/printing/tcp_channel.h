@@ -8,6 +8,7 @@
 #include <span>
 #include <string>
 
+#include "base/clock.h"
 #include "base/outcome.h"
 #include "printing/tcp_network.h"
 
@@ -34,14 +35,16 @@ inline constexpr std::chrono::milliseconds TCP_CONNECT_TIMEOUT{5000};
                                                                std::chrono::milliseconds connect_timeout);
 
 // Sets the send time-out and sends all of `bytes` on a connection from
-// open_tcp(), in pieces of at most TCP_SEND_PIECE. Errors as send_tcp's.
-[[nodiscard]] Status send_tcp_job(TcpConnection& connection, std::span<const std::uint8_t> bytes);
+// open_tcp(), in pieces of at most TCP_SEND_PIECE, at TCP_PACE_FLOOR's pace
+// at least (job_pace.h). Errors as send_tcp's.
+[[nodiscard]] Status send_tcp_job(TcpConnection& connection, std::span<const std::uint8_t> bytes,
+                                  const MonotonicClock& clock = system_monotonic_clock());
 
 // Resolves host:port, tries the addresses in turn (the first that connects
 // is used; if all fail, the last error is the result), sets the send
 // time-out and sends all the bytes. An empty job connects, sends nothing and
 // succeeds. Errors: "could not resolve to any addresses", "failed to write
-// whole buffer" (a send took 0 bytes), or the system's text.
+// whole buffer" (a send took 0 bytes), PRINTER_TOO_SLOW, or the system's text.
 [[nodiscard]] Status send_tcp(TcpNetwork& network, const std::string& host, std::uint16_t port,
                               std::span<const std::uint8_t> bytes,
                               std::chrono::milliseconds connect_timeout = TCP_CONNECT_TIMEOUT);

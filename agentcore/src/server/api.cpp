@@ -19,6 +19,7 @@
 #include "printing/printer_list.h"
 #include "printing/printer_key.h"
 #include "printing/printing.h"
+#include "printing/serial_port.h"
 #include "printing/status_body_reader.h"
 #include "printing/status_query.h"
 #include "security/agent_state.h"
@@ -107,6 +108,14 @@ HttpResponse print_failed(const Cors& cors, const PrintError& error) {
 // names that member in its text; anything else is "json inválido".
 HttpResponse body_refused(const Cors& cors, const std::string& text, std::string_view invalid_json_text) {
   return error_answer(400, cors, text == invalid_json_text ? ErrorCode::BadJson : ErrorCode::BadRequest, text);
+}
+
+// A serial target must name a serial port of this system: nothing else (a
+// terminal, a file) is ever opened for a page.
+std::optional<HttpResponse> serial_port_refused(const PrintTarget& target, const Cors& cors) {
+  const auto* serial = std::get_if<PrintTarget::Serial>(&target.kind);
+  if (serial == nullptr || serial_port_name_allowed(serial->port)) return std::nullopt;
+  return error_answer(400, cors, ErrorCode::BadRequest, "puerto serie no válido");
 }
 
 // What an endpoint gets: the request with its body's text (empty for a print
@@ -351,6 +360,7 @@ Handled print(Call& call) {
   PrintBody& body = *call.job->decoded();
   if (!body.confirm) return error_answer(400, call.cors, ErrorCode::BadRequest, body.confirm.error());
   if (!body.job_id) return error_answer(400, call.cors, ErrorCode::BadRequest, body.job_id.error());
+  if (auto refused = serial_port_refused(body.target, call.cors)) return std::move(*refused);
   ApiContext& ctx = call.ctx;
   auto trace = std::make_shared<JobTrace>();
   trace->device = call.device.id;
@@ -419,6 +429,7 @@ Handled job(Call& call) {
 Handled printer_status(Call& call) {
   auto request = read_status_body(call.req.body);
   if (!request) return body_refused(call.cors, request.error(), STATUS_BODY_INVALID);
+  if (auto refused = serial_port_refused(request->target, call.cors)) return std::move(*refused);
   const std::optional<std::string> key = printer_key(request->target);
   auto query = [request = *request, &ctx = call.ctx, cors = call.cors, device = call.device.id,
                 printer = key.value_or("")] {

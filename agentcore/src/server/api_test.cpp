@@ -448,6 +448,13 @@ TEST_F(Api, PrintSendsTheBytesAndReportsTheChannelError) {
   EXPECT_EQ(res.status, 502u);
   EXPECT_NE(res.body.find("WinSpool"), std::string::npos);
 
+  // A serial target that is no serial port is refused before anything is opened.
+  const std::string terminal = "{\"target\":{\"kind\":\"serial\",\"port\":\"/dev/pts/3\",\"baud\":9600},\"bytes\":[10]}";
+  res = from_page("POST", "/v1/print", terminal, signed_headers(token, terminal, "p-5b"));
+  EXPECT_EQ(res.status, 400u);
+  EXPECT_EQ(res.body, "{\"error\":\"puerto serie no válido\"}");
+  EXPECT_TRUE(printing.serial_ports.log.empty());
+
   // A confirmation that does not read is refused with its own text, and nothing is sent.
   printing.network.refusing.clear();
   printing.network.sent.clear();
@@ -568,6 +575,7 @@ TEST_F(Api, PrintBodiesArrivingInPiecesThroughTheServerAreJudgedAsWhole) {
   const std::string broken =
       "{\"target\":{\"kind\":\"network\",\"host\":\"h\",\"port\":1},\"bytes\":[1,2";
   const std::string not_utf8 = "{\"bytes\":[1],\"target\":\"\xff\"}";
+  const std::string empty;
   const struct {
     const std::string& body;
     const std::string& signed_over;
@@ -584,6 +592,7 @@ TEST_F(Api, PrintBodiesArrivingInPiecesThroughTheServerAreJudgedAsWhole) {
       {broken, broken, true, 7, 400, "{\"code\":\"bad_json\",\"error\":\"json inválido\"}"},
       {not_utf8, job, false, 1, 400, "{\"code\":\"unreadable_body\",\"error\":\"cuerpo ilegible\"}"},
       {not_utf8, job, true, 7, 400, "{\"code\":\"unreadable_body\",\"error\":\"cuerpo ilegible\"}"},
+      {empty, empty, false, 1, 400, "{\"code\":\"bad_json\",\"error\":\"json inválido\"}"},
   };
   int nonce = 0;
   for (const auto& row : rows) {

@@ -6,6 +6,7 @@
 #include <boost/asio/ip/tcp.hpp>
 #include <boost/asio/post.hpp>
 #include <boost/asio/steady_timer.hpp>
+#include <boost/asio/write.hpp>
 #include <boost/beast/core/flat_buffer.hpp>
 #include <boost/beast/core/string.hpp>
 #include <boost/beast/core/tcp_stream.hpp>
@@ -18,6 +19,7 @@
 #include "base/loopback_listener.h"
 #include "server/answers.h"
 #include "server/session_slots.h"
+#include "server/wire_form.h"
 
 namespace zunel {
 namespace {
@@ -150,11 +152,17 @@ struct HttpServer::Impl {
   // Declared before the I/O context: sessions give back their slots and
   // charges while the context destroys them.
   SessionSlots slots;
+  // Connections served beyond the slots (see Session::answer_overflow).
+  std::atomic<std::size_t> overflow{0};
   std::atomic<std::size_t> bodies_in_flight{0};
   std::atomic<std::size_t> charged_since_trim{0};
 
   net::io_context io{1};
   std::optional<tcp::acceptor> acceptor;
+  // After a failed accept (out of descriptors or memory for now), the next
+  // waits this long rather than spinning on the same failure.
+  net::steady_timer accept_pause{io};
+  static constexpr std::chrono::milliseconds ACCEPT_PAUSE{100};
 
   // Declared after the I/O context, so destroyed before it: the work still
   // running ends while its answers can still be posted.
@@ -175,7 +183,10 @@ class Session : public std::enable_shared_from_this<Session> {
         server_(server),
         charge_(server.bodies_in_flight, server.charged_since_trim,
                 server.limits.max_bodies_in_flight) {}
-  ~Session() { server_.slots.give_back(slot_); }
+  ~Session() {
+    server_.slots.give_back(slot_);
+    if (overflow_) --server_.overflow;
+  }
 
   // Takes a connection slot, closing the connection idle longest when the
   // server is full; false when none is idle.
@@ -185,7 +196,15 @@ class Session : public std::enable_shared_from_this<Session> {
 
   // The first byte must arrive within the first-byte time-out of the
   // connect, the rest of the header within the header time-out.
-  void start() { await_request(server_.limits.first_byte_timeout); }
+  void start() { await_request(server_.limits.first_byte_timeout, false); }
+
+  // A connection that found every slot taken by connections in progress:
+  // served as one request, with the same time-outs (see answer_overflow).
+  void start_overflow() {
+    overflow_ = true;
+    ++server_.overflow;
+    start();
+  }
 
  private:
   void close_socket() {
@@ -200,11 +219,13 @@ class Session : public std::enable_shared_from_this<Session> {
     close_socket();
   }
 
-  // Before a request: up to `timeout` for its first byte (the connection is
-  // idle meanwhile), then the header time-out for the rest of the header.
-  void await_request(std::chrono::milliseconds timeout) {
+  // Before a request: up to `timeout` for its first byte, then the header
+  // time-out for the rest of the header. Between requests the connection is
+  // idle meanwhile (it may be closed for room); a new connection is not,
+  // as its first request may be on its way: the first-byte time-out bounds it.
+  void await_request(std::chrono::milliseconds timeout, bool idle = true) {
     if (buffer_.size() > 0) return read_header();
-    server_.slots.set_idle(slot_, true);
+    server_.slots.set_idle(slot_, idle);
     stream_.expires_after(timeout);
     stream_.async_read_some(buffer_.prepare(4096),
                             [self = shared_from_this()](beast::error_code ec, std::size_t n) {
@@ -240,14 +261,41 @@ class Session : public std::enable_shared_from_this<Session> {
     cors_origin_ = std::move(admission.cors_origin);
     handle_ = std::move(admission.handle);
     const bool has_body = !parser_->is_done();
+    if (overflow_) return answer_overflow(std::move(admission.answer), has_body);
     if (admission.answer) {
       parser_.reset();
       body_unread_ = has_body;  // the connection cannot go on after it
       reply_.keep_alive = reply_.keep_alive && !has_body;
       return send(std::move(*admission.answer), reply_);
     }
-    if (!has_body) return hand_over(BodyState::Complete);
+    if (!has_body) {
+      // An empty body is a body: a consumer is given it like any other.
+      if (admission.body_consumer) {
+        admission.body_consumer->begin(0);
+        admission.body_consumer->finish();
+        parser_->get().body().consumer = std::move(admission.body_consumer);
+      }
+      return hand_over(BodyState::Complete);
+    }
     start_body(admission);
+  }
+
+  // A connection beyond the slots gets what is answered on the spot, from
+  // the header alone or without a body and without a lane (ping, the
+  // preflight, the gates' refusals), and 503 "agente ocupado" for anything
+  // else; then it closes, its body (if any) drained as after any early
+  // answer. So a full house never resets or ignores a connection.
+  void answer_overflow(std::optional<HttpResponse> answer, bool has_body) {
+    parser_.reset();
+    body_unread_ = has_body;
+    reply_.keep_alive = false;
+    if (!answer && !has_body) {
+      HttpRequest request = std::move(head_);
+      const auto handle = std::move(handle_);
+      Handled handled = handle(request);
+      if (auto* now = std::get_if<HttpResponse>(&handled)) answer = std::move(*now);
+    }
+    send(answer ? std::move(*answer) : agent_busy_answer(cors_origin_), reply_);
   }
 
   // The request without its body, and how its answer goes out.
@@ -352,6 +400,11 @@ class Session : public std::enable_shared_from_this<Session> {
           self->run_and_answer(run, timer);
         });
     if (!submitted) return respond(agent_busy_answer(cors_origin_));
+    // A job waiting or running in a lane is bounded by the lanes, not by the
+    // connection slots: its slot goes to the connections still being read,
+    // so that pings and preflights are served while jobs wait, and the
+    // lanes' bounds can be reached. It takes a slot again for its answer.
+    server_.slots.give_back(slot_);
     auto not_started = std::move(work.not_started);
     if (!not_started) {
       not_started = [printer = work.kind == LaneKind::Printer, cors = cors_origin_] {
@@ -396,6 +449,8 @@ class Session : public std::enable_shared_from_this<Session> {
   void respond(HttpResponse answer) {
     charge_.release();  // the body was dropped once the request was handled
     server_.after_answer();
+    // Back from a lane: the connection goes on only when it gets a slot again.
+    if (!slot_ && !overflow_ && reply_.keep_alive && !enter()) reply_.keep_alive = false;
     send(std::move(answer), reply_);
   }
 
@@ -411,28 +466,19 @@ class Session : public std::enable_shared_from_this<Session> {
     send(malformed_request_answer(), Reply{11, false, false});
   }
 
+  // The answer goes out as one prepared buffer (wire_form), written with one call.
   void send(HttpResponse answer, const Reply& reply) {
-    auto res = std::make_shared<http::response<http::string_body>>(
-        static_cast<http::status>(answer.status), reply.version);
-    for (auto& [name, value] : answer.headers) res->insert(name, value);
-    if (answer.status == 204 || answer.status == 304 || answer.status < 200) {
-      // No body and no length on these.
-    } else if (reply.head) {
-      res->content_length(answer.body.size());
-    } else {
-      res->body() = std::move(answer.body);
-      res->prepare_payload();
-    }
-    res->keep_alive(reply.keep_alive);
+    auto wire = std::make_shared<std::string>(wire_form(answer, reply.version, reply.keep_alive, reply.head));
+    answer = HttpResponse{};  // a large body is not kept twice while it is written
     stream_.expires_after(server_.limits.idle_timeout);
-    http::async_write(stream_, *res,
-                      [self = shared_from_this(), res, keep_alive = reply.keep_alive](
-                          beast::error_code ec, std::size_t) {
-                        if (ec) return self->close();
-                        if (keep_alive) return self->await_request(self->server_.limits.idle_timeout);
-                        if (self->body_unread_) return self->linger();
-                        self->close();
-                      });
+    net::async_write(stream_, net::buffer(*wire),
+                     [self = shared_from_this(), wire, keep_alive = reply.keep_alive](beast::error_code ec,
+                                                                                      std::size_t) {
+                       if (ec) return self->close();
+                       if (keep_alive) return self->await_request(self->server_.limits.idle_timeout);
+                       if (self->body_unread_) return self->linger();
+                       self->close();
+                     });
   }
 
   // The client may still be writing the body it was answered before: read
@@ -448,7 +494,7 @@ class Session : public std::enable_shared_from_this<Session> {
 
   void discard_rest() {
     buffer_.clear();
-    stream_.async_read_some(buffer_.prepare(16384),
+    stream_.async_read_some(buffer_.prepare(65536),
                             [self = shared_from_this()](beast::error_code ec, std::size_t n) {
                               self->lingered_ += n;
                               if (ec || self->lingered_ >= self->server_.limits.linger_bytes) {
@@ -474,6 +520,7 @@ class Session : public std::enable_shared_from_this<Session> {
   std::size_t lingered_ = 0;  // bytes dropped after an early answer
   bool over_budget_ = false;
   bool body_unread_ = false;  // the request's body was not read to its end
+  bool overflow_ = false;     // served beyond the slots: one request, then closed
   HttpServer::Impl& server_;
   BodyCharge charge_;
   SessionSlots::Hold slot_;
@@ -484,13 +531,24 @@ class Session : public std::enable_shared_from_this<Session> {
 void HttpServer::Impl::accept() {
   acceptor->async_accept([this](beast::error_code ec, tcp::socket socket) {
     if (ec == net::error::operation_aborted) return;
-    if (!ec) {
-      try {
-        auto session = std::make_shared<Session>(std::move(socket), *this);
-        if (session->enter()) session->start();
-      } catch (const std::bad_alloc&) {
-        // This connection is dropped with its socket; the next may fare better.
+    if (ec) {
+      accept_pause.expires_after(ACCEPT_PAUSE);
+      accept_pause.async_wait([this](beast::error_code waited) {
+        if (!waited) accept();
+      });
+      return;
+    }
+    try {
+      auto session = std::make_shared<Session>(std::move(socket), *this);
+      if (session->enter()) {
+        session->start();
+      } else if (overflow < limits.max_connections) {
+        session->start_overflow();
       }
+      // Else the connection closes unanswered: as many again as the slots
+      // are being read beyond them, each within the header time-outs.
+    } catch (const std::bad_alloc&) {
+      // This connection is dropped with its socket; the next may fare better.
     }
     accept();
   });

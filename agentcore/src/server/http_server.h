@@ -40,9 +40,15 @@ struct ServerLimits {
   std::chrono::milliseconds header_timeout{10'000};  // from the first byte to the full header
   std::chrono::milliseconds idle_timeout{30'000};    // between requests on one connection
   std::chrono::milliseconds body_timeout{120'000};   // to receive a whole body
-  // When every slot is taken, a new connection closes the one that has been
-  // idle longest (waiting for a request's first byte, nothing in progress);
-  // it is refused only when none is idle.
+  // Connections being read, idle between requests or being answered. A
+  // request whose work waits or runs in a lane gives its slot back until its
+  // answer is ready (the lanes bound those), so waiting jobs never crowd out
+  // a ping or a preflight. When every slot is taken, a new connection closes
+  // the one that has been idle longest (waiting between requests for the
+  // next one's first byte); when none is idle, it is served beyond the slots,
+  // up to this many again: its one request is answered if that needs no
+  // body and no lane (ping, the preflight, the gates' refusals), otherwise
+  // 503 {"error":"agente ocupado"} with "Retry-After: 1"; then it closes.
   std::size_t max_connections = 64;
 
   // Printer lanes: over either bound, 503 {"error":"agente ocupado"} with
@@ -56,9 +62,12 @@ struct ServerLimits {
   // After an answer sent before the request's body was read (the client may
   // still be writing it), the rest is read and dropped for up to this long
   // and this many bytes before the connection closes, so that a client that
-  // writes its whole body before reading sees the answer, not a reset.
-  std::chrono::milliseconds linger_timeout{2'000};
-  std::size_t linger_bytes = 1u << 20;
+  // writes its whole body before reading sees the answer, not a reset. The
+  // bytes cover twice the largest body any route takes (64 MiB), so a client
+  // that sends a body somewhat over it still reads its 413; on loopback that
+  // much is drained well within the time.
+  std::chrono::milliseconds linger_timeout{10'000};
+  std::size_t linger_bytes = 128u << 20;
 };
 
 // Admits one request on the I/O thread; it sees the request without its

@@ -15,6 +15,7 @@
 #include <limits>
 #include <new>
 #include <thread>
+#include <vector>
 
 namespace zunel {
 namespace {
@@ -287,11 +288,45 @@ TEST(HttpServer, AFullServerClosesTheLongestIdleConnectionAndRefusesOnlyWhenNone
   EXPECT_TRUE(newer.closed_by_server());
   second.send("GET / HTTP/1.1\r\n");
   std::this_thread::sleep_for(200ms);
-  Client refused(server.port());  // no connection is idle
-  EXPECT_TRUE(refused.closed_by_server());
+  Client beyond(server.port());  // no connection is idle: served beyond the slots
+  beyond.send(request);
+  const auto busy = beyond.read_response();
+  EXPECT_EQ(busy.result_int(), 503) << "work for a lane is refused, never dropped";
+  EXPECT_EQ(busy.body(), "{\"error\":\"agente ocupado\"}");
+  EXPECT_EQ(busy["Retry-After"], "1");
+  EXPECT_TRUE(beyond.closed_by_server());
 
   first.send("Host: h\r\n\r\n");
   EXPECT_EQ(first.read_response().result_int(), 200) << "a busy connection is never closed for room";
+}
+
+TEST(HttpServer, JobsWaitingInALaneLeaveTheirSlotsToNewConnections) {
+  ServerLimits limits;
+  limits.max_connections = 2;
+  std::atomic<bool> open{false};
+  RunningServer server(
+      [&](const HttpRequest& req) {
+        while (req.target == "/wait" && !open) std::this_thread::sleep_for(5ms);
+        return echo(req);
+      },
+      limits);
+  // Four times the slots wait in the lane, each on its own connection.
+  std::vector<std::unique_ptr<Client>> waiting;
+  for (int i = 0; i < 8; ++i) {
+    waiting.push_back(std::make_unique<Client>(server.port()));
+    waiting.back()->send("GET /wait HTTP/1.1\r\nHost: h\r\n\r\n");
+    std::this_thread::sleep_for(50ms);  // read, and in the lane
+  }
+  std::this_thread::sleep_for(200ms);
+  Client reader(server.port());  // takes a slot although eight requests wait
+  reader.send("GET /wait HTTP/1.1\r\n");
+  std::this_thread::sleep_for(200ms);
+  open = true;
+  for (auto& client : waiting) {
+    EXPECT_EQ(client->read_response()["X-Target"], "/wait") << "every waiting job is answered";
+  }
+  reader.send("Host: h\r\n\r\n");
+  EXPECT_EQ(reader.read_response().result_int(), 200);
 }
 
 // Refuses requests without a Host header; bodies up to 16 bytes, none on GET.
@@ -390,6 +425,8 @@ TEST(HttpServer, AConsumerTakesTheBodyInsteadOfItsTextInAnyPieces) {
        "begin:20;finish:0123456789abcdefghij;"},
       {"POST / HTTP/1.1\r\nHost: h\r\nTransfer-Encoding: chunked\r\n\r\n7\r\n0123456\r\n"
        "d\r\n789abcdefghij\r\n0\r\n\r\n", 7, "begin:0;finish:0123456789abcdefghij;"},
+      // An empty body is a body too: the consumer is given it.
+      {"POST / HTTP/1.1\r\nHost: h\r\nContent-Length: 0\r\n\r\n", 1, "begin:0;finish:;"},
   };
   for (const auto& row : rows) {
     Client client(server.port());

@@ -3,7 +3,6 @@
 #include <condition_variable>
 #include <deque>
 #include <mutex>
-#include <system_error>
 #include <thread>
 #include <unordered_map>
 #include <utility>
@@ -19,14 +18,23 @@ struct Lanes::Job {
 };
 
 struct Lanes::State {
-  explicit State(LaneLimits l) : limits(l) {}
+  explicit State(LaneLimits l, StartThread s) : limits(l), start_thread(std::move(s)) {
+    // At most one thread per busy lane ends between two joins: a thread's
+    // end never allocates.
+    ended.reserve(limits.max_busy_lanes);
+  }
+
+  struct Lane {
+    std::deque<Ticket> waiting;
+    std::thread thread;
+  };
 
   const LaneLimits limits;
+  const StartThread start_thread;
   mutable std::mutex mutex;
   std::condition_variable threads_ended;
   // A key has an entry exactly while its thread runs.
-  std::unordered_map<std::string, std::deque<Ticket>> lanes;
-  std::unordered_map<std::thread::id, std::thread> running;
+  std::unordered_map<std::string, Lane> lanes;
   // Threads whose loop has ended, not yet joined; each has let go of the
   // mutex for good, so joining one under the mutex cannot deadlock.
   mutable std::vector<std::thread> ended;
@@ -41,7 +49,7 @@ struct Lanes::State {
   void serve(const std::string& key) {
     std::unique_lock lock(mutex);
     for (;;) {
-      std::deque<Ticket>& waiting = lanes.at(key);
+      std::deque<Ticket>& waiting = lanes.at(key).waiting;
       if (waiting.empty() || stopping) break;
       Ticket job = std::move(waiting.front());
       waiting.pop_front();
@@ -54,23 +62,24 @@ struct Lanes::State {
       job->phase = Job::Phase::Ended;
     }
     // Jobs still waiting when the lanes stop are dropped unrun.
-    lanes.erase(key);
-    auto self = running.extract(std::this_thread::get_id());
-    ended.push_back(std::move(self.mapped()));
+    auto lane = lanes.find(key);
+    ended.push_back(std::move(lane->second.thread));  // within the reserved room
+    lanes.erase(lane);
     threads_ended.notify_all();
   }
 };
 
-Lanes::Lanes(LaneLimits limits) : state_(std::make_unique<State>(limits)) {}
+Lanes::Lanes(LaneLimits limits, StartThread start_thread)
+    : state_(std::make_unique<State>(limits, std::move(start_thread))) {}
 
 Lanes::~Lanes() {
   std::unique_lock lock(state_->mutex);
   state_->stopping = true;
-  for (auto& [key, waiting] : state_->lanes) {
-    for (const Ticket& job : waiting) job->phase = Job::Phase::Ended;
-    waiting.clear();
+  for (auto& [key, lane] : state_->lanes) {
+    for (const Ticket& job : lane.waiting) job->phase = Job::Phase::Ended;
+    lane.waiting.clear();
   }
-  state_->threads_ended.wait(lock, [this] { return state_->running.empty(); });
+  state_->threads_ended.wait(lock, [this] { return state_->lanes.empty(); });
   state_->join_ended();
 }
 
@@ -79,34 +88,38 @@ Outcome<Lanes::Ticket, Lanes::Refusal> Lanes::submit(const std::string& key,
   State& s = *state_;
   std::lock_guard lock(s.mutex);
   s.join_ended();
-  auto job = std::make_shared<Job>();
-  job->key = key;
-  job->work = std::move(work);
-  if (const auto lane = s.lanes.find(key); lane != s.lanes.end()) {
-    if (lane->second.size() >= s.limits.max_waiting_per_lane) return Refusal::LaneFull;
-    lane->second.push_back(job);
-    return job;
-  }
-  if (s.stopping) return Refusal::NoThread;
-  if (s.lanes.size() >= s.limits.max_busy_lanes) return Refusal::TooManyLanes;
-  s.lanes[key].push_back(job);
+  // Whatever fails here, from an allocation to the thread's start, costs
+  // this one job and leaves the lanes as they were.
+  bool new_lane = false;
   try {
-    // The thread waits for the mutex before it looks at its lane.
-    std::thread thread([&s, key] { s.serve(key); });
-    const std::thread::id id = thread.get_id();
-    s.running.emplace(id, std::move(thread));
-  } catch (const std::system_error&) {
-    s.lanes.erase(key);
+    auto job = std::make_shared<Job>();
+    job->key = key;
+    job->work = std::move(work);
+    if (const auto lane = s.lanes.find(key); lane != s.lanes.end()) {
+      if (lane->second.waiting.size() >= s.limits.max_waiting_per_lane) return Refusal::LaneFull;
+      lane->second.waiting.push_back(job);
+      return job;
+    }
+    if (s.stopping) return Refusal::NoThread;
+    if (s.lanes.size() >= s.limits.max_busy_lanes) return Refusal::TooManyLanes;
+    State::Lane& lane = s.lanes[key];
+    new_lane = true;
+    lane.waiting.push_back(job);
+    // The thread waits for the mutex before it looks at its lane; once it
+    // runs, nothing more is allocated for it.
+    lane.thread = s.start_thread([&s, key] { s.serve(key); });
+    return job;
+  } catch (...) {
+    if (new_lane) s.lanes.erase(key);
     return Refusal::NoThread;
   }
-  return job;
 }
 
 bool Lanes::withdraw(const Ticket& ticket) {
   std::function<void()> dropped;  // destroyed after the mutex is released
   std::lock_guard lock(state_->mutex);
   if (ticket->phase != Job::Phase::Waiting) return false;
-  std::deque<Ticket>& waiting = state_->lanes.at(ticket->key);
+  std::deque<Ticket>& waiting = state_->lanes.at(ticket->key).waiting;
   std::erase(waiting, ticket);
   ticket->phase = Job::Phase::Ended;
   dropped = std::move(ticket->work);
@@ -116,7 +129,7 @@ bool Lanes::withdraw(const Ticket& ticket) {
 std::size_t Lanes::threads() const {
   std::lock_guard lock(state_->mutex);
   state_->join_ended();
-  return state_->running.size();
+  return state_->lanes.size();
 }
 
 }  // namespace zunel

@@ -13,6 +13,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <thread>
 
 #include "base/outcome.h"
 
@@ -28,14 +29,19 @@ class Lanes {
   enum class Refusal {
     TooManyLanes,  // the key has no lane, and max_busy_lanes lanes are busy
     LaneFull,      // max_waiting_per_lane jobs already wait in the key's lane
-    NoThread,      // the system would not start the lane's thread
+    NoThread,      // the lane's thread, or the job, could not be made
   };
 
   struct Job;
   // Names an accepted job, so that it can be withdrawn before it starts.
   using Ticket = std::shared_ptr<Job>;
 
-  explicit Lanes(LaneLimits limits = {});
+  // Starts a lane's thread running `loop`; it may throw anything, which
+  // refuses that one job (NoThread). Replaced by tests.
+  using StartThread = std::function<std::thread(std::function<void()> loop)>;
+  static std::thread start_system_thread(std::function<void()> loop) { return std::thread(std::move(loop)); }
+
+  explicit Lanes(LaneLimits limits = {}, StartThread start_thread = start_system_thread);
   Lanes(const Lanes&) = delete;
   Lanes& operator=(const Lanes&) = delete;
   // Drops the jobs that have not started (their work is destroyed unrun) and
@@ -44,7 +50,8 @@ class Lanes {
 
   // Accepts `work` into the lane of `key`: it runs on the lane's thread once
   // every job accepted there before it has ended. `work` must not throw.
-  // Callable from any thread.
+  // Callable from any thread. Never throws: running out of memory or threads
+  // refuses this job (NoThread) and leaves the lane usable.
   [[nodiscard]] Outcome<Ticket, Refusal> submit(const std::string& key, std::function<void()> work);
 
   // Withdraws an accepted job that has not started: true when it never will

@@ -4,9 +4,12 @@
 
 #include <chrono>
 #include <condition_variable>
+#include <functional>
 #include <memory>
 #include <mutex>
+#include <new>
 #include <string>
+#include <system_error>
 #include <thread>
 #include <vector>
 
@@ -110,6 +113,35 @@ TEST(Lanes, AWithdrawnJobNeverRunsAndARunningOneCannotBeWithdrawn) {
   gate.open();
   ASSERT_TRUE(threads_end(lanes));
   EXPECT_EQ(gate.log(), (std::vector<std::string>{"first", "after"}));
+}
+
+TEST(Lanes, AThreadThatCannotBeStartedCostsOneJobAndLeavesTheLaneUsable) {
+  Gate gate;
+  int failures = 0;  // the next starts to fail, each with what it throws
+  std::function<void()> fail_with;
+  Lanes lanes({}, [&](std::function<void()> loop) {
+    if (failures > 0) {
+      --failures;
+      fail_with();
+    }
+    return std::thread(std::move(loop));
+  });
+  const std::function<void()> throws[] = {
+      [] { throw std::system_error(std::make_error_code(std::errc::resource_unavailable_try_again)); },
+      [] { throw std::bad_alloc(); },
+      [] { throw 42; },
+  };
+  for (const auto& thrower : throws) {
+    failures = 1;
+    fail_with = thrower;
+    const auto refused = lanes.submit("a", [&] { gate.record("never"); });
+    ASSERT_FALSE(refused);
+    EXPECT_EQ(refused.error(), Lanes::Refusal::NoThread);
+    EXPECT_EQ(lanes.threads(), 0u);
+    ASSERT_TRUE(lanes.submit("a", [&] { gate.record("a"); })) << "the next job starts the lane";
+    ASSERT_TRUE(threads_end(lanes));
+  }
+  EXPECT_EQ(gate.log(), (std::vector<std::string>{"a", "a", "a"}));
 }
 
 TEST(Lanes, StoppingDropsWaitingJobsAndWaitsForTheRunningOne) {

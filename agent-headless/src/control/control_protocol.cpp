@@ -49,12 +49,12 @@ std::string pair_reply(AgentState& state) {
   return json::serialize(reply);
 }
 
-std::string info_reply(AgentState& state) {
+std::string info_reply(AgentState& state, std::string_view executable) {
   const AgentInfo info = [&] {
     auto locked = state.lock();
     return snapshot(locked);
   }();
-  return R"({"ok":true,"info":)" + agent_info_json(info) + "}";
+  return R"({"ok":true,"info":)" + agent_info_json(info, executable) + "}";
 }
 
 std::string revoke_reply(const std::optional<std::string>& id, AgentState& state) {
@@ -68,7 +68,7 @@ std::string revoke_reply(const std::optional<std::string>& id, AgentState& state
 
 }  // namespace
 
-std::string agent_info_json(const AgentInfo& info) {
+std::string agent_info_json(const AgentInfo& info, std::string_view executable) {
   json::array devices;
   for (const DeviceInfo& d : info.devices) devices.push_back(device_object(d));
   json::object o;
@@ -77,6 +77,7 @@ std::string agent_info_json(const AgentInfo& info) {
   o["version"] = info.version;
   o["devices"] = std::move(devices);
   o["pairing_code"] = info.pairing_code ? json::value(*info.pairing_code) : json::value(nullptr);
+  o["executable"] = executable.empty() ? json::value(nullptr) : json::value(executable);
   return json::serialize(o);
 }
 
@@ -89,17 +90,19 @@ std::optional<Peticion> parse_peticion(std::string_view text) {
   return request;
 }
 
-std::string control_reply(std::string_view line, std::string_view expected_token, AgentState& state) {
+ControlAnswer control_reply(std::string_view line, std::string_view expected_token, AgentState& state,
+                            std::string_view executable) {
   const std::optional<Peticion> request = parse_peticion(trim_unicode_space(line));
-  if (!request) return error_reply("json inválido");
+  if (!request) return {error_reply("json inválido")};
   // The length is not secret (every token is 64 hex digits); the contents are
   // compared in full whatever the first difference.
-  if (!crypto::equal_constant_time(request->token, expected_token)) return error_reply("token inválido");
+  if (!crypto::equal_constant_time(request->token, expected_token)) return {error_reply("token inválido")};
 
-  if (request->cmd == "pair") return pair_reply(state);
-  if (request->cmd == "info") return info_reply(state);
-  if (request->cmd == "revoke") return revoke_reply(request->id, state);
-  return error_reply("cmd desconocido: " + request->cmd);
+  if (request->cmd == "pair") return {pair_reply(state)};
+  if (request->cmd == "info") return {info_reply(state, executable)};
+  if (request->cmd == "revoke") return {revoke_reply(request->id, state)};
+  if (request->cmd == "stop") return {R"({"ok":true})", true};
+  return {error_reply("cmd desconocido: " + request->cmd)};
 }
 
 }  // namespace zunel

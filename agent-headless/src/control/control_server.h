@@ -6,6 +6,7 @@
 #include <boost/asio/ip/tcp.hpp>
 #include <chrono>
 #include <cstddef>
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -30,6 +31,12 @@ struct ControlLimits {
   std::size_t max_connections = 32;
 };
 
+// The agent behind the channel: what it tells of itself, and how it stops.
+struct ControlledAgent {
+  std::string executable;     // its executable file, for "info"; empty when unknown
+  std::function<void()> stop;  // begins its stop, once a "stop" reply is written
+};
+
 // Runs the accept loop on `io` until `io` is stopped. Lines are read from
 // every open connection at once, but each complete line is handled to the
 // end (under the state lock, on the thread that runs `io`) before the next,
@@ -39,7 +46,7 @@ struct ControlLimits {
 // dropped. `acceptor` must belong to `io`, which must be run by one thread.
 void serve_control(boost::asio::io_context& io, boost::asio::ip::tcp::acceptor& acceptor,
                    std::string expected_token, std::shared_ptr<AgentState> state,
-                   ControlLimits limits = {});
+                   ControlLimits limits = {}, ControlledAgent agent = {});
 
 // Serves the control channel on a new detached thread that owns `io`, the
 // bound `acceptor` (which must belong to `io`), the token and its share of
@@ -48,6 +55,7 @@ void serve_control(boost::asio::io_context& io, boost::asio::ip::tcp::acceptor& 
 [[nodiscard]] Status start_control_thread(std::unique_ptr<boost::asio::io_context> io,
                                           boost::asio::ip::tcp::acceptor acceptor,
                                           std::string expected_token,
-                                          std::shared_ptr<AgentState> state);
+                                          std::shared_ptr<AgentState> state,
+                                          ControlledAgent agent);
 
 }  // namespace zunel

@@ -1,6 +1,7 @@
 #include "main/run.h"
 
 #include <boost/asio/io_context.hpp>
+#include <cstdlib>
 #include <filesystem>
 #include <iostream>
 #include <memory>
@@ -17,6 +18,7 @@
 #include "security/pairing_store.h"
 #include "server/api.h"
 #include "server/http_server.h"
+#include "service/autostart_platform.h"
 
 namespace zunel {
 namespace {
@@ -38,9 +40,21 @@ bool ready_to_start(const std::filesystem::path& state_dir) {
   return true;
 }
 
+// The journal's "stopped" entry goes here once the agent keeps a journal.
+void journal_agent_stopped() {}
+
+// This process's executable file, for the control channel's "info"; empty
+// when the system does not say.
+std::string own_executable_text() {
+  auto exe = system_processes().own_executable();
+  if (!exe.ok()) return {};
+  const auto text = exe.value().u8string();
+  return std::string(text.begin(), text.end());
+}
+
 }  // namespace
 
-int run_agent() {
+int run_agent(std::string_view version) {
   const auto data_dir = resolve_data_dir();
   const auto state_dir = state_dir_of(data_dir);
   if (!ready_to_start(state_dir)) return 1;
@@ -67,7 +81,7 @@ int run_agent() {
     return 1;
   }
 
-  auto loaded = load_state(state_dir, std::string(AGENT_VERSION));
+  auto loaded = load_state(state_dir, std::string(version));
   if (!loaded) {
     // Only a failing random source (no agent id can be made) gets here.
     std::cerr << "[agente] no se pudo cargar el estado: " << loaded.error() << std::endl;
@@ -77,9 +91,16 @@ int run_agent() {
   // this frame's other locals during process exit.
   std::shared_ptr<AgentState> state(std::move(*loaded));
 
+  // The control thread may ask for the stop at any time, also while this
+  // frame ends: it holds the server as long as it uses it.
+  std::shared_ptr<HttpServer> server(std::move(*http));
+  ControlledAgent self{own_executable_text(),
+                       [weak = std::weak_ptr<HttpServer>(server)] {
+                         if (auto live = weak.lock()) live->shut_down(STOP_GRACE);
+                       }};
   if (control) {
     if (Status started = start_control_thread(std::move(control_io), std::move(*control),
-                                              *token, state);
+                                              *token, state, std::move(self));
         !started) {
       std::cerr << "[control] no se pudo iniciar el canal de control: " << started.error()
                 << std::endl;
@@ -87,12 +108,21 @@ int run_agent() {
     }
   }
 
-  std::cout << "Zunel print agent (headless) " << AGENT_VERSION
+  std::cout << "Zunel print agent (headless) " << version
             << " — escuchando en 127.0.0.1:" << HTTP_PORT << '\n'
             << "Empareja con:  zunel-print-agent pair" << std::endl;
 
   ApiContext api{*state, system_print_platform(), std::string(erp_origin_domain())};
-  serve_http(api, **http, std::cerr);
+  serve_http(api, *server, std::cerr);
+  journal_agent_stopped();
+  if (server->work_outlived_grace()) {
+    // A job still runs after the grace, on the state and context of this
+    // frame: the process ends here, without unwinding under it (destroying
+    // the server would wait for the job).
+    std::cout.flush();
+    std::cerr.flush();
+    std::_Exit(0);
+  }
   return 0;
 }
 

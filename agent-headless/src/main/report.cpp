@@ -2,7 +2,7 @@
 
 #include <boost/json.hpp>
 #include <chrono>
-#include <cstdio>
+#include <algorithm>
 #include <filesystem>
 
 #include "base/build_config.h"
@@ -114,13 +114,12 @@ std::string utc_time_text(std::uint64_t since_epoch) {
   const auto day = floor<days>(time);
   const year_month_day date{day};
   const hh_mm_ss<seconds> clock{time - day};
-  char text[48];
-  std::snprintf(text, sizeof text, "%04d-%02u-%02u %02lld:%02lld:%02lld UTC", static_cast<int>(date.year()),
-                static_cast<unsigned>(date.month()), static_cast<unsigned>(date.day()),
-                static_cast<long long>(clock.hours().count()),
-                static_cast<long long>(clock.minutes().count()),
-                static_cast<long long>(clock.seconds().count()));
-  return text;
+  const auto two = [](long long n) { return (n < 10 ? "0" : "") + std::to_string(n); };
+  std::string text = std::to_string(static_cast<int>(date.year()));
+  text.insert(0, 4 - std::min<std::size_t>(4, text.size()), '0');
+  return text + "-" + two(static_cast<unsigned>(date.month())) + "-" + two(static_cast<unsigned>(date.day())) +
+         " " + two(clock.hours().count()) + ":" + two(clock.minutes().count()) + ":" +
+         two(clock.seconds().count()) + " UTC";
 }
 
 ReportFacts gather_report_facts(std::string_view version, const ControlLink& link) {

@@ -471,13 +471,14 @@ TEST(HttpServer, RunningOutOfMemoryCostsOneRequestOrOneConnection) {
   EXPECT_EQ(next.read_response()["X-Target"], "/fine");
 }
 
-// A handler that holds the request for "/hold" until released.
+// A handler that holds the request for "/hold" until released (10 s at most).
 class Gate {
  public:
   HttpResponse handle(const HttpRequest& req) {
     if (req.target == "/hold") {
       entered_.set_value();
-      released_.get_future().wait();
+      // Bounded, so that a failed test does not leave the server waiting.
+      released_.get_future().wait_for(10s);
     }
     return echo(req);
   }
@@ -496,10 +497,11 @@ TEST(HttpServer, ShutDownAnswersWaitingWorkBusyAndLetsRunningWorkFinish) {
     ++ran;
     return gate.handle(req);
   });
-  Client running(server.port());
+  const std::uint16_t port = server.port();
+  Client running(port);
   running.send("GET /hold HTTP/1.1\r\nHost: h\r\n\r\n");
   gate.wait_entered();
-  Client waiting(server.port());
+  Client waiting(port);
   waiting.send("GET /waits HTTP/1.1\r\nHost: h\r\n\r\n");
   std::this_thread::sleep_for(100ms);  // queued behind /hold in the one lane
 
@@ -511,7 +513,7 @@ TEST(HttpServer, ShutDownAnswersWaitingWorkBusyAndLetsRunningWorkFinish) {
   {
     net::io_context io;
     tcp::socket late(io);
-    late.connect(tcp::endpoint(net::ip::address_v4::loopback(), server.port()), refused);
+    late.connect(tcp::endpoint(net::ip::address_v4::loopback(), port), refused);
   }
   EXPECT_TRUE(refused) << "no new connection once stopping";
 

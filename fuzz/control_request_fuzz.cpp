@@ -44,7 +44,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const std::string_view line(reinterpret_cast<const char*>(data), size);
   (void)parse_peticion(line);
   if (!is_valid_utf8(line)) return 0;  // the server drops such lines unanswered
-  const std::string reply = control_reply(line, TOKEN, state());
+  const std::string reply = control_reply(line, TOKEN, state()).reply;
   require(reply.find('\n') == std::string::npos, "a reply spans lines");
   auto parsed = parse_strict_json(reply);
   require(parsed.ok() && parsed->is_object(), "a reply is not one JSON object");

@@ -10,7 +10,7 @@ from harness import EXE, RUNNER, TempHome, run_cli
 
 USAGE = (
     b"zunel-print-agent 1.0.1\n\nUSO:\n"
-    b"  zunel-print-agent [run|pair|list|revoke <id>|log [N] [--json]|install|uninstall|status|version]\n\n"
+    b"  zunel-print-agent [run|pair|list|revoke <id>|log [N] [--json]|install|uninstall|status|stop|report|version]\n\n"
     b"  run           Arranca el agente en segundo plano (servidor + control). Bloqueante.\n"
     b"  pair          Muestra un codigo de emparejamiento para vincular el ERP.\n"
     b"  list          Lista los dispositivos vinculados y el estado del agente.\n"
@@ -21,6 +21,8 @@ USAGE = (
     b" que responde.\n"
     b"  uninstall     Quita el auto-inicio.\n"
     b"  status        Estado del auto-inicio.\n"
+    b"  stop          Detiene el agente de este usuario (lo que se esta imprimiendo termina).\n"
+    b"  report        Informe para soporte, sin secretos, para pegar en un ticket.\n"
     b"  version       Version.\n"
 )
 

@@ -9,7 +9,9 @@
 #include "base/json_members.h"
 #include "base/strict_json.h"
 #include "base/utf8.h"
+#include "control/control_client.h"
 #include "main/transliterate.h"
+#include "service/running_agent.h"
 
 namespace zunel {
 namespace {
@@ -24,6 +26,8 @@ const char* wire_name(ControlCommand command) {
       return "info";
     case ControlCommand::Revoke:
       return "revoke";
+    case ControlCommand::Stop:
+      return "stop";
   }
   return "";
 }
@@ -82,8 +86,40 @@ void print_success(ControlCommand command, const json::value& reply, std::ostrea
     case ControlCommand::Revoke:
       out << "Dispositivo revocado.\n";
       break;
+    case ControlCommand::Stop:
+      out << AGENT_STOPPED << '\n';
+      break;
   }
   out.flush();
+}
+
+bool is_ok(const json::value& reply) {
+  const json::value* ok = json_member(reply, "ok");
+  return ok && ok->is_bool() && ok->get_bool();
+}
+
+// The agent refuses the token of every user but the one who started it.
+bool token_refused(const json::value& reply) {
+  return !is_ok(reply) && json_text_member(reply, "error") == std::optional<std::string_view>("token inválido");
+}
+
+int fail_with(std::ostream& err, std::string_view text) {
+  err << text << '\n';
+  err.flush();
+  return 1;
+}
+
+// Until the agent's control channel no longer takes connections: the agent
+// has ended.
+bool wait_until_gone(const ControlLink& link, std::chrono::milliseconds wait) {
+  constexpr std::chrono::milliseconds PAUSE(100);
+  const std::string info = control_request_line(ControlCommand::Info, *link.token);
+  for (std::chrono::milliseconds waited(0); waited <= wait; waited += PAUSE) {
+    const Outcome<std::string> reply = link.send(info);
+    if (!reply && reply.error() == AGENT_UNREACHABLE) return true;
+    link.sleep(PAUSE);
+  }
+  return false;
 }
 
 }  // namespace
@@ -102,31 +138,64 @@ std::string control_request_line(ControlCommand command, std::string_view token,
 int print_control_reply(ControlCommand command, std::string_view reply_line, std::ostream& out,
                         std::ostream& err) {
   const json::value reply = parse_reply(reply_line);
-  const json::value* ok = json_member(reply, "ok");
-  if (ok && ok->is_bool() && ok->get_bool()) {
+  if (is_ok(reply)) {
     print_success(command, reply, out);
     return 0;
   }
+  if (token_refused(reply)) return fail_with(err, OTHER_USERS_AGENT);
   err << "Error: " << json_text_member(reply, "error").value_or("desconocido") << '\n';
   err.flush();
   return 1;
 }
 
-int run_control_command(ControlCommand command, const Outcome<std::string>& token,
-                        std::string_view id, const ControlSender& send, std::ostream& out,
-                        std::ostream& err) {
-  if (!token) {
-    err << token.error() << '\n';
-    err.flush();
-    return 1;
+int run_control_command(ControlCommand command, std::string_view id, const ControlLink& link,
+                        std::ostream& out, std::ostream& err) {
+  if (command == ControlCommand::Stop) {
+    const StopOutcome stopped = stop_agent(link);
+    switch (stopped.result) {
+      case StopResult::Stopped:
+        print_success(command, nullptr, out);
+        return 0;
+      case StopResult::NotRunning:
+        return fail_with(err, AGENT_NOT_RUNNING);
+      case StopResult::OtherUsersAgent:
+        return fail_with(err, OTHER_USERS_AGENT);
+      case StopResult::Failed:
+        break;
+    }
+    return fail_with(err, stopped.text);
   }
-  const Outcome<std::string> reply = send(control_request_line(command, *token, id));
-  if (!reply) {
-    err << reply.error() << '\n';
-    err.flush();
-    return 1;
+  if (!link.token) {
+    // This user never started an agent, yet one answers: another user's.
+    return fail_with(err, link.agent_answers_ping() ? OTHER_USERS_AGENT : link.token.error());
   }
+  const Outcome<std::string> reply = link.send(control_request_line(command, *link.token, id));
+  if (!reply) return fail_with(err, reply.error());
   return print_control_reply(command, *reply, out, err);
+}
+
+StopOutcome stop_agent(const ControlLink& link, std::chrono::milliseconds wait) {
+  if (!link.token) {
+    return {link.agent_answers_ping() ? StopResult::OtherUsersAgent : StopResult::NotRunning, {}};
+  }
+  const Outcome<std::string> sent = link.send(control_request_line(ControlCommand::Stop, *link.token));
+  if (!sent) {
+    if (sent.error() == AGENT_UNREACHABLE && !link.agent_answers_ping()) {
+      return {StopResult::NotRunning, {}};
+    }
+    return {StopResult::Failed, sent.error()};
+  }
+  const json::value reply = parse_reply(*sent);
+  if (token_refused(reply)) return {StopResult::OtherUsersAgent, {}};
+  if (!is_ok(reply)) {
+    return {StopResult::Failed,
+            "Error: " + std::string(json_text_member(reply, "error").value_or("desconocido"))};
+  }
+  if (!wait_until_gone(link, wait)) {
+    return {StopResult::Failed, "el agente aceptó detenerse pero sigue corriendo tras " +
+                                    std::to_string(wait.count() / 1000) + " s"};
+  }
+  return {StopResult::Stopped, {}};
 }
 
 }  // namespace zunel

@@ -3,6 +3,9 @@
 #include <gtest/gtest.h>
 
 #include <sstream>
+
+#include "control/control_client.h"
+#include "service/running_agent.h"
 #include <vector>
 
 namespace zunel {
@@ -20,6 +23,7 @@ TEST(ControlRequestLine, KeysInAscendingOrderCompact) {
       {ControlCommand::Info, "ab12", "ignored", R"({"cmd":"info","token":"ab12"})"},
       {ControlCommand::Revoke, "ab12", "d-1", R"({"cmd":"revoke","id":"d-1","token":"ab12"})"},
       {ControlCommand::Revoke, "", "", R"({"cmd":"revoke","id":"","token":""})"},
+      {ControlCommand::Stop, "ab12", "ignored", R"({"cmd":"stop","token":"ab12"})"},
       {ControlCommand::Revoke, "t\"\\", "ñandú \u0007", "{\"cmd\":\"revoke\",\"id\":\"ñandú \\u0007\",\"token\":\"t\\\"\\\\\"}"},
   };
   for (const auto& c : cases) {
@@ -64,8 +68,10 @@ TEST(ControlReplyPrinting, EachCommandAndEachReplyShape) {
       {"pair, no code", C::Pair, R"({"ok":true})", {0, "", ""}},
       {"revoke", C::Revoke, R"({"ok":true})", {0, "Dispositivo revocado.\n", ""}},
       {"revoke of an unknown id", C::Revoke, R"({"ok":false})", {1, "", "Error: desconocido\n"}},
-      {"server error, not transliterated", C::Pair, R"({"ok":false,"error":"token inválido"})",
-       {1, "", "Error: token inválido\n"}},
+      {"server error, not transliterated", C::Pair, R"({"ok":false,"error":"json inválido"})",
+       {1, "", "Error: json inválido\n"}},
+      {"a refused token: another user's agent", C::Info, R"({"ok":false,"error":"token inválido"})",
+       {1, "", std::string(OTHER_USERS_AGENT) + "\n"}},
       {"error text, whatever ok says", C::Info, R"({"error":"falta id"})", {1, "", "Error: falta id\n"}},
       {"ok as a string", C::Revoke, R"({"ok":"true","error":"x"})", {1, "", "Error: x\n"}},
       {"ok as a number", C::Revoke, R"({"ok":1})", {1, "", "Error: desconocido\n"}},
@@ -138,34 +144,105 @@ TEST(ControlReplyPrinting, KeysSortByBytesNotByLetters) {
             (Printed{0, "{\n  \"_\": 3,\n  \"a\": 4,\n  \"b\": 2,\n  \"é\": 1\n}\n", ""}));
 }
 
-TEST(ControlCommandRun, TokenThenRequestThenReply) {
+// A scripted agent: each request line gets the next reply; the ping answer
+// is chosen; pauses are recorded.
+struct ScriptedAgent {
   std::vector<std::string> sent;
-  const ControlSender recording = [&](const std::string& line) -> Outcome<std::string> {
-    sent.push_back(line);
-    return std::string(R"({"ok":true})");
-  };
+  std::vector<Outcome<std::string>> replies;
+  bool answers_ping = false;
+  int pauses = 0;
+
+  ControlLink link(Outcome<std::string> token) {
+    return ControlLink{std::move(token),
+                       [this](const std::string& line) -> Outcome<std::string> {
+                         sent.push_back(line);
+                         if (sent.size() > replies.size()) return fail(AGENT_UNREACHABLE);
+                         return replies[sent.size() - 1];
+                       },
+                       [this] { return answers_ping; },
+                       [this](std::chrono::milliseconds) { ++pauses; }};
+  }
+};
+
+Printed run(ControlCommand command, ScriptedAgent& agent, Outcome<std::string> token,
+            std::string_view id = {}) {
   std::ostringstream out, err;
+  const int code = run_control_command(command, id, agent.link(std::move(token)), out, err);
+  return {code, out.str(), err.str()};
+}
 
-  // No token: its message, and nothing is sent.
+const std::string OTHER = std::string(OTHER_USERS_AGENT) + "\n";
+const std::string REFUSED = R"({"ok":false,"error":"token inválido"})";
+
+TEST(ControlCommandRun, TokenThenRequestThenReply) {
   const Outcome<std::string> missing = fail("no hay token");
-  EXPECT_EQ(run_control_command(ControlCommand::Pair, missing, "", recording, out, err), 1);
-  EXPECT_EQ(err.str(), "no hay token\n");
-  EXPECT_TRUE(sent.empty());
+  {
+    // No token and nothing answering: its message, and nothing is sent.
+    ScriptedAgent agent;
+    EXPECT_EQ(run(ControlCommand::Pair, agent, missing), (Printed{1, "", "no hay token\n"}));
+    EXPECT_TRUE(agent.sent.empty());
+  }
+  {
+    ScriptedAgent agent;
+    agent.replies = {std::string(R"({"ok":true})")};
+    EXPECT_EQ(run(ControlCommand::Revoke, agent, std::string("tok"), "d1"),
+              (Printed{0, "Dispositivo revocado.\n", ""}));
+    EXPECT_EQ(agent.sent, (std::vector<std::string>{R"({"cmd":"revoke","id":"d1","token":"tok"})"}));
+  }
+  {
+    // A failed exchange is reported with its own text, as it is.
+    ScriptedAgent agent;
+    agent.replies = {fail("Connection reset by peer (os error 104)")};
+    EXPECT_EQ(run(ControlCommand::Info, agent, std::string("tok")),
+              (Printed{1, "", "Connection reset by peer (os error 104)\n"}));
+  }
+}
 
-  err.str("");
-  EXPECT_EQ(run_control_command(ControlCommand::Revoke, std::string("tok"), "d1", recording, out, err), 0);
-  EXPECT_EQ(sent, (std::vector<std::string>{R"({"cmd":"revoke","id":"d1","token":"tok"})"}));
-  EXPECT_EQ(out.str(), "Dispositivo revocado.\n");
-  EXPECT_EQ(err.str(), "");
+TEST(ControlCommandRun, AnAgentThatIsNotThisUsersSaysSo) {
+  for (const ControlCommand command : {ControlCommand::Pair, ControlCommand::Info, ControlCommand::Revoke,
+                                       ControlCommand::Stop}) {
+    // Its token is refused.
+    ScriptedAgent refusing;
+    refusing.replies = {REFUSED};
+    refusing.answers_ping = true;
+    EXPECT_EQ(run(command, refusing, std::string("tok"), "d1"), (Printed{1, "", OTHER}));
+    // This user has no token, yet an agent answers ping: nothing is sent.
+    ScriptedAgent answering;
+    answering.answers_ping = true;
+    EXPECT_EQ(run(command, answering, fail("no hay token"), "d1"), (Printed{1, "", OTHER}));
+    EXPECT_TRUE(answering.sent.empty());
+  }
+}
 
-  // A failed exchange is reported with its own text, as it is.
-  out.str("");
-  const ControlSender failing = [](const std::string&) -> Outcome<std::string> {
-    return fail("Connection reset by peer (os error 104)");
-  };
-  EXPECT_EQ(run_control_command(ControlCommand::Info, std::string("tok"), "", failing, out, err), 1);
-  EXPECT_EQ(out.str(), "");
-  EXPECT_EQ(err.str(), "Connection reset by peer (os error 104)\n");
+TEST(ControlCommandRun, StopWaitsUntilTheAgentHasEnded) {
+  {
+    ScriptedAgent agent;
+    // Accepted; still there at the first look; gone at the second.
+    agent.replies = {std::string(R"({"ok":true})"), std::string("{}")};
+    EXPECT_EQ(run(ControlCommand::Stop, agent, std::string("tok")), (Printed{0, "Agente detenido.\n", ""}));
+    EXPECT_EQ(agent.sent, (std::vector<std::string>{R"({"cmd":"stop","token":"tok"})",
+                                                    R"({"cmd":"info","token":"tok"})",
+                                                    R"({"cmd":"info","token":"tok"})"}));
+    EXPECT_EQ(agent.pauses, 1);
+  }
+  const std::string not_running = "El agente no está corriendo.\n";
+  {
+    ScriptedAgent nobody;  // no token, nothing on either port
+    EXPECT_EQ(run(ControlCommand::Stop, nobody, fail("no hay token")), (Printed{1, "", not_running}));
+    ScriptedAgent gone;  // a token left behind, nothing on the control port
+    EXPECT_EQ(run(ControlCommand::Stop, gone, std::string("tok")), (Printed{1, "", not_running}));
+  }
+  {
+    // Accepted but never ends.
+    ScriptedAgent stuck;
+    stuck.replies.assign(400, std::string("{}"));
+    stuck.replies[0] = std::string(R"({"ok":true})");
+    std::ostringstream out, err;
+    const StopOutcome outcome = stop_agent(stuck.link(std::string("tok")), std::chrono::seconds(2));
+    EXPECT_EQ(outcome.result, StopResult::Failed);
+    EXPECT_EQ(outcome.text, "el agente aceptó detenerse pero sigue corriendo tras 2 s");
+    EXPECT_EQ(stuck.pauses, 21);
+  }
 }
 
 }  // namespace

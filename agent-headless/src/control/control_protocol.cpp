@@ -51,12 +51,12 @@ std::string pair_reply(AgentState& state) {
   return json::serialize(reply);
 }
 
-std::string info_reply(AgentState& state) {
+std::string info_reply(AgentState& state, std::string_view executable) {
   const AgentInfo info = [&] {
     auto locked = state.lock();
     return snapshot(locked);
   }();
-  return R"({"ok":true,"info":)" + agent_info_json(info) + "}";
+  return R"({"ok":true,"info":)" + agent_info_json(info, executable) + "}";
 }
 
 std::string revoke_reply(const std::optional<std::string>& id, AgentState& state) {
@@ -70,7 +70,7 @@ std::string revoke_reply(const std::optional<std::string>& id, AgentState& state
 
 }  // namespace
 
-std::string agent_info_json(const AgentInfo& info) {
+std::string agent_info_json(const AgentInfo& info, std::string_view executable) {
   json::array devices;
   for (const DeviceInfo& d : info.devices) devices.push_back(device_object(d));
   json::object o;
@@ -79,6 +79,7 @@ std::string agent_info_json(const AgentInfo& info) {
   o["version"] = info.version;
   o["devices"] = std::move(devices);
   o["pairing_code"] = info.pairing_code ? json::value(*info.pairing_code) : json::value(nullptr);
+  o["executable"] = executable.empty() ? json::value(nullptr) : json::value(executable);
   return json::serialize(o);
 }
 
@@ -106,26 +107,28 @@ void journal_command(Journal* journal, Clock* clock, const Peticion& request, co
 
 }  // namespace
 
-std::string control_reply(std::string_view line, std::string_view expected_token, AgentState& state,
-                          Journal* journal, Clock* clock) {
+ControlAnswer control_reply(std::string_view line, std::string_view expected_token, AgentState& state,
+                            std::string_view executable, Journal* journal, Clock* clock) {
   const std::optional<Peticion> request = parse_peticion(trim_unicode_space(line));
-  if (!request) return error_reply("json inválido");
+  if (!request) return {error_reply("json inválido")};
   // The length is not secret (every token is 64 hex digits); the contents are
   // compared in full whatever the first difference.
-  if (!crypto::equal_constant_time(request->token, expected_token)) return error_reply("token inválido");
+  if (!crypto::equal_constant_time(request->token, expected_token)) return {error_reply("token inválido")};
 
   std::string reply;
   if (request->cmd == "pair") {
     reply = pair_reply(state);
   } else if (request->cmd == "info") {
-    reply = info_reply(state);
+    reply = info_reply(state, executable);
   } else if (request->cmd == "revoke") {
     reply = revoke_reply(request->id, state);
+  } else if (request->cmd == "stop") {
+    return {R"({"ok":true})", true};
   } else {
     reply = error_reply("cmd desconocido: " + request->cmd);
   }
   journal_command(journal, clock, *request, reply);
-  return reply;
+  return {reply};
 }
 
 }  // namespace zunel

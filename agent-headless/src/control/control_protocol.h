@@ -19,7 +19,7 @@ struct AgentInfo;
 // that is neither a string nor null, or text after the object make it invalid.
 struct Peticion {
   std::string token;
-  std::string cmd;               // "pair", "info" or "revoke"
+  std::string cmd;               // "pair", "info", "revoke" or "stop"
   std::optional<std::string> id;  // for "revoke"; absent and null are the same
 };
 
@@ -27,19 +27,31 @@ struct Peticion {
 std::optional<Peticion> parse_peticion(std::string_view text);
 
 // The "info" reply's snapshot: compact JSON with the members in declaration
-// order; absent optionals are written as null (the member is always present).
-std::string agent_info_json(const AgentInfo& info);
+// order, then "executable", the running agent's executable file (so that an
+// installer can tell another build from itself); absent optionals and an
+// unknown (empty) executable are written as null (the member is always present).
+std::string agent_info_json(const AgentInfo& info, std::string_view executable);
 
-// The reply to one request line (without its line feed), as compact JSON
-// without a line feed. The line is trimmed of Unicode white space, parsed,
-// its token compared in constant time with `expected_token` before the
-// command is looked at, and the command run with the state lock held around
-// the one store call. Out of memory it throws, and the server closes the
-// connection without a reply. REQUIRES: `line` is valid UTF-8. With a
-// `journal`, a "pair" or "revoke" that passed the token check is written to
-// it ("control": the command, the device id of a revoke, whether it
-// succeeded; never the code), dated by `clock` (the system's when null).
-std::string control_reply(std::string_view line, std::string_view expected_token, AgentState& state,
-                          Journal* journal = nullptr, Clock* clock = nullptr);
+// The reply to one request, and whether it asked the agent to stop (to be
+// done once the reply is written).
+struct ControlAnswer {
+  std::string reply;
+  bool stop = false;
+};
+
+// The answer to one request line (without its line feed); the reply is
+// compact JSON without a line feed. The line is trimmed of Unicode white
+// space, parsed, its token compared in constant time with `expected_token`
+// before the command is looked at, and the command run with the state lock
+// held around the one store call. "info" names `executable`, the running
+// agent's file; "stop" is answered {"ok":true}. Out of memory it throws, and
+// the server closes the connection without a reply. REQUIRES: `line` is
+// valid UTF-8. With a `journal`, a "pair" or "revoke" that passed the token
+// check is written to it ("control": the command, the device id of a revoke,
+// whether it succeeded; never the code), dated by `clock` (the system's when
+// null).
+ControlAnswer control_reply(std::string_view line, std::string_view expected_token, AgentState& state,
+                            std::string_view executable = {}, Journal* journal = nullptr,
+                            Clock* clock = nullptr);
 
 }  // namespace zunel

@@ -43,8 +43,10 @@ const std::string D3 =
 
 std::string info_reply(const std::string& devices, const std::string& code = "null") {
   return R"({"ok":true,"info":{"id":"agent-1","port":47631,"version":"1.0.1","devices":[)" +
-         devices + R"(],"pairing_code":)" + code + "}}";
+         devices + R"(],"pairing_code":)" + code + R"(,"executable":"C:\\Zunel\\zunel-print-agent.exe"}})";
 }
+
+const std::string EXE = "C:\\Zunel\\zunel-print-agent.exe";
 
 class ControlProtocol : public ::testing::Test {
  protected:
@@ -52,7 +54,7 @@ class ControlProtocol : public ::testing::Test {
     write_file(f.file(), store_text());
     ASSERT_TRUE(f.load());
   }
-  std::string reply(const std::string& line) { return control_reply(line, TOKEN, *f.state); }
+  std::string reply(const std::string& line) { return control_reply(line, TOKEN, *f.state, EXE).reply; }
 
   StateFixture f;
 };
@@ -112,6 +114,7 @@ TEST_F(ControlProtocol, RepliesToEachRequestExactly) {
       {"revoke ids are exact", R"({"token":")" + TOKEN + R"(","cmd":"revoke","id":"D1"})",
        R"({"ok":false})"},
       {"info", request("info"), info_reply(D2 + "," + D1 + "," + D3)},
+      {"stop", request("stop"), R"({"ok":true})"},
       // Framing: white space around the object, keys in any order, unknown keys.
       {"spaces and carriage return", "  " + request("info") + " \r", info_reply(D2 + "," + D1 + "," + D3)},
       {"Unicode white space", "\u00a0" + request("info") + "\u2003", info_reply(D2 + "," + D1 + "," + D3)},
@@ -170,7 +173,7 @@ TEST_F(ControlProtocol, PairAndRevokeAreJournaledWithoutTheCode) {
     void record(std::string line) override { lines.push_back(std::move(line)); }
     std::vector<std::string> lines;
   } journal;
-  const auto journaled = [&](const std::string& line) { return control_reply(line, TOKEN, *f.state, &journal, &f.clock); };
+  const auto journaled = [&](const std::string& line) { return control_reply(line, TOKEN, *f.state, {}, &journal, &f.clock).reply; };
   f.random.queue({0x00, 0x00, 0x30, 0x39});
   EXPECT_EQ(journaled(request("pair")), R"({"ok":true,"code":"012345"})");
   (void)journaled(R"({"token":")" + TOKEN + R"(","cmd":"revoke","id":"d1"})");
@@ -194,10 +197,17 @@ TEST_F(ControlProtocol, AWrongTokenReachesNoStoreOperation) {
   EXPECT_EQ(reply(request("info")), info_reply(D2 + "," + D1 + "," + D3));
 }
 
+TEST_F(ControlProtocol, OnlyAnAcceptedStopAsksTheAgentToStop) {
+  EXPECT_TRUE(control_reply(request("stop"), TOKEN, *f.state).stop);
+  EXPECT_FALSE(control_reply(request("stop", TOKEN.substr(1)), TOKEN, *f.state).stop);
+  EXPECT_FALSE(control_reply(request("info"), TOKEN, *f.state).stop);
+  EXPECT_FALSE(control_reply(request("Stop"), TOKEN, *f.state).stop);
+}
+
 TEST(AgentInfoJson, IsCompactWithMembersInDeclarationOrderAndNullsForAbsentValues) {
   AgentInfo info{.id = "abc", .port = 47631, .version = "1.0.1", .devices = {}, .pairing_code = std::nullopt};
-  EXPECT_EQ(agent_info_json(info),
-            R"({"id":"abc","port":47631,"version":"1.0.1","devices":[],"pairing_code":null})");
+  EXPECT_EQ(agent_info_json(info, ""),
+            R"({"id":"abc","port":47631,"version":"1.0.1","devices":[],"pairing_code":null,"executable":null})");
   info.pairing_code = "000042";
   info.devices.push_back(DeviceInfo{.id = "d1",
                                     .origin = "https://a",
@@ -213,11 +223,11 @@ TEST(AgentInfoJson, IsCompactWithMembersInDeclarationOrderAndNullsForAbsentValue
                                     .source = DeviceSource::Auto,
                                     .negocio_id = "n",
                                     .expira = 18446744073709551615u});
-  EXPECT_EQ(agent_info_json(info),
+  EXPECT_EQ(agent_info_json(info, "/opt/zunel/zunel-print-agent"),
             R"({"id":"abc","port":47631,"version":"1.0.1","devices":[)"
             R"({"id":"d1","origin":"https://a","label":"Caja \"1\"","created":5,"source":"code","negocio_id":null,"expira":null},)"
             R"({"id":"d2","origin":"https://b","label":"Ñ","created":6,"source":"auto","negocio_id":"n","expira":18446744073709551615}],)"
-            R"("pairing_code":"000042"})");
+            R"("pairing_code":"000042","executable":"/opt/zunel/zunel-print-agent"})");
 }
 
 }  // namespace

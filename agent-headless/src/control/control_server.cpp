@@ -36,6 +36,7 @@ struct Connection {
   std::string buffer;
   std::string reply;
   bool answering = false;  // the line is in; the reply is on its way
+  bool stop_after = false;  // the reply accepts a "stop"
   bool closed = false;
   std::list<std::shared_ptr<Connection>>::iterator position;
 };
@@ -48,12 +49,12 @@ using ConnectionPtr = std::shared_ptr<Connection>;
 class ControlServer {
  public:
   ControlServer(tcp::acceptor& acceptor, std::string token, std::shared_ptr<AgentState> state,
-                ControlLimits limits, Journal* journal)
+                ControlLimits limits, ControlledAgent agent)
       : acceptor_(acceptor),
         token_(std::move(token)),
         state_(std::move(state)),
         limits_(limits),
-        journal_(journal),
+        agent_(std::move(agent)),
         retry_(acceptor.get_executor()) {}
 
   ~ControlServer() {
@@ -115,16 +116,22 @@ class ControlServer {
     if (!is_valid_utf8(line)) return finish(conn);
 
     try {
-      conn->reply = control_reply(line, token_, *state_, journal_);
+      ControlAnswer answer = control_reply(line, token_, *state_, agent_.executable, agent_.journal);
+      conn->reply = std::move(answer.reply);
       conn->reply += '\n';
+      conn->stop_after = answer.stop;
     } catch (const std::exception&) {
       return finish(conn);
     }
     conn->answering = true;
     conn->buffer = std::string();  // the line may be long; it is done with
     arm_deadline(conn, limits_.reply_timeout);
-    net::async_write(conn->socket, net::buffer(conn->reply),
-                     [this, conn](error_code, std::size_t) { finish(conn); });  // errors dropped
+    // Errors are dropped. The stop begins once the client has its reply (or
+    // could not take it): the agent may end right after.
+    net::async_write(conn->socket, net::buffer(conn->reply), [this, conn](error_code, std::size_t) {
+      finish(conn);
+      if (conn->stop_after && agent_.stop) agent_.stop();
+    });
   }
 
   // Closes the connection once; later handlers of it find it closed.
@@ -154,7 +161,7 @@ class ControlServer {
   const std::string token_;
   const std::shared_ptr<AgentState> state_;
   const ControlLimits limits_;
-  Journal* const journal_;
+  const ControlledAgent agent_;
   net::steady_timer retry_;
   std::list<ConnectionPtr> open_;  // in the order they were accepted
 };
@@ -166,14 +173,14 @@ struct ControlChannel {
   tcp::acceptor acceptor;
   std::string token;
   std::shared_ptr<AgentState> state;
-  Journal* journal;
+  ControlledAgent agent;
 };
 
 }  // namespace
 
 void serve_control(net::io_context& io, tcp::acceptor& acceptor, std::string expected_token,
-                   std::shared_ptr<AgentState> state, ControlLimits limits, Journal* journal) {
-  ControlServer server(acceptor, std::move(expected_token), std::move(state), limits, journal);
+                   std::shared_ptr<AgentState> state, ControlLimits limits, ControlledAgent agent) {
+  ControlServer server(acceptor, std::move(expected_token), std::move(state), limits, std::move(agent));
   server.accept_next();
   try {
     io.run();
@@ -184,13 +191,13 @@ void serve_control(net::io_context& io, tcp::acceptor& acceptor, std::string exp
 
 Status start_control_thread(std::unique_ptr<net::io_context> io, tcp::acceptor acceptor,
                             std::string expected_token, std::shared_ptr<AgentState> state,
-                            Journal* journal) {
+                            ControlledAgent agent) {
   ControlChannel channel{std::move(io), std::move(acceptor), std::move(expected_token),
-                         std::move(state), journal};
+                         std::move(state), std::move(agent)};
   try {
     std::thread([channel = std::move(channel)]() mutable {
       serve_control(*channel.io, channel.acceptor, std::move(channel.token),
-                    std::move(channel.state), ControlLimits{}, channel.journal);
+                    std::move(channel.state), {}, std::move(channel.agent));
     }).detach();
   } catch (const std::system_error& e) {
     return fail(e.what());

@@ -6,6 +6,7 @@
 #include <boost/asio/ip/tcp.hpp>
 #include <chrono>
 #include <cstddef>
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -31,6 +32,13 @@ struct ControlLimits {
   std::size_t max_connections = 32;
 };
 
+// The agent behind the channel: what it tells of itself, and how it stops.
+struct ControlledAgent {
+  std::string executable;     // its executable file, for "info"; empty when unknown
+  std::function<void()> stop;  // begins its stop, once a "stop" reply is written
+  Journal* journal = nullptr;  // where "pair" and "revoke" are written; none when null
+};
+
 // Runs the accept loop on `io` until `io` is stopped. Lines are read from
 // every open connection at once, but each complete line is handled to the
 // end (under the state lock, on the thread that runs `io`) before the next,
@@ -40,7 +48,7 @@ struct ControlLimits {
 // dropped. `acceptor` must belong to `io`, which must be run by one thread.
 void serve_control(boost::asio::io_context& io, boost::asio::ip::tcp::acceptor& acceptor,
                    std::string expected_token, std::shared_ptr<AgentState> state,
-                   ControlLimits limits = {}, Journal* journal = nullptr);
+                   ControlLimits limits = {}, ControlledAgent agent = {});
 
 // Serves the control channel on a new detached thread that owns `io`, the
 // bound `acceptor` (which must belong to `io`), the token and its share of
@@ -50,6 +58,6 @@ void serve_control(boost::asio::io_context& io, boost::asio::ip::tcp::acceptor& 
                                           boost::asio::ip::tcp::acceptor acceptor,
                                           std::string expected_token,
                                           std::shared_ptr<AgentState> state,
-                                          Journal* journal = nullptr);
+                                          ControlledAgent agent);
 
 }  // namespace zunel

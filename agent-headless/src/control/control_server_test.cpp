@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <deque>
 #include <future>
 #include <memory>
@@ -25,14 +26,14 @@ using testing::write_file;
 const std::string TOKEN(64, '7');
 const std::string INFO = R"({"cmd":"info","token":")" + TOKEN + R"("})";
 const std::string INFO_REPLY =
-    R"({"ok":true,"info":{"id":"agent-1","port":47631,"version":"1.0.1","devices":[],"pairing_code":null}})"
+    R"({"ok":true,"info":{"id":"agent-1","port":47631,"version":"1.0.1","devices":[],"pairing_code":null,"executable":null}})"
     "\n";
 const std::string INVALID_REPLY = "{\"ok\":false,\"error\":\"json inválido\"}\n";
 
 // The control server on a free loopback port, on a thread of its own.
 class RunningServer {
  public:
-  explicit RunningServer(ControlLimits limits = {}) {
+  explicit RunningServer(ControlLimits limits = {}, ControlledAgent agent = {}) {
     write_file(fx_.file(), R"({"id":"agent-1","devices":[],"revoked_seq":{}})");
     if (!fx_.load()) std::abort();
     auto listener = open_loopback_listener(io_, 0);
@@ -41,7 +42,7 @@ class RunningServer {
     port_ = acceptor_->local_endpoint().port();
     std::shared_ptr<AgentState> state(std::move(fx_.state));
     thread_ = std::thread(
-        [this, state, limits] { serve_control(io_, *acceptor_, TOKEN, state, limits); });
+        [this, state, limits, agent] { serve_control(io_, *acceptor_, TOKEN, state, limits, agent); });
   }
   ~RunningServer() {
     io_.stop();
@@ -85,6 +86,21 @@ TEST(ControlServer, OneLineInOneLineOutThenClosed) {
   for (const auto& c : cases) {
     EXPECT_EQ(exchange(server.port(), c.send, c.end_sending), c.expected) << c.name;
   }
+}
+
+TEST(ControlServer, AnAcceptedStopBeginsOnceItsReplyIsWritten) {
+  std::atomic<int> stops{0};
+  RunningServer server({}, ControlledAgent{"/opt/zunel/zunel-print-agent", [&] { ++stops; }});
+  EXPECT_EQ(exchange(server.port(), R"({"cmd":"stop","token":"x"})" "\n"),
+            answered("{\"ok\":false,\"error\":\"token inválido\"}\n"));
+  EXPECT_EQ(exchange(server.port(), INFO + "\n"),
+            answered(R"({"ok":true,"info":{"id":"agent-1","port":47631,"version":"1.0.1","devices":[],)"
+                     R"("pairing_code":null,"executable":"/opt/zunel/zunel-print-agent"}})" "\n"));
+  EXPECT_EQ(stops, 0);
+  EXPECT_EQ(exchange(server.port(), R"({"cmd":"stop","token":")" + TOKEN + "\"}\n"),
+            answered("{\"ok\":true}\n"));
+  for (int i = 0; i < 100 && stops == 0; ++i) std::this_thread::sleep_for(10ms);
+  EXPECT_EQ(stops, 1);
 }
 
 TEST(ControlServer, LineLengthLimit) {

@@ -2,26 +2,35 @@
 
 #include <filesystem>
 #include <iostream>
+#include <thread>
 
 #include "base/constants.h"
+#include "control/control_agent.h"
 #include "control/control_client.h"
 #include "control/control_commands.h"
 #include "base/journal_file.h"
 #include "main/data_dir.h"
 #include "main/journal_log.h"
+#include "main/report.h"
 #include "main/run.h"
+#include "service/agent_probe.h"
 #include "service/autostart.h"
 
 namespace zunel {
 namespace {
 
-// The token is read before anything is sent, from the file the running
-// agent wrote at its start.
-int control_command(ControlCommand command, std::string_view id = {}) {
-  return run_control_command(
-      command, read_control_token(resolve_data_dir()), id,
+// This user's way to the running agent. The token is read first, from the
+// file the running agent wrote at its start.
+ControlLink control_link() {
+  return ControlLink{
+      read_control_token(resolve_data_dir()),
       [](const std::string& request) { return control_request(CONTROL_PORT, request); },
-      std::cout, std::cerr);
+      [] { return system_agent_probe().agent_answers(HTTP_PORT); },
+      [](std::chrono::milliseconds pause) { std::this_thread::sleep_for(pause); }};
+}
+
+int control_command(ControlCommand command, std::string_view id = {}) {
+  return run_control_command(command, id, control_link(), std::cout, std::cerr);
 }
 
 Outcome<std::string, ExplainedFailure> explained(
@@ -33,20 +42,32 @@ Outcome<std::string, ExplainedFailure> explained(
 
 }  // namespace
 
-Commands real_commands() {
+Commands real_commands(std::string_view version) {
   Commands c;
-  c.run = run_agent;
+  c.version = std::string(version);
+  c.run = [version] { return run_agent(version); };
   c.pair = [] { return control_command(ControlCommand::Pair); };
   c.list = [] { return control_command(ControlCommand::Info); };
   c.revoke = [](const std::string& id) { return control_command(ControlCommand::Revoke, id); };
-  c.install = [] { return explained(install_autostart(system_autostart_platform())); };
+  c.stop = [] { return control_command(ControlCommand::Stop); };
+  c.install = [version] {
+    ControlChannelAgent agent(control_link());
+    return explained(install_autostart(system_autostart_platform(agent), version));
+  };
   c.cleanup = [](const std::optional<std::string>& folder) {
     std::optional<std::filesystem::path> path;
     if (folder) path = std::filesystem::path(std::u8string(folder->begin(), folder->end()));
-    return explained(cleanup_previous_installs(system_autostart_platform(), path));
+    ControlChannelAgent agent(control_link());
+    return explained(cleanup_previous_installs(system_autostart_platform(agent), path));
   };
-  c.uninstall = [] { return uninstall_autostart(system_autostart_platform()); };
-  c.status = [] { return autostart_status(system_autostart_platform()); };
+  c.uninstall = [] {
+    ControlChannelAgent agent(control_link());
+    return uninstall_autostart(system_autostart_platform(agent));
+  };
+  c.status = [] {
+    ControlChannelAgent agent(control_link());
+    return autostart_status(system_autostart_platform(agent));
+  };
   c.log = [](std::size_t count, bool json) {
     const auto lines = read_journal_tail(state_dir_of(resolve_data_dir()), count);
     if (!json) return render_journal(lines);
@@ -54,6 +75,7 @@ Commands real_commands() {
     for (const std::string& line : lines) text += (text.empty() ? "" : "\n") + line;
     return text;
   };
+  c.report = [version] { return support_report(gather_report_facts(version, control_link())); };
   return c;
 }
 

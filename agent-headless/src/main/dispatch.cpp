@@ -7,8 +7,8 @@
 namespace zunel {
 namespace {
 
-void write_usage(std::ostream& err) {
-  err << transliterate_for_console(usage_text()) << '\n';
+void write_usage(std::ostream& err, std::string_view version) {
+  err << transliterate_for_console(usage_text(version)) << '\n';
   err.flush();
 }
 
@@ -50,15 +50,15 @@ int log_command(const std::vector<std::string>& args, const Commands& commands, 
 
 }  // namespace
 
-std::string usage_text() {
+std::string usage_text(std::string_view version) {
   std::string text;
   text += "zunel-print-agent ";
-  text += AGENT_VERSION;
+  text += version;
   text +=
       "\n"
       "\n"
       "USO:\n"
-      "  zunel-print-agent [run|pair|list|revoke <id>|log [N] [--json]|install|uninstall|status|version]\n"
+      "  zunel-print-agent [run|pair|list|revoke <id>|log [N] [--json]|install|uninstall|status|stop|report|version]\n"
       "\n"
       "  run           Arranca el agente en segundo plano (servidor + control). Bloqueante.\n"
       "  pair          Muestra un código de emparejamiento para vincular el ERP.\n"
@@ -70,6 +70,8 @@ std::string usage_text() {
       "que responde.\n"
       "  uninstall     Quita el auto-inicio.\n"
       "  status        Estado del auto-inicio.\n"
+      "  stop          Detiene el agente de este usuario (lo que se está imprimiendo termina).\n"
+      "  report        Informe para soporte, sin secretos, para pegar en un ticket.\n"
       "  version       Versión.";
   return text;
 }
@@ -107,17 +109,23 @@ int dispatch(const std::vector<std::string>& args, const Commands& commands, std
     out.flush();
     return 0;
   }
+  if (command == "stop") return commands.stop();
+  if (command == "report") {
+    out << commands.report();
+    out.flush();
+    return 0;
+  }
   if (command == "version" || command == "-v" || command == "--version") {
-    out << COMMAND_NAME << ' ' << AGENT_VERSION << '\n';
+    out << COMMAND_NAME << ' ' << commands.version << '\n';
     out.flush();
     return 0;
   }
   if (command == "help" || command == "-h" || command == "--help") {
-    write_usage(err);
+    write_usage(err, commands.version);
     return 0;
   }
   err << "comando desconocido: " << command << "\n\n";
-  write_usage(err);
+  write_usage(err, commands.version);
   return 2;
 }
 

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "base/constants.h"
 #include "base/outcome.h"
 
 namespace zunel {
@@ -22,6 +23,8 @@ struct ExplainedFailure {
 // The operations the commands are bound to. Each is supplied by the module
 // that owns the command; tests supply recording stand-ins.
 struct Commands {
+  // The version this executable reports.
+  std::string version = std::string(AGENT_VERSION);
   std::function<int()> run;
   std::function<int()> pair;
   std::function<int()> list;
@@ -34,10 +37,13 @@ struct Commands {
   // The last `count` entries of the journal: told for a person, or the
   // lines as stored (`json`).
   std::function<std::string(std::size_t count, bool json)> log;
+  std::function<int()> stop;
+  // The text for support; always exit 0.
+  std::function<std::string()> report;
 };
 
 // The usage text before transliteration, without a final line feed.
-std::string usage_text();
+std::string usage_text(std::string_view version = AGENT_VERSION);
 
 // Runs the command named by args[0] (no arguments: `run`) and returns the exit
 // code. `args` excludes the program name. Texts go to `out` and `err`.

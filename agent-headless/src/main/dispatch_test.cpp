@@ -33,6 +33,11 @@ struct Recorder {
       calls.push_back("status");
       return std::string("instalado (Startup) y corriendo ✓");
     };
+    c.stop = [this] { calls.push_back("stop"); return 0; };
+    c.report = [this] {
+      calls.push_back("report");
+      return std::string("Versión: 1.0.1\n");
+    };
     return c;
   }
 };
@@ -52,7 +57,7 @@ const std::string USAGE_ASCII =
     "zunel-print-agent 1.0.1\n"
     "\n"
     "USO:\n"
-    "  zunel-print-agent [run|pair|list|revoke <id>|log [N] [--json]|install|uninstall|status|version]\n"
+    "  zunel-print-agent [run|pair|list|revoke <id>|log [N] [--json]|install|uninstall|status|stop|report|version]\n"
     "\n"
     "  run           Arranca el agente en segundo plano (servidor + control). Bloqueante.\n"
     "  pair          Muestra un codigo de emparejamiento para vincular el ERP.\n"
@@ -64,6 +69,8 @@ const std::string USAGE_ASCII =
     "responde.\n"
     "  uninstall     Quita el auto-inicio.\n"
     "  status        Estado del auto-inicio.\n"
+    "  stop          Detiene el agente de este usuario (lo que se esta imprimiendo termina).\n"
+    "  report        Informe para soporte, sin secretos, para pegar en un ticket.\n"
     "  version       Version.\n";
 
 TEST(Dispatch, EachCommandReachesItsOperation) {
@@ -88,6 +95,8 @@ TEST(Dispatch, EachCommandReachesItsOperation) {
       {{"cleanup", "C:\\old"}, "cleanup:C:\\old"},
       {{"uninstall"}, "uninstall"},
       {{"status"}, "status"},
+      {{"stop"}, "stop"},
+      {{"report"}, "report"},
   };
   for (const auto& c : cases) {
     Recorder rec;
@@ -178,6 +187,11 @@ TEST(Dispatch, UninstallAndStatus) {
   r = run(rec, {"status"});
   EXPECT_EQ(r.code, 0);
   EXPECT_EQ(r.out, "instalado (Startup) y corriendo OK\n");
+
+  // The report is pasted as it is, accents and all.
+  r = run(rec, {"report"});
+  EXPECT_EQ(r.code, 0);
+  EXPECT_EQ(r.out, "Versión: 1.0.1\n");
 }
 
 }  // namespace

@@ -1,6 +1,7 @@
 #include "main/run.h"
 
 #include <boost/asio/io_context.hpp>
+#include <cstdlib>
 #include <filesystem>
 #include <iostream>
 #include <memory>
@@ -20,6 +21,7 @@
 #include "security/pairing_store.h"
 #include "server/api.h"
 #include "server/http_server.h"
+#include "service/autostart_platform.h"
 
 namespace zunel {
 namespace {
@@ -42,18 +44,27 @@ bool ready_to_start(const std::filesystem::path& state_dir) {
 }
 
 // The agent's start or stop, as the journal tells it.
-std::string agent_line(std::string_view event) {
+std::string agent_line(std::string_view event, std::string_view version) {
   boost::json::object members;
-  members["version"] = AGENT_VERSION;
+  members["version"] = version;
   members["pid"] = current_process_id();
   members["http_port"] = HTTP_PORT;
   members["control_port"] = CONTROL_PORT;
   return journal_line(system_clock().now_secs(), event, members);
 }
 
+// This process's executable file, for the control channel's "info"; empty
+// when the system does not say.
+std::string own_executable_text() {
+  auto exe = system_processes().own_executable();
+  if (!exe.ok()) return {};
+  const auto text = exe.value().u8string();
+  return std::string(text.begin(), text.end());
+}
+
 }  // namespace
 
-int run_agent() {
+int run_agent(std::string_view version) {
   const auto data_dir = resolve_data_dir();
   const auto state_dir = state_dir_of(data_dir);
   if (!ready_to_start(state_dir)) return 1;
@@ -80,7 +91,7 @@ int run_agent() {
     return 1;
   }
 
-  auto loaded = load_state(state_dir, std::string(AGENT_VERSION));
+  auto loaded = load_state(state_dir, std::string(version));
   if (!loaded) {
     // Only a failing random source (no agent id can be made) gets here.
     std::cerr << "[agente] no se pudo cargar el estado: " << loaded.error() << std::endl;
@@ -96,11 +107,19 @@ int run_agent() {
   auto& journal = *new JournalFile(state_dir, std::cerr);
   auto jobs = std::make_shared<JobRegistry>();
   restore_jobs(*jobs, read_journal_tail(state_dir, SIZE_MAX));
-  journal.record(agent_line("agent_start"));
+  journal.record(agent_line("agent_start", version));
 
+  // The control thread may ask for the stop at any time, also while this
+  // frame ends: it holds the server as long as it uses it.
+  std::shared_ptr<HttpServer> server(std::move(*http));
+  ControlledAgent self{own_executable_text(),
+                       [weak = std::weak_ptr<HttpServer>(server)] {
+                         if (auto live = weak.lock()) live->shut_down(STOP_GRACE);
+                       },
+                       &journal};
   if (control) {
     if (Status started = start_control_thread(std::move(control_io), std::move(*control),
-                                              *token, state, &journal);
+                                              *token, state, std::move(self));
         !started) {
       std::cerr << "[control] no se pudo iniciar el canal de control: " << started.error()
                 << std::endl;
@@ -108,15 +127,23 @@ int run_agent() {
     }
   }
 
-  std::cout << "Zunel print agent (headless) " << AGENT_VERSION
+  std::cout << "Zunel print agent (headless) " << version
             << " — escuchando en 127.0.0.1:" << HTTP_PORT << '\n'
             << "Empareja con:  zunel-print-agent pair" << std::endl;
 
   ApiContext api{*state, system_print_platform(), std::string(erp_origin_domain()), jobs,
                  std::make_shared<ServerEvents>(&journal)};
-  serve_http(api, **http, std::cerr);
-  journal.record(agent_line("agent_stop"));
+  serve_http(api, *server, std::cerr);
+  journal.record(agent_line("agent_stop", version));
   journal.flush();
+  if (server->work_outlived_grace()) {
+    // A job still runs after the grace, on the state and context of this
+    // frame: the process ends here, without unwinding under it (destroying
+    // the server would wait for the job).
+    std::cout.flush();
+    std::cerr.flush();
+    std::_Exit(0);
+  }
   return 0;
 }
 

@@ -3,12 +3,18 @@
 // control ports, and only then writes a fresh control token (a `run` that
 // cannot take the HTTP port leaves a running agent's token alone); loads the
 // shared state, starts the control channel, prints the banner and serves
-// HTTP on the calling thread until the process ends.
+// HTTP on the calling thread until `stop` asks it to end.
+
+#include <chrono>
+#include <string_view>
 
 namespace zunel {
 
-// Returns 1 for a start-up failure, 0 when the HTTP server's request stream
-// ends.
-int run_agent();
+// How long a stopping agent lets the jobs that have started finish.
+inline constexpr std::chrono::seconds STOP_GRACE{10};
+
+// Runs the agent that reports `version`. Returns 1 for a start-up failure,
+// 0 once it has stopped.
+int run_agent(std::string_view version);
 
 }  // namespace zunel

@@ -24,6 +24,16 @@ constexpr auto READ_TIMEOUT = std::chrono::milliseconds(700);  // for each read
 constexpr std::size_t READ_CHUNK = 2048;                       // bytes asked for by each read
 constexpr std::size_t ENOUGH = 16384;                          // stop reading once this much has arrived
 
+// Connects `socket` to 127.0.0.1:`port` within CONNECT_TIMEOUT.
+bool connect_loopback(net::io_context& io, tcp::socket& socket, std::uint16_t port) {
+  error_code step_ec;
+  socket.async_connect(tcp::endpoint(net::ip::address_v4::loopback(), port), [&](error_code ec) {
+    step_ec = ec;
+  });
+  run_within(io, socket, CONNECT_TIMEOUT);
+  return !step_ec && socket.is_open();
+}
+
 // Connects to 127.0.0.1:`port`, sends all of `request`, then reads until the
 // peer closes, a read fails or times out, or ENOUGH bytes have arrived, and
 // returns what was read (possibly nothing). Nothing when the connection or
@@ -32,13 +42,9 @@ std::optional<std::string> loopback_exchange(std::uint16_t port, std::string_vie
   try {
     net::io_context io;
     tcp::socket socket(io);
-    error_code step_ec;
-    socket.async_connect(tcp::endpoint(net::ip::address_v4::loopback(), port), [&](error_code ec) {
-      step_ec = ec;
-    });
-    run_within(io, socket, CONNECT_TIMEOUT);
-    if (step_ec || !socket.is_open()) return std::nullopt;
+    if (!connect_loopback(io, socket, port)) return std::nullopt;
 
+    error_code step_ec;
     net::write(socket, net::buffer(request.data(), request.size()), step_ec);
     if (step_ec) return std::nullopt;
 
@@ -74,6 +80,16 @@ class SystemSleeper final : public Sleeper {
 };
 
 }  // namespace
+
+bool loopback_port_accepts(std::uint16_t port) {
+  try {
+    net::io_context io;
+    tcp::socket socket(io);
+    return connect_loopback(io, socket, port);
+  } catch (const std::exception&) {
+    return false;
+  }
+}
 
 std::string ping_request(std::uint16_t port) {
   return "GET /v1/ping HTTP/1.1\r\nHost: 127.0.0.1:" + std::to_string(port) +

@@ -33,6 +33,9 @@ Sleeper& system_sleeper();
 bool wait_for_agent(AgentProbe& probe, Sleeper& sleeper, std::uint16_t port, int attempts,
                     std::chrono::milliseconds pause);
 
+// Whether anything takes a connection on 127.0.0.1:`port` within 400 ms.
+bool loopback_port_accepts(std::uint16_t port);
+
 // The exact request the probe sends.
 std::string ping_request(std::uint16_t port);
 

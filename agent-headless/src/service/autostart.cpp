@@ -66,6 +66,36 @@ bool is_same_or_ancestor(const fs::path& ancestor, const fs::path& path) {
   return true;
 }
 
+// An agent that already answers ping: left running when it is this
+// executable's, stopped when it is this user's of another version or file.
+struct RunningAgentSettled {
+  bool keep = false;
+  std::string replaced_version;  // of the agent stopped
+};
+
+// Fails when the agent is another user's, or does not stop.
+Outcome<RunningAgentSettled, InstallError> settle_running_agent(const AutostartPlatform& platform,
+                                                                std::string_view own_version,
+                                                                const fs::path& own_file) {
+  const AgentIdentity running = platform.agent.identify();
+  if (running.owner == AgentOwner::OtherUser) {
+    return InstallError{running.detail, FailureKind::OtherUsersAgent, NO_OS_ERROR_CODE};
+  }
+  // An agent that cannot be asked is left alone, as before it could be; one
+  // that does not name its file is an older build.
+  const auto& file = running.executable;
+  const bool same = running.owner != AgentOwner::ThisUser ||
+                    (running.version == own_version && !file.empty() &&
+                     fs::path(std::u8string(file.begin(), file.end())) == own_file);
+  if (same) return RunningAgentSettled{true, {}};
+  if (Status stopped = platform.agent.stop(); !stopped) {
+    return InstallError{"detener el agente en ejecución (versión " + running.version + "): " +
+                            stopped.error(),
+                        FailureKind::AlreadyRunning, NO_OS_ERROR_CODE};
+  }
+  return RunningAgentSettled{false, running.version};
+}
+
 fs::path absolute_or_unchanged(FileSystem& files, const fs::path& p) {
   auto resolved = files.absolute(p);
   return resolved.ok() ? std::move(resolved).value() : p;
@@ -73,7 +103,8 @@ fs::path absolute_or_unchanged(FileSystem& files, const fs::path& p) {
 
 }  // namespace
 
-Outcome<std::string, InstallError> install_autostart(const AutostartPlatform& platform) {
+Outcome<std::string, InstallError> install_autostart(const AutostartPlatform& platform,
+                                                     std::string_view own_version) {
   auto exe = platform.processes.own_executable();
   if (!exe.ok()) {
     return InstallError{"no se pudo resolver la ruta del ejecutable: " + exe.error().text,
@@ -105,15 +136,22 @@ Outcome<std::string, InstallError> install_autostart(const AutostartPlatform& pl
                          FailureKind::StartupFolderFailed);
   }
 
+  std::string replaced;  // the version of the agent this one replaces
   if (platform.probe.agent_answers(HTTP_PORT)) {
-    return std::string("Instalado y corriendo ✓ (el agente ya estaba activo).");
+    auto settled = settle_running_agent(platform, own_version, exe_absolute.value());
+    if (!settled.ok()) return settled.error();
+    if (settled.value().keep) {
+      return std::string("Instalado y corriendo ✓ (el agente ya estaba activo).");
+    }
+    replaced = settled.value().replaced_version;
   }
 
   const auto started = platform.processes.start_agent(exe.value());
   if (!started.ok()) return os_failure("lanzar el agente: ", started.error(), FailureKind::Unexpected);
 
   if (wait_for_agent(platform.probe, platform.sleeper, HTTP_PORT, START_ATTEMPTS, START_PAUSE)) {
-    return std::string("Instalado y corriendo ✓");
+    if (replaced.empty()) return std::string("Instalado y corriendo ✓");
+    return "Instalado y corriendo ✓ (reemplazó la versión " + replaced + ")";
   }
   return InstallError{"sin respuesta como agente en http://127.0.0.1:" + std::to_string(HTTP_PORT) +
                           "/v1/ping tras " + std::to_string(START_ATTEMPTS) + " intentos",
@@ -181,6 +219,9 @@ std::string autostart_status(const AutostartPlatform& platform) {
   auto entry = platform.startup.entry_path();
   const bool present = entry.ok() && platform.files.metadata(entry.value(), true).ok();
   const bool running = platform.probe.agent_answers(HTTP_PORT);
+  if (running && platform.agent.identify().owner == AgentOwner::OtherUser) {
+    return STATUS_OTHER_USERS_AGENT;
+  }
   if (present && running) return "instalado (Startup) y corriendo ✓";
   if (present) return "instalado (Startup) pero no está corriendo";
   if (running) return "corriendo, pero SIN auto-inicio (no hay acceso directo en Startup)";

@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <optional>
 #include <string>
+#include <string_view>
 
 #include "base/outcome.h"
 #include "service/autostart_platform.h"
@@ -14,10 +15,13 @@
 
 namespace zunel {
 
-// Writes the Startup entry, then makes sure the agent runs: started detached
-// if it did not answer already, and probed until it does (5 tries, 500 ms apart).
-// Yields the success text.
-Outcome<std::string, InstallError> install_autostart(const AutostartPlatform& platform);
+// Writes the Startup entry, then makes sure this executable's agent runs:
+// started detached if none answered, and probed until it does (5 tries,
+// 500 ms apart). This user's agent of another version (`own_version` is
+// this executable's) or from another executable file is stopped first and
+// replaced; another user's agent fails the install. Yields the success text.
+Outcome<std::string, InstallError> install_autostart(const AutostartPlatform& platform,
+                                                     std::string_view own_version);
 
 // Removes the Startup entry, the legacy task and, when given, a previous
 // installation folder. Never removed: the running executable's folder, any
@@ -28,7 +32,8 @@ Outcome<std::string, InstallError> cleanup_previous_installs(
 // Removes the Startup entry and the legacy task; a running agent keeps running.
 Status uninstall_autostart(const AutostartPlatform& platform);
 
-// One line: whether the Startup entry exists and whether the agent answers.
+// One line: whether the Startup entry exists and whether the agent answers,
+// or that the agent that answers is another user's.
 std::string autostart_status(const AutostartPlatform& platform);
 
 }  // namespace zunel

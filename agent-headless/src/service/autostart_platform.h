@@ -5,10 +5,12 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <string>
 
 #include "base/outcome.h"
 #include "service/agent_probe.h"
 #include "service/port_diagnosis.h"
+#include "service/running_agent.h"
 #include "service/system_error.h"
 
 namespace zunel {
@@ -54,6 +56,9 @@ class StartupEntry {
   virtual Outcome<void, SystemError> write_entry(const std::filesystem::path& entry,
                                                  const std::filesystem::path& executable,
                                                  std::uint64_t executable_size) = 0;
+  // What the entry at `entry` starts, as one line for people: the program
+  // and its arguments.
+  virtual Outcome<std::string, SystemError> read_target(const std::filesystem::path& entry) = 0;
 };
 
 class Processes {
@@ -75,10 +80,11 @@ struct AutostartPlatform {
   AgentProbe& probe;
   PortBinder& binder;
   Sleeper& sleeper;
+  RunningAgent& agent;
 };
 
-// The real pieces of this OS.
-AutostartPlatform system_autostart_platform();
+// The real pieces of this OS, with the running agent as `agent` shows it.
+AutostartPlatform system_autostart_platform(RunningAgent& agent);
 FileSystem& system_file_system();
 StartupEntry& system_startup_entry();
 Processes& system_processes();

@@ -37,7 +37,8 @@ class FakeWorld final : public FileSystem,
                         public Processes,
                         public AgentProbe,
                         public PortBinder,
-                        public Sleeper {
+                        public Sleeper,
+                        public RunningAgent {
  public:
   std::vector<std::string> log;
   std::map<fs::path, EntryInfo> entries{{kExe, {EntryType::File, 1234}}};
@@ -47,8 +48,11 @@ class FakeWorld final : public FileSystem,
   bool own_executable_fails = false;
   std::vector<bool> probe_answers;  // one per probe; missing answers are no
   BindOutcome bind = BindOutcome::Bound;
+  // The agent that answers, if any does: by default this executable's.
+  AgentIdentity running{AgentOwner::ThisUser, "1.0.1", kExe.string(), {}};
+  std::optional<std::string> stop_fails;
 
-  AutostartPlatform platform() { return {*this, *this, *this, *this, *this, *this}; }
+  AutostartPlatform platform() { return {*this, *this, *this, *this, *this, *this, *this}; }
 
   Outcome<void, SystemError> create_directories(const fs::path& dir) override {
     return record("mkdirs:" + dir.generic_string());
@@ -84,6 +88,21 @@ class FakeWorld final : public FileSystem,
                                          std::uint64_t size) override {
     return record("write:" + entry.generic_string() + "<-" + exe.generic_string() + ":" +
                   std::to_string(size));
+  }
+
+  Outcome<std::string, SystemError> read_target(const fs::path& entry) override {
+    log.push_back("read:" + entry.generic_string());
+    return std::string("\"") + kExe.string() + "\" run";
+  }
+
+  AgentIdentity identify() override {
+    log.push_back("identify");
+    return running;
+  }
+  Status stop() override {
+    log.push_back("stop");
+    if (stop_fails) return fail(*stop_fails);
+    return {};
   }
 
   Outcome<fs::path, SystemError> own_executable() override {
@@ -151,16 +170,77 @@ Log concat(Log a, const Log& b) {
 TEST(Install, AgentAlreadyAnsweringIsNotStartedAgain) {
   FakeWorld world;
   world.probe_answers = {true};
-  const auto result = install_autostart(world.platform());
+  const auto result = install_autostart(world.platform(), "1.0.1");
   ASSERT_TRUE(result.ok());
   EXPECT_EQ(result.value(), "Instalado y corriendo ✓ (el agente ya estaba activo).");
-  EXPECT_EQ(world.log, kInstallPrefix);
+  EXPECT_EQ(world.log, concat(kInstallPrefix, {"identify"}));
+}
+
+TEST(Install, ThisUsersAgentOfAnotherVersionOrFileIsStoppedAndReplaced) {
+  const struct {
+    const char* name;
+    std::string version;
+    std::string executable;
+    std::string text;
+  } cases[] = {
+      {"older version", "1.0.0", kExe.string(), "Instalado y corriendo ✓ (reemplazó la versión 1.0.0)"},
+      {"same version, another file", "1.0.1", "/opt/zunel-old/zunel-print-agent",
+       "Instalado y corriendo ✓ (reemplazó la versión 1.0.1)"},
+      {"a build that does not name its file", "1.0.1", "",
+       "Instalado y corriendo ✓ (reemplazó la versión 1.0.1)"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    FakeWorld world;
+    world.probe_answers = {true, true};
+    world.running = {AgentOwner::ThisUser, c.version, c.executable, {}};
+    const auto result = install_autostart(world.platform(), "1.0.1");
+    ASSERT_TRUE(result.ok());
+    EXPECT_EQ(result.value(), c.text);
+    EXPECT_EQ(world.log, concat(kInstallPrefix, {"identify", "stop", "start:/opt/zunel/bin/zunel-print-agent",
+                                                 "probe:47631"}));
+  }
+}
+
+TEST(Install, AnAgentThatIsNotThisUsersIsNeverStopped) {
+  FakeWorld world;
+  world.probe_answers = {true};
+  world.running = {AgentOwner::OtherUser, {}, {}, "rechaza el token"};
+  auto result = install_autostart(world.platform(), "1.0.1");
+  ASSERT_FALSE(result.ok());
+  EXPECT_EQ(result.error().kind, FailureKind::OtherUsersAgent);
+  EXPECT_EQ(result.error().detail, "rechaza el token");
+  EXPECT_EQ(world.log, concat(kInstallPrefix, {"identify"}));
+
+  // One whose control channel cannot be asked is left alone, as before.
+  for (const AgentOwner owner : {AgentOwner::Unknown, AgentOwner::Nobody}) {
+    FakeWorld unknown;
+    unknown.probe_answers = {true};
+    unknown.running = {owner, {}, {}, "canal de control: sin respuesta"};
+    result = install_autostart(unknown.platform(), "2.0.0");
+    ASSERT_TRUE(result.ok());
+    EXPECT_EQ(result.value(), "Instalado y corriendo ✓ (el agente ya estaba activo).");
+  }
+}
+
+TEST(Install, AnAgentThatDoesNotStopFailsAsAlreadyRunning) {
+  FakeWorld world;
+  world.probe_answers = {true};
+  world.running.version = "1.0.0";
+  world.stop_fails = "el agente aceptó detenerse pero sigue corriendo tras 15 s";
+  const auto result = install_autostart(world.platform(), "1.0.1");
+  ASSERT_FALSE(result.ok());
+  EXPECT_EQ(result.error().kind, FailureKind::AlreadyRunning);
+  EXPECT_EQ(result.error().detail,
+            "detener el agente en ejecución (versión 1.0.0): el agente aceptó detenerse pero sigue "
+            "corriendo tras 15 s");
+  EXPECT_EQ(world.log.back(), "stop");
 }
 
 TEST(Install, StartsTheAgentThenProbesUntilItAnswers) {
   FakeWorld world;
   world.probe_answers = {false, false, false, true};
-  const auto result = install_autostart(world.platform());
+  const auto result = install_autostart(world.platform(), "1.0.1");
   ASSERT_TRUE(result.ok());
   EXPECT_EQ(result.value(), "Instalado y corriendo ✓");
   EXPECT_EQ(world.log, concat(kInstallPrefix, {"start:/opt/zunel/bin/zunel-print-agent",
@@ -177,7 +257,7 @@ TEST(Install, NoAnswerAfterFiveProbesIsDiagnosedByBindingThePort) {
   for (const auto& [bind, kind] : cases) {
     FakeWorld world;
     world.bind = bind;
-    const auto result = install_autostart(world.platform());
+    const auto result = install_autostart(world.platform(), "1.0.1");
     ASSERT_FALSE(result.ok());
     EXPECT_EQ(result.error().kind, kind);
     EXPECT_EQ(result.error().detail,
@@ -245,7 +325,7 @@ TEST(Install, EachFailingStepStopsThereWithItsKindAndDetail) {
     SCOPED_TRACE(c.name);
     FakeWorld world;
     c.setup(world);
-    const auto result = install_autostart(world.platform());
+    const auto result = install_autostart(world.platform(), "1.0.1");
     ASSERT_FALSE(result.ok());
     EXPECT_EQ(result.error().kind, c.kind);
     EXPECT_EQ(result.error().detail, c.detail);
@@ -258,7 +338,7 @@ TEST(Install, EachFailingStepStopsThereWithItsKindAndDetail) {
 TEST(Install, UnexpectedStartFailureShowsMinusOneAndExitsWithTwenty) {
   FakeWorld world;
   world.failures["start:" + kExe.generic_string()] = uncoded();
-  const auto result = install_autostart(world.platform());
+  const auto result = install_autostart(world.platform(), "1.0.1");
   ASSERT_FALSE(result.ok());
   EXPECT_EQ(install_exit_code(result.error().kind), 20);
   EXPECT_NE(render_install_error(result.error()).find("(código del sistema -1)"), std::string::npos);
@@ -327,12 +407,19 @@ TEST(Status, FourStatesFromEntryAndOneProbe) {
       {false, false, false, "no instalado"},
   };
   for (const auto& c : cases) {
+    SCOPED_TRACE(c.text);
     FakeWorld world;
     world.entry_path_fails = !c.entry_path_ok;
     if (c.entry_exists) world.entries[kEntry] = {EntryType::File, 300};
     world.probe_answers = {c.answers};
     EXPECT_EQ(autostart_status(world.platform()), c.text);
     EXPECT_EQ(std::count(world.log.begin(), world.log.end(), "probe:47631"), 1);
+    // Another user's agent says so, whether this user has the entry or not.
+    world.probe_answers = {c.answers, c.answers};  // the second probe's answer
+    world.running.owner = AgentOwner::OtherUser;
+    world.log.clear();
+    const std::string other = autostart_status(world.platform());
+    EXPECT_EQ(other, c.answers ? STATUS_OTHER_USERS_AGENT : c.text);
   }
 }
 

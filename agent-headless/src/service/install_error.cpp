@@ -14,8 +14,8 @@ std::string explanation(FailureKind kind, std::int32_t code) {
       return "Windows bloqueó la escritura durante la instalación. Ejecutá el instalador con tu "
              "propio usuario (no requiere administrador) y cerrá otras ventanas del instalador.";
     case FailureKind::AlreadyRunning:
-      return "El agente de impresión ya está en ejecución. Ciérralo desde el ícono de la bandeja "
-             "del sistema y volvé a ejecutar el instalador.";
+      return "El agente de impresión ya está en ejecución. Detenelo con «zunel-print-agent stop» "
+             "y volvé a ejecutar el instalador.";
     case FailureKind::Quarantined:
       return "Tu antivirus puso el agente en cuarentena. Autorizá «ZunelPrintAgent» en tu "
              "antivirus y volvé a instalar.";
@@ -42,6 +42,10 @@ std::string explanation(FailureKind kind, std::int32_t code) {
     case FailureKind::Unexpected:
       return "Ocurrió un error inesperado durante la instalación (código del sistema " +
              std::to_string(code) + "). Copiá este mensaje y contactá a soporte de ZUNEL.";
+    case FailureKind::OtherUsersAgent:
+      return "El agente de impresión que corre en esta PC es el de otro usuario de Windows, y solo "
+             "un usuario a la vez puede imprimir con él. Pedile a ese usuario que lo detenga con "
+             "«zunel-print-agent stop» (o que cierre su sesión) y volvé a ejecutar el instalador.";
     case FailureKind::Generic:
       break;
   }

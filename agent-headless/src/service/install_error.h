@@ -10,7 +10,8 @@ namespace zunel {
 
 // The classes of installation failure, in their fixed order: the diagnostic
 // code is "D" + (position + 1) and the exit code 11 + position. `Generic` has
-// neither: it shows only the detail and exits with 1.
+// neither: it shows only the detail and exits with 1. New kinds go before
+// `Generic`, so no earlier kind changes its code.
 enum class FailureKind {
   WriteBlocked,
   AlreadyRunning,
@@ -22,6 +23,7 @@ enum class FailureKind {
   StartupFolderFailed,
   NoAgentResponse,
   Unexpected,
+  OtherUsersAgent,  // the agent that answers is another Windows user's
   Generic,
 };
 
@@ -34,13 +36,13 @@ struct InstallError {
   std::int32_t code = NO_OS_ERROR_CODE;  // the OS error behind it; only Unexpected shows it
 };
 
-// "D1" to "D10"; empty for Generic.
+// "D1" to "D11"; empty for Generic.
 std::string diagnostic_code(FailureKind kind);
 
 // The text shown to the user (before console transliteration). Never fails.
 std::string render_install_error(const InstallError& error);
 
-// The process exit code: 11 to 20 in the kinds' order, 1 for Generic.
+// The process exit code: 11 to 21 in the kinds' order, 1 for Generic.
 int install_exit_code(FailureKind kind);
 
 }  // namespace zunel

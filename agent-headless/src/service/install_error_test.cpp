@@ -20,8 +20,8 @@ const KindCase kKinds[] = {
      "Windows bloqueó la escritura durante la instalación. Ejecutá el instalador con tu propio "
      "usuario (no requiere administrador) y cerrá otras ventanas del instalador."},
     {FailureKind::AlreadyRunning, "D2", 12,
-     "El agente de impresión ya está en ejecución. Ciérralo desde el ícono de la bandeja del "
-     "sistema y volvé a ejecutar el instalador."},
+     "El agente de impresión ya está en ejecución. Detenelo con «zunel-print-agent stop» y volvé "
+     "a ejecutar el instalador."},
     {FailureKind::Quarantined, "D3", 13,
      "Tu antivirus puso el agente en cuarentena. Autorizá «ZunelPrintAgent» en tu antivirus y "
      "volvé a instalar."},
@@ -46,6 +46,10 @@ const KindCase kKinds[] = {
     {FailureKind::Unexpected, "D10", 20,
      "Ocurrió un error inesperado durante la instalación (código del sistema 1234). Copiá este "
      "mensaje y contactá a soporte de ZUNEL."},
+    {FailureKind::OtherUsersAgent, "D11", 21,
+     "El agente de impresión que corre en esta PC es el de otro usuario de Windows, y solo un "
+     "usuario a la vez puede imprimir con él. Pedile a ese usuario que lo detenga con "
+     "«zunel-print-agent stop» (o que cierre su sesión) y volvé a ejecutar el instalador."},
 };
 
 TEST(InstallError, EveryExplainedKindRendersCodeExplanationAndDetail) {

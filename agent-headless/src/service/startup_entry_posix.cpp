@@ -6,6 +6,7 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include "base/private_files.h"
 #include "service/xdg_autostart.h"
 
 namespace zunel {
@@ -57,6 +58,20 @@ class XdgStartupEntry final : public StartupEntry {
     }
     if (!status.ok()) ::unlink(temporary.c_str());
     return status;
+  }
+
+  // The entry's Exec line.
+  Outcome<std::string, SystemError> read_target(const fs::path& entry) override {
+    const auto text = read_whole_file(entry);
+    if (!text) return SystemError{"no se pudo leer el archivo", std::nullopt, false};
+    std::string_view rest(*text);
+    while (!rest.empty()) {
+      const std::size_t end = rest.find('\n');
+      const std::string_view line = rest.substr(0, end);
+      if (line.starts_with("Exec=")) return std::string(line.substr(5));
+      rest = end == std::string_view::npos ? std::string_view() : rest.substr(end + 1);
+    }
+    return SystemError{"el archivo no tiene línea Exec", std::nullopt, false};
   }
 };
 

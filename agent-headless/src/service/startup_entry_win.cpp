@@ -2,9 +2,12 @@
 #include "service/autostart_platform.h"
 
 #include <windows.h>
+#include <objbase.h>
+#include <shlobj.h>
 
 #include <string>
 
+#include "base/utf8.h"
 #include "service/shell_link.h"
 
 namespace zunel {
@@ -81,6 +84,28 @@ class ShortcutStartupEntry final : public StartupEntry {
       return error;
     }
     return {};
+  }
+
+  // Read by the shell's own shortcut object, as Explorer reads it.
+  Outcome<std::string, SystemError> read_target(const fs::path& entry) override {
+    const HRESULT init = CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+    const bool initialised = SUCCEEDED(init);
+    IShellLinkW* link = nullptr;
+    IPersistFile* file = nullptr;
+    HRESULT hr = CoCreateInstance(CLSID_ShellLink, nullptr, CLSCTX_INPROC_SERVER, IID_IShellLinkW,
+                                  reinterpret_cast<void**>(&link));
+    if (SUCCEEDED(hr)) hr = link->QueryInterface(IID_IPersistFile, reinterpret_cast<void**>(&file));
+    if (SUCCEEDED(hr)) hr = file->Load(entry.c_str(), STGM_READ);
+    wchar_t path[MAX_PATH + 1] = {};
+    wchar_t arguments[1024] = {};
+    if (SUCCEEDED(hr)) hr = link->GetPath(path, MAX_PATH, nullptr, SLGP_RAWPATH);
+    if (SUCCEEDED(hr)) hr = link->GetArguments(arguments, 1024);
+    if (file) file->Release();
+    if (link) link->Release();
+    if (initialised) CoUninitialize();
+    if (FAILED(hr)) return system_error_from_code(static_cast<std::int32_t>(hr));
+    std::wstring line = L"\"" + std::wstring(path) + L"\" " + arguments;
+    return utf16_to_utf8(std::u16string_view(reinterpret_cast<const char16_t*>(line.data()), line.size()));
   }
 };
 

@@ -12,6 +12,7 @@
 #include <boost/beast/core/tcp_stream.hpp>
 #include <boost/beast/http.hpp>
 #include <functional>
+#include <map>
 #include <new>
 #include <optional>
 
@@ -169,9 +170,23 @@ struct HttpServer::Impl {
   Lanes printer_lanes;
   Lanes service_lanes;
 
+  // The orderly stop; on the I/O thread but `lane_requests` and
+  // `work_outlived_grace`, which lane threads and the caller may read.
+  bool stopping = false;
+  // Requests handed to a lane whose answer has not been written yet.
+  std::atomic<std::size_t> lane_requests{0};
+  // The start deadlines of work waiting in a lane, by an id of their own;
+  // the stop cancels them, so the work is answered at once.
+  std::map<std::uint64_t, std::weak_ptr<net::steady_timer>> waiting;
+  std::uint64_t next_waiting_id = 0;
+  net::steady_timer grace_timer{io};
+  std::atomic<bool> work_outlived_grace{false};
+
   Lanes& lanes(LaneKind kind) { return kind == LaneKind::Printer ? printer_lanes : service_lanes; }
   void accept();
   void after_answer();
+  void begin_stop(std::chrono::milliseconds grace);
+  void lane_request_done();  // on the I/O thread
 };
 
 namespace {
@@ -186,6 +201,8 @@ class Session : public std::enable_shared_from_this<Session> {
   ~Session() {
     server_.slots.give_back(slot_);
     if (overflow_) --server_.overflow;
+    // Possibly while the I/O context is destroyed: only the count.
+    if (in_lane_) --server_.lane_requests;
   }
 
   // Takes a connection slot, closing the connection idle longest when the
@@ -390,9 +407,11 @@ class Session : public std::enable_shared_from_this<Session> {
     run_in_lane(std::get<LaneWork>(std::move(handled)));
   }
 
-  // Queues the work in its lane. Answered 503 when the lanes are full, or
-  // when it has not started by the start deadline (then it never runs).
+  // Queues the work in its lane. Answered 503 when the lanes are full or the
+  // server is stopping, or when it has not started by the start deadline
+  // (then it never runs).
   void run_in_lane(LaneWork work) {
+    if (server_.stopping) return respond(agent_busy_answer(cors_origin_));
     Lanes& lanes = server_.lanes(work.kind);
     auto timer = std::make_shared<net::steady_timer>(server_.io);
     auto submitted =
@@ -405,6 +424,10 @@ class Session : public std::enable_shared_from_this<Session> {
     // so that pings and preflights are served while jobs wait, and the
     // lanes' bounds can be reached. It takes a slot again for its answer.
     server_.slots.give_back(slot_);
+    in_lane_ = true;
+    ++server_.lane_requests;
+    const std::uint64_t waiting_id = server_.next_waiting_id++;
+    server_.waiting.emplace(waiting_id, timer);
     auto not_started = std::move(work.not_started);
     if (!not_started) {
       not_started = [printer = work.kind == LaneKind::Printer, cors = cors_origin_] {
@@ -412,12 +435,15 @@ class Session : public std::enable_shared_from_this<Session> {
       };
     }
     timer->expires_after(work.start_within.value_or(server_.limits.lane_start_deadline));
-    timer->async_wait([self = shared_from_this(), &lanes, ticket = std::move(*submitted),
+    timer->async_wait([self = shared_from_this(), &lanes, ticket = std::move(*submitted), waiting_id,
                        not_started = std::move(not_started)](beast::error_code ec) {
-      if (ec || !lanes.withdraw(ticket)) return;
+      const bool stopping = self->server_.stopping;
+      self->server_.waiting.erase(waiting_id);
+      // Cancelled: the work was answered, or the server is stopping.
+      if ((ec && !stopping) || !lanes.withdraw(ticket)) return;
       HttpResponse answer;
       try {
-        answer = not_started();
+        answer = stopping ? agent_busy_answer(self->cors_origin_) : not_started();
       } catch (const std::bad_alloc&) {
         answer = out_of_memory_answer(self->cors_origin_);
       }
@@ -466,6 +492,14 @@ class Session : public std::enable_shared_from_this<Session> {
     send(malformed_request_answer(), Reply{11, false, false});
   }
 
+  // On the I/O thread, once per request handed to a lane: its answer is
+  // written, or failed to be.
+  void end_lane_request() {
+    if (!in_lane_) return;
+    in_lane_ = false;
+    server_.lane_request_done();
+  }
+
   // The answer goes out as one prepared buffer (wire_form), written with one call.
   void send(HttpResponse answer, const Reply& reply) {
     auto wire = std::make_shared<std::string>(wire_form(answer, reply.version, reply.keep_alive, reply.head));
@@ -474,6 +508,7 @@ class Session : public std::enable_shared_from_this<Session> {
     net::async_write(stream_, net::buffer(*wire),
                      [self = shared_from_this(), wire, keep_alive = reply.keep_alive](beast::error_code ec,
                                                                                       std::size_t) {
+                       self->end_lane_request();
                        if (ec) return self->close();
                        if (keep_alive) return self->await_request(self->server_.limits.idle_timeout);
                        if (self->body_unread_) return self->linger();
@@ -521,6 +556,7 @@ class Session : public std::enable_shared_from_this<Session> {
   bool over_budget_ = false;
   bool body_unread_ = false;  // the request's body was not read to its end
   bool overflow_ = false;     // served beyond the slots: one request, then closed
+  bool in_lane_ = false;      // handed to a lane, its answer not written yet
   HttpServer::Impl& server_;
   BodyCharge charge_;
   SessionSlots::Hold slot_;
@@ -561,6 +597,29 @@ void HttpServer::Impl::after_answer() {
   (void)service_lanes.submit("memory", [] { release_free_memory(); });
 }
 
+void HttpServer::Impl::begin_stop(std::chrono::milliseconds grace) {
+  if (stopping) return;
+  stopping = true;
+  beast::error_code ignored;
+  acceptor->close(ignored);
+  // Each cancelled deadline answers its work, which never runs.
+  for (const auto& [id, timer] : waiting) {
+    if (auto live = timer.lock()) live->cancel();
+  }
+  if (lane_requests == 0) return io.stop();
+  grace_timer.expires_after(grace);
+  grace_timer.async_wait([this](beast::error_code ec) {
+    if (ec) return;
+    work_outlived_grace = lane_requests != 0;
+    io.stop();
+  });
+}
+
+void HttpServer::Impl::lane_request_done() {
+  // The last answer of a stopping server: serve() may return.
+  if (--lane_requests == 0 && stopping) io.stop();
+}
+
 HttpServer::HttpServer(std::unique_ptr<Impl> impl) : impl_(std::move(impl)) {}
 
 HttpServer::~HttpServer() { stop(); }
@@ -591,5 +650,11 @@ void HttpServer::serve(const AdmissionHook& admit) {
 }
 
 void HttpServer::stop() { impl_->io.stop(); }
+
+void HttpServer::shut_down(std::chrono::milliseconds grace) {
+  net::post(impl_->io, [impl = impl_.get(), grace] { impl->begin_stop(grace); });
+}
+
+bool HttpServer::work_outlived_grace() const { return impl_->work_outlived_grace; }
 
 }  // namespace zunel

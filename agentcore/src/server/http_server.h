@@ -92,6 +92,17 @@ class HttpServer {
   // ends first; work still waiting is dropped unanswered.
   void stop();
 
+  // The agent's orderly stop; callable from any thread, once or more. Takes
+  // no new connection, answers work still waiting in a lane (and any handed
+  // over from now on) 503 {"error":"agente ocupado"} without running it, and
+  // makes serve() return once the work running in a lane has been answered,
+  // or after `grace` when it has not.
+  void shut_down(std::chrono::milliseconds grace);
+
+  // After serve() returned from shut_down(): whether lane work was still
+  // running then (destroying the server waits for it to end).
+  bool work_outlived_grace() const;
+
   struct Impl;
 
  private:

@@ -12,6 +12,7 @@
 #include <boost/beast/http.hpp>
 #include <chrono>
 #include <functional>
+#include <future>
 #include <limits>
 #include <new>
 #include <thread>
@@ -53,9 +54,12 @@ class RunningServer {
   }
   ~RunningServer() {
     server_->stop();
-    thread_.join();
+    if (thread_.joinable()) thread_.join();
   }
   std::uint16_t port() const { return server_->port(); }
+  HttpServer& server() { return *server_; }
+  // Until serve() has returned.
+  void join() { thread_.join(); }
 
  private:
   std::unique_ptr<HttpServer> server_;
@@ -502,6 +506,71 @@ TEST(HttpServer, RunningOutOfMemoryCostsOneRequestOrOneConnection) {
   Client next(server.port());
   next.send("GET /fine HTTP/1.1\r\nHost: h\r\n\r\n");
   EXPECT_EQ(next.read_response()["X-Target"], "/fine");
+}
+
+// A handler that holds the request for "/hold" until released (10 s at most).
+class Gate {
+ public:
+  HttpResponse handle(const HttpRequest& req) {
+    if (req.target == "/hold") {
+      entered_.set_value();
+      // Bounded, so that a failed test does not leave the server waiting.
+      released_.get_future().wait_for(10s);
+    }
+    return echo(req);
+  }
+  void wait_entered() { entered_.get_future().wait(); }
+  void release() { released_.set_value(); }
+
+ private:
+  std::promise<void> entered_;
+  std::promise<void> released_;
+};
+
+TEST(HttpServer, ShutDownAnswersWaitingWorkBusyAndLetsRunningWorkFinish) {
+  Gate gate;
+  std::atomic<int> ran{0};
+  RunningServer server([&](const HttpRequest& req) {
+    ++ran;
+    return gate.handle(req);
+  });
+  const std::uint16_t port = server.port();
+  Client running(port);
+  running.send("GET /hold HTTP/1.1\r\nHost: h\r\n\r\n");
+  gate.wait_entered();
+  Client waiting(port);
+  waiting.send("GET /waits HTTP/1.1\r\nHost: h\r\n\r\n");
+  std::this_thread::sleep_for(100ms);  // queued behind /hold in the one lane
+
+  server.server().shut_down(10s);
+  auto busy = waiting.read_response();
+  EXPECT_EQ(busy.result_int(), 503);
+  EXPECT_EQ(busy.body(), "{\"error\":\"agente ocupado\"}");
+  boost::system::error_code refused;
+  {
+    net::io_context io;
+    tcp::socket late(io);
+    late.connect(tcp::endpoint(net::ip::address_v4::loopback(), port), refused);
+  }
+  EXPECT_TRUE(refused) << "no new connection once stopping";
+
+  gate.release();
+  EXPECT_EQ(running.read_response()["X-Target"], "/hold") << "the running work is answered";
+  server.join();
+  EXPECT_FALSE(server.server().work_outlived_grace());
+  EXPECT_EQ(ran, 1) << "the waiting work never ran";
+}
+
+TEST(HttpServer, ShutDownReturnsAfterTheGraceWhenWorkStillRuns) {
+  Gate gate;
+  RunningServer server([&](const HttpRequest& req) { return gate.handle(req); });
+  Client running(server.port());
+  running.send("GET /hold HTTP/1.1\r\nHost: h\r\n\r\n");
+  gate.wait_entered();
+  server.server().shut_down(50ms);
+  server.join();
+  EXPECT_TRUE(server.server().work_outlived_grace());
+  gate.release();  // so that the server's destruction, which waits for it, ends
 }
 
 TEST(HttpServer, APortInUseFailsWithTheSystemText) {

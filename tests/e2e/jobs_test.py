@@ -116,7 +116,7 @@ class Jobs(unittest.TestCase):
         self.assertEqual(printer.wait_jobs(1), [b"kitchen order\n"])
         # The same id for another job is refused, and nothing is printed.
         status, _, answer = signed("POST", "/v1/print", self.token, job(printer.port, b"other\n", "order-7"))
-        self.assertEqual((status, json.loads(answer)), (409, {"error": "job_id ya usado para otro trabajo"}))
+        self.assertEqual((status, json.loads(answer)), (409, {"code": "job_id_conflict", "error": "job_id ya usado para otro trabajo"}))
         self.assertEqual(len(printer.wait_jobs(2, timeout=1)), 1)
 
     def test_ids_survive_a_restart_and_a_cut_job_is_never_printed_again(self):

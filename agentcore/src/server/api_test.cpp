@@ -507,7 +507,7 @@ TEST_F(Api, AJobIdIsPrintedOnceAndCanBeAskedAfter) {
   // The same id for other bytes, or a bad id: refused, nothing printed.
   res = post("{" + target + R"(,"bytes":[66],"job_id":"T-1"})");
   EXPECT_EQ(res.status, 409u);
-  EXPECT_EQ(res.body, R"({"error":"job_id ya usado para otro trabajo"})");
+  EXPECT_EQ(res.body, R"({"code":"job_id_conflict","error":"job_id ya usado para otro trabajo"})");
   res = post("{" + target + R"(,"bytes":[66],"job_id":"T 1"})");
   EXPECT_EQ(res.status, 400u);
   EXPECT_EQ(res.body, error_body(JOB_ID_INVALID));
@@ -528,7 +528,7 @@ TEST_F(Api, AJobIdIsPrintedOnceAndCanBeAskedAfter) {
   const std::string other = pair_device();
   res = from_page("GET", "/v1/jobs/T-1", "", signed_headers(other, "", "o-1"));
   EXPECT_EQ(res.status, 404u);
-  EXPECT_EQ(res.body, R"({"error":"trabajo desconocido"})");
+  EXPECT_EQ(res.body, R"({"code":"job_unknown","error":"trabajo desconocido"})");
 
   // The journal has each print and its repeat, never the bytes or the token.
   std::string all;

@@ -510,7 +510,7 @@ TEST_F(Api, AJobIdIsPrintedOnceAndCanBeAskedAfter) {
   EXPECT_EQ(res.body, R"({"code":"job_id_conflict","error":"job_id ya usado para otro trabajo"})");
   res = post("{" + target + R"(,"bytes":[66],"job_id":"T 1"})");
   EXPECT_EQ(res.status, 400u);
-  EXPECT_EQ(res.body, error_body(JOB_ID_INVALID));
+  EXPECT_EQ(res.body, error_body(ErrorCode::BadRequest, JOB_ID_INVALID));
   EXPECT_EQ(printing.network.sent.size(), 1u);
 
   // A job that had started when the agent stopped is never printed again.

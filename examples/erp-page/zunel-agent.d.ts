@@ -66,6 +66,8 @@ export class AgentError extends Error {
   mayHavePrinted: boolean;
   /** For 'busy': the seconds the agent asked to wait. */
   retryAfter: number | null;
+  /** For a print: the job id it was sent under (ask job(jobId) before printing again). */
+  jobId: string | null;
 }
 
 /** What ping lists, in this order (later versions may add more). */
@@ -191,7 +193,8 @@ export class AgentClient {
   printers(options?: CallOptions): Promise<Printer[]>;
   print(target: Target, bytes: Uint8Array | number[],
         options?: CallOptions & { confirm?: { protocol?: Protocol; timeoutMs?: number };
-                                  jobId?: string }): Promise<PrintAnswer>;
+                                  /** Default: a new id (newJobId()); null sends none. */
+                                  jobId?: string | null }): Promise<PrintAnswer>;
   job(id: string, options?: CallOptions): Promise<Job | null>;
   printerStatus(target: Target, protocol?: Protocol,
                 options?: CallOptions & { timeoutMs?: number }): Promise<PrinterStatus>;

@@ -94,6 +94,7 @@ export class AgentError extends Error {
     this.retryAfter = retryAfter;
     this.code = code;
     this.reason = reason;
+    this.jobId = null;
   }
 }
 
@@ -346,20 +347,26 @@ export class AgentClient {
   // "transmitted", "spooled" or "not_confirmed" (with the printer's `status`,
   // as printerStatus() gives it). Any of them means the bytes were delivered.
   //
-  // With `jobId` (newJobId()), the agent prints the job once however often
-  // it is sent under that id: a repeat gets the first job's answer with
-  // `repeated: true`, or an AgentError 'refused' 409 when the id was used
-  // for another job or the first job was cut by the agent stopping.
+  // Every print carries a job id: `jobId`, or a new one (newJobId()) when
+  // none is given (`jobId: null` sends none). The agent prints the job once
+  // however often it is sent under that id: a repeat gets the first job's
+  // answer with `repeated: true`, or an AgentError 'refused' 409 when the id
+  // was used for another job or the first job was cut by the agent stopping.
   //
   // Never sent twice by the client: after a time-out or an abort
-  // (`mayHavePrinted`) ask job(jobId) what became of it, or without a job id
-  // ask the cashier whether it came out. Aborting through `signal` stops the
+  // (`mayHavePrinted`) ask job(error.jobId) what became of it; the error
+  // carries the job id that was sent. Aborting through `signal` stops the
   // waiting, not the printing: a job the agent has received is printed all
   // the same.
-  async print(target, bytes, { confirm, jobId, timeout, signal } = {}) {
+  async print(target, bytes, { confirm, jobId = newJobId(), timeout, signal } = {}) {
     const wait = timeout ?? this.timeouts.print + (confirm ? (confirm.timeoutMs ?? 10000) + 2000 : 0);
-    return this.#call('POST', '/v1/print', printBody(target, bytes, confirm, jobId, this.messages),
-      { timeout: wait, signal, signed: true, isPrint: true });
+    try {
+      return await this.#call('POST', '/v1/print', printBody(target, bytes, confirm, jobId ?? undefined, this.messages),
+        { timeout: wait, signal, signed: true, isPrint: true });
+    } catch (e) {
+      if (e instanceof AgentError && jobId != null) e.jobId = jobId;
+      throw e;
+    }
   }
 
   // Signed GET /v1/jobs/<id>: what became of this device's job `id`

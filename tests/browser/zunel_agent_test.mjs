@@ -108,6 +108,10 @@ test('a signed print carries a signature over the exact bytes sent', async () =>
   assert.equal(h['X-Zunel-Sign'], createHmac('sha256', Buffer.from(TOKEN, 'hex')).update(message).digest('hex'));
   // a fresh nonce for every request
   assert.notEqual(calls[1].init.headers['X-Zunel-Nonce'], h['X-Zunel-Nonce']);
+  // and, without a jobId, a fresh job id for every print
+  const ids = calls.map((c) => JSON.parse(Buffer.from(c.init.body).toString('utf8')).job_id);
+  assert.match(ids[0], /^[0-9a-f]{8}-[0-9a-f]{4}-[0-9a-f]{4}-[0-9a-f]{4}-[0-9a-f]{12}$/);
+  assert.notEqual(ids[1], ids[0]);
 });
 
 test('a print under a job id carries it, and a job is asked after by its id', async () => {
@@ -283,7 +287,8 @@ test('an abort stops the waiting: for a print it may still print', async () => {
     const pending = call(client, controller.signal);
     controller.abort();
     await assert.rejects(pending, (e) => e instanceof AgentError && e.kind === 'aborted' &&
-      e.mayHavePrinted === isPrint && e.message === (isPrint ? MESSAGES_ES.printAborted : MESSAGES_ES.aborted));
+      e.mayHavePrinted === isPrint && e.message === (isPrint ? MESSAGES_ES.printAborted : MESSAGES_ES.aborted) &&
+      (isPrint ? /^[0-9a-f-]{36}$/.test(e.jobId) : e.jobId === null));
   }
 });
 

@@ -156,7 +156,7 @@ class Hardening(unittest.TestCase):
 
         # The lanes' bound is reached, and beyond it the page gets 503.
         status, headers, body = signed("POST", "/v1/print", self.token, job(network(slow[0].port), b"x"))
-        self.assertEqual((status, body), (503, b'{"error":"agente ocupado"}'))
+        self.assertEqual((status, body), (503, b'{"code":"agent_busy","error":"agente ocupado"}'))
         self.assertEqual(dict(headers)["Retry-After"], "1")
         # Pings and preflights are answered all the while, many at once.
         pings = [self.pool.submit(request, "GET", "/v1/ping", origin=None) for _ in range(40)]
@@ -213,7 +213,7 @@ class Hardening(unittest.TestCase):
         conn.request("POST", "/v1/print", body=body,
                      headers={"Host": "127.0.0.1:%d" % HTTP_PORT, "Origin": ORIGIN})
         res = conn.getresponse()
-        self.assertEqual((res.status, res.read()), (413, '{"error":"cuerpo demasiado grande"}'.encode()))
+        self.assertEqual((res.status, res.read()), (413, '{"code":"body_too_large","error":"cuerpo demasiado grande"}'.encode()))
 
     def test_a_crawling_printer_frees_its_queue(self):
         # Buffers of 4 KiB, so that the agent's writes follow the printer's
@@ -266,10 +266,10 @@ class SerialTargetsAreSerialPorts(unittest.TestCase):
         for port in (os.ttyname(slave), "/dev/tty", os.path.join(self.home.path, "printer.txt"), "LPT1"):
             target = {"kind": "serial", "port": port, "baud": 9600}
             status, _, body = signed("POST", "/v1/print", self.token, job(target, b"typed into a terminal\n"))
-            self.assertEqual((status, body), (400, '{"error":"puerto serie no válido"}'.encode()), port)
+            self.assertEqual((status, body), (400, '{"code":"bad_request","error":"puerto serie no válido"}'.encode()), port)
             status, _, body = signed("POST", "/v1/printers/status", self.token,
                                      json.dumps({"target": target, "protocol": "escpos"}))
-            self.assertEqual((status, body), (400, '{"error":"puerto serie no válido"}'.encode()), port)
+            self.assertEqual((status, body), (400, '{"code":"bad_request","error":"puerto serie no válido"}'.encode()), port)
         with open(os.path.join(self.home.path, "printer.txt"), "rb") as f:
             self.assertEqual(f.read(), b"")
         os.set_blocking(master, False)

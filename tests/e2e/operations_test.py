@@ -72,7 +72,7 @@ class Operations(unittest.TestCase):
             stopping = pool.submit(run_cli, home, "stop")
             for w in waiting:
                 status, _, body = w.result(timeout=30)
-                self.assertEqual((status, json.loads(body)), (503, {"error": "agente ocupado"}))
+                self.assertEqual((status, json.loads(body)), (503, {"code": "agent_busy", "error": "agente ocupado"}))
             self.assertFalse(running.done(), "the running job goes on")
             self.assertFalse(stopping.done(), "stop waits for the agent to end")
 

@@ -452,7 +452,7 @@ TEST_F(Api, PrintSendsTheBytesAndReportsTheChannelError) {
   const std::string terminal = "{\"target\":{\"kind\":\"serial\",\"port\":\"/dev/pts/3\",\"baud\":9600},\"bytes\":[10]}";
   res = from_page("POST", "/v1/print", terminal, signed_headers(token, terminal, "p-5b"));
   EXPECT_EQ(res.status, 400u);
-  EXPECT_EQ(res.body, "{\"error\":\"puerto serie no válido\"}");
+  EXPECT_EQ(res.body, "{\"code\":\"bad_request\",\"error\":\"puerto serie no válido\"}");
   EXPECT_TRUE(printing.serial_ports.log.empty());
 
   // A confirmation that does not read is refused with its own text, and nothing is sent.

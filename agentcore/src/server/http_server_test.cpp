@@ -296,7 +296,7 @@ TEST(HttpServer, AFullServerClosesTheLongestIdleConnectionAndRefusesOnlyWhenNone
   beyond.send(request);
   const auto busy = beyond.read_response();
   EXPECT_EQ(busy.result_int(), 503) << "work for a lane is refused, never dropped";
-  EXPECT_EQ(busy.body(), "{\"error\":\"agente ocupado\"}");
+  EXPECT_EQ(busy.body(), "{\"code\":\"agent_busy\",\"error\":\"agente ocupado\"}");
   EXPECT_EQ(busy["Retry-After"], "1");
   EXPECT_TRUE(beyond.closed_by_server());
 
@@ -545,7 +545,7 @@ TEST(HttpServer, ShutDownAnswersWaitingWorkBusyAndLetsRunningWorkFinish) {
   server.server().shut_down(10s);
   auto busy = waiting.read_response();
   EXPECT_EQ(busy.result_int(), 503);
-  EXPECT_EQ(busy.body(), "{\"error\":\"agente ocupado\"}");
+  EXPECT_EQ(busy.body(), "{\"code\":\"agent_busy\",\"error\":\"agente ocupado\"}");
   boost::system::error_code refused;
   {
     net::io_context io;

@@ -221,6 +221,8 @@ test('every class of error answer carries its code, and the client hands it on',
   assert.deepEqual(await refused(client.print({ kind: 'usb', vendor_id: 1, product_id: 2 }, [0x41])),
     { status: 502, code: 'usb_unsupported', reason: null });
   assert.deepEqual(await refused(client.print({ kind: 'serial', port: path.join(tmp, 'no-such-tty'), baud: 9600 }, [1])),
+    { status: 400, code: 'bad_request', reason: null }, 'not a serial port: refused before it is opened');
+  assert.deepEqual(await refused(client.print({ kind: 'serial', port: '/dev/ttyUSB97', baud: 9600 }, [1])),
     { status: 502, code: 'serial_open_failed', reason: null });
   assert.deepEqual(await refused(client.pair('000000')), { status: 401, code: 'code_invalid', reason: null });
   assert.deepEqual(await refused(client.provision('a.b.c')), { status: 401, code: 'ticket_invalid', reason: null });

@@ -254,8 +254,12 @@ TEST(PrintBodyReader, ReadsTheJobId) {
       auto body = read_in_pieces(c.json, piece);
       ASSERT_TRUE(body.ok()) << c.json << " in pieces of " << piece << ": " << body.error();
       EXPECT_EQ(body->job_id.ok(), c.job_id.ok()) << c.json << " in pieces of " << piece;
-      if (body->job_id.ok() && c.job_id.ok()) EXPECT_EQ(*body->job_id, *c.job_id) << c.json;
-      if (!body->job_id.ok() && !c.job_id.ok()) EXPECT_EQ(body->job_id.error(), c.job_id.error()) << c.json;
+      if (body->job_id.ok() && c.job_id.ok()) {
+        EXPECT_EQ(*body->job_id, *c.job_id) << c.json;
+      }
+      if (!body->job_id.ok() && !c.job_id.ok()) {
+        EXPECT_EQ(body->job_id.error(), c.job_id.error()) << c.json;
+      }
     }
   }
   EXPECT_FALSE(read_print_body("{" + spool + R"(,"job_id":"a","job_id":"a"})").ok());

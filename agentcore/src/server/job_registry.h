@@ -44,8 +44,8 @@ struct JobRecord {
   Sha256Digest fingerprint{};
   JobState state = JobState::Waiting;
   std::uint64_t accepted = 0;           // seconds since 1970, UTC
-  std::optional<std::uint64_t> ended;   // Done only
-  std::optional<JobAnswer> answer;      // Done only
+  std::optional<std::uint64_t> ended{};  // Done only
+  std::optional<JobAnswer> answer{};    // Done only
 };
 
 struct JobRegistryLimits {

@@ -59,6 +59,8 @@ void JournalFile::record_before_going_on(std::string line) {
   }
   queue_.push_back(std::move(line));
   const std::uint64_t mine = ++queued_total_;
+  std::unique_lock file_lock(file_mutex_, std::try_to_lock);
+  if (file_lock) return write_queued(lock);
   wake_.notify_one();
   written_.wait_for(lock, RECORD_WAIT, [&] { return done_total_ >= mine; });
 }
@@ -79,23 +81,33 @@ void JournalFile::write_loop() {
   for (;;) {
     wake_.wait(lock, [this] { return stopping_ || !queue_.empty(); });
     if (queue_.empty() && stopping_) return;
-    std::deque<std::string> batch;
-    batch.swap(queue_);
-    const std::uint64_t untold = std::exchange(dropped_untold_, 0);
-    lock.unlock();
-    if (untold > 0) {
-      (void)write_line("{\"t\":\"" + iso_utc(clock_.now_secs()) + "\",\"event\":\"journal_dropped\",\"count\":" +
-                       std::to_string(untold) + "}");
+    std::unique_lock file_lock(file_mutex_, std::try_to_lock);
+    if (!file_lock) {
+      // A job's thread is writing the queue itself; it says when it is done.
+      written_.wait(lock);
+      continue;
     }
-    std::uint64_t failed = 0;
-    for (const std::string& line : batch) {
-      if (!write_line(line)) ++failed;
-    }
-    lock.lock();
-    done_total_ += batch.size();
-    dropped_total_ += failed;
-    written_.notify_all();
+    write_queued(lock);
   }
+}
+
+void JournalFile::write_queued(std::unique_lock<std::mutex>& lock) {
+  std::deque<std::string> batch;
+  batch.swap(queue_);
+  const std::uint64_t untold = std::exchange(dropped_untold_, 0);
+  lock.unlock();
+  if (untold > 0) {
+    (void)write_line("{\"t\":\"" + iso_utc(clock_.now_secs()) + "\",\"event\":\"journal_dropped\",\"count\":" +
+                     std::to_string(untold) + "}");
+  }
+  std::uint64_t failed = 0;
+  for (const std::string& line : batch) {
+    if (!write_line(line)) ++failed;
+  }
+  lock.lock();
+  done_total_ += batch.size();
+  dropped_total_ += failed;
+  written_.notify_all();
 }
 
 bool JournalFile::open_file() {

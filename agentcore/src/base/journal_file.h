@@ -44,7 +44,9 @@ class JournalFile final : public Journal {
   JournalFile& operator=(const JournalFile&) = delete;
 
   void record(std::string line) override;
-  // Waits at most RECORD_WAIT for the line.
+  // When no other thread is writing, writes what is queued and the line on
+  // the calling thread (no hand-off to the writer and back); otherwise
+  // queues it and waits at most RECORD_WAIT for it.
   void record_before_going_on(std::string line) override;
   static constexpr std::chrono::milliseconds RECORD_WAIT{1000};
 
@@ -56,6 +58,9 @@ class JournalFile final : public Journal {
 
  private:
   void write_loop();
+  // Writes the queue in order. REQUIRES: `lock` holds mutex_ and the caller
+  // holds file_mutex_; mutex_ is released while the lines are written.
+  void write_queued(std::unique_lock<std::mutex>& lock);
   bool write_line(const std::string& line);
   bool open_file();
   void rotate();
@@ -75,7 +80,11 @@ class JournalFile final : public Journal {
   std::uint64_t dropped_untold_ = 0;     // under mutex_: not yet in a journal_dropped line
   bool stopping_ = false;                // under mutex_
 
-  // The writer thread's own.
+  // Held by whichever thread writes (the writer, or a caller of
+  // record_before_going_on), taken only by try_lock under mutex_, so that
+  // the lines reach the file in the order they were queued.
+  std::mutex file_mutex_;
+  // Under file_mutex_.
   std::ofstream file_;
   std::uintmax_t size_ = 0;
   bool failing_ = false;

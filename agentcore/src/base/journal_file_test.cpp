@@ -48,6 +48,19 @@ TEST(JournalFile, AppendsWholeLinesAndReadsTheLastOnes) {
   EXPECT_EQ(diagnostics.str(), "");
 }
 
+TEST(JournalFile, ALineThatMustBeWrittenFirstIsOnDiskAfterWhatWasQueuedBeforeIt) {
+  TempDir dir;
+  std::ostringstream diagnostics;
+  JournalFile journal(dir.path(), diagnostics);
+  for (int round = 0; round < 50; ++round) {
+    for (int n = 0; n < 3; ++n) journal.record(line_of(round * 4 + n));
+    journal.record_before_going_on(line_of(round * 4 + 3));
+    const auto lines = read_journal_tail(dir.path(), 4);
+    ASSERT_EQ(lines.size(), 4u);
+    for (int n = 0; n < 4; ++n) EXPECT_EQ(lines[n], line_of(round * 4 + n)) << round;
+  }
+}
+
 TEST(JournalFile, RotatesAtItsBoundKeepingOnePreviousFile) {
   TempDir dir;
   std::ostringstream diagnostics;

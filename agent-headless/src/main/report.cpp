@@ -124,7 +124,11 @@ std::string utc_time_text(std::uint64_t since_epoch) {
   const auto day = floor<days>(time);
   const year_month_day date{day};
   const hh_mm_ss<seconds> clock{time - day};
-  const auto two = [](long long n) { return (n < 10 ? "0" : "") + std::to_string(n); };
+  const auto two = [](long long n) {
+    std::string digits(n < 10 ? "0" : "");
+    digits += std::to_string(n);
+    return digits;
+  };
   std::string text = std::to_string(static_cast<int>(date.year()));
   text.insert(0, 4 - std::min<std::size_t>(4, text.size()), '0');
   return text + "-" + two(static_cast<unsigned>(date.month())) + "-" + two(static_cast<unsigned>(date.day())) +

@@ -23,7 +23,13 @@ std::optional<std::string> printer_key(const PrintTarget& target) {
       [](const auto& t) -> std::optional<std::string> {
         using T = std::decay_t<decltype(t)>;
         if constexpr (std::is_same_v<T, PrintTarget::Network>) {
-          return "tcp:" + host_key(t.host) + ":" + std::to_string(t.port);
+          // Appended piece by piece: GCC 12 warns falsely (-Wrestrict) on a
+          // literal added before a temporary string.
+          std::string key = "tcp:";
+          key += host_key(t.host);
+          key += ':';
+          key += std::to_string(t.port);
+          return key;
         } else if constexpr (std::is_same_v<T, PrintTarget::Serial>) {
           return "serial:" + serial_port_key(t.port);
         } else if constexpr (std::is_same_v<T, PrintTarget::WinSpool>) {

@@ -36,29 +36,29 @@ JournalFile::~JournalFile() {
   thread_.join();
 }
 
+bool JournalFile::enqueue(std::string& line) {
+  if (queue_.size() >= limits_.max_queued) {
+    ++dropped_total_;
+    ++dropped_untold_;
+    return false;
+  }
+  queue_.push_back(std::move(line));
+  ++queued_total_;
+  return true;
+}
+
 void JournalFile::record(std::string line) {
   {
     std::lock_guard lock(mutex_);
-    if (queue_.size() >= limits_.max_queued) {
-      ++dropped_total_;
-      ++dropped_untold_;
-      return;
-    }
-    queue_.push_back(std::move(line));
-    ++queued_total_;
+    if (!enqueue(line)) return;
   }
   wake_.notify_one();
 }
 
 void JournalFile::record_before_going_on(std::string line) {
   std::unique_lock lock(mutex_);
-  if (queue_.size() >= limits_.max_queued) {
-    ++dropped_total_;
-    ++dropped_untold_;
-    return;
-  }
-  queue_.push_back(std::move(line));
-  const std::uint64_t mine = ++queued_total_;
+  if (!enqueue(line)) return;
+  const std::uint64_t mine = queued_total_;
   std::unique_lock file_lock(file_mutex_, std::try_to_lock);
   if (file_lock) return write_queued(lock);
   wake_.notify_one();

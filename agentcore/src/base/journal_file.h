@@ -57,6 +57,9 @@ class JournalFile final : public Journal {
   std::uint64_t dropped() const;
 
  private:
+  // Queues `line`, or drops and counts it when the queue is full (false).
+  // REQUIRES: mutex_ is held.
+  bool enqueue(std::string& line);
   void write_loop();
   // Writes the queue in order. REQUIRES: `lock` holds mutex_ and the caller
   // holds file_mutex_; mutex_ is released while the lines are written.

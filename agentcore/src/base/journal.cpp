@@ -48,11 +48,17 @@ bool parse_iso_utc(std::string_view text, std::uint64_t& secs) {
 }
 
 std::string journal_line(std::uint64_t now, std::string_view event, const boost::json::object& members) {
-  boost::json::object line;
-  line["t"] = iso_utc(now);
-  line["event"] = event;
-  for (const auto& member : members) line[member.key()] = member.value();
-  return boost::json::serialize(line);
+  // Written member by member: no copy of the members into another object.
+  std::string line = "{\"t\":\"" + iso_utc(now) + "\",\"event\":";
+  line += boost::json::serialize(boost::json::string_view(event.data(), event.size()));
+  for (const auto& member : members) {
+    line += ',';
+    line += boost::json::serialize(member.key());
+    line += ':';
+    line += boost::json::serialize(member.value());
+  }
+  line += '}';
+  return line;
 }
 
 }  // namespace zunel

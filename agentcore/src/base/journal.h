@@ -57,6 +57,11 @@ class Journal {
   // outlives a killed process) or dropped, or after a short bound: for the
   // start of a print job, on its lane, before its first byte is sent.
   virtual void record_before_going_on(std::string line) { record(std::move(line)); }
+  // The same as record(), from a thread that may wait for the disk (a job's
+  // lane, once its answer is on its way): the line is written on the calling
+  // thread when no other write is under way, so that no thread is woken for
+  // it; otherwise it is queued. Never waits for another writer.
+  virtual void record_here(std::string line) { record(std::move(line)); }
 };
 
 // "2026-12-08T11:54:53Z".

@@ -65,6 +65,15 @@ void JournalFile::record_before_going_on(std::string line) {
   written_.wait_for(lock, RECORD_WAIT, [&] { return done_total_ >= mine; });
 }
 
+void JournalFile::record_here(std::string line) {
+  std::unique_lock lock(mutex_);
+  if (!enqueue(line)) return;
+  std::unique_lock file_lock(file_mutex_, std::try_to_lock);
+  if (file_lock) return write_queued(lock);
+  lock.unlock();
+  wake_.notify_one();
+}
+
 void JournalFile::flush() {
   std::unique_lock lock(mutex_);
   const std::uint64_t target = queued_total_;

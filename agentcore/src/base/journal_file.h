@@ -49,6 +49,9 @@ class JournalFile final : public Journal {
   // queues it and waits at most RECORD_WAIT for it.
   void record_before_going_on(std::string line) override;
   static constexpr std::chrono::milliseconds RECORD_WAIT{1000};
+  // When no other thread is writing, writes what is queued and the line on
+  // the calling thread; otherwise queues it for the writer.
+  void record_here(std::string line) override;
 
   // Waits until every line queued before the call is written or dropped.
   void flush();

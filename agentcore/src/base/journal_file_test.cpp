@@ -61,6 +61,20 @@ TEST(JournalFile, ALineThatMustBeWrittenFirstIsOnDiskAfterWhatWasQueuedBeforeIt)
   }
 }
 
+TEST(JournalFile, ALineWrittenHereKeepsTheOrderOfTheQueue) {
+  TempDir dir;
+  std::ostringstream diagnostics;
+  JournalFile journal(dir.path(), diagnostics);
+  for (int round = 0; round < 50; ++round) {
+    for (int n = 0; n < 3; ++n) journal.record(line_of(round * 4 + n));
+    journal.record_here(line_of(round * 4 + 3));
+  }
+  journal.flush();
+  const auto lines = read_journal_tail(dir.path(), 1000);
+  ASSERT_EQ(lines.size(), 200u);
+  for (int n = 0; n < 200; ++n) EXPECT_EQ(lines[n], line_of(n));
+}
+
 TEST(JournalFile, RotatesAtItsBoundKeepingOnePreviousFile) {
   TempDir dir;
   std::ostringstream diagnostics;

@@ -247,10 +247,12 @@ HttpResponse print_now(PrintJobBody& job, PrintPlatform& printing, const Cors& c
 
 // The job, told to the journal and, with a job id, to the registry: when it
 // starts (so that a crash while it runs leaves it interrupted) and when it
-// ends. On the job's lane, or on the I/O thread for a job that reaches no
-// printer (`in_lane` false), which never waits for the journal.
+// ends. On the job's lane, where its end line waits for `print_told`, or on
+// the I/O thread for a job that reaches no printer (`in_lane` false), which
+// never waits for the journal.
 HttpResponse print_traced(PrintJobBody& job, JobTrace& trace, ApiContext& ctx, const Cors& cors,
                           bool in_lane = true) {
+  using LineWrite = ServerEvents::LineWrite;
   ServerEvents& events = *ctx.events;
   trace.started = events.clock().now_secs();
   trace.started_at = events.monotonic().now();
@@ -260,13 +262,28 @@ HttpResponse print_traced(PrintJobBody& job, JobTrace& trace, ApiContext& ctx, c
   }
   if (trace.job_id) ctx.jobs->started(trace.device, *trace.job_id);
   // Only a job id needs its start on disk first: its repeat must know it began.
-  events.print_started(trace, in_lane && trace.job_id.has_value());
+  if (!in_lane) events.print_started(trace, LineWrite::Queued);
+  else events.print_started(trace, trace.job_id ? LineWrite::BeforeGoingOn : LineWrite::Here);
   HttpResponse answer = print_now(job, ctx.printing, cors);
   const auto sent = events.monotonic().now() - trace.started_at;
   JobAnswer told{answer.status, answer.body};
-  events.print_ended(trace, told, sent);
+  if (!in_lane) {
+    events.print_ended(trace, told, sent);
+  } else if (trace.job_id) {
+    events.print_ended(trace, told, sent, LineWrite::Here);
+  } else {
+    trace.answer = told;
+    trace.sent = sent;
+  }
   if (trace.job_id) ctx.jobs->finished(trace.device, *trace.job_id, std::move(told), events.clock().now_secs());
   return answer;
+}
+
+// A job's end line, written by its lane once its answer is on its way.
+std::function<void()> print_told(std::shared_ptr<JobTrace> trace, ApiContext& ctx) {
+  return [trace = std::move(trace), &ctx] {
+    if (trace->answer) ctx.events->print_ended(*trace, *trace->answer, trace->sent, ServerEvents::LineWrite::Here);
+  };
 }
 
 // A claimed job id that has not reached its printer: forgotten when its
@@ -329,7 +346,8 @@ Handled print_repeat(Call& call, std::shared_ptr<JobTrace> trace, const JobRecor
   }
   if (!key) return printer_busy_answer(call.cors);  // a job without a printer never waits
   LaneWork work{
-      .lane = *key, .kind = LaneKind::Printer, .run = {}, .start_within = std::nullopt, .not_started = {}};
+      .lane = *key, .kind = LaneKind::Printer, .run = {}, .start_within = std::nullopt, .not_started = {},
+      .after_answer = {}};
   work.run = [job = call.job, trace, &ctx = call.ctx, cors = call.cors] {
     const auto fingerprint = job_fingerprint(trace->target, *trace->bytes_digest);
     const auto claimed = ctx.jobs->claim(trace->device, *trace->job_id, fingerprint,
@@ -343,6 +361,7 @@ Handled print_repeat(Call& call, std::shared_ptr<JobTrace> trace, const JobRecor
     ctx.events->print_repeated(*trace, answer->status, claimed.known.state);
     return std::move(*answer);
   };
+  work.after_answer = print_told(trace, call.ctx);
   work.not_started = [trace, &ctx = call.ctx, cors = call.cors] {
     const auto known = ctx.jobs->find(trace->device, *trace->job_id);
     std::optional<HttpResponse> answer;
@@ -386,11 +405,13 @@ Handled print(Call& call) {
   if (!key) return print_traced(*call.job, *trace, ctx, call.cors, false);
   auto hold = std::make_shared<ClaimHold>(ctx.jobs, *trace);
   LaneWork work{
-      .lane = *key, .kind = LaneKind::Printer, .run = {}, .start_within = std::nullopt, .not_started = {}};
+      .lane = *key, .kind = LaneKind::Printer, .run = {}, .start_within = std::nullopt, .not_started = {},
+      .after_answer = {}};
   work.run = [job = call.job, trace, hold, &ctx, cors = call.cors] {
     hold->started = true;
     return print_traced(*job, *trace, ctx, cors);
   };
+  work.after_answer = print_told(trace, ctx);
   work.not_started = [trace, &ctx, cors = call.cors] {
     HttpResponse answer = printer_busy_answer(cors);
     ctx.events->print_ended(*trace, JobAnswer{answer.status, answer.body}, std::nullopt);
@@ -620,7 +641,11 @@ HttpResponse handle_request(const HttpRequest& request, ApiContext& ctx) {
     req.body.clear();
   }
   Handled handled = admission.handle(req);
-  if (auto* work = std::get_if<LaneWork>(&handled)) return work->run();
+  if (auto* work = std::get_if<LaneWork>(&handled)) {
+    HttpResponse answer = work->run();
+    if (work->after_answer) work->after_answer();
+    return answer;
+  }
   return std::get<HttpResponse>(std::move(handled));
 }
 

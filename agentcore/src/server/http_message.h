@@ -80,6 +80,9 @@ struct LaneWork {
   // otherwise the server's deadline and 503 apply.
   std::optional<std::chrono::milliseconds> start_within{};
   std::function<HttpResponse()> not_started{};
+  // Run on the lane's thread once `run`'s answer is on its way to the page
+  // (a job's last journal line), so that the answer never waits for it.
+  std::function<void()> after_answer{};
 };
 
 // What handling a whole request gives: its answer now, or the work that

@@ -415,8 +415,10 @@ class Session : public std::enable_shared_from_this<Session> {
     Lanes& lanes = server_.lanes(work.kind);
     auto timer = std::make_shared<net::steady_timer>(server_.io);
     auto submitted =
-        lanes.submit(work.lane, [self = shared_from_this(), timer, run = std::move(work.run)]() mutable {
+        lanes.submit(work.lane, [self = shared_from_this(), timer, run = std::move(work.run),
+                                 after = std::move(work.after_answer)]() mutable {
           self->run_and_answer(run, timer);
+          if (after) run_after_answer(after);
         });
     if (!submitted) return respond(agent_busy_answer(cors_origin_));
     // A job waiting or running in a lane is bounded by the lanes, not by the
@@ -467,6 +469,15 @@ class Session : public std::enable_shared_from_this<Session> {
         timer->cancel();
         self->respond(std::move(answer));
       });
+    } catch (const std::bad_alloc&) {
+    }
+  }
+
+  // On the lane's thread; like the work, it must not throw, and running out
+  // of memory costs only what it would have done.
+  static void run_after_answer(const std::function<void()>& after) noexcept {
+    try {
+      after();
     } catch (const std::bad_alloc&) {
     }
   }

@@ -33,20 +33,22 @@ using RequestHandler = std::function<HttpResponse(const HttpRequest&)>;
 class RunningServer {
  public:
   explicit RunningServer(RequestHandler handler, ServerLimits limits = {},
-                         AdmissionHook admit = {}) {
+                         AdmissionHook admit = {}, std::function<void()> after_answer = {}) {
     auto bound = HttpServer::bind(0, limits);
     EXPECT_TRUE(bound.ok()) << bound.error();
     server_ = std::move(*bound);
-    thread_ = std::thread([this, handler, admit] {
-      server_->serve([handler, admit](const HttpRequest& head) {
+    thread_ = std::thread([this, handler, admit, after_answer] {
+      server_->serve([handler, admit, after_answer](const HttpRequest& head) {
         Admission admission;
         if (admit) {
           admission = admit(head);
         } else {
           admission.max_body_bytes = std::numeric_limits<std::size_t>::max();
         }
-        admission.handle = [handler](HttpRequest& req) -> Handled {
-          return LaneWork{"test", LaneKind::Service, [handler, req] { return handler(req); }};
+        admission.handle = [handler, after_answer](HttpRequest& req) -> Handled {
+          LaneWork work{"test", LaneKind::Service, [handler, req] { return handler(req); }};
+          work.after_answer = after_answer;
+          return work;
         };
         return admission;
       });
@@ -125,6 +127,24 @@ TEST(HttpServer, KeepAliveServesRequestsInOrderWithHeadersExactlyAsSent) {
   EXPECT_EQ(second["X-Method"], "POST");
   EXPECT_EQ(second.body(), "hello");
   EXPECT_EQ(second["X-Body-State"], "0");
+}
+
+TEST(HttpServer, WorkAfterTheAnswerRunsInTheLaneWithoutHoldingTheAnswer) {
+  std::promise<void> answered;
+  std::shared_future<void> seen = answered.get_future().share();
+  std::atomic<bool> after_ran{false};
+  {
+    RunningServer server(echo, {}, {}, [seen, &after_ran] {
+      seen.wait_for(std::chrono::seconds(10));
+      after_ran = true;
+    });
+    Client client(server.port());
+    client.send("GET / HTTP/1.1\r\nHost: h\r\n\r\n");
+    EXPECT_EQ(client.read_response().result_int(), 200);
+    EXPECT_FALSE(after_ran) << "the answer waited for the work after it";
+    answered.set_value();
+  }
+  EXPECT_TRUE(after_ran) << "the server stopped without letting the lane finish";
 }
 
 TEST(HttpServer, AnswerHeadersKeepTheirOrder) {

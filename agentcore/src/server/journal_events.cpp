@@ -29,11 +29,17 @@ json::value secs_or_null(const std::optional<std::uint64_t>& secs) {
 
 }  // namespace
 
-void ServerEvents::write(std::string_view event, const json::object& members) {
-  if (journal_ != nullptr) journal_->record(journal_line(clock_.now_secs(), event, members));
+void ServerEvents::write(std::string_view event, const json::object& members, LineWrite how) {
+  if (journal_ == nullptr) return;
+  std::string line = journal_line(clock_.now_secs(), event, members);
+  switch (how) {
+    case LineWrite::Queued: return journal_->record(std::move(line));
+    case LineWrite::Here: return journal_->record_here(std::move(line));
+    case LineWrite::BeforeGoingOn: return journal_->record_before_going_on(std::move(line));
+  }
 }
 
-void ServerEvents::print_started(const JobTrace& trace, bool wait) {
+void ServerEvents::print_started(const JobTrace& trace, LineWrite how) {
   if (journal_ == nullptr) return;
   json::object m;
   m["job_id"] = or_null(trace.job_id);
@@ -43,15 +49,11 @@ void ServerEvents::print_started(const JobTrace& trace, bool wait) {
   m["target"] = parsed(trace.target);
   m["byte_count"] = trace.byte_count;
   m["sha256"] = trace.bytes_digest ? json::value(to_hex(*trace.bytes_digest)) : json::value(nullptr);
-  // On disk before the first byte goes out: a job cut by a crash is then
-  // known to have started.
-  std::string line = journal_line(clock_.now_secs(), "print_start", m);
-  if (wait) return journal_->record_before_going_on(std::move(line));
-  journal_->record(std::move(line));
+  write("print_start", m, how);
 }
 
 void ServerEvents::print_ended(const JobTrace& trace, const JobAnswer& answer,
-                               std::optional<std::chrono::milliseconds> sent) {
+                               std::optional<std::chrono::milliseconds> sent, LineWrite how) {
   if (journal_ == nullptr) return;
   json::object m;
   m["job_id"] = or_null(trace.job_id);
@@ -69,7 +71,7 @@ void ServerEvents::print_ended(const JobTrace& trace, const JobAnswer& answer,
   const auto waited = (trace.started ? trace.started_at : monotonic_.now()) - trace.accepted_at;
   m["wait_ms"] = waited.count();
   m["send_ms"] = sent ? json::value(sent->count()) : json::value(nullptr);
-  write("print", m);
+  write("print", m, how);
 }
 
 void ServerEvents::print_repeated(const JobTrace& trace, unsigned status, JobState state) {

@@ -37,6 +37,10 @@ struct JobTrace {
   std::optional<std::uint64_t> started;
   std::chrono::milliseconds accepted_at{0};  // monotonic
   std::chrono::milliseconds started_at{0};
+  // Set by the lane when the job has its answer; its line is written once
+  // the answer is on its way.
+  std::optional<JobAnswer> answer;
+  std::optional<std::chrono::milliseconds> sent;
 };
 
 class ServerEvents {
@@ -51,12 +55,17 @@ class ServerEvents {
   Clock& clock() const { return clock_; }
   MonotonicClock& monotonic() const { return monotonic_; }
 
-  // With `wait` (a job with an id, in its lane), returns once the line is
-  // written (base/journal.h); otherwise it only queues it.
-  void print_started(const JobTrace& trace, bool wait = true);
+  // How a line reaches the journal (base/journal.h): queued for its thread
+  // (from any thread, the I/O thread included); written by the calling
+  // thread when no other write is under way (a lane); or on disk before the
+  // caller goes on (a job with an id, before its first byte).
+  enum class LineWrite { Queued, Here, BeforeGoingOn };
+
+  void print_started(const JobTrace& trace, LineWrite how);
   // `sent`: how long the send (and its confirmation) took; nothing when the
   // job never started.
-  void print_ended(const JobTrace& trace, const JobAnswer& answer, std::optional<std::chrono::milliseconds> sent);
+  void print_ended(const JobTrace& trace, const JobAnswer& answer, std::optional<std::chrono::milliseconds> sent,
+                   LineWrite how = LineWrite::Queued);
   void print_repeated(const JobTrace& trace, unsigned status, JobState state);
   // Written only when the answer for this printer differs from the last one
   // written (the time it took left aside).
@@ -68,7 +77,7 @@ class ServerEvents {
   void refused(unsigned status, const char* reason, const std::string& origin, const std::string& path);
 
  private:
-  void write(std::string_view event, const boost::json::object& members);
+  void write(std::string_view event, const boost::json::object& members, LineWrite how = LineWrite::Queued);
 
   Journal* const journal_;
   Clock& clock_;

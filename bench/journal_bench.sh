@@ -8,11 +8,6 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-revision=${1:-$(git merge-base HEAD main)}
-build=$(bench/build.sh zunel-print-agent)
-before=$(mktemp -d)
-trap 'rm -rf "$before"' EXIT
-git archive "$revision" | tar -x -C "$before"
-before_build=$(cd "$before" && ZUNEL_BENCH_BUILD_DIR="$before/build-bench" bench/build.sh zunel-print-agent)
-exec /usr/bin/python3 -B bench/journal_bench.py "$build/bin/zunel-print-agent" \
+. bench/two_builds.sh "$@"
+/usr/bin/python3 -B bench/journal_bench.py "$build/bin/zunel-print-agent" \
   "$before_build/bin/zunel-print-agent"

@@ -1,4 +1,4 @@
-#include "printing/confirmation.h"
+#include "printing/status/confirmation.h"
 
 #include <gtest/gtest.h>
 
@@ -7,6 +7,9 @@
 
 #include "fake_clock.h"
 #include "print_fakes.h"
+#include "printing/status/escpos_confirm_reader.h"
+#include "printing/status/printer_status_json.h"
+#include "printing/status/zpl_status.h"
 #include "scripted_random.h"
 
 namespace zunel {
@@ -80,6 +83,30 @@ TEST_F(ConfirmationTest, ASilentPrinterIsNotConfirmedAndItsStatusSaysItDidNotAns
   EXPECT_EQ(confirmation_json(*got).rfind(R"({"ok":true,"confirmed":"not_confirmed","status":{"source":"device",)",
                                           0),
             0u);
+}
+
+TEST_F(ConfirmationTest, WithoutARandomIdOnlyTheStatusIsAskedWithItsProtocolsDefaultTimeOut) {
+  const struct {
+    StatusProtocol protocol;
+    std::string query;  // the status query's first question, and no confirmation request
+    const char* first_read;
+  } rows[] = {
+      {StatusProtocol::EscPos, "\x10\x04\x01", "read:1500:none"},
+      {StatusProtocol::Zpl, "~HQES", "read:2000:none"},
+  };
+  for (const auto& row : rows) {
+    FakePrintPlatform fakes;
+    fakes.serial_ports.clock = &clock_;
+    random_.fail_next();
+    auto got = print_and_confirm(SERIAL, JOB, ConfirmRequest{row.protocol, milliseconds(3000)}, fakes.platform,
+                                 random_, clock_);
+    ASSERT_TRUE(got.ok()) << row.query;
+    EXPECT_EQ(got->confirmed, Confirmed::NotConfirmed) << row.query;
+    EXPECT_EQ(text(fakes.serial_ports.received), text(JOB) + row.query);
+    EXPECT_EQ(fakes.serial_ports.log,
+              (std::vector<std::string>{"open:COM3", "write:7", "flush", "purge",
+                                        "write:" + std::to_string(row.query.size()), row.first_read, "close"}));
+  }
 }
 
 TEST_F(ConfirmationTest, StarIsNeverConfirmedButItsStatusIsRead) {

@@ -1,9 +1,14 @@
-#include "printing/printer_status.h"
-
 #include <gtest/gtest.h>
 
 #include <string>
 #include <vector>
+
+#include "printing/status/cups_status.h"
+#include "printing/status/escpos_status.h"
+#include "printing/status/printer_status_json.h"
+#include "printing/status/star_status.h"
+#include "printing/status/winspool_status.h"
+#include "printing/status/zpl_status.h"
 
 namespace zunel {
 namespace {

@@ -8,98 +8,40 @@
 // write is bounded by it too). The caller keeps them out of a printer's
 // jobs: a query never opens a second connection to a printer that prints.
 
-#include <algorithm>
-#include <array>
 #include <chrono>
 #include <cstdint>
-#include <memory>
 #include <optional>
-#include <span>
 #include <string>
-#include <vector>
 
 #include "base/clock.h"
 #include "base/outcome.h"
 #include "printing/print_platform.h"
 #include "printing/print_target.h"
-#include "printing/printer_status.h"
+#include "printing/printer_protocol.h"
+#include "printing/status/printer_status.h"
 #include "printing/tcp_channel.h"
 
 namespace zunel {
 
-// The most bytes a query keeps of what a printer sends; the rest is not read.
-inline constexpr std::size_t STATUS_MAX_INPUT = 4096;
+// A status query's time-out when the page names none: ESC/POS's four
+// one-byte replies and Star's block come at once; ZPL's ~HQES and ~HS answer
+// with three lines more.
+inline constexpr std::chrono::milliseconds STATUS_DEFAULT_TIMEOUT{1500};
+inline constexpr std::chrono::milliseconds STATUS_DEFAULT_ZPL_TIMEOUT{2000};
 
-// A status request: where, in which language (needed for network and
-// serial targets, not used for the others), and how long to wait.
+// The default time-out of a query in `protocol` (none: a spooler's queue).
+constexpr std::chrono::milliseconds default_status_timeout(std::optional<StatusProtocol> protocol) {
+  return protocol == StatusProtocol::Zpl ? STATUS_DEFAULT_ZPL_TIMEOUT : STATUS_DEFAULT_TIMEOUT;
+}
+
+// A status request: where, in which language (needed for targets the agent
+// speaks to directly, not used for the others), and how long to wait.
 struct StatusRequest {
   PrintTarget target;
   std::optional<StatusProtocol> protocol;
-  std::chrono::milliseconds timeout{1500};
+  std::chrono::milliseconds timeout = STATUS_DEFAULT_TIMEOUT;
   bool operator==(const StatusRequest&) const = default;
 };
-
-// A connected printer as a device query uses it.
-class StatusChannel {
- public:
-  virtual ~StatusChannel() = default;
-  // Sends all of `bytes`, bounded by the channel's own write bound.
-  [[nodiscard]] virtual Status send(std::span<const std::uint8_t> bytes) = 0;
-  // As TcpConnection::receive_some: the count taken, 0 on time-out.
-  [[nodiscard]] virtual Outcome<std::size_t> receive(std::uint8_t* buffer, std::size_t size,
-                                                     std::chrono::milliseconds timeout) = 0;
-  // Throws away input that arrived before the query (replies to earlier
-  // queries, automatic status).
-  [[nodiscard]] virtual Status discard_input(const MonotonicClock& clock, std::chrono::milliseconds deadline) = 0;
-};
-
-// The status channels of a printer connected by raw TCP and by a serial
-// line (discarding input purges the line); each uses what it is given and
-// must not outlive it.
-std::unique_ptr<StatusChannel> tcp_status_channel(TcpConnection& connection);
-std::unique_ptr<StatusChannel> serial_status_channel(SerialLine& line);
-
-// Reads what comes until `done(byte)` says enough (it sees each byte as it
-// is added) or `deadline` passes, adding every byte to `raw` up to
-// STATUS_MAX_INPUT. False when the channel failed (nothing more will come).
-template <typename Done>
-bool read_until(StatusChannel& channel, const MonotonicClock& clock, std::chrono::milliseconds deadline,
-                std::vector<std::uint8_t>& raw, Done done) {
-  std::array<std::uint8_t, 256> buffer;
-  for (;;) {
-    const std::chrono::milliseconds left = deadline - clock.now();
-    const std::size_t room = STATUS_MAX_INPUT - raw.size();
-    if (left.count() <= 0 || room == 0) return true;
-    auto got = channel.receive(buffer.data(), std::min(buffer.size(), room), left);
-    if (!got) return false;
-    if (*got == 0) return true;
-    for (std::size_t i = 0; i < *got; ++i) {
-      raw.push_back(buffer[i]);
-      if (done(buffer[i])) return true;
-    }
-  }
-}
-
-// The exchange on a connected printer, within `timeout` of the call:
-//   ESC/POS: DLE EOT 1, 2, 3, 4 one at a time, each after the reply to the
-//     one before (a printer silent to one is asked nothing more); answered
-//     only when each is answered by one valid reply byte, the first byte
-//     after it (XON, XOFF and automatic status frames aside) and nothing
-//     else is waiting after the fourth;
-//   Star: ESC ACK SOH; answered when its status block is the first thing
-//     that comes;
-//   ZPL: ~HQES, then ~HS (unless ~HQES reports media out, ribbon out, head
-//     open or an overheated head, when the printer does not answer it);
-//     answered when ~HQES gives its error flags and ~HS, when asked, its
-//     three lines.
-// Stale input is discarded first. Noise, a service's banner or a flood is
-// no answer, and ends the exchange as soon as it is seen. The result is
-// source "device", reachable, answered as above, and only when answered
-// the fields the replies tell and `raw`: the replies alone (ESC/POS the
-// four bytes; Star the block; ZPL the frames, STX and ETX included);
-// elapsed_ms from the call.
-PrinterStatus query_device_status(StatusChannel& channel, StatusProtocol protocol, std::chrono::milliseconds timeout,
-                                  const MonotonicClock& clock);
 
 // host:port over raw TCP: resolved and connected as a print job is (the
 // addresses in turn, each within `connect_timeout`), then the exchange.

@@ -1,6 +1,5 @@
 #pragma once
-// ESC/POS confirmation: what a printer sends back after a job that ends in
-// the confirmation request.
+// The ESC/POS printer's word on a job it was asked to confirm.
 
 #include <array>
 #include <cstddef>

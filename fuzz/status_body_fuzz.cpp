@@ -3,7 +3,7 @@
 // accepts as an object; its target is the one a print body with the same
 // target value reads; its protocol (network and serial targets only) and
 // time-out follow the rules of
-// printing/status_body_reader.h, read here from the value independently.
+// printing/status/status_body_reader.h, read here from the value independently.
 
 #include <boost/json/serialize.hpp>
 #include <boost/json/value.hpp>
@@ -16,7 +16,7 @@
 #include "base/strict_json.h"
 #include "fuzz_support.h"
 #include "printing/print_body_reader.h"
-#include "printing/status_body_reader.h"
+#include "printing/status/status_body_reader.h"
 
 namespace {
 

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <array>
 #include <boost/json/basic_parser_impl.hpp>
+#include <boost/json/value.hpp>
 #include <cstdint>
 #include <cstdlib>
 #include <limits>
@@ -142,9 +143,7 @@ Outcome<std::optional<ConfirmRequest>> judge_confirm(const ConfirmMember& member
   if (member.shape == ConfirmMember::Shape::Absent) return std::optional<ConfirmRequest>();
   if (member.shape == ConfirmMember::Shape::Other) return fail(CONFIRM_INVALID);
   ConfirmRequest request;
-  const bool device = std::holds_alternative<PrintTarget::Network>(target.kind) ||
-                      std::holds_alternative<PrintTarget::Serial>(target.kind);
-  if (device) {
+  if (speaks_directly(target)) {
     const Scalar& protocol = member.protocol;
     if (protocol.type == Scalar::Type::Absent || protocol.type == Scalar::Type::Null) {
       return fail(CONFIRM_PROTOCOL_MISSING);
@@ -503,6 +502,41 @@ class BodyHandler {
   }
 };
 
+// Gives `handler` the events a parser would give it for the text of `v`.
+// The value came from a strict reader: no duplicate members, no deeper
+// than JSON_MAX_DEPTH.
+bool replay(const json::value& v, BodyHandler& handler, json::error_code& ec) {
+  switch (v.kind()) {
+    case json::kind::object:
+      if (!handler.on_object_begin(ec)) return false;
+      for (const json::key_value_pair& member : v.get_object()) {
+        if (!handler.on_key(member.key(), member.key().size(), ec) || !replay(member.value(), handler, ec)) {
+          return false;
+        }
+      }
+      return handler.on_object_end(v.get_object().size(), ec);
+    case json::kind::array:
+      if (!handler.on_array_begin(ec)) return false;
+      for (const json::value& element : v.get_array()) {
+        if (!replay(element, handler, ec)) return false;
+      }
+      return handler.on_array_end(v.get_array().size(), ec);
+    case json::kind::string:
+      return handler.on_string(v.get_string(), v.get_string().size(), ec);
+    case json::kind::int64:
+      return handler.on_int64(v.get_int64(), {}, ec);
+    case json::kind::uint64:
+      return handler.on_uint64(v.get_uint64(), {}, ec);
+    case json::kind::double_:
+      return handler.on_double(v.get_double(), {}, ec);
+    case json::kind::bool_:
+      return handler.on_bool(v.get_bool(), ec);
+    case json::kind::null:
+      return handler.on_null(ec);
+  }
+  return false;
+}
+
 json::parse_options parse_options() {
   json::parse_options o;
   o.max_depth = JSON_MAX_DEPTH;
@@ -660,14 +694,14 @@ void PrintBodyDecoder::feed(std::string_view chunk) { impl_->feed(chunk); }
 Outcome<PrintBody> PrintBodyDecoder::finish() { return impl_->finish(); }
 bool PrintBodyDecoder::valid_utf8() const { return impl_->utf8.ok(); }
 
-Outcome<PrintTarget> read_print_target(std::string_view text) {
-  json::basic_parser<BodyHandler> parser{parse_options()};
-  parser.handler().read_target_alone();
+Outcome<PrintTarget> read_print_target(const json::value& value) {
+  BodyHandler handler;
+  handler.read_target_alone();
   json::error_code ec;
-  const std::size_t used = parser.write_some(false, text.data(), text.size(), ec);
-  if (ec) return fail(parser.handler().reason != nullptr ? parser.handler().reason : ec.message());
-  if (used != text.size()) return fail("extra data");
-  return std::move(parser.handler().body.target);
+  if (!handler.on_document_begin(ec) || !replay(value, handler, ec) || !handler.on_document_end(ec)) {
+    return fail(handler.reason != nullptr ? handler.reason : "invalid target");
+  }
+  return std::move(handler.body.target);
 }
 
 Outcome<PrintBody> read_print_body(std::string_view text) {

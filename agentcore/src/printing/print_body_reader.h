@@ -24,6 +24,7 @@
 // The body is decoded as its text arrives, straight into the byte string:
 // bodies of label jobs run to megabytes, and their text is never kept.
 
+#include <boost/json/fwd.hpp>
 #include <chrono>
 #include <cstddef>
 #include <memory>
@@ -94,8 +95,9 @@ class PrintBodyDecoder {
 // The whole text at once, through the decoder.
 [[nodiscard]] Outcome<PrintBody> read_print_body(std::string_view text);
 
-// A TARGET alone, in either form, by the same rules (for requests that name
-// a printer without printing on it). Malformed UTF-8 is refused too.
-[[nodiscard]] Outcome<PrintTarget> read_print_target(std::string_view text);
+// A TARGET alone, in either form, by the same rules, from a value a strict
+// reader took (for requests that name a printer without printing on it):
+// the value's parts reach the body's own reader as if it read their text.
+[[nodiscard]] Outcome<PrintTarget> read_print_target(const boost::json::value& value);
 
 }  // namespace zunel

@@ -56,6 +56,11 @@ struct PrintTarget {
   bool operator==(const PrintTarget&) const = default;
 };
 
+// Whether the agent speaks to the printer itself (raw TCP, serial), in the
+// printer's language, rather than through a spooler (or not at all: "usb").
+// Only such a target needs a protocol for a status query or a confirmation.
+bool speaks_directly(const PrintTarget& target);
+
 // A job's confirmation, as the page asked for it: the printer's language
 // (network and serial targets only; a spooler is asked for the job's state)
 // and how long to wait for the printer's word.

@@ -2,22 +2,12 @@
 
 #include <variant>
 
+#include "base/overloaded.h"
 #include "printing/serial_channel.h"
 #include "printing/spooler_channel.h"
 #include "printing/tcp_channel.h"
 
 namespace zunel {
-namespace {
-
-// A visitor made of one lambda per alternative.
-template <class... F>
-struct Overloaded : F... {
-  using F::operator()...;
-};
-template <class... F>
-Overloaded(F...) -> Overloaded<F...>;
-
-}  // namespace
 
 PrintStatus print_to_target(const PrintTarget& target, std::span<const std::uint8_t> bytes,
                             PrintPlatform& platform) {

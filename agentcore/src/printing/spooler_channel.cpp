@@ -2,6 +2,8 @@
 
 #include <limits>
 
+#include "printing/spooler_printer.h"
+
 namespace zunel {
 namespace {
 
@@ -25,28 +27,22 @@ Outcome<std::uint32_t> spool_winspool_job(Spooler& spooler, const std::string& p
   }
   const auto total = static_cast<std::uint32_t>(bytes.size());
 
-  SpoolerHandle handle = 0;
-  if (!spooler.open_printer(printer, handle)) {
+  const SpoolerPrinter opened(spooler, printer);
+  if (!opened.is_open()) {
     return fail("OpenPrinter('" + printer + "') falló (Win32 err " + std::to_string(spooler.last_error()) + ")");
   }
+  const SpoolerHandle handle = opened.handle();
   std::uint32_t job_id = 0;
   if (!spooler.start_doc(handle, SPOOLER_DOCUMENT_NAME, SPOOLER_DATA_TYPE, job_id)) {
-    const Error error = call_failed("StartDocPrinter", spooler.last_error());
-    spooler.close_printer(handle);
-    return error;
+    return call_failed("StartDocPrinter", spooler.last_error());
   }
-  if (!spooler.start_page(handle)) {
-    const Error error = call_failed("StartPagePrinter", spooler.last_error());
-    spooler.close_printer(handle);
-    return error;
-  }
+  if (!spooler.start_page(handle)) return call_failed("StartPagePrinter", spooler.last_error());
   std::uint32_t written = 0;
   const bool wrote = spooler.write(handle, bytes.data(), total, written);
   // Taken at once, before the calls below can overwrite it.
   const std::uint32_t write_error = wrote ? 0 : spooler.last_error();
   spooler.end_page(handle);
   spooler.end_doc(handle);
-  spooler.close_printer(handle);
   if (!wrote) return call_failed("WritePrinter", write_error);
   if (written != total) {
     return fail("WritePrinter escribió " + std::to_string(written) + "/" + std::to_string(total) + " bytes");

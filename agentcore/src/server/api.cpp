@@ -14,14 +14,16 @@
 #include "base/random_source.h"
 #include "base/sha256.h"
 #include "base/utf8.h"
-#include "printing/confirmation.h"
+#include "printing/print_body_bound.h"
 #include "printing/print_body_reader.h"
 #include "printing/printer_list.h"
 #include "printing/printer_key.h"
 #include "printing/printing.h"
 #include "printing/serial_port.h"
-#include "printing/status_body_reader.h"
-#include "printing/status_query.h"
+#include "printing/status/confirmation.h"
+#include "printing/status/printer_status_json.h"
+#include "printing/status/status_body_reader.h"
+#include "printing/status/status_query.h"
 #include "security/agent_state.h"
 #include "security/pairing_store.h"
 #include "security/request_signature.h"
@@ -464,9 +466,7 @@ Handled printer_status(Call& call) {
     return answer;
   };
   if (!key) return query();  // a USB target: refused as a print is
-  const StatusSource source = std::holds_alternative<PrintTarget::WinSpool>(request->target.kind)
-                                  ? StatusSource::Spooler
-                                  : StatusSource::Device;
+  const StatusSource source = status_source(request->target);
   LaneWork work{*key, LaneKind::Printer, std::move(query)};
   work.start_within = request->timeout;
   work.not_started = [source, waited = request->timeout, cors = call.cors] {
@@ -506,7 +506,7 @@ constexpr std::array<Route, 8> ROUTES{{
      .signed_request = false, .print_job = false, .endpoint = provision},
     {.method = "POST", .path = "/v1/revocations", .needs_origin = true, .max_body = 1 * MiB,
      .signed_request = false, .print_job = false, .endpoint = revocations},
-    {.method = "POST", .path = "/v1/print", .needs_origin = true, .max_body = 64 * MiB,
+    {.method = "POST", .path = "/v1/print", .needs_origin = true, .max_body = PRINT_BODY_MAX_BYTES,
      .signed_request = true, .print_job = true, .endpoint = print},
     {.method = "POST", .path = "/v1/printers/status", .needs_origin = true, .max_body = 16 * KiB,
      .signed_request = true, .print_job = false, .endpoint = printer_status},

@@ -19,6 +19,7 @@
 #include <memory>
 
 #include "base/outcome.h"
+#include "printing/print_body_bound.h"
 #include "server/http_message.h"
 #include "server/lanes.h"
 
@@ -27,7 +28,7 @@ namespace zunel {
 // Bounds that keep a misbehaving page or local program from exhausting the
 // agent's memory or connections.
 struct ServerLimits {
-  std::size_t max_body_bytes = 64u << 20;  // for any one body, whatever the admission allows
+  std::size_t max_body_bytes = PRINT_BODY_MAX_BYTES;  // for any one body, whatever the admission allows
   // For all bodies being received or waiting to be handled, together. A body
   // with a declared length is charged that length when its header is
   // complete; a chunked body is charged as it grows, whether it is kept as
@@ -63,11 +64,11 @@ struct ServerLimits {
   // still be writing it), the rest is read and dropped for up to this long
   // and this many bytes before the connection closes, so that a client that
   // writes its whole body before reading sees the answer, not a reset. The
-  // bytes cover twice the largest body any route takes (64 MiB), so a client
+  // bytes cover twice the largest body any route takes (a print body), so a client
   // that sends a body somewhat over it still reads its 413; on loopback that
   // much is drained well within the time.
   std::chrono::milliseconds linger_timeout{10'000};
-  std::size_t linger_bytes = 128u << 20;
+  std::size_t linger_bytes = 2 * PRINT_BODY_MAX_BYTES;
 };
 
 // Admits one request on the I/O thread; it sees the request without its

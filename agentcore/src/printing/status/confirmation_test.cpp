@@ -1,4 +1,4 @@
-#include "printing/confirmation.h"
+#include "printing/status/confirmation.h"
 
 #include <gtest/gtest.h>
 
@@ -7,13 +7,13 @@
 
 #include "fake_clock.h"
 #include "print_fakes.h"
+#include "printing/status/printer_status_json.h"
 #include "scripted_random.h"
 
 namespace zunel {
 namespace {
 
 using std::chrono::milliseconds;
-using Heard = EscPosConfirmReader::Heard;
 
 const PrintTarget NETWORK{PrintTarget::Network{"caja", 9100}};
 const PrintTarget SERIAL{PrintTarget::Serial{"COM3", 9600}};
@@ -80,6 +80,30 @@ TEST_F(ConfirmationTest, ASilentPrinterIsNotConfirmedAndItsStatusSaysItDidNotAns
   EXPECT_EQ(confirmation_json(*got).rfind(R"({"ok":true,"confirmed":"not_confirmed","status":{"source":"device",)",
                                           0),
             0u);
+}
+
+TEST_F(ConfirmationTest, WithoutARandomIdOnlyTheStatusIsAskedWithItsProtocolsDefaultTimeOut) {
+  const struct {
+    StatusProtocol protocol;
+    std::string query;  // the status query's first question, and no confirmation request
+    const char* first_read;
+  } rows[] = {
+      {StatusProtocol::EscPos, "\x10\x04\x01", "read:1500:none"},
+      {StatusProtocol::Zpl, "~HQES", "read:2000:none"},
+  };
+  for (const auto& row : rows) {
+    FakePrintPlatform fakes;
+    fakes.serial_ports.clock = &clock_;
+    random_.fail_next();
+    auto got = print_and_confirm(SERIAL, JOB, ConfirmRequest{row.protocol, milliseconds(3000)}, fakes.platform,
+                                 random_, clock_);
+    ASSERT_TRUE(got.ok()) << row.query;
+    EXPECT_EQ(got->confirmed, Confirmed::NotConfirmed) << row.query;
+    EXPECT_EQ(text(fakes.serial_ports.received), text(JOB) + row.query);
+    EXPECT_EQ(fakes.serial_ports.log,
+              (std::vector<std::string>{"open:COM3", "write:7", "flush", "purge",
+                                        "write:" + std::to_string(row.query.size()), row.first_read, "close"}));
+  }
 }
 
 TEST_F(ConfirmationTest, StarIsNeverConfirmedButItsStatusIsRead) {
@@ -179,54 +203,6 @@ TEST_F(ConfirmationTest, AFenceReportingTheRollsEndIsNotProcessedButSaysThePaper
       EXPECT_EQ(got->status->paper, row.paper);
     }
   }
-}
-
-TEST(EscPosConfirmReader, HearsTheFenceAndOnlyItsOwnId) {
-  struct Row {
-    std::string input;
-    std::vector<Heard> heard;  // one per byte
-  };
-  const auto N = Heard::Nothing, F = Heard::Fence, P = Heard::Printed, I = Heard::Invalid;
-  const std::vector<Row> rows = {
-      {"\x37\x22" "3459" + std::string(1, '\0'), {N, N, N, N, N, N, P}},
-      // GS r 1 answers: paper fine, near end, out (identity 0**0****).
-      {std::string("\x00", 1), {F}},
-      {"\x03", {F}},
-      {"\x0c", {F}},
-      // Another job's id: nothing.
-      {"\x37\x22" "3458" + std::string(1, '\0'), {N, N, N, N, N, N, N}},
-      // DLE EOT replies and XON/XOFF are not the fence.
-      {"\x12\x1e\x11\x13", {N, N, N, N}},
-      // An automatic status frame: its last three bytes look like fences.
-      {std::string("\x10\x00\x00\x00\x00", 5), {N, N, N, N, F}},
-      // Noise is no answer, and nothing after it is heard: a second fence
-      // (one GS r 1 was asked), bit 7, a frame without its terminator, a
-      // 0x37 that begins no frame, a stray byte.
-      {std::string("\x00\x00", 2) + PRINTED, {F, I, I, I, I, I, I, I, I}},
-      {"\x80" + PRINTED, {I, I, I, I, I, I, I, I}},
-      {"\x37\x22" "3459\x01", {N, N, N, N, N, N, I}},
-      {std::string("\x37\x00", 2), {N, I}},
-      {"\x15", {I}},
-  };
-  for (const Row& row : rows) {
-    EscPosConfirmReader reader({'3', '4', '5', '9'});
-    std::vector<Heard> heard;
-    for (char c : row.input) heard.push_back(reader.take(static_cast<std::uint8_t>(c)));
-    EXPECT_EQ(heard, row.heard) << ::testing::PrintToString(row.input);
-  }
-}
-
-TEST(ZplJobsDone, ReadsFormatsWaitingPartialFormatAndLabelsRemaining) {
-  const auto lines = [](std::string first, std::string second) {
-    return std::vector<std::string>{std::move(first), std::move(second), "1234,0"};
-  };
-  EXPECT_EQ(zpl_jobs_done(lines("030,0,0,1245,000,0,0,0,000,0,0,0", "000,0,0,0,1,2,4,0,00000000,1,000")), true);
-  EXPECT_EQ(zpl_jobs_done(lines("030,0,0,1245,002,0,0,0,000,0,0,0", "000,0,0,0,1,2,4,0,00000000,1,000")), false);
-  EXPECT_EQ(zpl_jobs_done(lines("030,0,0,1245,000,0,0,1,000,0,0,0", "000,0,0,0,1,2,4,0,00000000,1,000")), false);
-  EXPECT_EQ(zpl_jobs_done(lines("030,0,0,1245,000,0,0,0,000,0,0,0", "000,0,0,0,1,2,4,0,00000003,1,000")), false);
-  EXPECT_EQ(zpl_jobs_done(lines("030,0,0,1245,000,0,0,0,000,0,0,0", "000,0,0,0,1,2,4,0")), std::nullopt);
-  EXPECT_EQ(zpl_jobs_done(lines("030,0,0,1245,x,0,0,0,000,0,0,0", "000,0,0,0,1,2,4,0,00000000,1,000")), std::nullopt);
-  EXPECT_EQ(zpl_jobs_done({"030,0,0,1245,000,0,0,0,000,0,0,0"}), std::nullopt);
 }
 
 }  // namespace

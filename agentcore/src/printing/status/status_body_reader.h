@@ -4,9 +4,10 @@
 //
 // TARGET is read exactly as a print body's (printing/print_body_reader.h),
 // a "usb" one included (the query refuses it as a print is refused).
-// "protocol" is required for "network" and "serial" targets and not read at
-// all for "winspool" and "usb" ones. "timeout_ms" is optional (absent or null): an
-// integer from 100 to 5000; 1500 when absent, 2000 for ZPL. Other members
+// "protocol" is required for the targets the agent speaks to directly
+// ("network", "serial") and not read at all for "winspool" and "usb" ones.
+// "timeout_ms" is optional (absent or null): an integer from 100 to 5000;
+// when absent, the protocol's default_status_timeout() (1500, 2000 for ZPL). Other members
 // are skipped. Refused as every reader of this system refuses: duplicate
 // members, nesting deeper than 128, anything after the value, malformed
 // UTF-8. The caller bounds the text's size first.
@@ -15,15 +16,12 @@
 #include <string_view>
 
 #include "base/outcome.h"
-#include "printing/status_query.h"
+#include "printing/status/status_query.h"
 
 namespace zunel {
 
 inline constexpr std::chrono::milliseconds STATUS_MIN_TIMEOUT{100};
 inline constexpr std::chrono::milliseconds STATUS_MAX_TIMEOUT{5000};
-inline constexpr std::chrono::milliseconds STATUS_DEFAULT_TIMEOUT{1500};
-// ~HQES and ~HS answer with three lines more than ESC/POS's four bytes.
-inline constexpr std::chrono::milliseconds STATUS_DEFAULT_ZPL_TIMEOUT{2000};
 
 // The error texts, meant for the page (the 400 answer's "error"):
 inline constexpr const char* STATUS_BODY_INVALID = "json inválido";

@@ -3,7 +3,8 @@
 // COM port mapped to its pseudo-terminal; the driver sets the emulated paper
 // near its end. ZUNEL_TEST_QUEUE is a queue of Wine's spooler (backed by a
 // private CUPS server), which reports 0 for every status field.
-#include "printing/status_query.h"
+#include "printing/status/printer_status_json.h"
+#include "printing/status/status_query.h"
 
 #include <gtest/gtest.h>
 

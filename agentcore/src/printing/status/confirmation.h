@@ -22,8 +22,10 @@
 #include "printing/print_error.h"
 #include "printing/print_platform.h"
 #include "printing/print_target.h"
-#include "printing/printer_status.h"
-#include "printing/status_query.h"
+#include "printing/printer_protocol.h"
+#include "printing/spooler.h"
+#include "printing/status/printer_status.h"
+#include "printing/status/status_channel.h"
 
 namespace zunel {
 
@@ -70,7 +72,8 @@ std::array<std::uint8_t, 14> escpos_confirm_request(const std::array<std::uint8_
 //     printing, and its status request is answered at once, ahead of the
 //     data (no fence), so a Star job is never confirmed.
 // When not confirmed, the status is asked on the same channel with
-// query_device_status() and its default time-out.
+// query_device_status() and its protocol's default time-out
+// (default_status_timeout()).
 Confirmation confirm_on_device(StatusChannel& channel, StatusProtocol protocol, std::chrono::milliseconds timeout,
                                const std::array<std::uint8_t, 4>& id, const MonotonicClock& clock);
 

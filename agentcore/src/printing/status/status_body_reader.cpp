@@ -1,8 +1,6 @@
-#include "printing/status_body_reader.h"
+#include "printing/status/status_body_reader.h"
 
-#include <boost/json/serialize.hpp>
 #include <boost/json/value.hpp>
-#include <variant>
 
 #include "base/strict_json.h"
 #include "printing/print_body_reader.h"
@@ -15,20 +13,17 @@ Outcome<StatusRequest> read_status_body(std::string_view text) {
   if (!parsed || !parsed->is_object()) return fail(STATUS_BODY_INVALID);
   const json::object& body = parsed->as_object();
 
-  // The target goes through the print body's own reader, from the text of
-  // the value the strict reader took (the body is small and bounded).
+  // The target goes through the print body's own reader.
   const json::value* target_value = body.if_contains("target");
   if (target_value == nullptr) return fail(STATUS_BODY_INVALID);
-  auto target = read_print_target(json::serialize(*target_value));
+  auto target = read_print_target(*target_value);
   if (!target) return fail(STATUS_BODY_INVALID);
 
   StatusRequest request;
   request.target = std::move(*target);
   // Only a printer spoken to directly needs its language: a spooler
   // printer is asked through its queue, and a USB one is refused as a print is.
-  const bool device = std::holds_alternative<PrintTarget::Network>(request.target.kind) ||
-                      std::holds_alternative<PrintTarget::Serial>(request.target.kind);
-  if (device) {
+  if (speaks_directly(request.target)) {
     const json::value* protocol = body.if_contains("protocol");
     if (protocol == nullptr || protocol->is_null()) return fail(STATUS_PROTOCOL_MISSING);
     const json::string* name = protocol->if_string();
@@ -37,7 +32,7 @@ Outcome<StatusRequest> read_status_body(std::string_view text) {
     if (!request.protocol) return fail(STATUS_PROTOCOL_UNKNOWN);
   }
 
-  request.timeout = request.protocol == StatusProtocol::Zpl ? STATUS_DEFAULT_ZPL_TIMEOUT : STATUS_DEFAULT_TIMEOUT;
+  request.timeout = default_status_timeout(request.protocol);
   if (const json::value* timeout = body.if_contains("timeout_ms"); timeout != nullptr && !timeout->is_null()) {
     // Integers only: 1500.0 and 1.5e3 are refused, as every integer field is.
     const std::int64_t* ms = timeout->if_int64();

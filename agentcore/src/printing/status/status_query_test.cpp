@@ -1,4 +1,4 @@
-#include "printing/status_query.h"
+#include "printing/status/status_query.h"
 
 #include <gtest/gtest.h>
 
@@ -9,6 +9,8 @@
 #include "fake_clock.h"
 #include "print_fakes.h"
 #include "printing/printing.h"
+#include "printing/status/device_query.h"
+#include "printing/status/printer_status_json.h"
 
 namespace zunel {
 namespace {

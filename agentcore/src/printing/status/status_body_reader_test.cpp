@@ -1,10 +1,11 @@
-#include "printing/status_body_reader.h"
+#include "printing/status/status_body_reader.h"
 
 #include <gtest/gtest.h>
 
 #include <string>
 #include <vector>
 
+#include "base/strict_json.h"
 #include "printing/print_body_reader.h"
 
 namespace zunel {
@@ -74,10 +75,17 @@ TEST(StatusBody, ReadsTheTargetAsAPrintBodyDoesAndTheQuerysOwnMembers) {
   }
 }
 
+// A target's text through the strict reader, then the target reader.
+Outcome<PrintTarget> read_target_text(const std::string& text) {
+  auto value = parse_strict_json(text);
+  if (!value) return fail(value.error());
+  return read_print_target(*value);
+}
+
 TEST(PrintTargetReader, ATargetAloneReadsAsInsideAPrintBody) {
   for (const std::string target : {R"(["network","h",9100])", R"({"kind":"serial","baud":9600,"port":"COM3"})",
                                    R"(["winspool",""])", R"({"kind":"usb","vendor_id":1,"product_id":2})"}) {
-    auto alone = read_print_target(target);
+    auto alone = read_target_text(target);
     auto inside = read_print_body("[" + target + ",[]]");
     ASSERT_TRUE(alone.ok()) << target << ": " << alone.error();
     ASSERT_TRUE(inside.ok()) << target;
@@ -85,7 +93,7 @@ TEST(PrintTargetReader, ATargetAloneReadsAsInsideAPrintBody) {
   }
   for (const std::string refused : {R"(["network","h",9100],1)", R"(["network","h",9100] [])", R"("network")",
                                     R"([["network","h",9100],[]])", R"({"kind":"winspool"})"}) {
-    EXPECT_FALSE(read_print_target(refused).ok()) << refused;
+    EXPECT_FALSE(read_target_text(refused).ok()) << refused;
   }
 }
 

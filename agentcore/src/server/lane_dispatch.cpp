@@ -42,6 +42,19 @@ void run_and_answer(net::io_context& io, const std::shared_ptr<Queued>& queued,
   }
 }
 
+// Work withdrawn before it started: its `not_started` answer, or 503
+// "agente ocupado" when the dispatch stopped.
+template <class Queued>
+void answer_unstarted(Queued& queued, bool stopped, const std::function<HttpResponse()>& not_started) {
+  HttpResponse answer;
+  try {
+    answer = stopped ? agent_busy_answer(queued.cors) : not_started();
+  } catch (const std::bad_alloc&) {
+    answer = out_of_memory_answer(queued.cors);
+  }
+  queued.respond(std::move(answer));
+}
+
 }  // namespace
 
 LaneDispatch::LaneDispatch(net::io_context& io, LaneDispatchLimits limits)
@@ -80,13 +93,7 @@ void LaneDispatch::await_start(const std::shared_ptr<Queued>& queued, LaneWork& 
     waiting_.erase(id);
     // Cancelled: the work was answered, or the dispatch stopped.
     if ((ec && !stopping_) || !lanes.withdraw(handle)) return;
-    HttpResponse answer;
-    try {
-      answer = stopping_ ? agent_busy_answer(queued->cors) : not_started();
-    } catch (const std::bad_alloc&) {
-      answer = out_of_memory_answer(queued->cors);
-    }
-    queued->respond(std::move(answer));
+    answer_unstarted(*queued, stopping_, not_started);
   });
 }
 

@@ -27,10 +27,10 @@ TEST(BodyBudget, AChunkedBodyIsChargedInDoublingStepsNeverPastItsBound) {
     std::size_t chunk;
     std::size_t charged;
   } rows[] = {
-      {10, 10},  // the first chunk as it is
-      {5, 20},   // 15 received: twice the charge
-      {5, 20},   // 20 received: within the charge
-      {30, 50},  // 50 received: more than twice the charge
+      {10, 10},   // the first chunk as it is
+      {5, 20},    // 15 received: twice the charge
+      {5, 20},    // 20 received: within the charge
+      {30, 50},   // 50 received: more than twice the charge
       {45, 100},  // 95 received: twice would pass the bound
   };
   for (const auto& row : rows) {

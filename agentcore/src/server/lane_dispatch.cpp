@@ -68,9 +68,9 @@ std::optional<HttpResponse> LaneDispatch::dispatch(LaneWork work, const std::opt
                                                    Respond respond) {
   if (stopping_) return agent_busy_answer(cors);
   auto queued = std::make_shared<Queued>(io_, std::move(respond), cors);
-  auto submitted = lanes(work.kind).submit(work.lane, [&io = io_, queued, run = std::move(work.run)]() mutable {
-    run_and_answer(io, queued, run);
-  });
+  auto submitted = lanes(work.kind).submit(
+      work.lane,
+      [&io = io_, queued, run = std::move(work.run)]() mutable { run_and_answer(io, queued, run); });
   if (!submitted) return agent_busy_answer(cors);
   await_start(queued, work, std::move(*submitted));
   return std::nullopt;
@@ -78,7 +78,8 @@ std::optional<HttpResponse> LaneDispatch::dispatch(LaneWork work, const std::opt
 
 // The work's start deadline: when it passes, or the dispatch stops, before
 // the work has started, the work is withdrawn unrun and answered.
-void LaneDispatch::await_start(const std::shared_ptr<Queued>& queued, LaneWork& work, Lanes::JobHandle handle) {
+void LaneDispatch::await_start(const std::shared_ptr<Queued>& queued, LaneWork& work,
+                               Lanes::JobHandle handle) {
   const std::uint64_t id = next_waiting_id_++;
   waiting_.emplace(id, queued);
   auto not_started = std::move(work.not_started);

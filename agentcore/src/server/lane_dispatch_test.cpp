@@ -52,9 +52,8 @@ struct Dispatching {
   explicit Dispatching(LaneDispatchLimits limits) : dispatch(io, limits) {}
 
   std::optional<HttpResponse> send(const std::string& name, LaneWork work) {
-    return dispatch.dispatch(std::move(work), std::nullopt, [this, name](HttpResponse answer) {
-      answers.emplace(name, std::move(answer));
-    });
+    return dispatch.dispatch(std::move(work), std::nullopt,
+                             [this, name](HttpResponse answer) { answers.emplace(name, std::move(answer)); });
   }
   // Runs the I/O context until `n` answers have come, or 10 s.
   void await_answers(std::size_t n) {
@@ -72,7 +71,10 @@ TEST(LaneDispatch, WorkThatHasNotStartedByItsDeadlineIsAnsweredUnrunOthersWithTh
   HeldWork held;
   bool late_ran = false;
   EXPECT_FALSE(d.send("first", LaneWork{"p", LaneKind::Printer, held.run("first"), 10s}));
-  EXPECT_FALSE(d.send("late", LaneWork{"p", LaneKind::Printer, [&] { late_ran = true; return text(""); }}));
+  EXPECT_FALSE(d.send("late", LaneWork{"p", LaneKind::Printer, [&] {
+                                         late_ran = true;
+                                         return text("");
+                                       }}));
   EXPECT_FALSE(d.send("own deadline", LaneWork{"p", LaneKind::Printer, [] { return text(""); }, 10ms,
                                                [] { return text("unknown"); }}));
   EXPECT_FALSE(d.send("store", LaneWork{"s", LaneKind::Service, held.run("store"), 10s}));
@@ -99,7 +101,10 @@ TEST(LaneDispatch, StoppingAnswersWaitingWorkBusyAndRefusesNewWork) {
   HeldWork held;
   bool waiting_ran = false;
   EXPECT_FALSE(d.send("running", LaneWork{"p", LaneKind::Printer, held.run("printed")}));
-  EXPECT_FALSE(d.send("waiting", LaneWork{"p", LaneKind::Printer, [&] { waiting_ran = true; return text(""); }}));
+  EXPECT_FALSE(d.send("waiting", LaneWork{"p", LaneKind::Printer, [&] {
+                                            waiting_ran = true;
+                                            return text("");
+                                          }}));
   held.await_started(1);
   d.dispatch.stop();
   EXPECT_TRUE(d.dispatch.stopping());

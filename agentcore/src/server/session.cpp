@@ -110,10 +110,9 @@ class Session : public std::enable_shared_from_this<Session> {
     parser_->body_limit(boost::none);
     parser_->on_chunk_header(on_chunk_);
     stream_.expires_after(shared_.limits.header_timeout);
-    http::async_read_header(stream_, buffer_, *parser_,
-                            [self = shared_from_this()](beast::error_code ec, std::size_t) {
-                              self->on_header(ec);
-                            });
+    http::async_read_header(
+        stream_, buffer_, *parser_,
+        [self = shared_from_this()](beast::error_code ec, std::size_t) { self->on_header(ec); });
   }
 
   void on_header(beast::error_code ec) {
@@ -175,9 +174,8 @@ class Session : public std::enable_shared_from_this<Session> {
     for (const auto& field : req) {
       head_.headers.emplace_back(std::string(field.name_string()), std::string(field.value()));
     }
-    reply_ = Reply{.version = req.version(),
-                   .keep_alive = req.keep_alive(),
-                   .head = req.method() == http::verb::head};
+    reply_ = Reply{
+        .version = req.version(), .keep_alive = req.keep_alive(), .head = req.method() == http::verb::head};
   }
 
   // Reads the body within the admission's bound and the budget of bodies in
@@ -265,10 +263,9 @@ class Session : public std::enable_shared_from_this<Session> {
   // so that pings and preflights are served while jobs wait, and the
   // lanes' bounds can be reached. It takes a slot again for its answer.
   void run_in_lane(LaneWork work) {
-    auto refused = lanes_.dispatch(std::move(work), cors_origin_,
-                                   [self = shared_from_this()](HttpResponse answer) {
-                                     self->respond(std::move(answer));
-                                   });
+    auto refused = lanes_.dispatch(
+        std::move(work), cors_origin_,
+        [self = shared_from_this()](HttpResponse answer) { self->respond(std::move(answer)); });
     if (refused) return respond(std::move(*refused));
     shared_.slots.give_back(slot_);
     in_lane_ = true;
@@ -289,7 +286,8 @@ class Session : public std::enable_shared_from_this<Session> {
     parser_.reset();
     charge_.release();
     body_unread_ = true;
-    send(agent_busy_answer(cors_origin_), Reply{.version = reply_.version, .keep_alive = false, .head = false});
+    send(agent_busy_answer(cors_origin_),
+         Reply{.version = reply_.version, .keep_alive = false, .head = false});
   }
 
   void bad_request() {
@@ -310,15 +308,15 @@ class Session : public std::enable_shared_from_this<Session> {
     auto wire = std::make_shared<std::string>(wire_form(answer, reply.version, reply.keep_alive, reply.head));
     answer = HttpResponse{};  // a large body is not kept twice while it is written
     stream_.expires_after(shared_.limits.idle_timeout);
-    net::async_write(stream_, net::buffer(*wire),
-                     [self = shared_from_this(), wire, keep_alive = reply.keep_alive](beast::error_code ec,
-                                                                                      std::size_t) {
-                       self->end_lane_request();
-                       if (ec) return self->close();
-                       if (keep_alive) return self->await_request(self->shared_.limits.idle_timeout);
-                       if (self->body_unread_) return self->linger();
-                       self->close();
-                     });
+    net::async_write(
+        stream_, net::buffer(*wire),
+        [self = shared_from_this(), wire, keep_alive = reply.keep_alive](beast::error_code ec, std::size_t) {
+          self->end_lane_request();
+          if (ec) return self->close();
+          if (keep_alive) return self->await_request(self->shared_.limits.idle_timeout);
+          if (self->body_unread_) return self->linger();
+          self->close();
+        });
   }
 
   // The client may still be writing the body it was answered before.
@@ -335,7 +333,7 @@ class Session : public std::enable_shared_from_this<Session> {
   std::optional<http::request_parser<RequestBody>> parser_;
   HttpRequest head_;  // the request being read, without its body
   Reply reply_;
-  std::optional<std::string> cors_origin_;  // the admission's, for the server's own answers
+  std::optional<std::string> cors_origin_;       // the admission's, for the server's own answers
   std::function<Handled(HttpRequest&)> handle_;  // the admission's
   bool over_budget_ = false;
   bool body_unread_ = false;  // the request's body was not read to its end

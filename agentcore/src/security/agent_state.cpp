@@ -31,9 +31,14 @@ void AgentState::write_staged(std::uint64_t sequence, const std::string& text, s
   std::lock_guard lock(file_mutex_);
   if (sequence <= saves_written_) return;
   saves_written_ = sequence;
-  if (set_aside_pending_ && !set_aside_invalid_store(settings_.directory, now)) return;
+  std::ostream& out = services_.diagnostics;
+  if (set_aside_pending_ && !set_aside_invalid_store(settings_.directory, now)) {
+    out << "[agente] no se pudo guardar pairings.json: el archivo inválido no se pudo apartar\n" << std::flush;
+    return;
+  }
   set_aside_pending_ = false;
-  write_store_file(settings_.directory, text);
+  const Status written = write_store_file(settings_.directory, text);
+  if (!written) out << "[agente] no se pudo guardar pairings.json: " << written.error() << '\n' << std::flush;
 }
 
 void LockedState::stage_save(std::string text, PairedOrigins origins) {

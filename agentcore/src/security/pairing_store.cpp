@@ -40,11 +40,10 @@ bool set_aside_invalid_store(const fs::path& directory, std::uint64_t now) {
   return false;
 }
 
-void write_store_file(const fs::path& directory, std::string_view text) {
-  // Without the directory the write below fails too; the next save retries.
+Status write_store_file(const fs::path& directory, std::string_view text) {
+  // Without the directory the write below fails too, with its own error.
   (void)create_private_dirs(directory);
-  // A failed write changes nothing; the next save tries again.
-  (void)write_private_file(directory / PAIRINGS_FILE_NAME, text);
+  return write_private_file(directory / PAIRINGS_FILE_NAME, text);
 }
 
 namespace {

@@ -53,17 +53,18 @@ struct DeviceCredentials {
 
 // Stages the state as the next pairings.json and publishes its paired
 // origins; the file is replaced atomically (0600 on POSIX) when `state`
-// releases the lock. Failures are ignored: the in-memory state stays
-// authoritative and the next save tries again.
+// releases the lock. A failure changes nothing but one line on the
+// diagnostics stream ("[agente] no se pudo guardar pairings.json: <error>"):
+// the in-memory state stays authoritative and the next save tries again.
 void save_state(LockedState& state);
 
 // The two file steps of a save, run after the lock is released. The first
 // moves an unusable pairings.json aside (pairings.json.invalid-<now>, so an
 // operator can still recover its devices); false when it is still in the
 // way. The second writes `text` as pairings.json, making the directory
-// private first; failures are ignored.
+// private first; the error is the write's.
 bool set_aside_invalid_store(const std::filesystem::path& directory, std::uint64_t now);
-void write_store_file(const std::filesystem::path& directory, std::string_view text);
+[[nodiscard]] Status write_store_file(const std::filesystem::path& directory, std::string_view text);
 
 // Issues a six-digit code valid for 300 s, replacing any pending one. Not saved.
 [[nodiscard]] Outcome<std::string> new_pairing_code(LockedState& state);

@@ -240,6 +240,10 @@ TEST(PairingStoreFile, AFailedWriteKeepsTheStateInMemoryAndTheNextSaveWrites) {
   }();
   ASSERT_TRUE(paired && paired->has_value());
   EXPECT_EQ(state.lock()->devices.size(), 1u);
+  // Said on the diagnostics stream, one line a failed save.
+  const std::string said = f.diagnostics.str();
+  EXPECT_EQ(said.rfind("[agente] no se pudo guardar pairings.json: ", 0), 0u) << said;
+  EXPECT_EQ(said.back(), '\n');
 
   std::filesystem::remove(blocked);
   EXPECT_TRUE([&] { auto s = state.lock(); return revoke_device(s, "no-such-device"); }() == false);
@@ -249,6 +253,7 @@ TEST(PairingStoreFile, AFailedWriteKeepsTheStateInMemoryAndTheNextSaveWrites) {
     return provision_device(s, ORIGIN, "", std::nullopt, TicketClaims{"u", "n"}).ok();
   }());
   EXPECT_NE(read_file(blocked / "pairings.json").find((*paired)->device_id), std::string::npos);
+  EXPECT_EQ(f.diagnostics.str(), said) << "a save that succeeds says nothing";
 }
 
 TEST(PairingStoreFile, LoadFailsWithoutRandomBytesForANewId) {

@@ -36,8 +36,8 @@ struct ApiContext {
 // Decides on a request from its header alone, before any body byte is read:
 // the answers of the Host gate, the preflight, the route lookup and the
 // Origin gate, in that order; otherwise the route's body bound (16 KiB for
-// pairing and provisioning, 1 MiB for revocation lists, 64 MiB for print
-// jobs, 0 for the routes that read no body), the request's CORS origin, for
+// pairing, provisioning and status queries, 1 MiB for revocation lists,
+// 64 MiB for print jobs, 0 for the routes that read no body), the request's CORS origin, for
 // print jobs a body consumer that hashes and decodes the body as it arrives
 // (its text is never kept), and the handler that judges the whole request
 // for its route: 413, "cuerpo ilegible", the signature (401), then the

@@ -104,9 +104,8 @@ class HttpServer {
   // running then (destroying the server waits for it to end).
   bool work_outlived_grace() const;
 
-  struct Impl;
-
  private:
+  struct Impl;
   explicit HttpServer(std::unique_ptr<Impl> impl);
   std::unique_ptr<Impl> impl_;
 };

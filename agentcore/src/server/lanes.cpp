@@ -25,7 +25,7 @@ struct Lanes::State {
   }
 
   struct Lane {
-    std::deque<Ticket> waiting;
+    std::deque<JobHandle> waiting;
     std::thread thread;
   };
 
@@ -49,9 +49,9 @@ struct Lanes::State {
   void serve(const std::string& key) {
     std::unique_lock lock(mutex);
     for (;;) {
-      std::deque<Ticket>& waiting = lanes.at(key).waiting;
+      std::deque<JobHandle>& waiting = lanes.at(key).waiting;
       if (waiting.empty() || stopping) break;
-      Ticket job = std::move(waiting.front());
+      JobHandle job = std::move(waiting.front());
       waiting.pop_front();
       job->phase = Job::Phase::Running;
       std::function<void()> work = std::move(job->work);
@@ -76,14 +76,14 @@ Lanes::~Lanes() {
   std::unique_lock lock(state_->mutex);
   state_->stopping = true;
   for (auto& [key, lane] : state_->lanes) {
-    for (const Ticket& job : lane.waiting) job->phase = Job::Phase::Ended;
+    for (const JobHandle& job : lane.waiting) job->phase = Job::Phase::Ended;
     lane.waiting.clear();
   }
   state_->threads_ended.wait(lock, [this] { return state_->lanes.empty(); });
   state_->join_ended();
 }
 
-Outcome<Lanes::Ticket, Lanes::Refusal> Lanes::submit(const std::string& key,
+Outcome<Lanes::JobHandle, Lanes::Refusal> Lanes::submit(const std::string& key,
                                                      std::function<void()> work) {
   State& s = *state_;
   std::lock_guard lock(s.mutex);
@@ -115,14 +115,14 @@ Outcome<Lanes::Ticket, Lanes::Refusal> Lanes::submit(const std::string& key,
   }
 }
 
-bool Lanes::withdraw(const Ticket& ticket) {
+bool Lanes::withdraw(const JobHandle& handle) {
   std::function<void()> dropped;  // destroyed after the mutex is released
   std::lock_guard lock(state_->mutex);
-  if (ticket->phase != Job::Phase::Waiting) return false;
-  std::deque<Ticket>& waiting = state_->lanes.at(ticket->key).waiting;
-  std::erase(waiting, ticket);
-  ticket->phase = Job::Phase::Ended;
-  dropped = std::move(ticket->work);
+  if (handle->phase != Job::Phase::Waiting) return false;
+  std::deque<JobHandle>& waiting = state_->lanes.at(handle->key).waiting;
+  std::erase(waiting, handle);
+  handle->phase = Job::Phase::Ended;
+  dropped = std::move(handle->work);
   return true;
 }
 

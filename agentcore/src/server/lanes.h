@@ -34,7 +34,7 @@ class Lanes {
 
   struct Job;
   // Names an accepted job, so that it can be withdrawn before it starts.
-  using Ticket = std::shared_ptr<Job>;
+  using JobHandle = std::shared_ptr<Job>;
 
   // Starts a lane's thread running `loop`; it may throw anything, which
   // refuses that one job (NoThread). Replaced by tests.
@@ -52,11 +52,11 @@ class Lanes {
   // every job accepted there before it has ended. `work` must not throw.
   // Callable from any thread. Never throws: running out of memory or threads
   // refuses this job (NoThread) and leaves the lane usable.
-  [[nodiscard]] Outcome<Ticket, Refusal> submit(const std::string& key, std::function<void()> work);
+  [[nodiscard]] Outcome<JobHandle, Refusal> submit(const std::string& key, std::function<void()> work);
 
   // Withdraws an accepted job that has not started: true when it never will
   // (its work is destroyed here, unrun), false when it has started or ended.
-  bool withdraw(const Ticket& ticket);
+  bool withdraw(const JobHandle& handle);
 
   // The lane threads alive now, those that are ending included.
   std::size_t threads() const;

@@ -130,23 +130,19 @@ TEST(HttpServer, KeepAliveServesRequestsInOrderWithHeadersExactlyAsSent) {
 }
 
 TEST(HttpServer, WorkAfterTheAnswerRunsInTheLaneWithoutHoldingTheAnswer) {
-  std::atomic<bool> answered{false};
+  std::promise<void> answered;
+  std::shared_future<void> seen = answered.get_future().share();
   std::atomic<bool> after_ran{false};
   {
-    RunningServer server(echo, {}, {}, [&answered, &after_ran] {
-      for (int waited = 0; !answered && waited < 10'000; ++waited) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
-      }
+    RunningServer server(echo, {}, {}, [seen, &after_ran] {
+      seen.wait_for(std::chrono::seconds(10));
       after_ran = true;
     });
     Client client(server.port());
     client.send("GET / HTTP/1.1\r\nHost: h\r\n\r\n");
     EXPECT_EQ(client.read_response().result_int(), 200);
     EXPECT_FALSE(after_ran) << "the answer waited for the work after it";
-    answered = true;
-    for (int waited = 0; !after_ran && waited < 10'000; ++waited) {
-      std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    }
+    answered.set_value();
   }
   EXPECT_TRUE(after_ran) << "the server stopped without letting the lane finish";
 }

@@ -9,11 +9,10 @@ import json
 import os
 import pty
 import re
-import socket
 import threading
 import unittest
 
-from harness import (Agent, HTTP_PORT, ORIGIN, RUNNER, SlowPrinter, TempHome, provisioned_token, request, signed,
+from harness import (Agent, LoopbackServer, loopback_listener, HTTP_PORT, ORIGIN, RUNNER, SlowPrinter, TempHome, provisioned_token, request, signed,
                      small_tcp_buffers, start_agent, uses_test_keyset, wait_port_free)
 
 # GS ( H fn 48 with its 4-digit id, then GS r 1: the end of a confirmed ESC/POS job.
@@ -31,41 +30,11 @@ def network(port, host="127.0.0.1"):
     return {"kind": "network", "host": host, "port": port}
 
 
-class Listener:
-    """A loopback listener whose connections are each served by `serve(conn)`
-    on a thread of their own."""
-
-    def __init__(self, serve):
-        self.sock = socket.socket(socket.AF_INET, socket.SOCK_STREAM)
-        self.sock.bind(("127.0.0.1", 0))
-        self.sock.listen(16)
-        self.port = self.sock.getsockname()[1]
-        self._serve = serve
-        self._thread = threading.Thread(target=self._accept, daemon=True)
-        self._thread.start()
-
-    def _accept(self):
-        while True:
-            try:
-                conn, _ = self.sock.accept()
-            except OSError:
-                return
-            threading.Thread(target=self._one, args=(conn,), daemon=True).start()
-
-    def _one(self, conn):
-        with conn:
-            try:
-                self._serve(conn)
-            except OSError:
-                pass
-
-    def close(self):
-        try:
-            self.sock.shutdown(socket.SHUT_RDWR)
-        except OSError:
-            pass
-        self.sock.close()
-        self._thread.join(timeout=10)
+def Listener(serve):  # noqa: N802 (it makes a harness LoopbackServer)
+    """A LoopbackServer serving `serve(conn)`, with room for 16 waiting connections."""
+    listener = loopback_listener()
+    listener.listen(16)
+    return LoopbackServer(serve, listener)
 
 
 def banner_service(conn):

@@ -388,35 +388,60 @@ def loopback_listener(receive_buffer=None):
     return listener
 
 
-class TcpSink:
-    """A loopback listener that keeps every byte each connection sends."""
+class LoopbackServer:
+    """A loopback listener whose connections are each served by `serve(conn)`
+    on a thread of their own, until close()."""
 
-    def __init__(self, listener=None):
+    def __init__(self, serve, listener=None):
         self.sock = listener or loopback_listener()
         self.port = self.sock.getsockname()[1]
-        self.jobs = []
-        self._lock = threading.Lock()
-        self._done = threading.Condition(self._lock)
-        self._thread = threading.Thread(target=self._serve, daemon=True)
+        self._serve = serve
+        self._thread = threading.Thread(target=self._accept, daemon=True)
         self._thread.start()
 
-    def _serve(self):
+    def _accept(self):
         while True:
             try:
                 conn, _ = self.sock.accept()
             except OSError:
                 return
-            threading.Thread(target=self._receive, args=(conn,), daemon=True).start()
+            threading.Thread(target=self._one, args=(conn,), daemon=True).start()
+
+    def _one(self, conn):
+        with conn:
+            try:
+                self._serve(conn)
+            except OSError:
+                pass
+
+    def close(self):
+        # close() alone does not wake the thread blocked in accept(), and the
+        # listener keeps accepting until it returns: shut it down first.
+        try:
+            self.sock.shutdown(socket.SHUT_RDWR)
+        except OSError:
+            pass
+        self.sock.close()
+        self._thread.join(timeout=10)
+
+
+class TcpSink(LoopbackServer):
+    """A loopback listener that keeps every byte each connection sends."""
+
+    def __init__(self, listener=None):
+        self.jobs = []
+        self._lock = threading.Lock()
+        self._done = threading.Condition(self._lock)
+        super().__init__(self._receive, listener)
 
     def _receive(self, conn):
         data = b""
-        with conn:
-            while True:
-                chunk = conn.recv(self._chunk_size())
-                if not chunk:
-                    break
-                data += chunk
-                self._after_chunk(chunk)
+        while True:
+            chunk = conn.recv(self._chunk_size())
+            if not chunk:
+                break
+            data += chunk
+            self._after_chunk(chunk)
         with self._lock:
             self.jobs.append(data)
             self._done.notify_all()
@@ -432,16 +457,6 @@ class TcpSink:
         with self._lock:
             self._done.wait_for(lambda: len(self.jobs) >= count, timeout)
             return list(self.jobs)
-
-    def close(self):
-        # close() alone does not wake the thread blocked in accept(), and the
-        # listener keeps accepting until it returns: shut it down first.
-        try:
-            self.sock.shutdown(socket.SHUT_RDWR)
-        except OSError:
-            pass
-        self.sock.close()
-        self._thread.join(timeout=10)
 
 
 class DeadPrinter:
@@ -485,8 +500,8 @@ class NeverReadingPrinter(TcpSink):
         self._held = []
         super().__init__(listener)
 
-    def _receive(self, conn):
-        self._held.append(conn)
+    def _one(self, conn):
+        self._held.append(conn)  # kept open, never read, until close()
 
     def close(self):
         super().close()

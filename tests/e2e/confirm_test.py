@@ -5,12 +5,10 @@ printer emulator over the network and a pseudo-terminal."""
 import concurrent.futures
 import json
 import re
-import threading
 import time
 import unittest
 
-from harness import (Agent, HTTP_PORT, RUNNER, TempHome, provisioning_ticket, request, signed, uses_test_keyset,
-                     wait_port_free)
+from harness import RUNNER, provisioning_ticket, request, signed, start_agent, uses_test_keyset
 from printer_emulator import PrinterEmulator
 
 JOB = b"\x1b@Ticket 42\n\x1dV\x00"
@@ -30,12 +28,7 @@ class ConfirmedPrint(unittest.TestCase):
     def setUpClass(cls):
         if not uses_test_keyset():
             raise AssertionError("build with -DZUNEL_KEYSET_FILE=tests/fixtures/test_keyset.json")
-        cls.home = TempHome()
-        cls.addClassCleanup(cls.home.remove)
-        cls.addClassCleanup(wait_port_free, HTTP_PORT)
-        cls.agent = Agent(cls.home)
-        cls.addClassCleanup(cls.agent.stop)
-        cls.agent.wait_started()
+        cls.home, cls.agent = start_agent(cls.addClassCleanup)
         status, _, body = request("POST", "/v1/provision",
                                   json.dumps({"ticket": provisioning_ticket(negocio_id="confirm")}))
         assert status == 200, body

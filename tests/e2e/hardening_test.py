@@ -12,8 +12,8 @@ import re
 import threading
 import unittest
 
-from harness import (Agent, LoopbackServer, loopback_listener, HTTP_PORT, ORIGIN, RUNNER, SlowPrinter, TempHome, provisioned_token, request, signed,
-                     small_tcp_buffers, start_agent, uses_test_keyset, wait_port_free)
+from harness import (HTTP_PORT, ORIGIN, RUNNER, LoopbackServer, SlowPrinter, loopback_listener, provisioned_token,
+                     request, signed, small_tcp_buffers, start_agent, uses_test_keyset)
 
 # GS ( H fn 48 with its 4-digit id, then GS r 1: the end of a confirmed ESC/POS job.
 CONFIRM_REQUEST = re.compile(rb"\x1d\x28\x48\x06\x00\x30\x30([0-9]{4})\x1d\x72\x01")
@@ -218,12 +218,7 @@ class SerialTargetsAreSerialPorts(unittest.TestCase):
     def setUpClass(cls):
         if not uses_test_keyset():
             raise AssertionError("build with -DZUNEL_KEYSET_FILE=tests/fixtures/test_keyset.json")
-        cls.home = TempHome()
-        cls.addClassCleanup(cls.home.remove)
-        cls.addClassCleanup(wait_port_free, HTTP_PORT)
-        cls.agent = Agent(cls.home, env=cls.home.env(ZUNEL_TEST_SERIAL_ANY_PATH="0"))
-        cls.addClassCleanup(cls.agent.stop)
-        cls.agent.wait_started()
+        cls.home, cls.agent = start_agent(cls.addClassCleanup, ZUNEL_TEST_SERIAL_ANY_PATH="0")
         cls.token = provisioned_token("serial-names")
 
     def test_a_terminal_or_a_file_is_refused_before_it_is_opened(self):

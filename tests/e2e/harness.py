@@ -176,15 +176,16 @@ class Agent:
         self.stop()
 
 
-def start_agent(add_cleanup):
-    """A temporary HOME and the agent running in it. `add_cleanup` (a test's
-    addCleanup or addClassCleanup) gets the agent's stop by its process id,
-    the wait for its port to be free and the HOME's removal; they run even
-    when the start fails, so no agent outlives the test."""
+def start_agent(add_cleanup, **env):
+    """A temporary HOME and the agent running in it, with `env` added to its
+    environment. `add_cleanup` (a test's addCleanup or addClassCleanup) gets
+    the agent's stop by its process id, the wait for its port to be free and
+    the HOME's removal; they run even when the start fails, so no agent
+    outlives the test."""
     home = TempHome()
     add_cleanup(home.remove)
     add_cleanup(wait_port_free, HTTP_PORT)
-    agent = Agent(home)
+    agent = Agent(home, env=home.env(**env)) if env else Agent(home)
     add_cleanup(agent.stop)
     agent.wait_started()
     return home, agent

@@ -15,6 +15,18 @@ root=$(pwd -P)
 build=${ZUNEL_WIN_BUILD_DIR:-build-win}
 export ZUNEL_CACHE_DIR=${ZUNEL_CACHE_DIR:-/var/cache/zunel-print-agent}
 
+# Says again, last, what each failed test printed: Wine's server dumps its
+# objects into the same stream, and the failure would be lost among them.
+recap_failures() {
+  local failed=$build/Testing/Temporary/LastTestsFailed.log log=$build/Testing/Temporary/LastTest.log name
+  [ -f "$failed" ] && [ -f "$log" ] || return 0
+  while IFS=: read -r _ name; do
+    echo "windows-test: what $name printed (its last 80 lines, without Wine's object dumps):"
+    awk -v name="$name" '$0 ~ "Testing: " name "$" {on = 1} on && !/^0x[0-9a-f]+:/ {print}
+                         on && index($0, "\"" name "\" end time:") {on = 0}' "$log" | tail -n 80
+  done <"$failed"
+}
+
 # Runs the tests under Wine; called by this script, in a private network
 # namespace where the system allows one.
 run_tests() {
@@ -55,7 +67,11 @@ run_tests() {
   wine cmd.exe /c exit 0 </dev/null >/dev/null 2>&1 8>&-
 
   # shellcheck disable=SC2086
-  ctest --test-dir "$build" --output-on-failure ${ZUNEL_CTEST_ARGS:-} 8>&-
+  ctest --test-dir "$build" --output-on-failure ${ZUNEL_CTEST_ARGS:-} 8>&- || {
+    local code=$?
+    recap_failures
+    return "$code"
+  }
 
   # Exactly the version line and a line feed (no carriage return), exit 0.
   local exe="$build/bin/zunel-print-agent.exe" expected='zunel-print-agent 1.0.1' out code=0

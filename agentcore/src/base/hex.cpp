@@ -14,11 +14,11 @@ int nibble(char c) {
 
 std::string to_hex(std::span<const std::uint8_t> bytes) {
   static constexpr char digits[] = "0123456789abcdef";
-  std::string out;
-  out.reserve(bytes.size() * 2);
+  std::string out(bytes.size() * 2, '0');
+  char* next = out.data();
   for (std::uint8_t b : bytes) {
-    out.push_back(digits[b >> 4]);
-    out.push_back(digits[b & 0x0f]);
+    *next++ = digits[b >> 4];
+    *next++ = digits[b & 0x0f];
   }
   return out;
 }

@@ -2,7 +2,7 @@
 
 #include <boost/json/serialize.hpp>
 #include <chrono>
-#include <cstdio>
+#include <string>
 
 namespace zunel {
 
@@ -12,11 +12,21 @@ std::string iso_utc(std::uint64_t secs) {
   const sys_days day = floor<days>(time);
   const year_month_day date{day};
   const hh_mm_ss<seconds> clock{time - day};
-  char text[32];
-  std::snprintf(text, sizeof text, "%04d-%02u-%02uT%02d:%02d:%02dZ", static_cast<int>(date.year()),
-                static_cast<unsigned>(date.month()), static_cast<unsigned>(date.day()),
-                static_cast<int>(clock.hours().count()), static_cast<int>(clock.minutes().count()),
-                static_cast<int>(clock.seconds().count()));
+  const int year = static_cast<int>(date.year());
+  std::string text = "0000-00-00T00:00:00Z";
+  // Every print's lines hold several of these: the digits are put in place
+  // rather than formatted. A year past 9999 keeps all its digits.
+  const auto put = [&text](std::size_t end, unsigned value) {
+    for (std::size_t i = end; value > 0 || i == end; value /= 10) text[--i] = static_cast<char>('0' + value % 10);
+  };
+  if (year > 9999) text.insert(0, std::to_string(year / 10000));
+  const std::size_t at = text.size() - 20;  // the extra digits of the year
+  put(at + 4, static_cast<unsigned>(year % 10000));
+  put(at + 7, static_cast<unsigned>(date.month()));
+  put(at + 10, static_cast<unsigned>(date.day()));
+  put(at + 13, static_cast<unsigned>(clock.hours().count()));
+  put(at + 16, static_cast<unsigned>(clock.minutes().count()));
+  put(at + 19, static_cast<unsigned>(clock.seconds().count()));
   return text;
 }
 

@@ -21,13 +21,15 @@ TEST(JournalTime, WritesAndReadsUtc) {
   const struct {
     std::uint64_t secs;
     const char* text;
-  } rows[] = {{0, "1970-01-01T00:00:00Z"}, {951782400, "2000-02-29T00:00:00Z"}, {1796730893, "2026-12-08T11:54:53Z"}};
+  } rows[] = {{0, "1970-01-01T00:00:00Z"}, {951782400, "2000-02-29T00:00:00Z"}, {1796730893, "2026-12-08T11:54:53Z"},
+              {253402300799, "9999-12-31T23:59:59Z"}};
   for (const auto& row : rows) {
     EXPECT_EQ(iso_utc(row.secs), row.text);
     std::uint64_t back = 1;
     ASSERT_TRUE(parse_iso_utc(row.text, back)) << row.text;
     EXPECT_EQ(back, row.secs);
   }
+  EXPECT_EQ(iso_utc(253402300800), "10000-01-01T00:00:00Z");  // written, never read back
   std::uint64_t ignored = 0;
   for (const char* bad : {"", "2026-02-30T00:00:00Z", "2026-12-08 11:54:53Z", "2026-12-08T24:00:00Z", "1969-12-31T23:59:59Z"}) {
     EXPECT_FALSE(parse_iso_utc(bad, ignored)) << bad;

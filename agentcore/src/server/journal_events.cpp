@@ -1,5 +1,6 @@
 #include "server/journal_events.h"
 
+#include <boost/json/monotonic_resource.hpp>
 #include <boost/json/parse.hpp>
 #include <boost/json/serialize.hpp>
 #include <algorithm>
@@ -13,9 +14,9 @@ namespace {
 
 namespace json = boost::json;
 
-json::value parsed(std::string_view text) {
+json::value parsed(std::string_view text, json::storage_ptr memory = {}) {
   json::error_code ec;
-  json::value value = json::parse(text, ec);
+  json::value value = json::parse(text, ec, std::move(memory));
   return ec ? json::value(nullptr) : value;
 }
 
@@ -26,6 +27,16 @@ json::value or_null(const std::optional<std::string>& text) {
 json::value secs_or_null(const std::optional<std::uint64_t>& secs) {
   return secs ? json::value(iso_utc(*secs)) : json::value(nullptr);
 }
+
+// A print's line is made in one block on the stack: its members and the
+// parsed target and answer cost no allocation each.
+class PrintLineMemory {
+ public:
+  json::storage_ptr storage() { return json::storage_ptr(&resource_); }
+ private:
+  unsigned char block_[4096];
+  json::monotonic_resource resource_{block_, sizeof block_};
+};
 
 }  // namespace
 
@@ -41,12 +52,13 @@ void ServerEvents::write(std::string_view event, const json::object& members, Li
 
 void ServerEvents::print_started(const JobTrace& trace, LineWrite how) {
   if (journal_ == nullptr) return;
-  json::object m;
+  PrintLineMemory memory;
+  json::object m(memory.storage());
   m["job_id"] = or_null(trace.job_id);
   m["device"] = trace.device;
   m["accepted"] = iso_utc(trace.accepted);
   m["started"] = secs_or_null(trace.started);
-  m["target"] = parsed(trace.target);
+  m["target"] = parsed(trace.target, memory.storage());
   m["byte_count"] = trace.byte_count;
   m["sha256"] = trace.bytes_digest ? json::value(to_hex(*trace.bytes_digest)) : json::value(nullptr);
   write("print_start", m, how);
@@ -55,19 +67,20 @@ void ServerEvents::print_started(const JobTrace& trace, LineWrite how) {
 void ServerEvents::print_ended(const JobTrace& trace, const JobAnswer& answer,
                                std::optional<std::chrono::milliseconds> sent, LineWrite how) {
   if (journal_ == nullptr) return;
-  json::object m;
+  PrintLineMemory memory;
+  json::object m(memory.storage());
   m["job_id"] = or_null(trace.job_id);
   m["device"] = trace.device;
   m["label"] = trace.label;
   m["origin"] = trace.origin;
-  m["target"] = parsed(trace.target);
+  m["target"] = parsed(trace.target, memory.storage());
   m["byte_count"] = trace.byte_count;
   m["sha256"] = trace.bytes_digest ? json::value(to_hex(*trace.bytes_digest)) : json::value(nullptr);
   m["accepted"] = iso_utc(trace.accepted);
   m["started"] = secs_or_null(trace.started);
   m["ended"] = iso_utc(clock_.now_secs());
   m["status"] = answer.status;
-  m["answer"] = parsed(answer.body);
+  m["answer"] = parsed(answer.body, memory.storage());
   const auto waited = (trace.started ? trace.started_at : monotonic_.now()) - trace.accepted_at;
   m["wait_ms"] = waited.count();
   m["send_ms"] = sent ? json::value(sent->count()) : json::value(nullptr);

@@ -1,6 +1,7 @@
 #include "base/journal.h"
 
 #include <boost/json/serialize.hpp>
+#include <algorithm>
 #include <chrono>
 #include <string>
 
@@ -69,6 +70,67 @@ std::string journal_line(std::uint64_t now, std::string_view event, const boost:
   }
   line += '}';
   return line;
+}
+
+JournalLine::JournalLine(std::uint64_t now, std::string_view event) {
+  line_.reserve(512);
+  line_ += "{";
+  time("t", now);
+  text("event", event);
+}
+
+void JournalLine::key(std::string_view key) {
+  if (line_.size() > 1) line_ += ',';
+  quoted(key);
+  line_ += ':';
+}
+
+// Most texts need no escape: they are copied as they are; the others go
+// through boost::json, which escapes them.
+void JournalLine::quoted(std::string_view value) {
+  const bool plain = std::none_of(value.begin(), value.end(), [](char c) {
+    return c == '"' || c == '\\' || static_cast<unsigned char>(c) < 0x20;
+  });
+  if (!plain) {
+    line_ += boost::json::serialize(boost::json::string_view(value.data(), value.size()));
+    return;
+  }
+  line_ += '"';
+  line_ += value;
+  line_ += '"';
+}
+
+JournalLine& JournalLine::text(std::string_view k, std::string_view value) {
+  key(k);
+  quoted(value);
+  return *this;
+}
+
+JournalLine& JournalLine::text_or_null(std::string_view k, const std::optional<std::string>& value) {
+  return value ? text(k, *value) : null(k);
+}
+
+JournalLine& JournalLine::time(std::string_view k, std::uint64_t secs_since_epoch) {
+  return text(k, iso_utc(secs_since_epoch));
+}
+
+JournalLine& JournalLine::number(std::string_view k, std::int64_t value) {
+  key(k);
+  line_ += std::to_string(value);
+  return *this;
+}
+
+JournalLine& JournalLine::null(std::string_view k) { return json(k, "null"); }
+
+JournalLine& JournalLine::json(std::string_view k, std::string_view json) {
+  key(k);
+  line_ += json;
+  return *this;
+}
+
+std::string JournalLine::done() && {
+  line_ += '}';
+  return std::move(line_);
 }
 
 }  // namespace zunel

@@ -38,6 +38,7 @@
 
 #include <boost/json/object.hpp>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -72,5 +73,26 @@ bool parse_iso_utc(std::string_view text, std::uint64_t& secs_since_epoch);
 
 // One line of the journal: "t" and "event", then `members` in their order.
 std::string journal_line(std::uint64_t now, std::string_view event, const boost::json::object& members);
+
+// The same line written straight as text, member by member, for the lines
+// every print writes: no tree of values is built and walked. Strings are
+// escaped as boost::json escapes them.
+class JournalLine {
+ public:
+  JournalLine(std::uint64_t now, std::string_view event);
+  JournalLine& text(std::string_view key, std::string_view value);
+  JournalLine& text_or_null(std::string_view key, const std::optional<std::string>& value);
+  JournalLine& time(std::string_view key, std::uint64_t secs_since_epoch);  // iso_utc
+  JournalLine& number(std::string_view key, std::int64_t value);
+  JournalLine& null(std::string_view key);
+  // `json` is already one JSON value (the caller answers for it).
+  JournalLine& json(std::string_view key, std::string_view json);
+  std::string done() &&;
+
+ private:
+  void key(std::string_view key);
+  void quoted(std::string_view value);
+  std::string line_;
+};
 
 }  // namespace zunel

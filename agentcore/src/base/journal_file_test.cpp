@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <boost/json/parse.hpp>
+
 #include <sstream>
 
 #include "fake_clock.h"
@@ -33,6 +35,25 @@ TEST(JournalTime, WritesAndReadsUtc) {
   std::uint64_t ignored = 0;
   for (const char* bad : {"", "2026-02-30T00:00:00Z", "2026-12-08 11:54:53Z", "2026-12-08T24:00:00Z", "1969-12-31T23:59:59Z"}) {
     EXPECT_FALSE(parse_iso_utc(bad, ignored)) << bad;
+  }
+}
+
+// The line written as text must be the one boost::json writes for the same
+// members, escapes included.
+TEST(JournalLine, WritesWhatTheJsonSerializerWrites) {
+  const char* texts[] = {"", "Caja 1", "say \"hi\"", "C:\\tickets", "line\nbreak\ttab", "\x01\x1f",
+                         "Caja Nº 1 — café", "</script>", "\x7f"};
+  for (const char* text : texts) {
+    boost::json::object members;
+    members["label"] = text;
+    members["job_id"] = nullptr;
+    members["count"] = -42;
+    members["target"] = boost::json::parse(R"({"kind":"network","host":"10.0.0.5","port":9100})");
+    members["at"] = iso_utc(1796730893);
+    JournalLine line(1796730893, "print");
+    line.text("label", text).text_or_null("job_id", std::nullopt).number("count", -42);
+    line.json("target", R"({"kind":"network","host":"10.0.0.5","port":9100})").time("at", 1796730893);
+    EXPECT_EQ(std::move(line).done(), journal_line(1796730893, "print", members)) << text;
   }
 }
 

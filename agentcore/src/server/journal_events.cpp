@@ -14,9 +14,9 @@ namespace {
 
 namespace json = boost::json;
 
-json::value parsed(std::string_view text, json::storage_ptr memory = {}) {
+json::value parsed(std::string_view text) {
   json::error_code ec;
-  json::value value = json::parse(text, ec, std::move(memory));
+  json::value value = json::parse(text, ec);
   return ec ? json::value(nullptr) : value;
 }
 
@@ -24,25 +24,24 @@ json::value or_null(const std::optional<std::string>& text) {
   return text ? json::value(*text) : json::value(nullptr);
 }
 
-json::value secs_or_null(const std::optional<std::uint64_t>& secs) {
-  return secs ? json::value(iso_utc(*secs)) : json::value(nullptr);
+// A print's answer as the journal keeps it: its body when that is JSON (a
+// small one is checked in a block on the stack), otherwise null.
+std::string_view answer_json(std::string_view body) {
+  unsigned char block[2048];
+  json::monotonic_resource memory(block, sizeof block);
+  json::error_code ec;
+  (void)json::parse(body, ec, &memory);
+  return ec ? std::string_view("null") : body;
 }
-
-// A print's line is made in one block on the stack: its members and the
-// parsed target and answer cost no allocation each.
-class PrintLineMemory {
- public:
-  json::storage_ptr storage() { return json::storage_ptr(&resource_); }
- private:
-  unsigned char block_[4096];
-  json::monotonic_resource resource_{block_, sizeof block_};
-};
 
 }  // namespace
 
 void ServerEvents::write(std::string_view event, const json::object& members, LineWrite how) {
   if (journal_ == nullptr) return;
-  std::string line = journal_line(clock_.now_secs(), event, members);
+  write_line(journal_line(clock_.now_secs(), event, members), how);
+}
+
+void ServerEvents::write_line(std::string line, LineWrite how) {
   switch (how) {
     case LineWrite::Queued: return journal_->record(std::move(line));
     case LineWrite::Here: return journal_->record_here(std::move(line));
@@ -52,39 +51,35 @@ void ServerEvents::write(std::string_view event, const json::object& members, Li
 
 void ServerEvents::print_started(const JobTrace& trace, LineWrite how) {
   if (journal_ == nullptr) return;
-  PrintLineMemory memory;
-  json::object m(memory.storage());
-  m["job_id"] = or_null(trace.job_id);
-  m["device"] = trace.device;
-  m["accepted"] = iso_utc(trace.accepted);
-  m["started"] = secs_or_null(trace.started);
-  m["target"] = parsed(trace.target, memory.storage());
-  m["byte_count"] = trace.byte_count;
-  m["sha256"] = trace.bytes_digest ? json::value(to_hex(*trace.bytes_digest)) : json::value(nullptr);
-  write("print_start", m, how);
+  JournalLine line(clock_.now_secs(), "print_start");
+  line.text_or_null("job_id", trace.job_id).text("device", trace.device).time("accepted", trace.accepted);
+  if (trace.started) line.time("started", *trace.started);
+  else line.null("started");
+  // The target is the job's target_json: JSON by construction.
+  line.json("target", trace.target).number("byte_count", static_cast<std::int64_t>(trace.byte_count));
+  if (trace.bytes_digest) line.text("sha256", to_hex(*trace.bytes_digest));
+  else line.null("sha256");
+  write_line(std::move(line).done(), how);
 }
 
 void ServerEvents::print_ended(const JobTrace& trace, const JobAnswer& answer,
                                std::optional<std::chrono::milliseconds> sent, LineWrite how) {
   if (journal_ == nullptr) return;
-  PrintLineMemory memory;
-  json::object m(memory.storage());
-  m["job_id"] = or_null(trace.job_id);
-  m["device"] = trace.device;
-  m["label"] = trace.label;
-  m["origin"] = trace.origin;
-  m["target"] = parsed(trace.target, memory.storage());
-  m["byte_count"] = trace.byte_count;
-  m["sha256"] = trace.bytes_digest ? json::value(to_hex(*trace.bytes_digest)) : json::value(nullptr);
-  m["accepted"] = iso_utc(trace.accepted);
-  m["started"] = secs_or_null(trace.started);
-  m["ended"] = iso_utc(clock_.now_secs());
-  m["status"] = answer.status;
-  m["answer"] = parsed(answer.body, memory.storage());
+  JournalLine line(clock_.now_secs(), "print");
+  line.text_or_null("job_id", trace.job_id).text("device", trace.device).text("label", trace.label);
+  line.text("origin", trace.origin).json("target", trace.target);
+  line.number("byte_count", static_cast<std::int64_t>(trace.byte_count));
+  if (trace.bytes_digest) line.text("sha256", to_hex(*trace.bytes_digest));
+  else line.null("sha256");
+  line.time("accepted", trace.accepted);
+  if (trace.started) line.time("started", *trace.started);
+  else line.null("started");
+  line.time("ended", clock_.now_secs()).number("status", answer.status).json("answer", answer_json(answer.body));
   const auto waited = (trace.started ? trace.started_at : monotonic_.now()) - trace.accepted_at;
-  m["wait_ms"] = waited.count();
-  m["send_ms"] = sent ? json::value(sent->count()) : json::value(nullptr);
-  write("print", m, how);
+  line.number("wait_ms", waited.count());
+  if (sent) line.number("send_ms", sent->count());
+  else line.null("send_ms");
+  write_line(std::move(line).done(), how);
 }
 
 void ServerEvents::print_repeated(const JobTrace& trace, unsigned status, JobState state) {

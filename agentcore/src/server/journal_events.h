@@ -78,6 +78,7 @@ class ServerEvents {
 
  private:
   void write(std::string_view event, const boost::json::object& members, LineWrite how = LineWrite::Queued);
+  void write_line(std::string line, LineWrite how);
 
   Journal* const journal_;
   Clock& clock_;

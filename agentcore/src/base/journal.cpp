@@ -124,7 +124,7 @@ JournalLine& JournalLine::null(std::string_view k) { return json(k, "null"); }
 
 JournalLine& JournalLine::json(std::string_view k, std::string_view json) {
   key(k);
-  line_ += json;
+  line_ += json.empty() ? std::string_view("null") : json;  // never a line that is not JSON
   return *this;
 }
 

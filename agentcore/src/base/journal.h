@@ -85,7 +85,8 @@ class JournalLine {
   JournalLine& time(std::string_view key, std::uint64_t secs_since_epoch);  // iso_utc
   JournalLine& number(std::string_view key, std::int64_t value);
   JournalLine& null(std::string_view key);
-  // `json` is already one JSON value (the caller answers for it).
+  // `json` is already one JSON value (the caller answers for it); empty,
+  // it is written as null.
   JournalLine& json(std::string_view key, std::string_view json);
   std::string done() &&;
 

@@ -55,6 +55,8 @@ TEST(JournalLine, WritesWhatTheJsonSerializerWrites) {
     line.json("target", R"({"kind":"network","host":"10.0.0.5","port":9100})").time("at", 1796730893);
     EXPECT_EQ(std::move(line).done(), journal_line(1796730893, "print", members)) << text;
   }
+  JournalLine empty(0, "e");
+  EXPECT_EQ(std::move(empty.json("answer", "")).done(), R"({"t":"1970-01-01T00:00:00Z","event":"e","answer":null})");
 }
 
 TEST(JournalFile, AppendsWholeLinesAndReadsTheLastOnes) {

@@ -114,6 +114,10 @@ JournalLine& JournalLine::time(std::string_view k, std::uint64_t secs_since_epoc
   return text(k, iso_utc(secs_since_epoch));
 }
 
+JournalLine& JournalLine::time_or_null(std::string_view k, const std::optional<std::uint64_t>& secs_since_epoch) {
+  return secs_since_epoch ? time(k, *secs_since_epoch) : null(k);
+}
+
 JournalLine& JournalLine::number(std::string_view k, std::int64_t value) {
   key(k);
   line_ += std::to_string(value);

@@ -83,6 +83,7 @@ class JournalLine {
   JournalLine& text(std::string_view key, std::string_view value);
   JournalLine& text_or_null(std::string_view key, const std::optional<std::string>& value);
   JournalLine& time(std::string_view key, std::uint64_t secs_since_epoch);  // iso_utc
+  JournalLine& time_or_null(std::string_view key, const std::optional<std::uint64_t>& secs_since_epoch);
   JournalLine& number(std::string_view key, std::int64_t value);
   JournalLine& null(std::string_view key);
   // `json` is already one JSON value (the caller answers for it); empty,

@@ -50,9 +50,11 @@ TEST(JournalLine, WritesWhatTheJsonSerializerWrites) {
     members["count"] = -42;
     members["target"] = boost::json::parse(R"({"kind":"network","host":"10.0.0.5","port":9100})");
     members["at"] = iso_utc(1796730893);
+    members["ended"] = nullptr;
     JournalLine line(1796730893, "print");
     line.text("label", text).text_or_null("job_id", std::nullopt).number("count", -42);
     line.json("target", R"({"kind":"network","host":"10.0.0.5","port":9100})").time("at", 1796730893);
+    line.time_or_null("ended", std::nullopt);
     EXPECT_EQ(std::move(line).done(), journal_line(1796730893, "print", members)) << text;
   }
   JournalLine empty(0, "e");

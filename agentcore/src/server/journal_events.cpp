@@ -34,6 +34,11 @@ std::string_view answer_json(std::string_view body) {
   return ec ? std::string_view("null") : body;
 }
 
+std::optional<std::string> digest_hex(const JobTrace& trace) {
+  if (!trace.bytes_digest) return std::nullopt;
+  return to_hex(*trace.bytes_digest);
+}
+
 }  // namespace
 
 void ServerEvents::write(std::string_view event, const json::object& members, LineWrite how) {
@@ -53,12 +58,10 @@ void ServerEvents::print_started(const JobTrace& trace, LineWrite how) {
   if (journal_ == nullptr) return;
   JournalLine line(clock_.now_secs(), "print_start");
   line.text_or_null("job_id", trace.job_id).text("device", trace.device).time("accepted", trace.accepted);
-  if (trace.started) line.time("started", *trace.started);
-  else line.null("started");
+  line.time_or_null("started", trace.started);
   // The target is the job's target_json: JSON by construction.
   line.json("target", trace.target).number("byte_count", static_cast<std::int64_t>(trace.byte_count));
-  if (trace.bytes_digest) line.text("sha256", to_hex(*trace.bytes_digest));
-  else line.null("sha256");
+  line.text_or_null("sha256", digest_hex(trace));
   write_line(std::move(line).done(), how);
 }
 
@@ -69,11 +72,9 @@ void ServerEvents::print_ended(const JobTrace& trace, const JobAnswer& answer,
   line.text_or_null("job_id", trace.job_id).text("device", trace.device).text("label", trace.label);
   line.text("origin", trace.origin).json("target", trace.target);
   line.number("byte_count", static_cast<std::int64_t>(trace.byte_count));
-  if (trace.bytes_digest) line.text("sha256", to_hex(*trace.bytes_digest));
-  else line.null("sha256");
+  line.text_or_null("sha256", digest_hex(trace));
   line.time("accepted", trace.accepted);
-  if (trace.started) line.time("started", *trace.started);
-  else line.null("started");
+  line.time_or_null("started", trace.started);
   line.time("ended", clock_.now_secs()).number("status", answer.status).json("answer", answer_json(answer.body));
   const auto waited = (trace.started ? trace.started_at : monotonic_.now()) - trace.accepted_at;
   line.number("wait_ms", waited.count());

@@ -81,6 +81,9 @@ class Operations(unittest.TestCase):
             self.assertEqual(stopping.result(timeout=30), (0, "Agente detenido.\n".encode(), b""))
         self.assertEqual(agent.proc.wait(timeout=10), 0)
         self.assertEqual(printer.wait_jobs(1), [running_job], "the waiting jobs were never printed")
+        code, out, _ = run_cli(home, "log", "--json", "20")
+        events = [json.loads(line)["event"] for line in out.decode().splitlines()]
+        self.assertEqual((code, events[-2:]), (0, ["print", "agent_stop"]), "the job's end line comes before the stop")
         wait_port_free(CONTROL_PORT)
         self.assertEqual(run_cli(home, "stop"), (1, b"", NOT_RUNNING))
 

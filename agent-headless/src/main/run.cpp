@@ -109,6 +109,11 @@ int run_agent(std::string_view version) {
   restore_jobs(*jobs, read_journal_tail(state_dir, SIZE_MAX));
   journal.record(agent_line("agent_start", version));
 
+  // What the endpoints reach; declared before the server, so that the
+  // server's lanes (whose work uses it) have ended before it goes.
+  ApiContext api{*state, system_print_platform(), std::string(erp_origin_domain()), jobs,
+                 std::make_shared<ServerEvents>(&journal)};
+
   // The control thread may ask for the stop at any time, also while this
   // frame ends: it holds the server as long as it uses it.
   std::shared_ptr<HttpServer> server(std::move(*http));
@@ -131,8 +136,6 @@ int run_agent(std::string_view version) {
             << " — escuchando en 127.0.0.1:" << HTTP_PORT << '\n'
             << "Empareja con:  zunel-print-agent pair" << std::endl;
 
-  ApiContext api{*state, system_print_platform(), std::string(erp_origin_domain()), jobs,
-                 std::make_shared<ServerEvents>(&journal)};
   serve_http(api, *server, std::cerr);
   journal.record(agent_line("agent_stop", version));
   journal.flush();

@@ -281,10 +281,11 @@ HttpResponse print_traced(PrintJobBody& job, JobTrace& trace, ApiContext& ctx, c
   return answer;
 }
 
-// A job's end line, written by its lane once its answer is on its way.
-std::function<void()> print_told(std::shared_ptr<JobTrace> trace, ApiContext& ctx) {
-  return [trace = std::move(trace), &ctx] {
-    if (trace->answer) ctx.events->print_ended(*trace, *trace->answer, trace->sent, ServerEvents::LineWrite::Here);
+// A job's end line, written by its lane once its answer is on its way; it
+// holds the events it writes to, whatever becomes of the context.
+std::function<void()> print_told(std::shared_ptr<JobTrace> trace, const ApiContext& ctx) {
+  return [trace = std::move(trace), events = ctx.events] {
+    if (trace->answer) events->print_ended(*trace, *trace->answer, trace->sent, ServerEvents::LineWrite::Here);
   };
 }
 

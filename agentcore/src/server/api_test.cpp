@@ -408,7 +408,7 @@ TEST_F(Api, AdmissionGivesTheGateAnswersFromTheHeaderAndEachRoutesBodyBound) {
     EXPECT_EQ(admission.answer->headers, headers) << what;
     EXPECT_EQ(admission.answer->body, wire.body()) << what;
   }
-  server.stop();
+  server.shut_down(std::chrono::seconds(10));  // returns once every job's lines are written
   serving.join();
 }
 
@@ -644,7 +644,7 @@ TEST_F(Api, PrintBodiesArrivingInPiecesThroughTheServerAreJudgedAsWhole) {
     EXPECT_EQ(res.result_int(), row.status) << what;
     EXPECT_EQ(res.body(), row.answer) << what;
   }
-  server.stop();
+  server.shut_down(std::chrono::seconds(10));  // returns once every job's lines are written
   serving.join();
   const std::string printed = std::string("10.0.0.9:9100:\x1b@\n") + '\0' + '\xff';
   EXPECT_EQ(printing.network.sent, (std::vector<std::string>(3, printed)));
@@ -731,7 +731,7 @@ TEST_F(Api, AJobIsJudgedWhenItArrivesAndWaitsNoLongerThanTheStartDeadline) {
   EXPECT_EQ(late["Access-Control-Expose-Headers"], "Retry-After") << "for the page to read it";
   gate.open();
   EXPECT_EQ(third.get().result_int(), 200);
-  server.stop();
+  server.shut_down(std::chrono::seconds(10));  // returns once every job's lines are written
   serving.join();
   EXPECT_EQ(printing.network.sent,
             (std::vector<std::string>{"10.0.0.9:9100:\x01", "10.0.0.9:9100:\x02", "10.0.0.9:9100:\x03"}))

@@ -24,10 +24,8 @@ struct HttpServer::Impl {
         lanes(io, LaneDispatchLimits{.printer_lanes = l.printer_lanes,
                                      .max_waiting_service_work = l.max_waiting_service_work,
                                      .start_deadline = l.lane_start_deadline}) {
-    connections.lane_answers_written = [this] {
-      // The last answer of a stopping server: serve() may return.
-      if (lanes.stopping()) io.stop();
-    };
+    connections.lane_answers_written = [this] { stop_when_idle(); };
+    lanes.on_all_finished = [this] { stop_when_idle(); };
   }
 
   // Declared before the I/O context: sessions give back their slots and
@@ -52,6 +50,14 @@ struct HttpServer::Impl {
 
   void accept();
   void begin_stop(std::chrono::milliseconds grace);
+
+  // No lane work is waiting, running or being answered: a job's work after
+  // its answer (its journal line) is part of it.
+  bool idle() const { return connections.lane_requests == 0 && lanes.unfinished() == 0; }
+  // A stopping server's last work ended: serve() may return.
+  void stop_when_idle() {
+    if (lanes.stopping() && idle()) io.stop();
+  }
 };
 
 void HttpServer::Impl::accept() {
@@ -74,11 +80,11 @@ void HttpServer::Impl::begin_stop(std::chrono::milliseconds grace) {
   beast::error_code ignored;
   acceptor->close(ignored);
   lanes.stop();
-  if (connections.lane_requests == 0) return io.stop();
+  if (idle()) return io.stop();
   grace_timer.expires_after(grace);
   grace_timer.async_wait([this](beast::error_code ec) {
     if (ec) return;
-    work_outlived_grace = connections.lane_requests != 0;
+    work_outlived_grace = !idle();
     io.stop();
   });
 }

@@ -96,8 +96,9 @@ class HttpServer {
   // The agent's orderly stop; callable from any thread, once or more. Takes
   // no new connection, answers work still waiting in a lane (and any handed
   // over from now on) 503 {"error":"agente ocupado"} without running it, and
-  // makes serve() return once the work running in a lane has been answered,
-  // or after `grace` when it has not.
+  // makes serve() return once the work running in a lane has ended (its
+  // answer written and its work after the answer done), or after `grace`
+  // when it has not.
   void shut_down(std::chrono::milliseconds grace);
 
   // After serve() returned from shut_down(): whether lane work was still

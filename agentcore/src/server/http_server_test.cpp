@@ -581,6 +581,21 @@ TEST(HttpServer, ShutDownAnswersWaitingWorkBusyAndLetsRunningWorkFinish) {
   EXPECT_EQ(ran, 1) << "the waiting work never ran";
 }
 
+TEST(HttpServer, ShutDownReturnsOnceTheWorkAfterTheAnswerHasEnded) {
+  std::atomic<bool> after_ended{false};
+  RunningServer server(echo, {}, {}, [&after_ended] {
+    std::this_thread::sleep_for(300ms);
+    after_ended = true;
+  });
+  Client client(server.port());
+  client.send("GET / HTTP/1.1\r\nHost: h\r\n\r\n");
+  EXPECT_EQ(client.read_response().result_int(), 200);
+  server.server().shut_down(10s);
+  server.join();
+  EXPECT_TRUE(after_ended) << "serve() returned while a job's work after its answer (its journal line) ran on";
+  EXPECT_FALSE(server.server().work_outlived_grace());
+}
+
 TEST(HttpServer, ShutDownReturnsAfterTheGraceWhenWorkStillRuns) {
   Gate gate;
   RunningServer server([&](const HttpRequest& req) { return gate.handle(req); });

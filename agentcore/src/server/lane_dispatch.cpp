@@ -77,13 +77,18 @@ std::optional<HttpResponse> LaneDispatch::dispatch(LaneWork work, const std::opt
                                                    Respond respond) {
   if (stopping_) return agent_busy_answer(cors);
   auto queued = std::make_shared<Queued>(io_, std::move(respond), cors);
+  ++unfinished_;  // before its lane can end it
   auto submitted = lanes(work.kind).submit(
       work.lane,
-      [&io = io_, queued, run = std::move(work.run), after = std::move(work.after_answer)]() mutable {
-        run_and_answer(io, queued, run);
+      [this, queued, run = std::move(work.run), after = std::move(work.after_answer)]() mutable {
+        run_and_answer(io_, queued, run);
         if (after) run_after_answer(after);
+        work_ended();
       });
-  if (!submitted) return agent_busy_answer(cors);
+  if (!submitted) {
+    --unfinished_;
+    return agent_busy_answer(cors);
+  }
   await_start(queued, work, std::move(*submitted));
   return std::nullopt;
 }
@@ -106,8 +111,23 @@ void LaneDispatch::await_start(const std::shared_ptr<Queued>& queued, LaneWork& 
     waiting_.erase(id);
     // Cancelled: the work was answered, or the dispatch stopped.
     if ((ec && !stopping_) || !lanes.withdraw(handle)) return;
+    --unfinished_;
     answer_unstarted(*queued, stopping_, not_started);
+    tell_if_all_finished();
   });
+}
+
+void LaneDispatch::work_ended() noexcept {
+  --unfinished_;
+  try {
+    net::post(io_, [this] { tell_if_all_finished(); });
+  } catch (const std::bad_alloc&) {
+    // Whoever waits for the work sees the count when its own time is up.
+  }
+}
+
+void LaneDispatch::tell_if_all_finished() {
+  if (unfinished_ == 0 && on_all_finished) on_all_finished();
 }
 
 void LaneDispatch::run_service(const std::string& lane, std::function<void()> work) {

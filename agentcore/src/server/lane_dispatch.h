@@ -6,6 +6,7 @@
 
 #include <boost/asio/io_context.hpp>
 #include <boost/asio/steady_timer.hpp>
+#include <atomic>
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
@@ -59,13 +60,25 @@ class LaneDispatch {
   void stop();
   bool stopping() const { return stopping_; }
 
+  // Dispatched work that has neither ended (its work after the answer
+  // included) nor been withdrawn unrun; callable from any thread.
+  std::size_t unfinished() const { return unfinished_; }
+  // On the I/O thread, each time dispatched work ends or is withdrawn and
+  // none is left unfinished.
+  std::function<void()> on_all_finished;
+
  private:
   struct Queued;
   Lanes& lanes(LaneKind kind) { return kind == LaneKind::Printer ? printer_lanes_ : service_lanes_; }
   void await_start(const std::shared_ptr<Queued>& queued, LaneWork& work, Lanes::JobHandle handle);
+  // On a lane's thread, once the work and its work after the answer ended.
+  void work_ended() noexcept;
+  void tell_if_all_finished();
 
   boost::asio::io_context& io_;
   const LaneDispatchLimits limits_;
+  // Declared before the lanes, whose threads count it down until they end.
+  std::atomic<std::size_t> unfinished_{0};
   Lanes printer_lanes_;
   Lanes service_lanes_;
   bool stopping_ = false;

@@ -13,6 +13,7 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <iosfwd>
 #include <map>
 #include <memory>
@@ -25,6 +26,7 @@
 #include <vector>
 
 #include "base/clock.h"
+#include "base/outcome.h"
 #include "base/random_source.h"
 #include "security/keyset.h"
 
@@ -113,10 +115,20 @@ class AgentState {
   // aside before replacing it.
   void set_aside_before_first_write() { set_aside_pending_ = true; }
 
+  // Runs `change` under the lock and, when it staged a save, writes
+  // pairings.json before returning (after the lock is released): a change
+  // that is answered is a change that is kept. When the write fails the
+  // devices and revocation sequence numbers are put back as they were
+  // before `change` (unless another change was staged meanwhile, whose own
+  // save carries this one) and the error is the write's.
+  [[nodiscard]] Status change_and_save(const std::function<void(LockedState&)>& change);
+
  private:
   friend class LockedState;
   void publish(std::shared_ptr<const PairedOrigins> origins);
-  void write_staged(std::uint64_t sequence, const std::string& text, std::uint64_t now);
+  // The write that holds the change of `sequence`: this one, or the newer
+  // one already written, whose outcome it returns.
+  Status write_staged(std::uint64_t sequence, const std::string& text, std::uint64_t now);
 
   const StateSettings settings_;
   std::mutex mutex_;
@@ -131,6 +143,7 @@ class AgentState {
   // the last one written is skipped, since the newer text holds its change.
   std::mutex file_mutex_;
   std::uint64_t saves_written_ = 0;  // under file_mutex_
+  Status last_write_;                // under file_mutex_: the outcome of saves_written_'s write
   bool set_aside_pending_ = false;   // under file_mutex_ once the state is shared
 };
 

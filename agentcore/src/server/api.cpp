@@ -167,22 +167,27 @@ Handled printers(Call& call) {
   });
 }
 
+// A pairing or provisioning whose save failed: it was undone.
+HttpResponse pairing_not_saved(const Cors& cors) {
+  return error_answer(503, cors, ErrorCode::StoreUnavailable, "no se pudo guardar el emparejamiento; no cambió nada");
+}
+
 Handled pair(Call& call) {
   auto body = decode_pair_body(call.req.body);
   if (!body) return invalid_json(call.cors);
   return service_work(STORE_LANE, [&ctx = call.ctx, cors = call.cors, body = std::move(*body)] {
     bool exhausted = false;
-    Outcome<std::optional<DeviceCredentials>> paired = [&] {
-      auto locked = ctx.state.lock();
-      auto result = pair_with_code(locked, *cors, body.code, body.label.value_or(""));
+    Outcome<std::optional<DeviceCredentials>> paired = fail("");
+    const Status saved = ctx.state.change_and_save([&](LockedState& locked) {
+      paired = pair_with_code(locked, *cors, body.code, body.label.value_or(""));
       exhausted = pairing_code_exhausted(locked);
-      return result;
-    }();
+    });
     if (!paired) return error_answer(500, cors, ErrorCode::InternalError, paired.error());
     if (!paired->has_value()) {
       return error_answer(401, cors, exhausted ? ErrorCode::CodeAttemptsExceeded : ErrorCode::CodeInvalid,
                           "código inválido o expirado");
     }
+    if (!saved) return pairing_not_saved(cors);
     ctx.events->paired((*paired)->device_id, *cors, body.label.value_or(""), "code");
     return credentials_answer(**paired, ctx.state.settings().id, cors);
   });
@@ -193,14 +198,14 @@ Handled provision(Call& call) {
   if (!body) return invalid_json(call.cors);
   return service_work(STORE_LANE, [&ctx = call.ctx, cors = call.cors, body = std::move(*body)] {
     std::optional<Outcome<DeviceCredentials>> provisioned;
-    {
-      // One hold of the lock from the ticket check to the new device.
-      auto locked = ctx.state.lock();
+    // One hold of the lock from the ticket check to the new device.
+    const Status saved = ctx.state.change_and_save([&](LockedState& locked) {
       const auto claims = check_provisioning_ticket(locked, body.ticket);
-      if (!claims) return error_answer(401, cors, ErrorCode::TicketInvalid, "ticket inválido");
-      provisioned = provision_device(locked, *cors, body.label.value_or(""), body.device_id, *claims);
-    }
+      if (claims) provisioned = provision_device(locked, *cors, body.label.value_or(""), body.device_id, *claims);
+    });
+    if (!provisioned) return error_answer(401, cors, ErrorCode::TicketInvalid, "ticket inválido");
     if (!*provisioned) return error_answer(500, cors, ErrorCode::InternalError, provisioned->error());
+    if (!saved) return pairing_not_saved(cors);
     ctx.events->paired((*provisioned)->device_id, *cors, body.label.value_or(""), "auto");
     return credentials_answer(**provisioned, ctx.state.settings().id, cors);
   });
@@ -211,20 +216,23 @@ Handled revocations(Call& call) {
   if (!body) return invalid_json(call.cors);
   return service_work(STORE_LANE, [&ctx = call.ctx, cors = call.cors, body = std::move(*body)] {
     std::vector<std::string> removed;
-    const std::optional<RevocationResult> applied = [&] {
-      auto locked = ctx.state.lock();
+    std::optional<RevocationResult> applied;
+    const Status saved = ctx.state.change_and_save([&](LockedState& locked) {
       std::vector<std::string> before;
       for (const Device& device : locked->devices) before.push_back(device.id);
-      auto applied = apply_revocation_list(locked, body.list);
+      applied = apply_revocation_list(locked, body.list);
       for (std::string& id : before) {
         const auto& now = locked->devices;
         if (std::none_of(now.begin(), now.end(), [&id](const Device& d) { return d.id == id; })) {
           removed.push_back(std::move(id));
         }
       }
-      return applied;
-    }();
+    });
     if (!applied) return error_answer(401, cors, ErrorCode::RevocationsInvalid, "lista inválida");
+    if (!saved) {
+      return error_answer(503, cors, ErrorCode::StoreUnavailable,
+                          "no se pudo guardar la lista de revocaciones; no cambió nada");
+    }
     ctx.events->revocations(applied->applied_seq, removed);
     return json_response(200, cors,
                          "{\"applied_seq\":" + std::to_string(applied->applied_seq) +

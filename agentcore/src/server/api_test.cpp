@@ -738,13 +738,62 @@ TEST_F(Api, AJobIsJudgedWhenItArrivesAndWaitsNoLongerThanTheStartDeadline) {
       << "the late job never printed";
 }
 
-TEST_F(Api, ProvisioningAndRevocation) {
-  const std::uint64_t now = fx.clock.now_secs();
-  const std::string ticket = testing::sign_jws(
+// A provisioning ticket for negocio n1, and a revocation list of all its devices.
+std::string ticket_for_n1(std::uint64_t now, const std::string& jti) {
+  return testing::sign_jws(
       "{\"alg\":\"EdDSA\",\"kid\":\"7e57c0de\"}",
       "{\"iss\":\"zunel-erp\",\"aud\":\"zunel-print-agent\",\"scope\":[\"print\"],\"sub\":\"u1\","
-      "\"negocio_id\":\"n1\",\"jti\":\"t-1\",\"iat\":" + std::to_string(now) +
+      "\"negocio_id\":\"n1\",\"jti\":\"" + jti + "\",\"iat\":" + std::to_string(now) +
           ",\"exp\":" + std::to_string(now + 300) + "}");
+}
+std::string revoke_n1(std::uint64_t now) {
+  return testing::sign_jws(
+      "{\"alg\":\"EdDSA\",\"kid\":\"7e57c0de\"}",
+      "{\"iss\":\"zunel-erp\",\"aud\":\"zunel-print-agent\",\"typ\":\"revocations\","
+      "\"negocio_id\":\"n1\",\"seq\":7,\"iat\":" + std::to_string(now) +
+          ",\"revocations\":[{\"tipo\":\"negocio\",\"revoke_before\":" + std::to_string(now + 1) + "}]}");
+}
+
+TEST_F(Api, AChangeOfTheStoreThatCannotBeSavedIsUndoneAndAnswered503) {
+  const std::uint64_t now = fx.clock.now_secs();
+  ASSERT_EQ(from_page("POST", "/v1/provision", "{\"ticket\":\"" + ticket_for_n1(now, "t-1") + "\"}").status, 200u);
+  const auto store = fx.dir.path() / "pairings.json";
+  std::filesystem::remove(store);
+  std::filesystem::create_directory(store);  // every save of the store fails now
+  const auto devices = [&] {
+    auto locked = fx.state->lock();
+    return snapshot(locked).devices.size();
+  };
+  using Answer = std::pair<unsigned, std::string>;
+  const auto answered = [](const HttpResponse& r) { return Answer(r.status, r.body); };
+  const std::string not_saved =
+      "{\"code\":\"store_unavailable\",\"error\":\"no se pudo guardar el emparejamiento; no cambió nada\"}";
+
+  auto code = [&] {
+    auto locked = fx.state->lock();
+    return new_pairing_code(locked);
+  }();
+  HttpResponse res = from_page("POST", "/v1/pair", "{\"code\":\"" + *code + "\"}");
+  EXPECT_EQ(answered(res), Answer(503u, not_saved));
+  res = from_page("POST", "/v1/provision", "{\"ticket\":\"" + ticket_for_n1(now, "t-2") + "\"}");
+  EXPECT_EQ(answered(res), Answer(503u, not_saved));
+  EXPECT_EQ(devices(), 1u) << "neither device was kept";
+  res = from_page("POST", "/v1/revocations", "{\"list\":\"" + revoke_n1(now) + "\"}");
+  EXPECT_EQ(answered(res),
+            Answer(503u, std::string("{\"code\":\"store_unavailable\",\"error\":\"no se pudo guardar la lista de "
+                               "revocaciones; no cambió nada\"}")));
+  EXPECT_EQ(devices(), 1u) << "the revoked device is back";
+
+  std::filesystem::remove(store);
+  res = from_page("POST", "/v1/revocations", "{\"list\":\"" + revoke_n1(now) + "\"}");
+  EXPECT_EQ(answered(res), Answer(200u, std::string("{\"applied_seq\":7,\"removed\":1}")))
+      << "the list's sequence number was not taken";
+  EXPECT_EQ(devices(), 0u);
+}
+
+TEST_F(Api, ProvisioningAndRevocation) {
+  const std::uint64_t now = fx.clock.now_secs();
+  const std::string ticket = ticket_for_n1(now, "t-1");
   HttpResponse res = from_page("POST", "/v1/provision", "{\"ticket\":\"" + ticket + "\",\"label\":\"Caja\"}");
   ASSERT_EQ(res.status, 200u) << res.body << fx.diagnostics.str();
   EXPECT_EQ(res.body.find("{\"token\":\""), 0u);
@@ -753,12 +802,7 @@ TEST_F(Api, ProvisioningAndRevocation) {
   EXPECT_EQ(res.status, 401u) << "a ticket id is used once";
   EXPECT_EQ(res.body, "{\"code\":\"ticket_invalid\",\"error\":\"ticket inválido\"}");
 
-  const std::string list = testing::sign_jws(
-      "{\"alg\":\"EdDSA\",\"kid\":\"7e57c0de\"}",
-      "{\"iss\":\"zunel-erp\",\"aud\":\"zunel-print-agent\",\"typ\":\"revocations\","
-      "\"negocio_id\":\"n1\",\"seq\":7,\"iat\":" + std::to_string(now) +
-          ",\"revocations\":[{\"tipo\":\"negocio\",\"revoke_before\":" + std::to_string(now + 1) + "}]}");
-  res = from_page("POST", "/v1/revocations", "{\"list\":\"" + list + "\"}");
+  res = from_page("POST", "/v1/revocations", "{\"list\":\"" + revoke_n1(now) + "\"}");
   EXPECT_EQ(res.status, 200u) << res.body << fx.diagnostics.str();
   EXPECT_EQ(res.body, "{\"applied_seq\":7,\"removed\":1}");
   auto locked = fx.state->lock();

@@ -33,6 +33,7 @@ std::string_view error_code_name(ErrorCode code) {
     case ErrorCode::JobUnknown: return "job_unknown";
     case ErrorCode::OutOfMemory: return "out_of_memory";
     case ErrorCode::InternalError: return "internal_error";
+    case ErrorCode::StoreUnavailable: return "store_unavailable";
   }
   return "internal_error";
 }

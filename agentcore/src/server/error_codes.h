@@ -4,6 +4,7 @@
 // goes through answers.h with one of these; the guide lists them all.
 
 #include <array>
+#include <cstddef>
 #include <string_view>
 
 namespace zunel {
@@ -36,6 +37,7 @@ enum class ErrorCode {
   JobUnknown,            // 404 no job with that id
   OutOfMemory,           // 500
   InternalError,         // 500 the agent could not finish (its files, the random source)
+  StoreUnavailable,      // 503 a pairing or revocation list could not be saved: nothing changed
 };
 
 // Every code, in the order above.
@@ -49,7 +51,16 @@ inline constexpr std::array ALL_ERROR_CODES{
     ErrorCode::PrinterClosed,      ErrorCode::SerialOpenFailed, ErrorCode::SpoolerError,
     ErrorCode::UsbUnsupported,     ErrorCode::JobIdConflict,    ErrorCode::JobInterrupted,
     ErrorCode::JobUnknown,         ErrorCode::OutOfMemory,      ErrorCode::InternalError,
+    ErrorCode::StoreUnavailable,
 };
+
+// The list holds every code once, in the enum's order.
+static_assert([] {
+  for (std::size_t i = 0; i < ALL_ERROR_CODES.size(); ++i) {
+    if (static_cast<std::size_t>(ALL_ERROR_CODES[i]) != i) return false;
+  }
+  return ALL_ERROR_CODES.back() == ErrorCode::StoreUnavailable;
+}());
 
 // "bad_json", "printer_unreachable", ...: the "code" member of the answer.
 std::string_view error_code_name(ErrorCode code);

@@ -241,6 +241,7 @@ TEST(PrintBodyReader, ReadsTheJobId) {
       {"{" + spool + R"(,"job_id":""})", fail(JOB_ID_INVALID)},
       {"{" + spool + R"(,"job_id":")" + longest + "z\"}", fail(JOB_ID_INVALID)},
       {"{" + spool + R"(,"job_id":"caja 1"})", fail(JOB_ID_INVALID)},
+      {"{" + spool + R"(,"job_id":".."})", fail(JOB_ID_INVALID)},
       {"{" + spool + R"(,"job_id":"ñ"})", fail(JOB_ID_INVALID)},
       {"{" + spool + R"(,"job_id":"a\u0000"})", fail(JOB_ID_INVALID)},
       {"{" + spool + R"(,"job_id":"a/b"})", fail(JOB_ID_INVALID)},

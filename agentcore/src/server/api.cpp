@@ -4,6 +4,7 @@
 #include <array>
 #include <boost/json/parse.hpp>
 #include <boost/json/serialize.hpp>
+#include <boost/url/pct_string_view.hpp>
 #include <boost/json/string.hpp>
 #include <memory>
 #include <optional>
@@ -434,9 +435,12 @@ Handled print(Call& call) {
 // What became of a job of the asking device, from the registry alone: no
 // printer is waited for.
 Handled job(Call& call) {
-  const std::string_view job_id = path_of(call.req).substr(std::string_view("/v1/jobs/").size());
+  // The segment as the page's URL encoder wrote it: ":" often as "%3A".
+  const auto encoded =
+      boost::urls::make_pct_string_view(path_of(call.req).substr(std::string_view("/v1/jobs/").size()));
+  const std::string job_id = encoded ? encoded->decode() : std::string();
   std::optional<JobRecord> known;
-  if (valid_job_id(job_id)) known = call.ctx.jobs->find(call.device.id, job_id);
+  if (readable_job_id(job_id)) known = call.ctx.jobs->find(call.device.id, job_id);
   if (!known) return error_answer(404, call.cors, ErrorCode::JobUnknown, "trabajo desconocido");
   boost::json::object o;
   o["job_id"] = job_id;

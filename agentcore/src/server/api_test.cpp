@@ -546,7 +546,9 @@ TEST_F(Api, AJobIdIsPrintedOnceAndCanBeAskedAfter) {
   EXPECT_EQ(res.body, R"({"job_id":"T-1","state":"done","accepted":")" + now + R"(","ended":")" + now +
                           R"(","answer":{"status":200,"body":{"ok":true}}})");
   EXPECT_EQ(get("/v1/jobs/T-2").status, 404u);
-  EXPECT_EQ(get("/v1/jobs/T%2D1").status, 404u);
+  EXPECT_EQ(get("/v1/jobs/T%2D1").body, res.body) << "the segment is percent-decoded";
+  EXPECT_EQ(get("/v1/jobs/T%2").status, 404u);
+  EXPECT_EQ(get("/v1/jobs/T%2F1").status, 404u);
 
   // The same id for other bytes, or a bad id: refused, nothing printed.
   res = post("{" + target + R"(,"bytes":[66],"job_id":"T-1"})");

@@ -8,7 +8,7 @@
 
 #include <string>
 
-#include "server/job_registry.h"
+#include "server/jobs/job_registry.h"
 
 namespace zunel {
 namespace {

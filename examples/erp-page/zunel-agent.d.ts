@@ -35,7 +35,7 @@ export type ErrorCode =
   | 'printer_unreachable' | 'printer_timeout' | 'printer_closed' | 'serial_open_failed' | 'spooler_error'
   | 'usb_unsupported'
   | 'job_id_conflict' | 'job_interrupted' | 'job_unknown'
-  | 'out_of_memory' | 'internal_error' | 'store_unavailable';
+  | 'out_of_memory' | 'internal_error' | 'store_unavailable' | 'journal_unavailable';
 
 /** Why a signed request was refused (`reason` beside code 'unauthorized'). */
 export type UnauthorizedReason =

@@ -6,6 +6,7 @@
 #include <iostream>
 #include <memory>
 
+#include "base/append_file.h"
 #include "base/build_config.h"
 #include "base/constants.h"
 #include "base/journal.h"
@@ -105,8 +106,13 @@ int run_agent(std::string_view version) {
   // again before the first request. Lives as long as the process: the
   // control thread, which is never joined, writes to it too.
   auto& journal = *new JournalFile(state_dir, std::cerr);
-  auto jobs = std::make_shared<JobRegistry>();
-  restore_jobs(*jobs, read_journal_tail(state_dir, SIZE_MAX));
+  // The job ids, from their store; an agent upgraded from a version
+  // without one finds them in its journal.
+  auto jobs = std::make_shared<JobLedger>(state_dir, system_append_files(), std::cerr, [&state_dir] {
+    JobRegistry earlier;
+    restore_jobs(earlier, read_journal_tail(state_dir, SIZE_MAX));
+    return earlier.started_jobs();
+  });
   journal.record(agent_line("agent_start", version));
 
   // What the endpoints reach; declared before the server, so that the

@@ -256,6 +256,11 @@ HttpResponse print_now(PrintJobBody& job, PrintPlatform& printing, const Cors& c
   return json_response(200, cors, "{\"ok\":true}");
 }
 
+// A job with an id whose start could not be stored: not sent.
+constexpr const char* JOB_NOT_STORED =
+    "no se puede garantizar ahora que el trabajo se imprima una sola vez: el agente no pudo guardarlo "
+    "en el disco, y no se imprimió; enviado sin job_id se imprime sin esa garantía";
+
 // The job, told to the journal and, with a job id, to the registry: when it
 // starts (so that a crash while it runs leaves it interrupted) and when it
 // ends. On the job's lane, where its end line waits for `print_told`, or on
@@ -265,16 +270,23 @@ HttpResponse print_traced(PrintJobBody& job, JobTrace& trace, ApiContext& ctx, c
                           bool in_lane = true) {
   using LineWrite = ServerEvents::LineWrite;
   ServerEvents& events = *ctx.events;
-  trace.started = events.clock().now_secs();
-  trace.started_at = events.monotonic().now();
   if (!trace.bytes_digest) {
     const auto& bytes = job.decoded()->bytes;
     trace.bytes_digest = sha256(std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size()));
   }
-  if (trace.job_id) ctx.jobs->started(trace.device, *trace.job_id);
-  // Only a job id needs its start on disk first: its repeat must know it began.
-  if (!in_lane) events.print_started(trace, LineWrite::Queued);
-  else events.print_started(trace, trace.job_id ? LineWrite::BeforeGoingOn : LineWrite::Here);
+  // A job with an id starts only once its start is on disk: its repeat,
+  // after a crash too, must know it began.
+  if (trace.job_id) {
+    if (Status stored = ctx.jobs->start(trace.device, *trace.job_id); !stored) {
+      HttpResponse answer = error_answer(503, cors, ErrorCode::JournalUnavailable, JOB_NOT_STORED);
+      events.print_ended(trace, JobAnswer{answer.status, answer.body}, std::nullopt,
+                         in_lane ? LineWrite::Here : LineWrite::Queued);
+      return answer;
+    }
+  }
+  trace.started = events.clock().now_secs();
+  trace.started_at = events.monotonic().now();
+  events.print_started(trace, in_lane ? LineWrite::Here : LineWrite::Queued);
   HttpResponse answer = print_now(job, ctx.printing, cors);
   const auto sent = events.monotonic().now() - trace.started_at;
   JobAnswer told{answer.status, answer.body};
@@ -286,7 +298,7 @@ HttpResponse print_traced(PrintJobBody& job, JobTrace& trace, ApiContext& ctx, c
     trace.answer = told;
     trace.sent = sent;
   }
-  if (trace.job_id) ctx.jobs->finished(trace.device, *trace.job_id, std::move(told), events.clock().now_secs());
+  if (trace.job_id) ctx.jobs->finish(trace.device, *trace.job_id, std::move(told), events.clock().now_secs());
   return answer;
 }
 
@@ -302,14 +314,14 @@ std::function<void()> print_told(std::shared_ptr<JobTrace> trace, const ApiConte
 // work is dropped unrun (its lane refused it, or it did not start in time),
 // so that the page may send it again.
 struct ClaimHold {
-  ClaimHold(std::shared_ptr<JobRegistry> registry, const JobTrace& trace)
+  ClaimHold(std::shared_ptr<JobLedger> registry, const JobTrace& trace)
       : jobs(std::move(registry)), device(trace.device), job_id(trace.job_id) {}
   ClaimHold(const ClaimHold&) = delete;
   ClaimHold& operator=(const ClaimHold&) = delete;
   ~ClaimHold() {
     if (!started && job_id) jobs->forget(device, *job_id);
   }
-  std::shared_ptr<JobRegistry> jobs;
+  std::shared_ptr<JobLedger> jobs;
   std::string device;
   std::optional<std::string> job_id;
   bool started = false;
@@ -366,6 +378,7 @@ Handled print_repeat(Call& call, std::shared_ptr<JobTrace> trace, const JobRecor
                                          ctx.events->clock().now_secs());
     if (claimed.claim == JobRegistry::Claim::New) return print_traced(*job, *trace, ctx, cors);
     if (claimed.claim == JobRegistry::Claim::Other) return other_job_answer(cors);
+    if (claimed.claim == JobRegistry::Claim::Full) return agent_busy_answer(cors);
     auto answer = known_job_answer(claimed.known, cors);
     // Another request took the id after the first was forgotten,
     // and waits behind this one.
@@ -411,6 +424,12 @@ Handled print(Call& call) {
     if (claimed.claim == JobRegistry::Claim::Other) {
       ctx.events->print_repeated(*trace, 409, claimed.known.state);
       return other_job_answer(call.cors);
+    }
+    if (claimed.claim == JobRegistry::Claim::Full) {
+      // Every job remembered is waiting or running: none is forgotten for it.
+      HttpResponse answer = agent_busy_answer(call.cors);
+      ctx.events->print_ended(*trace, JobAnswer{answer.status, answer.body}, std::nullopt);
+      return answer;
     }
     if (claimed.claim == JobRegistry::Claim::Same) return print_repeat(call, trace, claimed.known, key);
   }

@@ -11,7 +11,7 @@
 
 #include "base/outcome.h"
 #include "server/http_message.h"
-#include "server/job_registry.h"
+#include "server/jobs/job_ledger.h"
 #include "server/journal_events.h"
 
 namespace zunel {
@@ -27,8 +27,9 @@ struct ApiContext {
   AgentState& state;
   PrintPlatform& printing;
   std::string erp_domain;  // the ERP's web domain, as built in
-  // The devices' job ids; shared with whatever outlives one server.
-  std::shared_ptr<JobRegistry> jobs = std::make_shared<JobRegistry>();
+  // The devices' job ids; shared with whatever outlives one server. In
+  // memory only unless given a ledger with its store.
+  std::shared_ptr<JobLedger> jobs = std::make_shared<JobLedger>();
   // The journal's lines and the clocks of the API; journals nothing unless given one.
   std::shared_ptr<ServerEvents> events = std::make_shared<ServerEvents>();
 };

@@ -110,7 +110,7 @@ class Api : public ::testing::Test {
   StateFixture fx;
   FakePrintPlatform printing;
   // What outlives one request: the job ids, and the journal's lines.
-  std::shared_ptr<JobRegistry> jobs = std::make_shared<JobRegistry>();
+  std::shared_ptr<JobLedger> jobs = std::make_shared<JobLedger>();
   struct RecordingJournal final : Journal {
     void record(std::string line) override { lines.push_back(std::move(line)); }
     std::vector<std::string> lines;

@@ -34,6 +34,7 @@ std::string_view error_code_name(ErrorCode code) {
     case ErrorCode::OutOfMemory: return "out_of_memory";
     case ErrorCode::InternalError: return "internal_error";
     case ErrorCode::StoreUnavailable: return "store_unavailable";
+    case ErrorCode::JournalUnavailable: return "journal_unavailable";
   }
   return "internal_error";
 }

@@ -38,6 +38,7 @@ enum class ErrorCode {
   OutOfMemory,           // 500
   InternalError,         // 500 the agent could not finish (its files, the random source)
   StoreUnavailable,      // 503 a pairing or revocation list could not be saved: nothing changed
+  JournalUnavailable,    // 503 a job with an id whose start could not be stored: not printed
 };
 
 // Every code, in the order above.
@@ -51,7 +52,7 @@ inline constexpr std::array ALL_ERROR_CODES{
     ErrorCode::PrinterClosed,      ErrorCode::SerialOpenFailed, ErrorCode::SpoolerError,
     ErrorCode::UsbUnsupported,     ErrorCode::JobIdConflict,    ErrorCode::JobInterrupted,
     ErrorCode::JobUnknown,         ErrorCode::OutOfMemory,      ErrorCode::InternalError,
-    ErrorCode::StoreUnavailable,
+    ErrorCode::StoreUnavailable,   ErrorCode::JournalUnavailable,
 };
 
 // The list holds every code once, in the enum's order.
@@ -59,7 +60,7 @@ static_assert([] {
   for (std::size_t i = 0; i < ALL_ERROR_CODES.size(); ++i) {
     if (static_cast<std::size_t>(ALL_ERROR_CODES[i]) != i) return false;
   }
-  return ALL_ERROR_CODES.back() == ErrorCode::StoreUnavailable;
+  return ALL_ERROR_CODES.back() == ErrorCode::JournalUnavailable;
 }());
 
 // "bad_json", "printer_unreachable", ...: the "code" member of the answer.

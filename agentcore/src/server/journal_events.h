@@ -19,7 +19,7 @@
 #include "base/clock.h"
 #include "base/journal.h"
 #include "base/sha256.h"
-#include "server/job_registry.h"
+#include "server/jobs/job_registry.h"
 
 namespace zunel {
 

@@ -1,4 +1,4 @@
-#include "server/job_registry.h"
+#include "server/jobs/job_registry.h"
 
 #include <gtest/gtest.h>
 
@@ -39,17 +39,33 @@ TEST(JobRegistry, AJobIdBelongsToItsDeviceAndItsJob) {
 
 TEST(JobRegistry, KeepsTheLastJobsAndTheRecentOnesWithinItsBound) {
   JobRegistry jobs(JobRegistryLimits{.keep_jobs = 2, .keep_secs = 100, .max_jobs = 4});
+  const auto printed = [&jobs](const std::string& id, std::uint64_t now) {
+    const auto claim = jobs.claim("d", id, A, now).claim;
+    jobs.finished("d", id, JobAnswer{200, "{}"}, now);
+    return claim;
+  };
   // Young jobs are kept past keep_jobs, up to the bound.
-  for (int n = 0; n < 4; ++n) (void)jobs.claim("d", "j" + std::to_string(n), A, 1000);
+  for (int n = 0; n < 4; ++n) (void)printed("j" + std::to_string(n), 1000);
   EXPECT_EQ(jobs.size(), 4u);
-  (void)jobs.claim("d", "j4", A, 1000);
+  (void)printed("j4", 1000);
   EXPECT_EQ(jobs.size(), 4u);
   EXPECT_FALSE(jobs.find("d", "j0"));
   // Old ones go down to keep_jobs.
-  (void)jobs.claim("d", "j5", A, 1100);
+  (void)printed("j5", 1100);
   EXPECT_EQ(jobs.size(), 2u);
   EXPECT_TRUE(jobs.find("d", "j4"));
   EXPECT_TRUE(jobs.find("d", "j5"));
+
+  // A job that waits or runs is never forgotten to make room, however old.
+  (void)jobs.claim("d", "waits", A, 1100);
+  (void)jobs.claim("d", "runs", A, 1100);
+  jobs.started("d", "runs");
+  EXPECT_EQ(printed("j6", 1100), JobRegistry::Claim::New);
+  EXPECT_EQ(jobs.claim("d", "j7", A, 5000).claim, JobRegistry::Claim::New);
+  EXPECT_EQ(jobs.claim("d", "j8", A, 5000).claim, JobRegistry::Claim::New);
+  EXPECT_EQ(jobs.claim("d", "j9", A, 5000).claim, JobRegistry::Claim::Full) << "only waiting and running jobs left";
+  EXPECT_TRUE(jobs.find("d", "waits"));
+  EXPECT_TRUE(jobs.find("d", "runs"));
 }
 
 std::string print_line(const char* event, const char* job_id, const char* started, const char* extra = "") {

@@ -8,7 +8,9 @@
 // same id with another fingerprint is another job. The registry remembers
 // every job for at least `keep_secs` and at least the last `keep_jobs`
 // jobs, never more than `max_jobs` in all (the oldest goes first), so its
-// memory is bounded. A job that never reached its printer (it did not start
+// memory is bounded. A job that waits or runs is never forgotten to make
+// room: when running and waiting jobs alone fill the bound, a new job id is
+// refused (Claim::Full). A job that never reached its printer (it did not start
 // before its deadline, or its lane refused it) is forgotten: the page may
 // send it again under the same id.
 //
@@ -23,6 +25,7 @@
 #include <string>
 #include <string_view>
 #include <unordered_map>
+#include <vector>
 
 #include "base/sha256.h"
 #include "printing/print_target.h"
@@ -71,6 +74,7 @@ class JobRegistry {
     New,    // unknown: now remembered as waiting, the caller prints it
     Same,   // known with this fingerprint: `known` says how it stands
     Other,  // known with another fingerprint
+    Full,   // unknown, and no room: every job remembered is waiting or running
   };
   struct Claimed {
     Claim claim = Claim::New;
@@ -91,12 +95,23 @@ class JobRegistry {
 
   std::size_t size() const;
 
+  // Every job that has started (running, done or interrupted), oldest
+  // first: what the job store must hold.
+  struct Known {
+    std::string device;
+    std::string job_id;
+    JobRecord record;
+  };
+  std::vector<Known> started_jobs() const;
+
  private:
   struct Entry {
     JobRecord record;
     std::uint64_t order = 0;
   };
-  void insert(std::string key, JobRecord record, std::uint64_t now);
+  // Forgets what the rule lets go; false when the registry is still full.
+  bool make_room(std::uint64_t now);
+  void insert(std::string key, JobRecord record);
 
   const JobRegistryLimits limits_;
   mutable std::mutex mutex_;

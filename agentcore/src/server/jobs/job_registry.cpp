@@ -1,4 +1,4 @@
-#include "server/job_registry.h"
+#include "server/jobs/job_registry.h"
 
 #include <boost/json/object.hpp>
 #include <boost/json/serialize.hpp>
@@ -65,18 +65,25 @@ std::string target_json(const PrintTarget& target) {
 
 JobRegistry::JobRegistry(JobRegistryLimits limits) : limits_(limits) {}
 
-void JobRegistry::insert(std::string key, JobRecord record, std::uint64_t now) {
+bool JobRegistry::make_room(std::uint64_t now) {
   // The oldest go once the registry holds more than it must keep, and
-  // whatever its age past the hard bound.
-  while (!order_.empty()) {
-    const auto oldest = order_.begin();
-    const Entry& entry = jobs_.at(oldest->second);
-    const bool over_keep = jobs_.size() >= limits_.keep_jobs &&
-                           entry.record.accepted + limits_.keep_secs <= now;
-    if (!over_keep && jobs_.size() < limits_.max_jobs) break;
+  // whatever their age at the hard bound; a waiting or running job stays.
+  for (auto oldest = order_.begin(); oldest != order_.end();) {
+    const JobRecord& record = jobs_.at(oldest->second).record;
+    const bool full = jobs_.size() >= limits_.max_jobs;
+    const bool over_keep = jobs_.size() >= limits_.keep_jobs && record.accepted + limits_.keep_secs <= now;
+    if (!full && !over_keep) break;
+    if (record.state == JobState::Waiting || record.state == JobState::Running) {
+      ++oldest;
+      continue;
+    }
     jobs_.erase(oldest->second);
-    order_.erase(oldest);
+    oldest = order_.erase(oldest);
   }
+  return jobs_.size() < limits_.max_jobs;
+}
+
+void JobRegistry::insert(std::string key, JobRecord record) {
   const std::uint64_t order = next_order_++;
   order_.emplace(order, key);
   jobs_[std::move(key)] = Entry{std::move(record), order};
@@ -90,7 +97,8 @@ JobRegistry::Claimed JobRegistry::claim(std::string_view device, std::string_vie
     const JobRecord& record = known->second.record;
     return {record.fingerprint == fingerprint ? Claim::Same : Claim::Other, record};
   }
-  insert(std::move(key), JobRecord{.fingerprint = fingerprint, .state = JobState::Waiting, .accepted = now}, now);
+  if (!make_room(now)) return {Claim::Full, {}};
+  insert(std::move(key), JobRecord{.fingerprint = fingerprint, .state = JobState::Waiting, .accepted = now});
   return {Claim::New, {}};
 }
 
@@ -134,8 +142,20 @@ void JobRegistry::restore(std::string_view device, std::string_view job_id, JobR
     order_.erase(known->second.order);
     jobs_.erase(known);
   }
-  const std::uint64_t now = record.ended.value_or(record.accepted);
-  insert(std::move(key), std::move(record), now);
+  if (make_room(record.ended.value_or(record.accepted))) insert(std::move(key), std::move(record));
+}
+
+std::vector<JobRegistry::Known> JobRegistry::started_jobs() const {
+  std::lock_guard lock(mutex_);
+  std::vector<Known> known;
+  known.reserve(jobs_.size());
+  for (const auto& [order, key] : order_) {
+    const JobRecord& record = jobs_.at(key).record;
+    if (record.state == JobState::Waiting) continue;
+    const std::size_t split = key.find('\n');
+    known.push_back(Known{key.substr(0, split), key.substr(split + 1), record});
+  }
+  return known;
 }
 
 std::size_t JobRegistry::size() const {

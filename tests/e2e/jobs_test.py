@@ -176,7 +176,8 @@ class Jobs(unittest.TestCase):
         self.assertEqual(code, 0, err)
         told = out.decode("ascii")
         self.assertEqual(len(told.splitlines()), 3, told)
-        self.assertIn("impresion  |  Caja 1  |  red 127.0.0.1:%d  |  impreso (trabajo S-1)" % printer.port, told)
+        self.assertIn("impresion  |  Caja 1  |  red 127.0.0.1:%d  |  entregado a la impresora, sin confirmar (trabajo S-1)"
+                      % printer.port, told)
 
 
 if __name__ == "__main__":

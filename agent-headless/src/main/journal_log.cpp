@@ -1,5 +1,7 @@
 #include "main/journal_log.h"
 
+#include <charconv>
+
 #include <boost/json/parse.hpp>
 #include <boost/json/value.hpp>
 #include <ctime>
@@ -18,7 +20,8 @@ std::string text(const json::object& o, std::string_view key) {
   if (v == nullptr || v->is_null()) return {};
   if (v->is_string()) return std::string(v->get_string());
   if (v->is_bool()) return v->get_bool() ? "sí" : "no";
-  if (v->is_int64() || v->is_uint64()) return std::to_string(v->to_number<std::int64_t>());
+  if (v->is_int64()) return std::to_string(v->get_int64());
+  if (v->is_uint64()) return std::to_string(v->get_uint64());
   return {};
 }
 
@@ -35,24 +38,42 @@ std::string target_text(const json::object& o) {
 }
 
 std::string seconds_text(std::string_view ms) {
-  if (ms.empty()) return {};
-  const long long value = std::stoll(std::string(ms));
+  long long value = 0;
+  // A damaged or forged line may hold anything here.
+  const auto [end, ec] = std::from_chars(ms.data(), ms.data() + ms.size(), value);
+  if (ms.empty() || ec != std::errc() || end != ms.data() + ms.size() || value < 0) return {};
   std::ostringstream out;
   out << value / 1000 << ',' << (value % 1000) / 100 << " s";
   return out.str();
 }
 
+// What the printer said of a confirmed job, in Spanish.
+std::string confirmed_text(std::string_view confirmed) {
+  if (confirmed == "printed") return "impreso";
+  if (confirmed == "processed") return "entregado a la impresora, que lo procesó";
+  if (confirmed == "transmitted") return "entregado a la impresora por la cola";
+  if (confirmed == "spooled") return "entregado a la cola, sin confirmar";
+  return "entregado a la impresora, sin confirmar";
+}
+
+// A job's state as a repeat found it, in Spanish.
+std::string state_text(std::string_view state) {
+  if (state == "waiting") return "en espera";
+  if (state == "running") return "imprimiéndose";
+  if (state == "done") return "terminado";
+  if (state == "interrupted") return "interrumpido";
+  return std::string(state);
+}
+
+// 200 means the bytes were handed to the printer; "impreso" only when the
+// printer itself said it printed them.
 std::string answer_text(const json::object& o) {
   const std::string status = text(o, "status");
   const json::value* a = o.if_contains("answer");
   const json::object* answer = a ? a->if_object() : nullptr;
-  std::string said;
-  if (answer != nullptr) {
-    if (const std::string error = text(*answer, "error"); !error.empty()) said = error;
-    if (const std::string confirmed = text(*answer, "confirmed"); !confirmed.empty()) said = "confirmado: " + confirmed;
-  }
-  if (status == "200") return said.empty() ? "impreso" : "impreso, " + said;
-  return "error " + status + (said.empty() ? "" : ": " + said);
+  const std::string error = answer ? text(*answer, "error") : std::string();
+  if (status == "200") return confirmed_text(answer ? text(*answer, "confirmed") : std::string());
+  return "error " + status + (error.empty() ? "" : ": " + error);
 }
 
 struct Told {
@@ -84,7 +105,7 @@ Told tell(const json::object& o) {
     if (!text(o, "job_id").empty()) t.outcome = "trabajo " + text(o, "job_id");
   } else if (event == "print_repeat") {
     t.event = "repetición";
-    t.outcome = "trabajo " + text(o, "job_id") + " ya conocido (" + text(o, "state") + "), respondido " +
+    t.outcome = "trabajo " + text(o, "job_id") + " ya conocido (" + state_text(text(o, "state")) + "), respondido " +
                 text(o, "status") + " sin imprimir";
   } else if (event == "printer_status") {
     t.event = "estado de impresora";

@@ -17,13 +17,22 @@ TEST(JournalLog, TellsEachEventOnALine) {
       R"("ended":"2026-12-08T12:31:05Z","status":502,"answer":{"error":"Connection refused"},"wait_ms":12,"send_ms":1520})",
       R"({"t":"2026-12-08T12:32:00Z","event":"refused","status":401,"reason":"clock","origin":"https://erp.example","path":"/v1/print","repeats":0})",
       R"({"t":"2026-12-08T12:33:00Z","event":"control","command":"revoke","device":"d2","ok":true})",
+      R"({"t":"2026-12-08T12:34:00Z","event":"print","label":"Caja 1","target":{"kind":"winspool","printer":"P"},)"
+      R"("status":200,"answer":{"ok":true},"send_ms":18446744073709551615})",
+      R"({"t":"2026-12-08T12:35:00Z","event":"print","label":"Caja 1","target":{"kind":"winspool","printer":"P"},)"
+      R"("status":200,"answer":{"ok":true,"confirmed":"printed"},"send_ms":-1})",
+      R"({"t":"2026-12-08T12:36:00Z","event":"print_repeat","job_id":"T-9","label":"Caja 1","status":409,"state":"interrupted"})",
       R"({"torn":)",
   };
   EXPECT_EQ(render_journal(lines, utc),
             "2026-12-08T12:31:05Z  impresión  |  Caja 1  |  red 10.0.0.9:9100  |  error 502: Connection refused "
             "(trabajo T-9)  |  1,5 s\n"
             "2026-12-08T12:32:00Z  rechazo  |  https://erp.example  |  401 (clock) en /v1/print\n"
-            "2026-12-08T12:33:00Z  orden de control  |  revoke d2: hecho");
+            "2026-12-08T12:33:00Z  orden de control  |  revoke d2: hecho\n"
+            "2026-12-08T12:34:00Z  impresión  |  Caja 1  |  cola P  |  entregado a la impresora, sin confirmar\n"
+            "2026-12-08T12:35:00Z  impresión  |  Caja 1  |  cola P  |  impreso\n"
+            "2026-12-08T12:36:00Z  repetición  |  Caja 1  |  trabajo T-9 ya conocido (interrumpido), respondido 409 "
+            "sin imprimir");
   EXPECT_EQ(render_journal({}, utc), "El diario está vacío.");
 }
 

@@ -8,6 +8,7 @@
 #include <system_error>
 #include <utility>
 
+#include "base/os_error.h"
 #include "base/private_files.h"
 
 namespace zunel {
@@ -121,55 +122,48 @@ void JournalFile::write_queued(std::unique_lock<std::mutex>& lock) {
 
 bool JournalFile::open_file() {
   const fs::path path = directory_ / JOURNAL_FILE;
-  std::error_code ec;
-  if (!fs::exists(path, ec)) {
-    // Made 0600 on POSIX, like every private file of the agent.
-    if (Status made = write_private_file(path, ""); !made) return false;
-  }
-  size_ = fs::file_size(path, ec);
-  if (ec) return false;
-  bool torn = false;
-  if (size_ > 0) {
-    std::ifstream in(path, std::ios::binary);
-    in.seekg(-1, std::ios::end);
-    torn = in.get() != '\n';
-  }
-  file_.open(path, std::ios::binary | std::ios::app);
-  if (!file_) return false;
-  if (torn) {
-    file_.put('\n');
-    file_.flush();
-    if (!file_) return false;
-    ++size_;
+  // A regular file of its own only: never through a link, never a FIFO.
+  auto opened = system_append_files().open(path);
+  if (!opened) return false;
+  file_ = std::move(*opened);
+  if (file_->size() > 0) {
+    // A file that a crash left with a torn last line gets a line feed
+    // first, so the torn part stays a line of its own that readers skip.
+    auto last = system_append_files().read_tail(path, 1);
+    if (!last || (last->text != "\n" && !file_->append("\n"))) {
+      file_.reset();
+      return false;
+    }
   }
   return true;
 }
 
-void JournalFile::rotate() {
-  file_.close();
+bool JournalFile::rotate() {
+  file_.reset();
   std::error_code ec;
   const fs::path previous = directory_ / JOURNAL_PREVIOUS_FILE;
   fs::remove(previous, ec);
   fs::rename(directory_ / JOURNAL_FILE, previous, ec);
+  if (!ec) return true;
+  // The file stays where it is and no line is added to it: the bound holds.
+  if (!failing_) {
+    diagnostics_ << "[diario] no se pudo rotar " << path_text(directory_ / JOURNAL_FILE) << ": "
+                 << os_error_text(ec.value()) << "; el diario se detiene hasta que se pueda" << std::endl;
+  }
+  failing_ = true;
+  return false;
 }
 
 bool JournalFile::write_line(const std::string& line) {
-  bool ok = file_.is_open() || open_file();
-  if (ok && size_ > 0 && size_ + line.size() + 1 > limits_.rotate_bytes) {
-    rotate();
-    ok = open_file();
+  bool ok = file_ || open_file();
+  if (ok && file_->size() > 0 && file_->size() + line.size() + 1 > limits_.rotate_bytes) {
+    ok = rotate() && open_file();
+    if (!ok && failing_) return false;  // said by rotate()
   }
-  if (ok) {
-    // One write of the whole line and its line feed, then to the system.
-    std::string whole = line + '\n';
-    file_.write(whole.data(), static_cast<std::streamsize>(whole.size()));
-    file_.flush();
-    ok = static_cast<bool>(file_);
-    if (ok) size_ += whole.size();
-  }
+  // One write of the whole line and its line feed, then to the system.
+  if (ok) ok = file_->append(line + '\n').ok();
   if (!ok) {
-    file_.close();
-    file_.clear();
+    file_.reset();
     if (!failing_) {
       diagnostics_ << "[diario] no se pudo escribir en " << path_text(directory_ / JOURNAL_FILE)
                    << "; la impresión sigue y el diario se reanudará cuando se pueda" << std::endl;
@@ -187,9 +181,14 @@ bool JournalFile::write_line(const std::string& line) {
 std::vector<std::string> read_journal_tail(const fs::path& directory, std::size_t count) {
   std::vector<std::string> lines;
   for (const std::string_view name : {JOURNAL_PREVIOUS_FILE, JOURNAL_FILE}) {
-    const std::optional<std::string> text = read_whole_file(directory / name);
-    if (!text) continue;
-    std::string_view rest = *text;
+    const auto tail = system_append_files().read_tail(directory / name, JOURNAL_READ_BYTES);
+    if (!tail) continue;
+    std::string_view rest = tail->text;
+    // Read from inside the file: its first line is cut.
+    if (tail->size > tail->text.size()) {
+      const std::size_t cut = rest.find('\n');
+      rest = cut == std::string_view::npos ? std::string_view() : rest.substr(cut + 1);
+    }
     while (!rest.empty()) {
       const std::size_t end = rest.find('\n');
       const std::string_view line = rest.substr(0, end);

@@ -8,13 +8,14 @@
 #include <cstdint>
 #include <deque>
 #include <filesystem>
-#include <fstream>
+#include <memory>
 #include <mutex>
 #include <ostream>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "base/append_file.h"
 #include "base/clock.h"
 #include "base/journal.h"
 
@@ -69,7 +70,9 @@ class JournalFile final : public Journal {
   void write_queued(std::unique_lock<std::mutex>& lock);
   bool write_line(const std::string& line);
   bool open_file();
-  void rotate();
+  // False (said once) when the file could not be moved aside: the journal
+  // then writes nothing rather than grow past its bound.
+  bool rotate();
 
   const std::filesystem::path directory_;
   std::ostream& diagnostics_;
@@ -91,8 +94,7 @@ class JournalFile final : public Journal {
   // the lines reach the file in the order they were queued.
   std::mutex file_mutex_;
   // Under file_mutex_.
-  std::ofstream file_;
-  std::uintmax_t size_ = 0;
+  std::unique_ptr<AppendFile> file_;
   bool failing_ = false;
 
   std::thread thread_;
@@ -100,7 +102,10 @@ class JournalFile final : public Journal {
 
 // The last `count` whole lines of the journal in `directory`, the previous
 // file's before the current one's, oldest first; torn or unreadable lines
-// are skipped. Reads the files itself (the agent need not run).
+// are skipped. Reads the files itself (the agent need not run), only when
+// they are regular files, and at most JOURNAL_READ_BYTES of each, from its
+// end.
+inline constexpr std::size_t JOURNAL_READ_BYTES = 4u << 20;
 std::vector<std::string> read_journal_tail(const std::filesystem::path& directory, std::size_t count);
 
 }  // namespace zunel

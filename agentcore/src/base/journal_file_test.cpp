@@ -129,6 +129,23 @@ TEST(JournalFile, SkipsATornLastLineAndWritesAfterIt) {
   EXPECT_EQ(read_journal_tail(dir.path(), 10), (std::vector<std::string>{line_of(1), line_of(3)}));
 }
 
+TEST(JournalFile, ARotationThatFailsIsToldOnceAndTheFileStopsGrowing) {
+  TempDir dir;
+  // The previous file's place is taken by a directory that cannot be removed.
+  std::filesystem::create_directories(dir.path() / JOURNAL_PREVIOUS_FILE / "in-the-way");
+  std::ostringstream diagnostics;
+  {
+    FakeClock clock;
+    JournalFile journal(dir.path(), diagnostics, clock, JournalLimits{.rotate_bytes = 1000});
+    for (int n = 0; n < 40; ++n) journal.record(line_of(n, 100));
+    journal.flush();
+  }
+  EXPECT_LE(std::filesystem::file_size(dir.path() / JOURNAL_FILE), 1000u);
+  const std::string told = diagnostics.str();
+  EXPECT_NE(told.find("[diario] no se pudo rotar"), std::string::npos) << told;
+  EXPECT_EQ(told.find("[diario]"), told.rfind("[diario]")) << told;
+}
+
 TEST(JournalFile, AnUnwritableDirectoryIsToldOnceAndNeverStopsTheCaller) {
   TempDir dir;
   const auto missing = dir.path() / "missing" / "deeper";

@@ -8,6 +8,7 @@
 #include <utility>
 
 #include "base/hex.h"
+#include "base/json_members.h"
 
 namespace zunel {
 namespace {
@@ -202,14 +203,16 @@ void restore_jobs(JobRegistry& jobs, const std::vector<std::string>& lines) {
       const json::value* ended = o->if_contains("ended");
       entry.started = started && started->is_string();
       std::uint64_t ended_secs = 0;
-      if (!status || !(status->is_uint64() || status->is_int64()) || !answer || !ended || !ended->is_string() ||
+      // A status that is not an HTTP status (a damaged or forged line)
+      // makes the line unreadable.
+      const std::optional<std::uint64_t> code = status ? json_unsigned(*status) : std::nullopt;
+      if (!code || *code < 100 || *code > 599 || !answer || !ended || !ended->is_string() ||
           !parse_iso_utc(ended->get_string(), ended_secs)) {
         continue;
       }
       entry.record.state = JobState::Done;
       entry.record.ended = ended_secs;
-      entry.record.answer = JobAnswer{static_cast<unsigned>(status->to_number<std::uint64_t>()),
-                                      json::serialize(*answer)};
+      entry.record.answer = JobAnswer{static_cast<unsigned>(*code), json::serialize(*answer)};
     }
     std::string key = entry.device + '\n' + entry.job_id;
     seen.insert_or_assign(std::move(key), std::move(entry));

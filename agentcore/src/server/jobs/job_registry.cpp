@@ -152,7 +152,7 @@ std::vector<JobRegistry::Known> JobRegistry::started_jobs() const {
   for (const auto& [order, key] : order_) {
     const JobRecord& record = jobs_.at(key).record;
     if (record.state == JobState::Waiting) continue;
-    const std::size_t split = key.find('\n');
+    const std::size_t split = key.rfind('\n');  // a job id never holds one
     known.push_back(Known{key.substr(0, split), key.substr(split + 1), record});
   }
   return known;

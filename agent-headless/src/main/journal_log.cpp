@@ -107,6 +107,12 @@ Told tell(const json::object& o) {
     t.event = "repetición";
     t.outcome = "trabajo " + text(o, "job_id") + " ya conocido (" + state_text(text(o, "state")) + "), respondido " +
                 text(o, "status") + " sin imprimir";
+  } else if (event == "print_interrupted") {
+    t.event = "impresión interrumpida";
+    t.outcome = "trabajo " + text(o, "job_id") +
+                (text(o, "when") == "agent_stop" ? " cortado al detenerse el agente"
+                                                 : " cortado por un cierre inesperado (hallado al iniciar)") +
+                ": puede haberse impreso";
   } else if (event == "printer_status") {
     t.event = "estado de impresora";
     const json::value* a = o.if_contains("answer");

@@ -114,11 +114,12 @@ int run_agent(std::string_view version) {
     return earlier.started_jobs();
   });
   journal.record(agent_line("agent_start", version));
+  auto events = std::make_shared<ServerEvents>(&journal);
+  for (const auto& cut : jobs->take_untold_cuts()) events->print_interrupted(cut, true);
 
   // What the endpoints reach; declared before the server, so that the
   // server's lanes (whose work uses it) have ended before it goes.
-  ApiContext api{*state, system_print_platform(), std::string(erp_origin_domain()), jobs,
-                 std::make_shared<ServerEvents>(&journal)};
+  ApiContext api{*state, system_print_platform(), std::string(erp_origin_domain()), jobs, events};
 
   // The control thread may ask for the stop at any time, also while this
   // frame ends: it holds the server as long as it uses it.
@@ -143,6 +144,10 @@ int run_agent(std::string_view version) {
             << "Empareja con:  zunel-print-agent pair" << std::endl;
 
   serve_http(api, *server, std::cerr);
+  // Jobs still running when the stop's grace ran out are cut with the process.
+  if (server->work_outlived_grace()) {
+    for (const auto& cut : jobs->cut_running()) events->print_interrupted(cut, false);
+  }
   journal.record(agent_line("agent_stop", version));
   journal.flush();
   if (server->work_outlived_grace()) {

@@ -16,11 +16,16 @@
 //                "ended", "status" (the HTTP status answered), "answer" (the
 //                answer's body: "ok", "error", "confirmed"...), "wait_ms",
 //                "send_ms" (sending, with the confirmation when one was
-//                asked), "confirm_ms" (null: none asked)
+//                asked; null when the job never started)
 //   print_repeat a job id seen before: "job_id", "device", "label",
 //                "status", "state" (of the first job when asked again)
+//   print_interrupted  a job with an id cut while it ran: "job_id",
+//                "device", "accepted", "when" ("agent_stop": the stop's
+//                grace ran out; "agent_start": found so at the next start,
+//                after a crash, a kill or a power cut)
 //   printer_status  a printer's answer changed: "device", "target",
-//                "status", "answer"
+//                "status", "answer", "changes_untold" (changes left out
+//                before it: at most 4 lines a minute for one printer)
 //   pairing      "device", "origin", "label", "source" ("code" or "auto")
 //   revocations  "seq", "removed" (device ids)
 //   control      a command on the control channel: "command" ("pair",

@@ -107,8 +107,9 @@ void JournalFile::write_queued(std::unique_lock<std::mutex>& lock) {
   const std::uint64_t untold = std::exchange(dropped_untold_, 0);
   lock.unlock();
   if (untold > 0) {
-    (void)write_line("{\"t\":\"" + iso_utc(clock_.now_secs()) + "\",\"event\":\"journal_dropped\",\"count\":" +
-                     std::to_string(untold) + "}");
+    JournalLine dropped(clock_.now_secs(), "journal_dropped");
+    dropped.number("count", static_cast<std::int64_t>(untold));
+    (void)write_line(std::move(dropped).done());
   }
   std::uint64_t failed = 0;
   for (const std::string& line : batch) {

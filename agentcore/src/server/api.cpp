@@ -443,10 +443,9 @@ Handled print(Call& call) {
     return print_traced(*job, *trace, ctx, cors);
   };
   work.after_answer = print_told(trace, ctx);
-  work.not_started = [trace, &ctx, cors = call.cors] {
-    HttpResponse answer = printer_busy_answer(cors);
-    ctx.events->print_ended(*trace, JobAnswer{answer.status, answer.body}, std::nullopt);
-    return answer;
+  // Refused by its lane, too late to start, or cut by the agent's stop.
+  work.unrun = [trace, events = ctx.events](const HttpResponse& answer) {
+    events->print_ended(*trace, JobAnswer{answer.status, answer.body}, std::nullopt);
   };
   return work;
 }

@@ -83,6 +83,10 @@ struct LaneWork {
   // Run on the lane's thread once `run`'s answer is on its way to the page
   // (a job's last journal line), so that the answer never waits for it.
   std::function<void()> after_answer{};
+  // Called on the I/O thread with the answer of work that never ran: its
+  // lane refused it, its start deadline passed or the server stopped (a
+  // job's journal line saying so).
+  std::function<void(const HttpResponse&)> unrun{};
 };
 
 // What handling a whole request gives: its answer now, or the work that

@@ -94,25 +94,48 @@ void ServerEvents::print_repeated(const JobTrace& trace, unsigned status, JobSta
   write("print_repeat", m);
 }
 
+void ServerEvents::print_interrupted(const JobRegistry::Known& job, bool at_start) {
+  json::object m;
+  m["job_id"] = job.job_id;
+  m["device"] = job.device;
+  m["accepted"] = iso_utc(job.record.accepted);
+  m["when"] = at_start ? "agent_start" : "agent_stop";
+  write("print_interrupted", m);
+}
+
 void ServerEvents::printer_status(const std::string& printer, const std::string& device,
                                   const std::string& target, unsigned status, const std::string& body) {
   if (journal_ == nullptr) return;
   json::value answer = parsed(body);
   if (json::object* object = answer.if_object()) object->erase("elapsed_ms");
-  const std::string seen = std::to_string(status) + json::serialize(answer);
+  std::string seen = std::to_string(status) + json::serialize(answer);
+  std::uint64_t untold = 0;
   {
     std::lock_guard lock(mutex_);
-    const auto last = last_status_.find(printer);
-    if (last != last_status_.end() && last->second == seen) return;
+    auto last = last_status_.find(printer);
+    if (last != last_status_.end() && last->second.answer == seen) return;
     // The printers a machine reaches are few; a page naming many is bounded.
     if (last == last_status_.end() && last_status_.size() >= 256) last_status_.clear();
-    last_status_[printer] = seen;
+    PrinterSeen& p = last_status_[printer];
+    p.answer = std::move(seen);
+    const std::uint64_t minute = clock_.now_secs() / 60;
+    if (minute != p.minute) {
+      p.minute = minute;
+      p.lines = 0;
+    }
+    if (p.lines >= STATUS_LINES_PER_MINUTE) {
+      ++p.untold;
+      return;
+    }
+    ++p.lines;
+    untold = std::exchange(p.untold, 0);
   }
   json::object m;
   m["device"] = device;
   m["target"] = parsed(target);
   m["status"] = status;
   m["answer"] = std::move(answer);
+  m["changes_untold"] = untold;
   write("printer_status", m);
 }
 

@@ -4,8 +4,9 @@
 //
 // Bounded so that no page can push a day of prints out of the journal: a
 // printer's status is written only when its answer changes, and at most
-// REFUSALS_PER_MINUTE refusals are written a minute (the rest are counted
-// in the next one written).
+// STATUS_LINES_PER_MINUTE times a minute for one printer (the changes left
+// out are counted in its next line); at most REFUSALS_PER_MINUTE refusals
+// are written a minute (the rest are counted in the next one written).
 
 #include <chrono>
 #include <cstddef>
@@ -46,6 +47,7 @@ struct JobTrace {
 class ServerEvents {
  public:
   static constexpr std::size_t REFUSALS_PER_MINUTE = 10;
+  static constexpr std::size_t STATUS_LINES_PER_MINUTE = 4;
 
   // `journal` null: nothing is written.
   explicit ServerEvents(Journal* journal = nullptr, Clock& clock = system_clock(),
@@ -67,6 +69,9 @@ class ServerEvents {
   void print_ended(const JobTrace& trace, const JobAnswer& answer, std::optional<std::chrono::milliseconds> sent,
                    LineWrite how = LineWrite::Queued);
   void print_repeated(const JobTrace& trace, unsigned status, JobState state);
+  // A job with an id cut while it ran: found so when the agent started
+  // (`at_start`), or cut now by the agent's stop.
+  void print_interrupted(const JobRegistry::Known& job, bool at_start);
   // Written only when the answer for this printer differs from the last one
   // written (the time it took left aside).
   void printer_status(const std::string& printer, const std::string& device, const std::string& target,
@@ -85,7 +90,13 @@ class ServerEvents {
   MonotonicClock& monotonic_;
 
   std::mutex mutex_;
-  std::unordered_map<std::string, std::string> last_status_;  // printer key -> answer; under mutex_
+  struct PrinterSeen {
+    std::string answer;         // the last one seen
+    std::uint64_t minute = 0;   // of the lines counted in `lines`
+    std::size_t lines = 0;      // written in that minute
+    std::uint64_t untold = 0;   // changes seen but not written since the last line
+  };
+  std::unordered_map<std::string, PrinterSeen> last_status_;  // by printer key; under mutex_
   std::uint64_t refusal_minute_ = 0;                          // under mutex_
   std::size_t refusals_this_minute_ = 0;                      // under mutex_
   std::uint64_t refusals_untold_ = 0;                         // under mutex_

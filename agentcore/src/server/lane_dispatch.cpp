@@ -51,16 +51,28 @@ void run_after_answer(const std::function<void()>& after) noexcept {
   }
 }
 
+// Tells work that never ran its answer; running out of memory costs only
+// what it would have written.
+void tell_unrun(const std::function<void(const HttpResponse&)>& unrun, const HttpResponse& answer) noexcept {
+  if (!unrun) return;
+  try {
+    unrun(answer);
+  } catch (const std::bad_alloc&) {
+  }
+}
+
 // Work withdrawn before it started: its `not_started` answer, or 503
 // "agente ocupado" when the dispatch stopped.
 template <class Queued>
-void answer_unstarted(Queued& queued, bool stopped, const std::function<HttpResponse()>& not_started) {
+void answer_unstarted(Queued& queued, bool stopped, const std::function<HttpResponse()>& not_started,
+                      const std::function<void(const HttpResponse&)>& unrun) {
   HttpResponse answer;
   try {
     answer = stopped ? agent_busy_answer(queued.cors) : not_started();
   } catch (const std::bad_alloc&) {
     answer = out_of_memory_answer(queued.cors);
   }
+  tell_unrun(unrun, answer);
   queued.respond(std::move(answer));
 }
 
@@ -75,7 +87,11 @@ LaneDispatch::LaneDispatch(net::io_context& io, LaneDispatchLimits limits)
 
 std::optional<HttpResponse> LaneDispatch::dispatch(LaneWork work, const std::optional<std::string>& cors,
                                                    Respond respond) {
-  if (stopping_) return agent_busy_answer(cors);
+  if (stopping_) {
+    HttpResponse answer = agent_busy_answer(cors);
+    tell_unrun(work.unrun, answer);
+    return answer;
+  }
   auto queued = std::make_shared<Queued>(io_, std::move(respond), cors);
   ++unfinished_;  // before its lane can end it
   auto submitted = lanes(work.kind).submit(
@@ -87,7 +103,9 @@ std::optional<HttpResponse> LaneDispatch::dispatch(LaneWork work, const std::opt
       });
   if (!submitted) {
     --unfinished_;
-    return agent_busy_answer(cors);
+    HttpResponse answer = agent_busy_answer(cors);
+    tell_unrun(work.unrun, answer);
+    return answer;
   }
   await_start(queued, work, std::move(*submitted));
   return std::nullopt;
@@ -107,12 +125,13 @@ void LaneDispatch::await_start(const std::shared_ptr<Queued>& queued, LaneWork& 
   }
   queued->start_deadline.expires_after(work.start_within.value_or(limits_.start_deadline));
   queued->start_deadline.async_wait([this, queued, &lanes = lanes(work.kind), handle = std::move(handle), id,
-                                     not_started = std::move(not_started)](boost::system::error_code ec) {
+                                     not_started = std::move(not_started),
+                                     unrun = std::move(work.unrun)](boost::system::error_code ec) {
     waiting_.erase(id);
     // Cancelled: the work was answered, or the dispatch stopped.
     if ((ec && !stopping_) || !lanes.withdraw(handle)) return;
     --unfinished_;
-    answer_unstarted(*queued, stopping_, not_started);
+    answer_unstarted(*queued, stopping_, not_started, unrun);
     tell_if_all_finished();
   });
 }

@@ -52,6 +52,7 @@ struct Dispatching {
   explicit Dispatching(LaneDispatchLimits limits) : dispatch(io, limits) {}
 
   std::optional<HttpResponse> send(const std::string& name, LaneWork work) {
+    work.unrun = [this, name](const HttpResponse& answer) { unrun[name] = answer.status; };
     return dispatch.dispatch(std::move(work), std::nullopt,
                              [this, name](HttpResponse answer) { answers.emplace(name, std::move(answer)); });
   }
@@ -64,6 +65,7 @@ struct Dispatching {
   boost::asio::executor_work_guard<boost::asio::io_context::executor_type> busy{io.get_executor()};
   LaneDispatch dispatch;
   std::map<std::string, HttpResponse> answers;
+  std::map<std::string, unsigned> unrun;  // told to the work that never ran
 };
 
 TEST(LaneDispatch, WorkThatHasNotStartedByItsDeadlineIsAnsweredUnrunOthersWithTheirResult) {
@@ -94,6 +96,8 @@ TEST(LaneDispatch, WorkThatHasNotStartedByItsDeadlineIsAnsweredUnrunOthersWithTh
   EXPECT_EQ(d.answers["store"].body, "store");
   EXPECT_EQ(d.answers["store waits"].body, agent_busy_answer(std::nullopt).body)
       << "a service lane's work answers agente ocupado by default";
+  EXPECT_EQ(d.unrun, (std::map<std::string, unsigned>{
+                         {"late", 503}, {"own deadline", 200}, {"store full", 503}, {"store waits", 503}}));
 }
 
 TEST(LaneDispatch, StoppingAnswersWaitingWorkBusyAndRefusesNewWork) {
@@ -117,6 +121,7 @@ TEST(LaneDispatch, StoppingAnswersWaitingWorkBusyAndRefusesNewWork) {
   d.await_answers(2);
   EXPECT_EQ(d.answers["running"].body, "printed") << "running work is answered with its result";
   EXPECT_FALSE(waiting_ran);
+  EXPECT_EQ(d.unrun, (std::map<std::string, unsigned>{{"after", 503}, {"waiting", 503}}));
 }
 
 }  // namespace

@@ -44,6 +44,7 @@ JobLedger::JobLedger(std::filesystem::path directory, AppendFiles& files, std::o
     }
     unreadable_ = reading.unreadable;
     known = std::move(reading.jobs);
+    untold_cuts_ = std::move(reading.untold_cuts);
   }
   for (JobRegistry::Known& job : known) registry_.restore(job.device, job.job_id, std::move(job.record));
   if (unreadable_ > 0) {
@@ -96,6 +97,28 @@ void JobLedger::finish(std::string_view device, std::string_view job_id, JobAnsw
 }
 
 void JobLedger::forget(std::string_view device, std::string_view job_id) { registry_.forget(device, job_id); }
+
+std::vector<JobRegistry::Known> JobLedger::take_untold_cuts() {
+  std::lock_guard lock(mutex_);
+  return std::exchange(untold_cuts_, {});
+}
+
+std::vector<JobRegistry::Known> JobLedger::cut_running() {
+  std::vector<JobRegistry::Known> running;
+  std::uint64_t mine = 0;
+  {
+    std::lock_guard lock(mutex_);
+    for (JobRegistry::Known& job : registry_.started_jobs()) {
+      if (job.record.state != JobState::Running) continue;
+      if (files_ != nullptr && file_) (void)append(job_cut_line(job.device, job.job_id));
+      running.push_back(std::move(job));
+    }
+    if (running.empty() || files_ == nullptr || !file_) return running;
+    mine = appended_;
+  }
+  (void)synced(mine);
+  return running;
+}
 
 std::optional<JobRecord> JobLedger::find(std::string_view device, std::string_view job_id) const {
   return registry_.find(device, job_id);

@@ -81,6 +81,13 @@ class JobLedger {
   // torn last line).
   std::size_t unreadable_lines() const { return unreadable_; }
 
+  // The jobs the store found cut (started, never ended) that no journal
+  // line told yet; given once.
+  std::vector<JobRegistry::Known> take_untold_cuts();
+  // The jobs running now, which the process is about to cut (a stop whose
+  // grace ran out): stored as cut, and given to be told.
+  std::vector<JobRegistry::Known> cut_running();
+
  private:
   // REQUIRES: mutex_ held. Appends `line`; false (said once) when it fails.
   bool append(const std::string& line);
@@ -100,6 +107,7 @@ class JobLedger {
   AppendFiles* const files_ = nullptr;  // null: in memory only
   std::ostream* const diagnostics_ = nullptr;
   std::size_t unreadable_ = 0;
+  std::vector<JobRegistry::Known> untold_cuts_;  // under mutex_
   // The store could not be read when the agent started: the jobs it holds
   // are unknown, so no job with an id starts.
   bool unreadable_store_ = false;

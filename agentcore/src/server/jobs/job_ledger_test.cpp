@@ -112,6 +112,16 @@ TEST_F(Ledger, AStartedJobIsOnDiskBeforeItIsSentAndKnownAfterAPowerCut) {
   EXPECT_EQ(again->find("d", "cut")->state, JobState::Interrupted) << files.synced["jobs.jsonl"];
   EXPECT_EQ(again->find("d", "done")->state, JobState::Done) << "its end line went with the next start's sync";
   EXPECT_EQ(again->claim("d", "cut", FP, 200).claim, JobRegistry::Claim::Same);
+  const auto cuts = again->take_untold_cuts();
+  ASSERT_EQ(cuts.size(), 1u);
+  EXPECT_EQ(cuts[0].job_id, "cut");
+  EXPECT_TRUE(again->take_untold_cuts().empty());
+  ASSERT_TRUE(begin(*again, "running"));
+  const auto running = again->cut_running();
+  ASSERT_EQ(running.size(), 1u);
+  EXPECT_EQ(running[0].job_id, "running");
+  again.reset();
+  EXPECT_TRUE(open()->take_untold_cuts().empty()) << "each cut is told once";
   EXPECT_EQ(files.synced["jobs.jsonl"].substr(0, JOB_STORE_HEADER.size()), JOB_STORE_HEADER);
 }
 

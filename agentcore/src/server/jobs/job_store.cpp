@@ -46,6 +46,7 @@ std::optional<Sha256Digest> digest_of(std::string_view hex) {
 struct Seen {
   JobRegistry::Known job;
   std::uint64_t order = 0;  // of its start line
+  bool cut_told = false;
 };
 
 // Applies one line to `seen`; false when the line is not one of the store's.
@@ -89,6 +90,10 @@ bool apply_line(std::string_view line, std::map<std::string, Seen>& seen, std::u
     seen.erase(key);
     return true;
   }
+  if (event == "cut") {
+    if (const auto known = seen.find(key); known != seen.end()) known->second.cut_told = true;
+    return true;
+  }
   return false;
 }
 
@@ -114,6 +119,10 @@ std::string job_drop_line(std::string_view device, std::string_view job_id) {
   return json::serialize(job_members("drop", device, job_id));
 }
 
+std::string job_cut_line(std::string_view device, std::string_view job_id) {
+  return json::serialize(job_members("cut", device, job_id));
+}
+
 std::string job_store_text(const std::vector<JobRegistry::Known>& jobs) {
   std::string text(JOB_STORE_HEADER);
   text += '\n';
@@ -122,6 +131,9 @@ std::string job_store_text(const std::vector<JobRegistry::Known>& jobs) {
     text += '\n';
     if (job.record.state == JobState::Done && job.record.answer && job.record.ended) {
       text += job_end_line(job.device, job.job_id, *job.record.ended, *job.record.answer);
+      text += '\n';
+    } else if (job.record.state == JobState::Interrupted) {
+      text += job_cut_line(job.device, job.job_id);
       text += '\n';
     }
   }
@@ -158,7 +170,10 @@ JobStoreReading read_job_store(std::string_view text, bool whole) {
   for (auto& [key, entry] : seen) ordered.push_back(&entry);
   std::sort(ordered.begin(), ordered.end(), [](const Seen* a, const Seen* b) { return a->order < b->order; });
   reading.jobs.reserve(ordered.size());
-  for (Seen* entry : ordered) reading.jobs.push_back(std::move(entry->job));
+  for (Seen* entry : ordered) {
+    if (entry->job.record.state == JobState::Interrupted && !entry->cut_told) reading.untold_cuts.push_back(entry->job);
+    reading.jobs.push_back(std::move(entry->job));
+  }
   return reading;
 }
 

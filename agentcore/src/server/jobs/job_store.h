@@ -19,8 +19,11 @@
 //          when it was not JSON or longer than JOB_ANSWER_MAX_BYTES)
 //   drop   the job was not sent after all (its start could not be synced):
 //          "d", "id"
+//   cut    the job was cut (a stop, a crash) and the journal says so: "d",
+//          "id"
 //
 // A start without an end is a job cut by a crash or a stop: interrupted.
+// One without a cut line too has not been told yet.
 // The store is rewritten from the jobs remembered (temporary file, synced,
 // renamed) when the agent starts and whenever it has grown to twice that,
 // so it holds about what the registry holds: at most 16,384 jobs, each under
@@ -45,14 +48,17 @@ std::string job_start_line(std::string_view device, std::string_view job_id, con
 std::string job_end_line(std::string_view device, std::string_view job_id, std::uint64_t ended,
                          const JobAnswer& answer);
 std::string job_drop_line(std::string_view device, std::string_view job_id);
+std::string job_cut_line(std::string_view device, std::string_view job_id);
 
 // The whole store as it is rewritten: its header, then each job's start
-// and, when it ended, its end.
+// and, when it ended, its end, when it was interrupted, its cut.
 std::string job_store_text(const std::vector<JobRegistry::Known>& jobs);
 
 // What a store's text says.
 struct JobStoreReading {
   std::vector<JobRegistry::Known> jobs;  // oldest first; interrupted when never ended
+  // The interrupted jobs that no cut line told yet.
+  std::vector<JobRegistry::Known> untold_cuts;
   // Lines that are not one of the store's (a damaged file), a torn last
   // line left aside.
   std::size_t unreadable = 0;

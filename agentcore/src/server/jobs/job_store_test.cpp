@@ -62,6 +62,12 @@ TEST(JobStore, ADroppedJobIsForgottenAndAnotherFormatIsNotRead) {
   ASSERT_EQ(dropped.jobs.size(), 1u);
   EXPECT_EQ(dropped.jobs[0].job_id, "b");
 
+  // A cut job is told once: the rewritten store says it was.
+  const JobStoreReading cut = read_job_store(HEADER + start("a") + start("b") + job_cut_line("d", "b") + "\n", true);
+  ASSERT_EQ(cut.untold_cuts.size(), 1u);
+  EXPECT_EQ(cut.untold_cuts[0].job_id, "a");
+  EXPECT_TRUE(read_job_store(job_store_text(cut.jobs), true).untold_cuts.empty());
+
   const JobStoreReading later = read_job_store("{\"format\":\"zunel-print-agent jobs\",\"version\":2}\n" + start("a"), true);
   EXPECT_TRUE(later.unknown_format);
   EXPECT_TRUE(later.jobs.empty());

@@ -11,9 +11,13 @@
 #include "base/private_files.h"
 #include "base/utf8.h"
 #include "control/control_agent.h"
+#include "base/append_file.h"
+#include "base/journal.h"
 #include "base/journal_file.h"
 #include "main/data_dir.h"
 #include "main/journal_log.h"
+#include "server/jobs/job_ledger.h"
+#include "server/jobs/job_store.h"
 #include "main/local_files.h"
 #include "printing/print_platform.h"
 #include "printing/printing.h"
@@ -26,6 +30,24 @@ namespace {
 
 namespace fs = std::filesystem;
 namespace json = boost::json;
+
+// What the job store holds, as the agent would read it when it starts.
+std::string job_store_summary(const fs::path& state_dir) {
+  const std::size_t bound = JobLedgerLimits{}.read_bytes;
+  const auto tail = system_append_files().read_tail(state_dir / JOB_STORE_FILE, bound);
+  if (!tail) return "no se puede leer (" + tail.error() + ")";
+  if (tail->size == 0) return "vacío";
+  const JobStoreReading reading = read_job_store(tail->text, tail->size <= bound);
+  if (reading.unknown_format) return "de otro formato (de otra versión del agente)";
+  std::string summary = std::to_string(reading.jobs.size()) + " trabajos con job_id";
+  // The agent rewrites the store when it starts; a damaged one was kept aside.
+  const auto damaged = system_append_files().read_tail(state_dir / JOB_STORE_DAMAGED_FILE, bound);
+  if (damaged && damaged->size > 0) {
+    summary += "; " + std::to_string(read_job_store(damaged->text, damaged->size <= bound).unreadable) +
+               " líneas ilegibles halladas al iniciar (en " + std::string(JOB_STORE_DAMAGED_FILE) + ")";
+  }
+  return summary;
+}
 
 // The journal's last `count` entries, told as `log` tells them, one line each.
 std::vector<std::string> journal_entries(const fs::path& data_dir, std::size_t count) {
@@ -117,23 +139,13 @@ void ports(ReportFacts& facts, const ControlLink& link, json::value& info) {
 }  // namespace
 
 std::string utc_time_text(std::uint64_t since_epoch) {
-  using namespace std::chrono;
   // Beyond 9999-12-31 (a far expiry) the calendar is not asked.
   if (since_epoch > 253402300799u) return std::to_string(since_epoch) + " s desde 1970";
-  const sys_seconds time{seconds(static_cast<std::int64_t>(since_epoch))};
-  const auto day = floor<days>(time);
-  const year_month_day date{day};
-  const hh_mm_ss<seconds> clock{time - day};
-  const auto two = [](long long n) {
-    std::string digits(n < 10 ? "0" : "");
-    digits += std::to_string(n);
-    return digits;
-  };
-  std::string text = std::to_string(static_cast<int>(date.year()));
-  text.insert(0, 4 - std::min<std::size_t>(4, text.size()), '0');
-  return text + "-" + two(static_cast<unsigned>(date.month())) + "-" + two(static_cast<unsigned>(date.day())) +
-         " " + two(clock.hours().count()) + ":" + two(clock.minutes().count()) + ":" +
-         two(clock.seconds().count()) + " UTC";
+  // The journal's form, "2026-03-01T14:05:09Z", for a person.
+  std::string text = iso_utc(since_epoch);
+  text[10] = ' ';
+  text.back() = ' ';
+  return text + "UTC";
 }
 
 ReportFacts gather_report_facts(std::string_view version, const ControlLink& link) {
@@ -182,6 +194,7 @@ ReportFacts gather_report_facts(std::string_view version, const ControlLink& lin
     }
   }
   facts.journal = journal_entries(data_dir, REPORT_JOURNAL_ENTRIES);
+  facts.job_store = job_store_summary(state_dir_of(data_dir));
   return facts;
 }
 
@@ -215,6 +228,7 @@ std::string support_report(const ReportFacts& f) {
   }
   t += "\nImpresoras:\n";
   for (const std::string& p : f.printers) t += "  - " + p + "\n";
+  t += "\nAlmacén de trabajos (jobs.jsonl): " + f.job_store + "\n";
   t += "\nÚltimas entradas del diario:";
   if (!f.journal) {
     t += " no disponibles (este agente no lleva diario)\n";

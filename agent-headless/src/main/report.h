@@ -41,6 +41,8 @@ struct ReportFacts {
   std::vector<std::string> printers;  // one line each, or the reason there are none
   // The journal's last entries, one line each; nothing when there is none.
   std::optional<std::vector<std::string>> journal;
+  // The job store: how many jobs it holds and how many lines it could not read.
+  std::string job_store;
 };
 
 // How many journal entries the report shows.

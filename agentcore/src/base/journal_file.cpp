@@ -8,6 +8,7 @@
 #include <system_error>
 #include <utility>
 
+#include "base/diagnostic_line.h"
 #include "base/os_error.h"
 #include "base/private_files.h"
 
@@ -148,8 +149,8 @@ bool JournalFile::rotate() {
   if (!ec) return true;
   // The file stays where it is and no line is added to it: the bound holds.
   if (!failing_) {
-    diagnostics_ << "[diario] no se pudo rotar " << path_text(directory_ / JOURNAL_FILE) << ": "
-                 << os_error_text(ec.value()) << "; el diario se detiene hasta que se pueda" << std::endl;
+    say_line(diagnostics_, "[diario] no se pudo rotar " + path_text(directory_ / JOURNAL_FILE) + ": " +
+                               os_error_text(ec.value()) + "; el diario se detiene hasta que se pueda");
   }
   failing_ = true;
   return false;
@@ -166,15 +167,15 @@ bool JournalFile::write_line(const std::string& line) {
   if (!ok) {
     file_.reset();
     if (!failing_) {
-      diagnostics_ << "[diario] no se pudo escribir en " << path_text(directory_ / JOURNAL_FILE)
-                   << "; la impresión sigue y el diario se reanudará cuando se pueda" << std::endl;
+      say_line(diagnostics_, "[diario] no se pudo escribir en " + path_text(directory_ / JOURNAL_FILE) +
+                                 "; la impresión sigue y el diario se reanudará cuando se pueda");
     }
     failing_ = true;
     return false;
   }
   if (failing_) {
     failing_ = false;
-    diagnostics_ << "[diario] el diario se reanuda" << std::endl;
+    say_line(diagnostics_, "[diario] el diario se reanuda");
   }
   return true;
 }

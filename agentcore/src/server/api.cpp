@@ -11,6 +11,7 @@
 #include <string_view>
 
 #include "base/constants.h"
+#include "base/diagnostic_line.h"
 #include "base/journal.h"
 #include "base/random_source.h"
 #include "base/sha256.h"
@@ -688,7 +689,7 @@ Status serve_http(ApiContext& ctx, std::ostream& diagnostics) {
 }
 
 void serve_http(ApiContext& ctx, HttpServer& server, std::ostream& diagnostics) {
-  diagnostics << "[agente impresión] escuchando en http://127.0.0.1:" << server.port() << '\n';
+  say_line(diagnostics, "[agente impresión] escuchando en http://127.0.0.1:" + std::to_string(server.port()));
   diagnostics.flush();
   server.serve([&ctx](const HttpRequest& head) { return admit_request(head, ctx); });
 }

@@ -4,6 +4,7 @@
 #include <system_error>
 #include <utility>
 
+#include "base/diagnostic_line.h"
 #include "server/jobs/job_store.h"
 
 namespace zunel {
@@ -39,8 +40,9 @@ JobLedger::JobLedger(std::filesystem::path directory, AppendFiles& files, std::o
       // A later version's store is kept aside, not overwritten.
       std::error_code ec;
       std::filesystem::rename(path_, directory / (std::string(JOB_STORE_FILE) + ".other-version"), ec);
-      *diagnostics_ << "[trabajos] " << JOB_STORE_FILE << " tiene un formato desconocido: apartado como "
-                    << JOB_STORE_FILE << ".other-version" << std::endl;
+      say_line(*diagnostics_, "[trabajos] " + std::string(JOB_STORE_FILE) +
+                                  " tiene un formato desconocido: apartado como " + std::string(JOB_STORE_FILE) +
+                                  ".other-version");
     }
     unreadable_ = reading.unreadable;
     known = std::move(reading.jobs);
@@ -48,8 +50,10 @@ JobLedger::JobLedger(std::filesystem::path directory, AppendFiles& files, std::o
   }
   for (JobRegistry::Known& job : known) registry_.restore(job.device, job.job_id, std::move(job.record));
   if (unreadable_ > 0) {
-    *diagnostics_ << "[trabajos] " << unreadable_ << " líneas ilegibles en " << JOB_STORE_FILE
-                  << " (se ignoraron)" << std::endl;
+    say_line(*diagnostics_, "[trabajos] " + std::to_string(unreadable_) + " líneas ilegibles en " +
+                                std::string(JOB_STORE_FILE) + " (se ignoraron; copia en " +
+                                std::string(JOB_STORE_DAMAGED_FILE) + ")");
+    (void)files.replace(directory / JOB_STORE_DAMAGED_FILE, tail->text);
   }
   std::lock_guard lock(mutex_);
   rewrite();
@@ -140,7 +144,7 @@ bool JobLedger::append(const std::string& line) {
   ++appended_;
   if (failing_) {
     failing_ = false;
-    *diagnostics_ << "[trabajos] " << JOB_STORE_FILE << " se guarda de nuevo" << std::endl;
+    say_line(*diagnostics_, "[trabajos] " + std::string(JOB_STORE_FILE) + " se guarda de nuevo");
   }
   return true;
 }
@@ -207,8 +211,8 @@ Status JobLedger::synced(std::uint64_t mine) {
 void JobLedger::say(std::string_view what, std::string_view error) {
   if (failing_) return;
   failing_ = true;
-  *diagnostics_ << "[trabajos] " << what << " " << path_.filename().string() << ": " << error
-                << "; los trabajos con job_id se rechazan hasta que se pueda guardar" << std::endl;
+  say_line(*diagnostics_, "[trabajos] " + std::string(what) + " " + path_.filename().string() + ": " +
+                              std::string(error) + "; los trabajos con job_id se rechazan hasta que se pueda guardar");
 }
 
 }  // namespace zunel

@@ -40,6 +40,9 @@
 namespace zunel {
 
 inline constexpr std::string_view JOB_STORE_FILE = "jobs.jsonl";
+// A store found with unreadable lines is kept here, as it was, before it is
+// rewritten: for support, who can see what the damage was.
+inline constexpr std::string_view JOB_STORE_DAMAGED_FILE = "jobs.jsonl.unreadable";
 inline constexpr std::string_view JOB_STORE_HEADER = R"({"format":"zunel-print-agent jobs","version":1})";
 inline constexpr std::size_t JOB_ANSWER_MAX_BYTES = 1024;
 inline constexpr std::size_t JOB_STORE_LINE_MAX_BYTES = 4096;

@@ -40,7 +40,12 @@
 //                  For a print that is not a cancellation: the agent may
 //                  still print it (`mayHavePrinted` is true)
 //   'busy'         503: the agent ('agent_busy') or the printer
-//                  ('printer_busy') is busy; `retryAfter` seconds
+//                  ('printer_busy') is busy; `retryAfter` seconds. Nothing
+//                  was printed. With 'journal_unavailable' the agent could
+//                  not keep a job with an id on its disk: sent with
+//                  `jobId: null` it prints without the print-once promise,
+//                  which is the cashier's choice to make
+//                  ("¿Imprimir igualmente?"), never the page's alone
 //   'not-paired'   this browser holds no pairing (or lost it): pair first
 //   'refused'      the agent answered with an error status; `status` and
 //                  `message` (the agent's own text, in Spanish) say which

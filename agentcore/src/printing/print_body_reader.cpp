@@ -545,18 +545,6 @@ json::parse_options parse_options() {
 
 }  // namespace
 
-bool readable_job_id(std::string_view text) {
-  if (text.empty() || text.size() > JOB_ID_MAX_CHARS) return false;
-  return std::all_of(text.begin(), text.end(), [](char c) {
-    return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '.' ||
-           c == '_' || c == ':' || c == '-';
-  });
-}
-
-bool valid_job_id(std::string_view text) {
-  return readable_job_id(text) && text.find_first_not_of('.') != std::string_view::npos;
-}
-
 struct PrintBodyDecoder::Impl {
   // Where the text goes next. Before the "bytes" array, the text is given to
   // the parser up to each "[" in turn, so that the array is caught at its

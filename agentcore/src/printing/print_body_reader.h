@@ -50,19 +50,6 @@ inline constexpr const char* CONFIRM_PROTOCOL_UNKNOWN =
 inline constexpr const char* CONFIRM_TIMEOUT_INVALID =
     "\"confirm.timeout_ms\" debe ser un entero entre 1000 y 30000";
 
-inline constexpr std::size_t JOB_ID_MAX_CHARS = 64;
-inline constexpr const char* JOB_ID_INVALID =
-    "\"job_id\" debe ser un texto de 1 a 64 caracteres: letras A-Z a-z, cifras y . _ : -, no solo puntos";
-
-// Whether `text` is a job id a new print may carry (the rule of
-// JOB_ID_INVALID above). Ids made only of dots are refused: a browser
-// cannot write them as a URL's path segment ("." and ".." are resolved
-// away, even percent-encoded), so a page could never ask after them.
-bool valid_job_id(std::string_view text);
-// Whether `text` may name a job already printed: the same characters, dots
-// alone included (as earlier versions took them).
-bool readable_job_id(std::string_view text);
-
 // Push-style decoder of one body. Feed the text in chunks of any size, cut
 // anywhere (inside a number, a string or a UTF-8 sequence too), then call
 // finish() once. The verdict does not depend on where the text was cut.

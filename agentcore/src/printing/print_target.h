@@ -2,8 +2,10 @@
 // A print job's destination and the print request body.
 
 #include <chrono>
+#include <cstddef>
 #include <cstdint>
 #include <optional>
+#include <string_view>
 #include <string>
 #include <variant>
 #include <vector>
@@ -83,5 +85,22 @@ struct PrintBody {
   // text of why it does not read (a 400 of its own, like "confirm").
   Outcome<std::optional<std::string>> job_id = std::optional<std::string>();
 };
+
+inline constexpr std::size_t JOB_ID_MAX_CHARS = 64;
+inline constexpr const char* JOB_ID_INVALID =
+    "\"job_id\" debe ser un texto de 1 a 64 caracteres: letras A-Z a-z, cifras y . _ : -, no solo puntos";
+
+// Whether `text` is a job id a new print may carry (the rule of
+// JOB_ID_INVALID above). Ids made only of dots are refused: a browser
+// cannot write them as a URL's path segment ("." and ".." are resolved
+// away, even percent-encoded), so a page could never ask after them.
+bool valid_job_id(std::string_view text);
+// Whether `text` may name a job already printed: the same characters, dots
+// alone included (as earlier versions took them).
+bool readable_job_id(std::string_view text);
+
+// {"kind":...} with the kind's fields, never the bytes: the journal's and
+// the job fingerprint's form of a target.
+std::string target_json(const PrintTarget& target);
 
 }  // namespace zunel

@@ -1,8 +1,5 @@
 #include "server/jobs/job_registry.h"
 
-#include <boost/json/object.hpp>
-#include <boost/json/serialize.hpp>
-#include <variant>
 
 #include "base/hex.h"
 
@@ -35,32 +32,6 @@ const char* job_state_name(JobState state) {
 
 Sha256Digest job_fingerprint(std::string_view target_json, const Sha256Digest& bytes_digest) {
   return sha256(std::string(target_json) + '\n' + to_hex(bytes_digest));
-}
-
-std::string target_json(const PrintTarget& target) {
-  boost::json::object object;
-  std::visit(
-      [&object](const auto& kind) {
-        using T = std::decay_t<decltype(kind)>;
-        if constexpr (std::is_same_v<T, NetworkTarget>) {
-          object["kind"] = "network";
-          object["host"] = kind.host;
-          object["port"] = kind.port;
-        } else if constexpr (std::is_same_v<T, UsbTarget>) {
-          object["kind"] = "usb";
-          object["vendor_id"] = kind.vendor_id;
-          object["product_id"] = kind.product_id;
-        } else if constexpr (std::is_same_v<T, SerialTarget>) {
-          object["kind"] = "serial";
-          object["port"] = kind.port;
-          object["baud"] = kind.baud;
-        } else {
-          object["kind"] = "winspool";
-          object["printer"] = kind.printer;
-        }
-      },
-      target.kind);
-  return boost::json::serialize(object);
 }
 
 JobRegistry::JobRegistry(JobRegistryLimits limits) : limits_(limits) {}

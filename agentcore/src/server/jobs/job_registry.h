@@ -62,9 +62,6 @@ struct JobRegistryLimits {
 // keeps both and never the bytes.
 Sha256Digest job_fingerprint(std::string_view target_json, const Sha256Digest& bytes_digest);
 
-// {"kind":...} with the kind's fields: the journal's and the fingerprint's
-// form of a target.
-std::string target_json(const PrintTarget& target);
 
 class JobRegistry {
  public:

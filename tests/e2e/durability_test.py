@@ -14,6 +14,7 @@ import subprocess
 import sys
 import unittest
 
+from printer_emulator import PrinterEmulator
 from harness import (HTTP_PORT, RUNNER, Agent, TcpSink, TempHome, provisioning_ticket, request, run_cli, signed,
                      wait_port_free)
 
@@ -96,6 +97,33 @@ class Durability(unittest.TestCase):
         copies = {job_id: received.count(data) for job_id, data in jobs.items()}
         twice = {job_id: n for job_id, n in copies.items() if n > 1}
         self.assertEqual(twice, {}, "jobs that reached the printer more than once")
+
+    def test_a_days_jobs_beside_a_chatty_printer_are_all_known_after_a_restart(self):
+        emulator = PrinterEmulator(pseudo_terminal=False)
+        emulator.start()
+        self.addCleanup(emulator.stop)
+        printer = TcpSink()
+        self.addCleanup(printer.close)
+        self.start()
+        token = self.pair()
+        # More jobs than the journal could hold, and a printer whose answer
+        # changes at every question: neither pushes a job id out.
+        count = 4200 if not RUNNER else 300
+        status_query = json.dumps({"target": {"kind": "network", "host": "127.0.0.1", "port": emulator.tcp_port},
+                                   "protocol": "escpos"})
+        for n in range(count):
+            status, _, answer = signed("POST", "/v1/print", token, job_body(printer.port, b"%d" % n, "D-%d" % n))
+            self.assertEqual(status, 200, answer)
+            if n % 8 == 0:
+                emulator.set(paper="out" if n % 16 else "ok")
+                self.assertEqual(signed("POST", "/v1/printers/status", token, status_query)[0], 200)
+        self.kill()
+        self.start()
+        for job_id in ("D-0", "D-%d" % (count // 2), "D-%d" % (count - 1)):
+            n = int(job_id[2:])
+            status, _, answer = signed("POST", "/v1/print", token, job_body(printer.port, b"%d" % n, job_id))
+            self.assertEqual((status, json.loads(answer).get("repeated")), (200, True), job_id)
+        self.assertEqual(len(printer.wait_jobs(count)), count)
 
     def test_a_store_that_cannot_be_opened_refuses_jobs_with_ids_and_prints_the_rest(self):
         os.makedirs(os.path.join(self.store_dir(), "jobs.jsonl"))

@@ -102,7 +102,7 @@ void journal_command(Journal* journal, Clock* clock, const Peticion& request, co
     members["device"] = request.id ? boost::json::value(*request.id) : boost::json::value(nullptr);
   }
   members["ok"] = reply.starts_with("{\"ok\":true");
-  journal->record(journal_line((clock ? *clock : system_clock()).now_secs(), "control", members));
+  journal->record(journal_line((clock ? *clock : system_clock()).now_secs(), CONTROL_EVENT, members));
 }
 
 }  // namespace

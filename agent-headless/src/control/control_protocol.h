@@ -50,6 +50,11 @@ struct ControlAnswer {
 // check is written to it ("control": the command, the device id of a revoke,
 // whether it succeeded; never the code), dated by `clock` (the system's when
 // null).
+// The journal's event for a command on the control channel (its line
+// format: base/journal.h): "command" ("pair", "revoke", "info"), "device"
+// (revoke), "ok".
+inline constexpr std::string_view CONTROL_EVENT = "control";
+
 ControlAnswer control_reply(std::string_view line, std::string_view expected_token, AgentState& state,
                             std::string_view executable = {}, Journal* journal = nullptr,
                             Clock* clock = nullptr);

@@ -9,6 +9,9 @@
 #include <string_view>
 
 #include "base/journal.h"
+#include "control/control_protocol.h"
+#include "main/run.h"
+#include "server/journal_events.h"
 
 namespace zunel {
 namespace {
@@ -90,30 +93,31 @@ Told tell(const json::object& o) {
   t.event = event;
   t.who = text(o, "label").empty() ? text(o, "device") : text(o, "label");
   t.where = target_text(o);
-  if (event == "agent_start" || event == "agent_stop") {
-    t.event = event == "agent_start" ? "agente iniciado" : "agente detenido";
+  namespace ev = journal_events;
+  if (event == AGENT_START_EVENT || event == AGENT_STOP_EVENT) {
+    t.event = event == AGENT_START_EVENT ? "agente iniciado" : "agente detenido";
     t.outcome = "versión " + text(o, "version") + ", proceso " + text(o, "pid") + ", puertos " +
                 text(o, "http_port") + " y " + text(o, "control_port");
-  } else if (event == "print") {
+  } else if (event == ev::PRINT) {
     t.event = "impresión";
     t.outcome = answer_text(o);
     if (!text(o, "job_id").empty()) t.outcome += " (trabajo " + text(o, "job_id") + ")";
     t.took = text(o, "send_ms").empty() ? "no empezó, esperó " + seconds_text(text(o, "wait_ms"))
                                         : seconds_text(text(o, "send_ms"));
-  } else if (event == "print_start") {
+  } else if (event == ev::PRINT_START) {
     t.event = "impresión empezada";
     if (!text(o, "job_id").empty()) t.outcome = "trabajo " + text(o, "job_id");
-  } else if (event == "print_repeat") {
+  } else if (event == ev::PRINT_REPEAT) {
     t.event = "repetición";
     t.outcome = "trabajo " + text(o, "job_id") + " ya conocido (" + state_text(text(o, "state")) + "), respondido " +
                 text(o, "status") + " sin imprimir";
-  } else if (event == "print_interrupted") {
+  } else if (event == ev::PRINT_INTERRUPTED) {
     t.event = "impresión interrumpida";
     t.outcome = "trabajo " + text(o, "job_id") +
-                (text(o, "when") == "agent_stop" ? " cortado al detenerse el agente"
+                (text(o, "when") == AGENT_STOP_EVENT ? " cortado al detenerse el agente"
                                                  : " cortado por un cierre inesperado (hallado al iniciar)") +
                 ": puede haberse impreso";
-  } else if (event == "printer_status") {
+  } else if (event == ev::PRINTER_STATUS) {
     t.event = "estado de impresora";
     const json::value* a = o.if_contains("answer");
     const json::object* answer = a ? a->if_object() : nullptr;
@@ -124,11 +128,11 @@ Told tell(const json::object& o) {
     } else {
       t.outcome = "respuesta " + text(o, "status");
     }
-  } else if (event == "pairing") {
+  } else if (event == ev::PAIRING) {
     t.event = "emparejamiento";
     t.outcome = "dispositivo " + text(o, "device") + " para " + text(o, "origin") +
                 (text(o, "source") == "auto" ? " (aprovisionado)" : " (con código)");
-  } else if (event == "revocations") {
+  } else if (event == ev::REVOCATIONS) {
     std::string removed;
     if (const json::value* r = o.if_contains("removed"); r && r->is_array()) {
       for (const json::value& id : r->get_array()) {
@@ -138,19 +142,19 @@ Told tell(const json::object& o) {
     }
     t.event = "lista de revocación";
     t.outcome = "secuencia " + text(o, "seq") + ", quitados: " + (removed.empty() ? "ninguno" : removed);
-  } else if (event == "control") {
+  } else if (event == CONTROL_EVENT) {
     t.event = "orden de control";
     t.who.clear();  // the device is the command's object, told in the outcome
     t.outcome = text(o, "command") + (text(o, "device").empty() ? "" : " " + text(o, "device")) +
                 (text(o, "ok") == "sí" ? ": hecho" : ": falló");
-  } else if (event == "refused") {
+  } else if (event == ev::REFUSED) {
     t.event = "rechazo";
     t.who = text(o, "origin");
     t.outcome = text(o, "status") + " (" + text(o, "reason") + ") en " + text(o, "path");
     if (text(o, "repeats") != "0" && !text(o, "repeats").empty()) {
       t.outcome += "; " + text(o, "repeats") + " rechazos más sin anotar antes";
     }
-  } else if (event == "journal_dropped") {
+  } else if (event == JOURNAL_DROPPED_EVENT) {
     t.event = "diario";
     t.outcome = text(o, "count") + " líneas perdidas";
   }

@@ -3,6 +3,9 @@
 #include <gtest/gtest.h>
 
 #include "base/journal.h"
+#include "control/control_protocol.h"
+#include "main/run.h"
+#include "server/journal_events.h"
 
 namespace zunel {
 namespace {
@@ -34,6 +37,29 @@ TEST(JournalLog, TellsEachEventOnALine) {
             "2026-12-08T12:36:00Z  repetición  |  Caja 1  |  trabajo T-9 ya conocido (interrumpido), respondido 409 "
             "sin imprimir");
   EXPECT_EQ(render_journal({}, utc), "El diario está vacío.");
+}
+
+TEST(JournalLog, EveryEventTheAgentWritesIsToldInWords) {
+  const std::pair<std::string_view, const char*> events[] = {
+      {AGENT_START_EVENT, "agente iniciado"},
+      {AGENT_STOP_EVENT, "agente detenido"},
+      {journal_events::PRINT_START, "impresión empezada"},
+      {journal_events::PRINT, "impresión"},
+      {journal_events::PRINT_REPEAT, "repetición"},
+      {journal_events::PRINT_INTERRUPTED, "impresión interrumpida"},
+      {journal_events::PRINTER_STATUS, "estado de impresora"},
+      {journal_events::PAIRING, "emparejamiento"},
+      {journal_events::REVOCATIONS, "lista de revocación"},
+      {journal_events::REFUSED, "rechazo"},
+      {CONTROL_EVENT, "orden de control"},
+      {JOURNAL_DROPPED_EVENT, "diario"},
+  };
+  for (const auto& [event, told] : events) {
+    const std::string line = "{\"t\":\"2026-12-08T12:00:00Z\",\"event\":\"" + std::string(event) + "\"}";
+    EXPECT_EQ(render_journal({line}, utc).substr(0, 22 + std::string(told).size()),
+              "2026-12-08T12:00:00Z  " + std::string(told))
+        << event;
+  }
 }
 
 }  // namespace

@@ -113,7 +113,7 @@ int run_agent(std::string_view version) {
     restore_jobs(earlier, read_journal_tail(state_dir, SIZE_MAX));
     return earlier.started_jobs();
   });
-  journal.record(agent_line("agent_start", version));
+  journal.record(agent_line(AGENT_START_EVENT, version));
   auto events = std::make_shared<ServerEvents>(&journal);
   for (const auto& cut : jobs->take_untold_cuts()) events->print_interrupted(cut, true);
 
@@ -148,7 +148,7 @@ int run_agent(std::string_view version) {
   if (server->work_outlived_grace()) {
     for (const auto& cut : jobs->cut_running()) events->print_interrupted(cut, false);
   }
-  journal.record(agent_line("agent_stop", version));
+  journal.record(agent_line(AGENT_STOP_EVENT, version));
   journal.flush();
   if (server->work_outlived_grace()) {
     // A job still runs after the grace, on the state and context of this

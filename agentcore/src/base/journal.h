@@ -5,34 +5,13 @@
 // dropped) and a new one begins, so both together hold at most 2 MiB.
 //
 // Every line is an object with "t" (when, UTC, ISO 8601 to the second) and
-// "event", then the event's members:
+// "event", then the event's members. Each event's name and members are
+// documented beside the constant that names it, in the room that writes it:
+// server/journal_events.h (prints, printer status, pairings, revocation
+// lists, refusals), control/control_protocol.h (control commands),
+// main/run.h (the agent's start and stop) and here (journal_dropped);
+// `log` (main/journal_log) tells every one of them in words.
 //
-//   agent_start, agent_stop  "version", "pid", "http_port", "control_port"
-//   print_start  a job handed to its printer: "job_id" (or null), "device",
-//                "accepted", "started", "target", "byte_count", "sha256"
-//   print        a job's end: "job_id" (or null), "device", "label",
-//                "origin", "target", "byte_count", "sha256" (of the bytes),
-//                "accepted", "started" (null when it never started),
-//                "ended", "status" (the HTTP status answered), "answer" (the
-//                answer's body: "ok", "error", "confirmed"...), "wait_ms",
-//                "send_ms" (sending, with the confirmation when one was
-//                asked; null when the job never started)
-//   print_repeat a job id seen before: "job_id", "device", "label",
-//                "status", "state" (of the first job when asked again)
-//   print_interrupted  a job with an id cut while it ran: "job_id",
-//                "device", "accepted", "when" ("agent_stop": the stop's
-//                grace ran out; "agent_start": found so at the next start,
-//                after a crash, a kill or a power cut)
-//   printer_status  a printer's answer changed: "device", "target",
-//                "status", "answer", "changes_untold" (changes left out
-//                before it: at most 4 lines a minute for one printer)
-//   pairing      "device", "origin", "label", "source" ("code" or "auto")
-//   revocations  "seq", "removed" (device ids)
-//   control      a command on the control channel: "command" ("pair",
-//                "revoke", "info"), "device" (revoke), "ok"
-//   refused      a refusal that points at a misconfiguration: "status"
-//                (403 or 401), "reason", "origin", "path", "repeats" (the
-//                same refusals left out since the last one written)
 //   journal_dropped  lines lost because the writer fell behind: "count"
 //
 // "target" is {"kind":...} with the kind's fields (host and port, port and
@@ -52,6 +31,7 @@ namespace zunel {
 
 inline constexpr std::string_view JOURNAL_FILE = "journal.jsonl";
 inline constexpr std::string_view JOURNAL_PREVIOUS_FILE = "journal.1.jsonl";
+inline constexpr std::string_view JOURNAL_DROPPED_EVENT = "journal_dropped";
 
 // Where events go. Implementations never block on the disk.
 class Journal {

@@ -108,7 +108,7 @@ void JournalFile::write_queued(std::unique_lock<std::mutex>& lock) {
   const std::uint64_t untold = std::exchange(dropped_untold_, 0);
   lock.unlock();
   if (untold > 0) {
-    JournalLine dropped(clock_.now_secs(), "journal_dropped");
+    JournalLine dropped(clock_.now_secs(), JOURNAL_DROPPED_EVENT);
     dropped.number("count", static_cast<std::int64_t>(untold));
     (void)write_line(std::move(dropped).done());
   }

@@ -57,7 +57,7 @@ void ServerEvents::write_line(std::string line, LineWrite how) {
 
 void ServerEvents::print_started(const JobTrace& trace, LineWrite how) {
   if (journal_ == nullptr) return;
-  JournalLine line(clock_.now_secs(), "print_start");
+  JournalLine line(clock_.now_secs(), journal_events::PRINT_START);
   line.text_or_null("job_id", trace.job_id).text("device", trace.device).time("accepted", trace.accepted);
   line.time_or_null("started", trace.started);
   // The target is the job's target_json: JSON by construction.
@@ -69,7 +69,7 @@ void ServerEvents::print_started(const JobTrace& trace, LineWrite how) {
 void ServerEvents::print_ended(const JobTrace& trace, const JobAnswer& answer,
                                std::optional<std::chrono::milliseconds> sent, LineWrite how) {
   if (journal_ == nullptr) return;
-  JournalLine line(clock_.now_secs(), "print");
+  JournalLine line(clock_.now_secs(), journal_events::PRINT);
   line.text_or_null("job_id", trace.job_id).text("device", trace.device).text("label", trace.label);
   line.text("origin", trace.origin).json("target", trace.target);
   line.number("byte_count", static_cast<std::int64_t>(trace.byte_count));
@@ -91,7 +91,7 @@ void ServerEvents::print_repeated(const JobTrace& trace, unsigned status, JobSta
   m["label"] = trace.label;
   m["status"] = status;
   m["state"] = job_state_name(state);
-  write("print_repeat", m);
+  write(journal_events::PRINT_REPEAT, m);
 }
 
 void ServerEvents::print_interrupted(const JobRegistry::Known& job, bool at_start) {
@@ -100,7 +100,7 @@ void ServerEvents::print_interrupted(const JobRegistry::Known& job, bool at_star
   m["device"] = job.device;
   m["accepted"] = iso_utc(job.record.accepted);
   m["when"] = at_start ? "agent_start" : "agent_stop";
-  write("print_interrupted", m);
+  write(journal_events::PRINT_INTERRUPTED, m);
 }
 
 void ServerEvents::printer_status(const std::string& printer, const std::string& device,
@@ -136,7 +136,7 @@ void ServerEvents::printer_status(const std::string& printer, const std::string&
   m["status"] = status;
   m["answer"] = std::move(answer);
   m["changes_untold"] = untold;
-  write("printer_status", m);
+  write(journal_events::PRINTER_STATUS, m);
 }
 
 void ServerEvents::paired(const std::string& device, const std::string& origin, const std::string& label,
@@ -146,7 +146,7 @@ void ServerEvents::paired(const std::string& device, const std::string& origin, 
   m["origin"] = origin;
   m["label"] = label;
   m["source"] = source;
-  write("pairing", m);
+  write(journal_events::PAIRING, m);
 }
 
 void ServerEvents::revocations(std::uint64_t seq, const std::vector<std::string>& removed) {
@@ -155,7 +155,7 @@ void ServerEvents::revocations(std::uint64_t seq, const std::vector<std::string>
   json::array ids;
   for (const std::string& id : removed) ids.emplace_back(id);
   m["removed"] = std::move(ids);
-  write("revocations", m);
+  write(journal_events::REVOCATIONS, m);
 }
 
 void ServerEvents::refused(unsigned status, const char* reason, const std::string& origin,
@@ -183,7 +183,7 @@ void ServerEvents::refused(unsigned status, const char* reason, const std::strin
   m["origin"] = origin.substr(0, 200);
   m["path"] = path.substr(0, 200);
   m["repeats"] = repeats;
-  write("refused", m);
+  write(journal_events::REFUSED, m);
 }
 
 void restore_jobs(JobRegistry& jobs, const std::vector<std::string>& lines) {
@@ -209,8 +209,8 @@ void restore_jobs(JobRegistry& jobs, const std::vector<std::string>& lines) {
         !accepted->is_string()) {
       continue;
     }
-    const bool start = event->get_string() == "print_start";
-    if (!start && event->get_string() != "print") continue;
+    const bool start = event->get_string() == journal_events::PRINT_START;
+    if (!start && event->get_string() != journal_events::PRINT) continue;
     const auto bytes_digest = from_hex(digest->get_string());
     if (!bytes_digest || bytes_digest->size() != 32) continue;
     Sha256Digest d{};

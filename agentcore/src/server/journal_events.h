@@ -14,6 +14,7 @@
 #include <mutex>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <unordered_map>
 #include <vector>
 
@@ -23,6 +24,39 @@
 #include "server/jobs/job_registry.h"
 
 namespace zunel {
+
+// The events the API writes to the journal (its line format: base/journal.h)
+// and their members.
+namespace journal_events {
+// A job handed to its printer: "job_id" (or null), "device", "accepted",
+// "started", "target", "byte_count", "sha256".
+inline constexpr std::string_view PRINT_START = "print_start";
+// A job's end: "job_id" (or null), "device", "label", "origin", "target",
+// "byte_count", "sha256" (of the bytes), "accepted", "started" (null when it
+// never started), "ended", "status" (the HTTP status answered), "answer"
+// (the answer's body: "ok", "error", "confirmed"...), "wait_ms", "send_ms"
+// (sending, with the confirmation when one was asked; null when the job
+// never started).
+inline constexpr std::string_view PRINT = "print";
+// A job id seen before: "job_id", "device", "label", "status", "state" (of
+// the first job when asked again).
+inline constexpr std::string_view PRINT_REPEAT = "print_repeat";
+// A job with an id cut while it ran: "job_id", "device", "accepted", "when"
+// ("agent_stop": the stop's grace ran out; "agent_start": found so at the
+// next start, after a crash, a kill or a power cut).
+inline constexpr std::string_view PRINT_INTERRUPTED = "print_interrupted";
+// A printer's answer changed: "device", "target", "status", "answer",
+// "changes_untold" (changes left out before it).
+inline constexpr std::string_view PRINTER_STATUS = "printer_status";
+// "device", "origin", "label", "source" ("code" or "auto").
+inline constexpr std::string_view PAIRING = "pairing";
+// "seq", "removed" (device ids).
+inline constexpr std::string_view REVOCATIONS = "revocations";
+// A refusal that points at a misconfiguration: "status" (403 or 401),
+// "reason", "origin", "path", "repeats" (the same refusals left out since
+// the last one written).
+inline constexpr std::string_view REFUSED = "refused";
+}  // namespace journal_events
 
 // One print job as the journal tells it: filled on the I/O thread when the
 // job is accepted, then by its lane.

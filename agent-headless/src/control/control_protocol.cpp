@@ -61,10 +61,10 @@ std::string info_reply(AgentState& state, std::string_view executable) {
 
 std::string revoke_reply(const std::optional<std::string>& id, AgentState& state) {
   if (!id || id->empty()) return error_reply("falta id");
-  const bool removed = [&] {
-    auto locked = state.lock();
-    return revoke_device(locked, *id);
-  }();
+  bool removed = false;
+  // Said done only once pairings.json holds it; otherwise nothing changed.
+  const Status saved = state.change_and_save([&](LockedState& locked) { removed = revoke_device(locked, *id); });
+  if (!saved) return error_reply("no se pudo guardar pairings.json: " + saved.error());
   return removed ? R"({"ok":true})" : R"({"ok":false})";
 }
 

@@ -166,6 +166,12 @@ TEST_F(ControlProtocol, RevokeRemovesTheDeviceAndSavesTheStore) {
   const std::string saved = read_file(f.file());
   EXPECT_EQ(saved.find("\"d1\""), std::string::npos) << saved;
   EXPECT_NE(saved.find("\"d3\""), std::string::npos) << saved;
+
+  // A revocation the store cannot keep is said to have failed, and undone.
+  std::filesystem::remove(f.file());
+  std::filesystem::create_directory(f.file());
+  EXPECT_EQ(revoke("d2").find(R"({"ok":false,"error":"no se pudo guardar pairings.json: )"), 0u);
+  EXPECT_EQ(reply(request("info")), info_reply(D2 + "," + D3));
 }
 
 TEST_F(ControlProtocol, PairAndRevokeAreJournaledWithoutTheCode) {

@@ -276,8 +276,9 @@ HttpResponse print_traced(PrintJobBody& job, JobTrace& trace, ApiContext& ctx, c
     trace.bytes_digest = sha256(std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size()));
   }
   // A job with an id starts only once its start is on disk: its repeat,
-  // after a crash too, must know it began.
-  if (trace.job_id) {
+  // after a crash too, must know it began. One that reaches no printer (on
+  // the I/O thread, which never waits for the disk) has nothing to keep.
+  if (trace.job_id && in_lane) {
     if (Status stored = ctx.jobs->start(trace.device, *trace.job_id); !stored) {
       HttpResponse answer = error_answer(503, cors, ErrorCode::JournalUnavailable, JOB_NOT_STORED);
       events.print_ended(trace, JobAnswer{answer.status, answer.body}, std::nullopt,

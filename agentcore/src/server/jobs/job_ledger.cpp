@@ -186,10 +186,10 @@ Status JobLedger::synced(std::uint64_t mine) {
     if (!syncing_) {
       // Leads one sync for every line appended so far. The file is not
       // replaced while syncing_ is set.
-      syncing_ = true;
-      const std::uint64_t target = appended_;
       AppendFile* const file = file_.get();
       if (file == nullptr) return fail("no se pudo guardar el inicio del trabajo en " + std::string(JOB_STORE_FILE));
+      syncing_ = true;
+      const std::uint64_t target = appended_;
       lock.unlock();
       Status done = file->sync();
       lock.lock();

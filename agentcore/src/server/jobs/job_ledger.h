@@ -114,7 +114,9 @@ class JobLedger {
 
   // Orders the registry's changes with the store's lines.
   mutable std::mutex mutex_;
-  std::unique_ptr<AppendFile> file_;    // under mutex_; null when it cannot be written
+  // Null when it cannot be written. Replaced under both mutexes and never
+  // while a sync runs, so either mutex is enough to read it.
+  std::unique_ptr<AppendFile> file_;
   std::uint64_t appended_ = 0;          // under mutex_ and sync_mutex_: lines appended
   std::uint64_t rewritten_size_ = 0;    // under mutex_
   bool failing_ = false;                // under mutex_: said once

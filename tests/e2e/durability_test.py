@@ -146,7 +146,11 @@ class Durability(unittest.TestCase):
         with open(outside, "w") as f:
             f.write('{"t":"2026-12-08T10:00:00Z","event":"agent_start"}\n')
         journal = os.path.join(store, "journal.jsonl")
-        os.symlink(outside, journal)
+        # Wine shows a Unix link as the file it names and has no FIFOs: the
+        # Windows file layer's own refusal of links is its unit tests' business.
+        links = not RUNNER
+        if links:
+            os.symlink(outside, journal)
         # A file far past any bound the agent writes: read from its end only.
         with open(os.path.join(store, "journal.1.jsonl"), "wb") as f:
             f.truncate(300 << 20)
@@ -161,14 +165,17 @@ class Durability(unittest.TestCase):
         self.assertIn("[trabajos] 3 líneas ilegibles en jobs.jsonl".encode(), self.agent.stderr())
         code, out, err = run_cli(self.home, "log", timeout=10)
         self.assertEqual(code, 0, err)
-        self.assertIn(b"vac", out, "neither the link nor the oversized file was read as the journal")
-        with open(outside) as f:
-            self.assertEqual(f.read().count("\n"), 1, "nothing was written through the link")
+        if links:
+            self.assertIn(b"vac", out, "neither the link nor the oversized file was read as the journal")
+            with open(outside) as f:
+                self.assertEqual(f.read().count("\n"), 1, "nothing was written through the link")
         code, out, err = run_cli(self.home, "report", timeout=30)
         self.assertEqual(code, 0, err)
         self.assertIn("3 líneas ilegibles halladas al iniciar".encode(), out)
 
         # A FIFO in the journal's place holds neither the agent nor `log`.
+        if not links:
+            return
         self.kill()
         os.remove(journal)
         os.mkfifo(journal)

@@ -139,6 +139,23 @@ class Durability(unittest.TestCase):
         self.assertEqual(printer.wait_jobs(1), [b"without id"], "the job with an id was not sent")
         self.assertIn(b"[trabajos] no se pudo leer jobs.jsonl", self.agent.stderr())
 
+    def test_a_disk_whose_sync_fails_refuses_jobs_with_ids(self):
+        self.agent = Agent(self.home, env=self.home.env(ZUNEL_TEST_FAILING_SYNC="1"))
+        self.addCleanup(self.agent.stop)
+        self.agent.wait_started()
+        token = self.pair()
+        printer = TcpSink()
+        self.addCleanup(printer.close)
+        status, _, answer = signed("POST", "/v1/print", token, job_body(printer.port, b"with id", "S-1"))
+        self.assertEqual((status, json.loads(answer)["code"]), (503, "journal_unavailable"), answer)
+        status, _, _ = signed("POST", "/v1/print", token, job_body(printer.port, b"without id"))
+        self.assertEqual(status, 200)
+        self.assertEqual(printer.wait_jobs(1), [b"without id"], "the job with an id was not sent")
+        self.kill()
+        self.start()  # the disk works again
+        status, _, answer = signed("POST", "/v1/print", token, job_body(printer.port, b"with id", "S-1"))
+        self.assertEqual((status, json.loads(answer).get("repeated")), (200, None), "the refused id was free")
+
     def test_damaged_files_neither_stop_nor_hang_the_agent_nor_log(self):
         store = self.store_dir()
         os.makedirs(store)

@@ -108,7 +108,7 @@ int run_agent(std::string_view version) {
   auto& journal = *new JournalFile(state_dir, std::cerr);
   // The job ids, from their store; an agent upgraded from a version
   // without one finds them in its journal.
-  auto jobs = std::make_shared<JobLedger>(state_dir, system_append_files(), std::cerr, [&state_dir] {
+  auto jobs = std::make_shared<JobLedger>(state_dir, agent_append_files(), std::cerr, [&state_dir] {
     JobRegistry earlier;
     restore_jobs(earlier, read_journal_tail(state_dir, SIZE_MAX));
     return earlier.started_jobs();

@@ -52,4 +52,9 @@ class AppendFiles {
 // The system's files.
 AppendFiles& system_append_files();
 
+// The files the agent keeps its jobs in: the system's, except in a test
+// build (test_hooks_enabled()) while the environment has
+// ZUNEL_TEST_FAILING_SYNC=1, where every sync fails as on a failing disk.
+AppendFiles& agent_append_files();
+
 }  // namespace zunel

@@ -37,7 +37,7 @@ cmake -S . -B "$tsan" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DZUNEL_THREAD_
   -DZUNEL_KEYSET_FILE="$PWD/tests/fixtures/test_keyset.json"
 cmake --build "$tsan" -j2 --target agentcore_tests
 TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1" "$tsan/bin/agentcore_tests" \
-  --gtest_filter="${ZUNEL_TSAN_TESTS:-*}"
+  --gtest_brief=1 --gtest_filter="${ZUNEL_TSAN_TESTS:-*}"
 
 # A few seconds of every fuzz target, as a smoke test of the fuzz build and of
 # the parsers on the corpus gathered so far (scripts/fuzz.sh for long runs).

@@ -106,12 +106,12 @@ wine=$(command -v wine)
 # ccache, shared by every work tree of this machine (paths relative to the tree).
 export CCACHE_BASEDIR="$root" CCACHE_NOHASHDIR=true
 # Like the Linux test build, this one trusts the test key, so the end-to-end
-# tests can sign tickets.
+# tests can sign tickets, and honours the test-only switches (a failing disk).
 cmake -S . -B "$build" -G Ninja \
   -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64.cmake" \
   -DCMAKE_BUILD_TYPE=Release \
   -DCMAKE_C_COMPILER_LAUNCHER=ccache -DCMAKE_CXX_COMPILER_LAUNCHER=ccache \
-  -DZUNEL_KEYSET_FILE="$root/tests/fixtures/test_keyset.json" \
+  -DZUNEL_KEYSET_FILE="$root/tests/fixtures/test_keyset.json" -DZUNEL_TEST_HOOKS=ON \
   -DZUNEL_BOOST_INCLUDE="$boost_include" \
   -DZUNEL_SODIUM_ROOT="$sodium" \
   -DZUNEL_EXE_RUNNER="$wine" \

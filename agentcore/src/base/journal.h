@@ -39,10 +39,6 @@ class Journal {
   virtual ~Journal() = default;
   // `line`: one JSON object, without a line feed.
   virtual void record(std::string line) = 0;
-  // The same, returning once the line is with the system (so that it
-  // outlives a killed process) or dropped, or after a short bound: for the
-  // start of a print job, on its lane, before its first byte is sent.
-  virtual void record_before_going_on(std::string line) { record(std::move(line)); }
   // The same as record(), from a thread that may wait for the disk (a job's
   // lane, once its answer is on its way): the line is written on the calling
   // thread when no other write is under way, so that no thread is woken for

@@ -57,16 +57,6 @@ void JournalFile::record(std::string line) {
   wake_.notify_one();
 }
 
-void JournalFile::record_before_going_on(std::string line) {
-  std::unique_lock lock(mutex_);
-  if (!enqueue(line)) return;
-  const std::uint64_t mine = queued_total_;
-  std::unique_lock file_lock(file_mutex_, std::try_to_lock);
-  if (file_lock) return write_queued(lock);
-  wake_.notify_one();
-  written_.wait_for(lock, RECORD_WAIT, [&] { return done_total_ >= mine; });
-}
-
 void JournalFile::record_here(std::string line) {
   std::unique_lock lock(mutex_);
   if (!enqueue(line)) return;

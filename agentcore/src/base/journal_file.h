@@ -46,11 +46,6 @@ class JournalFile final : public Journal {
 
   void record(std::string line) override;
   // When no other thread is writing, writes what is queued and the line on
-  // the calling thread (no hand-off to the writer and back); otherwise
-  // queues it and waits at most RECORD_WAIT for it.
-  void record_before_going_on(std::string line) override;
-  static constexpr std::chrono::milliseconds RECORD_WAIT{1000};
-  // When no other thread is writing, writes what is queued and the line on
   // the calling thread; otherwise queues it for the writer.
   void record_here(std::string line) override;
 
@@ -90,7 +85,7 @@ class JournalFile final : public Journal {
   bool stopping_ = false;                // under mutex_
 
   // Held by whichever thread writes (the writer, or a caller of
-  // record_before_going_on), taken only by try_lock under mutex_, so that
+  // record_here), taken only by try_lock under mutex_, so that
   // the lines reach the file in the order they were queued.
   std::mutex file_mutex_;
   // Under file_mutex_.

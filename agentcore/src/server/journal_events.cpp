@@ -51,7 +51,6 @@ void ServerEvents::write_line(std::string line, LineWrite how) {
   switch (how) {
     case LineWrite::Queued: return journal_->record(std::move(line));
     case LineWrite::Here: return journal_->record_here(std::move(line));
-    case LineWrite::BeforeGoingOn: return journal_->record_before_going_on(std::move(line));
   }
 }
 

@@ -92,10 +92,10 @@ class ServerEvents {
   MonotonicClock& monotonic() const { return monotonic_; }
 
   // How a line reaches the journal (base/journal.h): queued for its thread
-  // (from any thread, the I/O thread included); written by the calling
-  // thread when no other write is under way (a lane); or on disk before the
-  // caller goes on (a job with an id, before its first byte).
-  enum class LineWrite { Queued, Here, BeforeGoingOn };
+  // (from any thread, the I/O thread included), or written by the calling
+  // thread when no other write is under way (a lane). What a job with an id
+  // must have on disk before its first byte is the job store's business.
+  enum class LineWrite { Queued, Here };
 
   void print_started(const JobTrace& trace, LineWrite how);
   // `sent`: how long the send (and its confirmation) took; nothing when the

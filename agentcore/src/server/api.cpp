@@ -262,7 +262,7 @@ constexpr const char* JOB_NOT_STORED =
     "no se puede garantizar ahora que el trabajo se imprima una sola vez: el agente no pudo guardarlo "
     "en el disco, y no se imprimió; enviado sin job_id se imprime sin esa garantía";
 
-// The job, told to the journal and, with a job id, to the registry: when it
+// The job, told to the journal and, with a job id, to the job ledger: when it
 // starts (so that a crash while it runs leaves it interrupted) and when it
 // ends. On the job's lane, where its end line waits for `print_told`, or on
 // the I/O thread for a job that reaches no printer (`in_lane` false), which
@@ -281,8 +281,7 @@ HttpResponse print_traced(PrintJobBody& job, JobTrace& trace, ApiContext& ctx, c
   if (trace.job_id && in_lane) {
     if (Status stored = ctx.jobs->start(trace.device, *trace.job_id); !stored) {
       HttpResponse answer = error_answer(503, cors, ErrorCode::JournalUnavailable, JOB_NOT_STORED);
-      events.print_ended(trace, JobAnswer{answer.status, answer.body}, std::nullopt,
-                         in_lane ? LineWrite::Here : LineWrite::Queued);
+      events.print_ended(trace, JobAnswer{answer.status, answer.body}, std::nullopt, LineWrite::Here);
       return answer;
     }
   }

@@ -1,5 +1,6 @@
 #include "service/autostart.h"
 
+#include <cctype>
 #include <vector>
 
 #include "base/constants.h"
@@ -11,6 +12,11 @@ namespace fs = std::filesystem;
 
 constexpr int START_ATTEMPTS = 5;
 constexpr std::chrono::milliseconds START_PAUSE(500);
+// Ending an agent whose control channel cannot stop it: the time it gets to
+// end, then how long its port may still answer.
+constexpr std::chrono::milliseconds END_WAIT(6000);
+constexpr int PORT_FREE_ATTEMPTS = 10;
+constexpr std::chrono::milliseconds PORT_FREE_PAUSE(200);
 
 std::string path_text(const fs::path& p) {
   const auto u8 = p.u8string();
@@ -67,13 +73,60 @@ bool is_same_or_ancestor(const fs::path& ancestor, const fs::path& path) {
 }
 
 // An agent that already answers ping: left running when it is this
-// executable's, stopped when it is this user's of another version or file.
+// executable's, replaced when it is this user's of another version or file.
 struct RunningAgentSettled {
   bool keep = false;
-  std::string replaced_version;  // of the agent stopped
+  std::string replaced;  // what was replaced, for the text: "la versión 1.0.0"
 };
 
-// Fails when the agent is another user's, or does not stop.
+// Whether `file` is an executable of this product, whatever its folder: its
+// name starts with the command's name (any case).
+bool is_product_executable(const fs::path& file) {
+  std::string name = path_text(file.filename());
+  for (char& c : name) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return name.rfind(COMMAND_NAME, 0) == 0;
+}
+
+std::string what_to_do(const ListeningProcess& process) {
+  return "Terminá el proceso " + std::to_string(process.pid) + " (" + path_text(process.executable) +
+         ") o cerrá la sesión y volvé a entrar; después ejecutá de nuevo 'zunel-print-agent install'.";
+}
+
+// Ends the process that holds the agent's port when it is this user's and
+// an executable of this product (never anything else), then waits until the
+// port no longer answers as the agent.
+Status end_listening_agent(const AutostartPlatform& platform) {
+  const auto found = platform.processes.listening_process(HTTP_PORT);
+  if (!found.ok()) {
+    return fail("buscar el proceso que escucha en 127.0.0.1:" + std::to_string(HTTP_PORT) + ": " +
+                found.error().text + ". Cerrá la sesión y volvé a entrar; después ejecutá de nuevo "
+                "'zunel-print-agent install'.");
+  }
+  if (!found.value()) return {};  // it ended meanwhile
+  const ListeningProcess& process = *found.value();
+  if (!process.this_user) {
+    return fail("el proceso que escucha en 127.0.0.1:" + std::to_string(HTTP_PORT) +
+                " no es de este usuario (o de esta sesión), y no se termina. Cerrá la otra sesión "
+                "de ese usuario, o reiniciá el equipo.");
+  }
+  if (!is_product_executable(process.executable)) {
+    return fail("el proceso " + std::to_string(process.pid) + " (" + path_text(process.executable) +
+                ") que escucha en 127.0.0.1:" + std::to_string(HTTP_PORT) +
+                " no es el agente, y no se termina. " + what_to_do(process));
+  }
+  if (const auto ended = platform.processes.end_process(process, END_WAIT); !ended.ok()) {
+    return fail("terminar el proceso " + std::to_string(process.pid) + ": " + ended.error().text + ". " +
+                what_to_do(process));
+  }
+  for (int attempt = 0; attempt < PORT_FREE_ATTEMPTS; ++attempt) {
+    if (!platform.probe.agent_answers(HTTP_PORT)) return {};
+    platform.sleeper.sleep_for(PORT_FREE_PAUSE);
+  }
+  return fail("el puerto " + std::to_string(HTTP_PORT) + " sigue respondiendo tras terminar el proceso " +
+              std::to_string(process.pid) + ". " + what_to_do(process));
+}
+
+// Fails when the agent is another user's, or cannot be ended.
 Outcome<RunningAgentSettled, InstallError> settle_running_agent(const AutostartPlatform& platform,
                                                                 std::string_view own_version,
                                                                 const fs::path& own_file) {
@@ -81,19 +134,35 @@ Outcome<RunningAgentSettled, InstallError> settle_running_agent(const AutostartP
   if (running.owner == AgentOwner::OtherUser) {
     return InstallError{running.detail, FailureKind::OtherUsersAgent, NO_OS_ERROR_CODE};
   }
-  // An agent that cannot be asked is left alone, as before it could be; one
-  // that does not name its file is an older build.
-  const auto& file = running.executable;
-  const bool same = running.owner != AgentOwner::ThisUser ||
-                    (running.version == own_version && !file.empty() &&
-                     fs::path(std::u8string(file.begin(), file.end())) == own_file);
-  if (same) return RunningAgentSettled{true, {}};
-  if (Status stopped = platform.agent.stop(); !stopped) {
-    return InstallError{"detener el agente en ejecución (versión " + running.version + "): " +
-                            stopped.error(),
-                        FailureKind::AlreadyRunning, NO_OS_ERROR_CODE};
+  if (running.owner != AgentOwner::ThisUser) {
+    // Its control channel cannot be asked: it is replaced only when it is
+    // this user's agent of another file, as the system shows the listener.
+    const auto found = platform.processes.listening_process(HTTP_PORT);
+    const bool other_file = found.ok() && found.value() && found.value()->this_user &&
+                            is_product_executable(found.value()->executable) &&
+                            found.value()->executable != own_file;
+    if (!other_file) return RunningAgentSettled{true, {}};
+    if (Status ended = end_listening_agent(platform); !ended) {
+      return InstallError{"detener el agente en ejecución: " + ended.error(), FailureKind::AlreadyRunning,
+                          NO_OS_ERROR_CODE};
+    }
+    return RunningAgentSettled{false, "el agente de " + path_text(found.value()->executable)};
   }
-  return RunningAgentSettled{false, running.version};
+  // One that does not name its file is an older build.
+  const auto& file = running.executable;
+  const bool same = running.version == own_version && !file.empty() &&
+                    fs::path(std::u8string(file.begin(), file.end())) == own_file;
+  if (same) return RunningAgentSettled{true, {}};
+  // Builds older than `stop` refuse it: their process is ended instead, as
+  // is one that accepted but did not end.
+  if (Status stopped = platform.agent.stop(); !stopped) {
+    if (Status ended = end_listening_agent(platform); !ended) {
+      return InstallError{"detener el agente en ejecución (versión " + running.version + "): " +
+                              stopped.error() + "; " + ended.error(),
+                          FailureKind::AlreadyRunning, NO_OS_ERROR_CODE};
+    }
+  }
+  return RunningAgentSettled{false, "la versión " + running.version};
 }
 
 fs::path absolute_or_unchanged(FileSystem& files, const fs::path& p) {
@@ -143,7 +212,7 @@ Outcome<std::string, InstallError> install_autostart(const AutostartPlatform& pl
     if (settled.value().keep) {
       return std::string("Instalado y corriendo ✓ (el agente ya estaba activo).");
     }
-    replaced = settled.value().replaced_version;
+    replaced = settled.value().replaced;
   }
 
   const auto started = platform.processes.start_agent(exe.value());
@@ -151,7 +220,7 @@ Outcome<std::string, InstallError> install_autostart(const AutostartPlatform& pl
 
   if (wait_for_agent(platform.probe, platform.sleeper, HTTP_PORT, START_ATTEMPTS, START_PAUSE)) {
     if (replaced.empty()) return std::string("Instalado y corriendo ✓");
-    return "Instalado y corriendo ✓ (reemplazó la versión " + replaced + ")";
+    return "Instalado y corriendo ✓ (reemplazó " + replaced + ")";
   }
   return InstallError{"sin respuesta como agente en http://127.0.0.1:" + std::to_string(HTTP_PORT) +
                           "/v1/ping tras " + std::to_string(START_ATTEMPTS) + " intentos",

@@ -3,8 +3,10 @@
 // use, each behind a small interface so that tests can hand in recording
 // fakes. One implementation file per OS builds the real ones.
 
+#include <chrono>
 #include <cstdint>
 #include <filesystem>
+#include <optional>
 #include <string>
 
 #include "base/outcome.h"
@@ -61,6 +63,15 @@ class StartupEntry {
   virtual Outcome<std::string, SystemError> read_target(const std::filesystem::path& entry) = 0;
 };
 
+// The process that listens on a loopback port, as the system tells it.
+struct ListeningProcess {
+  std::uint32_t pid = 0;
+  // It runs as the user who runs this command (on Windows also in this logon
+  // session). False when the system does not let this user look at it.
+  bool this_user = false;
+  std::filesystem::path executable;  // its file; empty when the system does not say
+};
+
 class Processes {
  public:
   virtual ~Processes() = default;
@@ -71,6 +82,14 @@ class Processes {
   virtual Outcome<void, SystemError> start_agent(const std::filesystem::path& executable) = 0;
   // Ends and deletes the scheduled task of older installations; outcome ignored.
   virtual void remove_legacy_task() = 0;
+  // The process that listens on 127.0.0.1:`port`; nothing when no listener
+  // is found.
+  virtual Outcome<std::optional<ListeningProcess>, SystemError> listening_process(
+      std::uint16_t port) = 0;
+  // Ends `process`, only while its pid still names a process of this user
+  // running that executable, and waits up to `wait` for it to be gone.
+  virtual Outcome<void, SystemError> end_process(const ListeningProcess& process,
+                                                 std::chrono::milliseconds wait) = 0;
 };
 
 struct AutostartPlatform {

@@ -27,6 +27,7 @@ SystemError uncoded() { return SystemError{"texto del sistema", std::nullopt, fa
 SystemError not_found() { return SystemError{"no existe", code_for(FailureKind::MissingFile), true}; }
 
 const fs::path kExe = "/opt/zunel/bin/zunel-print-agent";
+const fs::path kOldExe = "/opt/zunel-1.0.0/ZUNEL-PRINT-AGENT";
 const fs::path kEntry = "/home/ana/.config/autostart/ZunelPrintAgent.desktop";
 
 // Every platform piece in one recording fake: each call is logged in order,
@@ -51,6 +52,9 @@ class FakeWorld final : public FileSystem,
   // The agent that answers, if any does: by default this executable's.
   AgentIdentity running{AgentOwner::ThisUser, "1.0.1", kExe.string(), {}};
   std::optional<std::string> stop_fails;
+  // The process the system shows on the HTTP port: by default this user's agent.
+  std::optional<ListeningProcess> listener = ListeningProcess{4321, true, kOldExe};
+  std::optional<SystemError> end_fails;
 
   AutostartPlatform platform() { return {*this, *this, *this, *this, *this, *this, *this}; }
 
@@ -114,6 +118,15 @@ class FakeWorld final : public FileSystem,
     return record("start:" + exe.generic_string());
   }
   void remove_legacy_task() override { log.push_back("legacy_task"); }
+  Outcome<std::optional<ListeningProcess>, SystemError> listening_process(std::uint16_t port) override {
+    log.push_back("listener:" + std::to_string(port));
+    return listener;
+  }
+  Outcome<void, SystemError> end_process(const ListeningProcess& p, std::chrono::milliseconds wait) override {
+    log.push_back("end:" + std::to_string(p.pid) + ":" + std::to_string(wait.count()));
+    if (end_fails) return *end_fails;
+    return {};
+  }
 
   bool agent_answers(std::uint16_t port) override {
     log.push_back("probe:" + std::to_string(port));
@@ -212,29 +225,86 @@ TEST(Install, AnAgentThatIsNotThisUsersIsNeverStopped) {
   EXPECT_EQ(result.error().detail, "rechaza el token");
   EXPECT_EQ(world.log, concat(kInstallPrefix, {"identify"}));
 
-  // One whose control channel cannot be asked is left alone, as before.
+  // One whose control channel cannot be asked is left alone unless the
+  // system shows it as this user's agent of another file.
+  const struct {
+    std::optional<ListeningProcess> listener;
+    std::string text;
+  } cases[] = {
+      {ListeningProcess{4321, true, kExe}, "Instalado y corriendo ✓ (el agente ya estaba activo)."},
+      {ListeningProcess{4321, false, kOldExe}, "Instalado y corriendo ✓ (el agente ya estaba activo)."},
+      {std::nullopt, "Instalado y corriendo ✓ (el agente ya estaba activo)."},
+      {ListeningProcess{4321, true, kOldExe},
+       "Instalado y corriendo ✓ (reemplazó el agente de /opt/zunel-1.0.0/ZUNEL-PRINT-AGENT)"},
+  };
   for (const AgentOwner owner : {AgentOwner::Unknown, AgentOwner::Nobody}) {
-    FakeWorld unknown;
-    unknown.probe_answers = {true};
-    unknown.running = {owner, {}, {}, "canal de control: sin respuesta"};
-    result = install_autostart(unknown.platform(), "2.0.0");
-    ASSERT_TRUE(result.ok());
-    EXPECT_EQ(result.value(), "Instalado y corriendo ✓ (el agente ya estaba activo).");
+    for (const auto& c : cases) {
+      FakeWorld unknown;
+      unknown.probe_answers = {true, false, true};
+      unknown.running = {owner, {}, {}, "canal de control: sin respuesta"};
+      unknown.listener = c.listener;
+      result = install_autostart(unknown.platform(), "2.0.0");
+      ASSERT_TRUE(result.ok());
+      EXPECT_EQ(result.value(), c.text);
+      const bool ended = std::find(unknown.log.begin(), unknown.log.end(), "end:4321:6000") != unknown.log.end();
+      EXPECT_EQ(ended, c.text.find("reemplazó") != std::string::npos);
+    }
   }
 }
 
-TEST(Install, AnAgentThatDoesNotStopFailsAsAlreadyRunning) {
-  FakeWorld world;
-  world.probe_answers = {true};
-  world.running.version = "1.0.0";
-  world.stop_fails = "el agente aceptó detenerse pero sigue corriendo tras 15 s";
-  const auto result = install_autostart(world.platform(), "1.0.1");
-  ASSERT_FALSE(result.ok());
-  EXPECT_EQ(result.error().kind, FailureKind::AlreadyRunning);
-  EXPECT_EQ(result.error().detail,
-            "detener el agente en ejecución (versión 1.0.0): el agente aceptó detenerse pero sigue "
-            "corriendo tras 15 s");
-  EXPECT_EQ(world.log.back(), "stop");
+// A build older than `stop` refuses it (and a stuck one does not end): its
+// process is ended instead, but only when it is this user's agent.
+TEST(Install, AnAgentThatDoesNotStopIsEndedByItsProcessOnlyWhenItIsThisUsersAgent) {
+  const std::string refused = "detener el agente en ejecución (versión 1.0.0): cmd desconocido: stop; ";
+  const std::string to_do =
+      "Terminá el proceso 4321 (/opt/zunel-1.0.0/ZUNEL-PRINT-AGENT) o cerrá la sesión y volvé a "
+      "entrar; después ejecutá de nuevo 'zunel-print-agent install'.";
+  const struct {
+    const char* name;
+    std::optional<ListeningProcess> listener;
+    std::optional<SystemError> end_fails;
+    std::vector<bool> port_answers;  // the probes between the end and the start
+    std::string detail;              // empty: replaced
+    Log tail;                        // the log after "stop"
+  } cases[] = {
+      {"this user's agent", ListeningProcess{4321, true, kOldExe}, std::nullopt, {true, false}, "",
+       {"listener:47631", "end:4321:6000", "probe:47631", "sleep:200", "probe:47631",
+        "start:/opt/zunel/bin/zunel-print-agent", "probe:47631"}},
+      {"it ended by itself", std::nullopt, std::nullopt, {}, "",
+       {"listener:47631", "start:/opt/zunel/bin/zunel-print-agent", "probe:47631"}},
+      {"another user's process", ListeningProcess{4321, false, {}}, std::nullopt, {},
+       refused + "el proceso que escucha en 127.0.0.1:47631 no es de este usuario (o de esta sesión), y "
+                 "no se termina. Cerrá la otra sesión de ese usuario, o reiniciá el equipo.",
+       {"listener:47631"}},
+      {"not this product", ListeningProcess{4321, true, "/usr/bin/socat"}, std::nullopt, {},
+       refused + "el proceso 4321 (/usr/bin/socat) que escucha en 127.0.0.1:47631 no es el agente, y no "
+                 "se termina. Terminá el proceso 4321 (/usr/bin/socat) o cerrá la sesión y volvé a entrar; "
+                 "después ejecutá de nuevo 'zunel-print-agent install'.",
+       {"listener:47631"}},
+      {"it cannot be ended", ListeningProcess{4321, true, kOldExe}, SystemError{"acceso denegado", 5, false}, {},
+       refused + "terminar el proceso 4321: acceso denegado. " + to_do, {"listener:47631", "end:4321:6000"}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    FakeWorld world;
+    world.probe_answers = {true};
+    world.probe_answers.insert(world.probe_answers.end(), c.port_answers.begin(), c.port_answers.end());
+    world.probe_answers.push_back(true);  // the started agent
+    world.running.version = "1.0.0";
+    world.stop_fails = "cmd desconocido: stop";
+    world.listener = c.listener;
+    world.end_fails = c.end_fails;
+    const auto result = install_autostart(world.platform(), "1.0.1");
+    if (c.detail.empty()) {
+      ASSERT_TRUE(result.ok());
+      EXPECT_EQ(result.value(), "Instalado y corriendo ✓ (reemplazó la versión 1.0.0)");
+    } else {
+      ASSERT_FALSE(result.ok());
+      EXPECT_EQ(result.error().kind, FailureKind::AlreadyRunning);
+      EXPECT_EQ(result.error().detail, c.detail);
+    }
+    EXPECT_EQ(world.log, concat(concat(kInstallPrefix, {"identify", "stop"}), c.tail));
+  }
 }
 
 TEST(Install, StartsTheAgentThenProbesUntilItAnswers) {

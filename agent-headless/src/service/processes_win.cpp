@@ -1,8 +1,12 @@
 #include "service/autostart_platform.h"
 
+#include <winsock2.h>
 #include <windows.h>
+#include <iphlpapi.h>
 
+#include <memory>
 #include <string>
+#include <vector>
 
 namespace zunel {
 namespace {
@@ -69,6 +73,71 @@ void run_schtasks(const std::wstring& arguments) {
   if (nul != INVALID_HANDLE_VALUE) CloseHandle(nul);
 }
 
+struct HandleCloser {
+  void operator()(HANDLE h) const { CloseHandle(h); }
+};
+using UniqueHandle = std::unique_ptr<void, HandleCloser>;
+
+UniqueHandle open_process(DWORD access, DWORD pid) {
+  return UniqueHandle(OpenProcess(access, FALSE, pid));
+}
+
+// The user a process runs as, as the bytes of its SID; empty when unknown.
+std::vector<unsigned char> process_user(HANDLE process) {
+  HANDLE token = nullptr;
+  if (!OpenProcessToken(process, TOKEN_QUERY, &token)) return {};
+  UniqueHandle owned(token);
+  DWORD size = 0;
+  GetTokenInformation(token, TokenUser, nullptr, 0, &size);
+  std::vector<unsigned char> buffer(size);
+  if (size == 0 || !GetTokenInformation(token, TokenUser, buffer.data(), size, &size)) return {};
+  const PSID sid = reinterpret_cast<TOKEN_USER*>(buffer.data())->User.Sid;
+  if (!IsValidSid(sid)) return {};
+  const auto* bytes = static_cast<const unsigned char*>(sid);
+  return std::vector<unsigned char>(bytes, bytes + GetLengthSid(sid));
+}
+
+// Whether the process runs as this process's user, in this logon session.
+bool same_user_and_session(HANDLE process, DWORD pid) {
+  DWORD session = 0, own_session = 0;
+  if (!ProcessIdToSessionId(pid, &session) ||
+      !ProcessIdToSessionId(GetCurrentProcessId(), &own_session) || session != own_session) {
+    return false;
+  }
+  const auto user = process_user(process);
+  return !user.empty() && user == process_user(GetCurrentProcess());
+}
+
+fs::path image_file(HANDLE process) {
+  std::wstring buffer(32768, L'\0');
+  DWORD size = static_cast<DWORD>(buffer.size());
+  if (!QueryFullProcessImageNameW(process, 0, buffer.data(), &size)) return {};
+  buffer.resize(size);
+  return fs::path(buffer);
+}
+
+// The owner of the IPv4 listener on 127.0.0.1:`port` (or on every address).
+Outcome<std::optional<DWORD>, SystemError> listener_pid(std::uint16_t port) {
+  std::vector<unsigned char> buffer;
+  DWORD size = 0;
+  DWORD rc = ERROR_INSUFFICIENT_BUFFER;
+  for (int attempt = 0; attempt < 4 && rc == ERROR_INSUFFICIENT_BUFFER; ++attempt) {
+    buffer.resize(size);
+    rc = GetExtendedTcpTable(buffer.empty() ? nullptr : buffer.data(), &size, FALSE, AF_INET,
+                             TCP_TABLE_OWNER_PID_LISTENER, 0);
+  }
+  if (rc != NO_ERROR) return system_error_from_code(static_cast<std::int32_t>(rc));
+  const auto* table = reinterpret_cast<const MIB_TCPTABLE_OWNER_PID*>(buffer.data());
+  for (DWORD i = 0; i < table->dwNumEntries; ++i) {
+    const MIB_TCPROW_OWNER_PID& row = table->table[i];
+    const bool address = row.dwLocalAddr == htonl(INADDR_LOOPBACK) || row.dwLocalAddr == 0;
+    if (address && ntohs(static_cast<u_short>(row.dwLocalPort)) == port) {
+      return std::optional<DWORD>(row.dwOwningPid);
+    }
+  }
+  return std::optional<DWORD>{};
+}
+
 class WinProcesses final : public Processes {
  public:
   Outcome<fs::path, SystemError> own_executable() override {
@@ -106,6 +175,43 @@ class WinProcesses final : public Processes {
   void remove_legacy_task() override {
     run_schtasks(L"/End /TN ZunelPrintAgent");
     run_schtasks(L"/Delete /TN ZunelPrintAgent /F");
+  }
+
+  Outcome<std::optional<ListeningProcess>, SystemError> listening_process(std::uint16_t port) override {
+    auto pid = listener_pid(port);
+    if (!pid.ok()) return pid.error();
+    if (!pid.value()) return std::optional<ListeningProcess>{};
+    ListeningProcess found;
+    found.pid = *pid.value();
+    // Another user's process cannot be opened, or shows another user.
+    if (const auto process = open_process(PROCESS_QUERY_LIMITED_INFORMATION, found.pid)) {
+      found.this_user = same_user_and_session(process.get(), found.pid);
+      found.executable = image_file(process.get());
+    }
+    return std::optional<ListeningProcess>(found);
+  }
+
+  // The handle pins the process: its pid, reused meanwhile, is never ended.
+  Outcome<void, SystemError> end_process(const ListeningProcess& process,
+                                         std::chrono::milliseconds wait) override {
+    const auto handle =
+        open_process(PROCESS_TERMINATE | PROCESS_QUERY_LIMITED_INFORMATION | SYNCHRONIZE, process.pid);
+    if (!handle) {
+      if (GetLastError() == ERROR_INVALID_PARAMETER) return {};  // already gone
+      return last_error();
+    }
+    if (WaitForSingleObject(handle.get(), 0) == WAIT_OBJECT_0) return {};
+    if (!same_user_and_session(handle.get(), process.pid) || image_file(handle.get()) != process.executable) {
+      return SystemError{"el proceso " + std::to_string(process.pid) + " ya no es el agente de este usuario",
+                         std::nullopt, false};
+    }
+    if (!TerminateProcess(handle.get(), 1) && WaitForSingleObject(handle.get(), 0) != WAIT_OBJECT_0) {
+      return last_error();
+    }
+    if (WaitForSingleObject(handle.get(), static_cast<DWORD>(wait.count())) == WAIT_OBJECT_0) return {};
+    return SystemError{"el proceso " + std::to_string(process.pid) + " sigue corriendo tras " +
+                           std::to_string(wait.count() / 1000) + " s",
+                       std::nullopt, false};
   }
 };
 

@@ -5,18 +5,23 @@ build with another in place, and the report for support."""
 import concurrent.futures
 import json
 import os
+import re
 import shutil
 import subprocess
 import tempfile
 import unittest
 
-from harness import (CONTROL_PORT, EXE, HTTP_PORT, RUNNER, Agent, SlowPrinter, TempHome, processes_with_home,
+from harness import (CONTROL_PORT, EXE, HTTP_PORT, RUNNER, Agent, SlowPrinter, TcpSink, TempHome, processes_with_home,
                      provisioned_token, request, run_cli, signed, small_tcp_buffers, start_agent, stop_pid,
                      uses_test_keyset, wait_port_free)
 
 UNDER_WINE = bool(RUNNER)
 # The same agent built to report another version (never shipped).
 NEXT_EXE = os.environ.get("ZUNEL_AGENT_NEXT_EXE", "")
+# The release shops ran before `stop` existed, built from this repository's
+# history by the earlier_release fixture.
+EARLIER_EXE = os.environ.get("ZUNEL_AGENT_EARLIER_EXE", "")
+REPLACED = re.compile(rb"^Instalado y corriendo OK \(reemplazo la version 1\.0\.1[^)\n]*\)\n$")
 OTHER_USERS_AGENT = (
     "El agente que corre en esta PC es el de otro usuario de Windows: este usuario no puede "
     "imprimir mientras tanto. Ese usuario puede detenerlo con 'zunel-print-agent stop' (o cerrar "
@@ -154,6 +159,45 @@ class Operations(unittest.TestCase):
             self.assertEqual(run_cli(home, "install", exe=copy),
                              (0, b"Instalado y corriendo OK (reemplazo la version 9.9.9-prueba)\n", b""))
             self.assertEqual(json.loads(run_cli(home, "list")[1])["executable"], copy)
+        self.assertEqual(run_cli(home, "stop"), (0, "Agente detenido.\n".encode(), b""))
+        wait_port_free(HTTP_PORT)
+
+    def test_upgrade_from_the_release_without_stop_and_back_loses_nothing(self):
+        self.assertTrue(EARLIER_EXE, "needs the earlier release (ZUNEL_AGENT_EARLIER_EXE)")
+        home = TempHome()
+        self.addCleanup(home.remove)
+        self.detached_agents_cleanup(home)
+        printer = TcpSink()
+        self.addCleanup(printer.close)
+        self.assertEqual(run_cli(home, "install", exe=EARLIER_EXE), (0, b"Instalado y corriendo OK\n", b""))
+        token = provisioned_token("upgrade")
+        self.assertEqual(run_cli(home, "stop", exe=EARLIER_EXE)[0], 2, "that release does not know stop")
+
+        # The new build ends it by its process and takes its place.
+        code, out, err = run_cli(home, "install")
+        self.assertEqual((code, err), (0, b""), out)
+        self.assertRegex(out, REPLACED)
+        info = json.loads(run_cli(home, "list")[1])
+        self.assertEqual(os.path.basename(info["executable"]), os.path.basename(EXE))
+        self.assertEqual(len(info["devices"]), 1, "the pairing was kept")
+        job = network_job(printer.port, b"una vez")[:-1] + ',"job_id":"subida-1"}'
+        self.assertEqual(signed("POST", "/v1/print", token, job)[0], 200, "and its token still prints")
+
+        # Back to the earlier release (stop, then its install), and up again.
+        self.assertEqual(run_cli(home, "stop"), (0, "Agente detenido.\n".encode(), b""))
+        wait_port_free(HTTP_PORT)
+        self.assertEqual(run_cli(home, "install", exe=EARLIER_EXE), (0, b"Instalado y corriendo OK\n", b""))
+        self.assertIn(signed("GET", "/v1/printers", token)[0], (200, 500), "the earlier release keeps the pairing")
+        code, out, err = run_cli(home, "install")
+        self.assertEqual((code, err), (0, b""), out)
+        self.assertRegex(out, REPLACED)
+        status, _, body = signed("POST", "/v1/print", token, job)
+        self.assertEqual((status, json.loads(body).get("repeated")), (200, True), "the job id was kept")
+        self.assertEqual(printer.wait_jobs(1), [b"una vez"], "and the job printed once")
+        status, _, body = signed("GET", "/v1/jobs/subida-1", token)
+        self.assertEqual((status, json.loads(body)["state"]), (200, "done"))
+        journal = run_cli(home, "log", "--json")[1].decode()
+        self.assertIn('"subida-1"', journal, "the journal was kept")
         self.assertEqual(run_cli(home, "stop"), (0, "Agente detenido.\n".encode(), b""))
         wait_port_free(HTTP_PORT)
 

@@ -11,7 +11,7 @@ import subprocess
 import tempfile
 import unittest
 
-from harness import (CONTROL_PORT, EXE, HTTP_PORT, RUNNER, Agent, SlowPrinter, TcpSink, TempHome, processes_with_home,
+from harness import (CONTROL_PORT, EXE, HTTP_PORT, ORIGIN, RUNNER, Agent, SlowPrinter, TcpSink, TempHome, processes_with_home,
                      provisioned_token, request, run_cli, signed, small_tcp_buffers, start_agent, stop_pid,
                      uses_test_keyset, wait_port_free)
 
@@ -91,6 +91,28 @@ class Operations(unittest.TestCase):
         self.assertEqual((code, events[-2:]), (0, ["print", "agent_stop"]), "the job's end line comes before the stop")
         wait_port_free(CONTROL_PORT)
         self.assertEqual(run_cli(home, "stop"), (1, b"", NOT_RUNNING))
+
+    def test_a_job_still_running_when_the_stop_gives_up_is_told_so(self):
+        if not small_tcp_buffers(self):
+            self.skipTest("needs a network namespace of the tests' own (scripts/private-net.sh)")
+        home, agent = start_agent(self.addCleanup)
+        token = provisioned_token("corte")
+        printer = SlowPrinter()  # 5 KiB/s: the job takes about a minute
+        self.addCleanup(printer.close)
+        job = network_job(printer.port, bytes(range(256)) * 1024)[:-1] + ',"job_id":"cortado-1"}'
+        with concurrent.futures.ThreadPoolExecutor(max_workers=2) as pool:
+            running = pool.submit(signed, "POST", "/v1/print", token, job)
+            printer.wait_connected()
+            self.assertEqual(run_cli(home, "stop"), (0, "Agente detenido.\n".encode(), b""))
+            status, headers, body = running.result(timeout=30)
+        self.assertEqual((status, json.loads(body)["code"]), (503, "agent_stopped"), body)
+        self.assertIn(("Access-Control-Allow-Origin", ORIGIN), headers)
+        agent.proc.wait(timeout=10)
+        wait_port_free(HTTP_PORT)
+        with Agent(home) as again:
+            again.wait_started()
+            status, _, body = signed("GET", "/v1/jobs/cortado-1", token)
+            self.assertEqual((status, json.loads(body)["state"]), (200, "interrupted"), body)
 
     def test_another_users_agent_is_named_and_left_running(self):
         home, agent = start_agent(self.addCleanup)

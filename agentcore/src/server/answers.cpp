@@ -74,6 +74,12 @@ HttpResponse printer_busy_answer(const std::optional<std::string>& cors_origin) 
                           "10");
 }
 
+HttpResponse agent_stopped_answer(const std::optional<std::string>& cors_origin) {
+  return error_answer(503, cors_origin, ErrorCode::AgentStopped,
+                      "el agente se detuvo antes de terminar el trabajo: revisá la impresora antes de "
+                      "reimprimir");
+}
+
 HttpResponse out_of_memory_answer(const std::optional<std::string>& cors_origin) {
   return error_answer(500, cors_origin, ErrorCode::OutOfMemory, "memoria insuficiente");
 }

@@ -39,6 +39,11 @@ HttpResponse agent_busy_answer(const std::optional<std::string>& cors_origin);
 // start within its deadline because its printer was busy; it was not printed.
 HttpResponse printer_busy_answer(const std::optional<std::string>& cors_origin);
 
+// 503 {"code":"agent_stopped","error":"el agente se detuvo antes de terminar el trabajo: …"}:
+// the agent stopped while the request's work was still running (a job's
+// bytes may be on paper already).
+HttpResponse agent_stopped_answer(const std::optional<std::string>& cors_origin);
+
 // 500 {"code":"out_of_memory","error":"memoria insuficiente"}: handling the request ran out of memory.
 HttpResponse out_of_memory_answer(const std::optional<std::string>& cors_origin);
 

@@ -35,6 +35,7 @@ std::string_view error_code_name(ErrorCode code) {
     case ErrorCode::InternalError: return "internal_error";
     case ErrorCode::StoreUnavailable: return "store_unavailable";
     case ErrorCode::JournalUnavailable: return "journal_unavailable";
+    case ErrorCode::AgentStopped: return "agent_stopped";
   }
   return "internal_error";
 }

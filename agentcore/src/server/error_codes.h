@@ -39,6 +39,7 @@ enum class ErrorCode {
   InternalError,         // 500 the agent could not finish (its files, the random source)
   StoreUnavailable,      // 503 a pairing or revocation list could not be saved: nothing changed
   JournalUnavailable,    // 503 a job with an id whose start could not be stored: not printed
+  AgentStopped,          // 503 the agent stopped while the job was still running: it may have printed
 };
 
 // Every code, in the order above.
@@ -52,7 +53,7 @@ inline constexpr std::array ALL_ERROR_CODES{
     ErrorCode::PrinterClosed,      ErrorCode::SerialOpenFailed, ErrorCode::SpoolerError,
     ErrorCode::UsbUnsupported,     ErrorCode::JobIdConflict,    ErrorCode::JobInterrupted,
     ErrorCode::JobUnknown,         ErrorCode::OutOfMemory,      ErrorCode::InternalError,
-    ErrorCode::StoreUnavailable,   ErrorCode::JournalUnavailable,
+    ErrorCode::StoreUnavailable,   ErrorCode::JournalUnavailable, ErrorCode::AgentStopped,
 };
 
 // The list holds every code once, in the enum's order.
@@ -60,7 +61,7 @@ static_assert([] {
   for (std::size_t i = 0; i < ALL_ERROR_CODES.size(); ++i) {
     if (static_cast<std::size_t>(ALL_ERROR_CODES[i]) != i) return false;
   }
-  return ALL_ERROR_CODES.back() == ErrorCode::JournalUnavailable;
+  return ALL_ERROR_CODES.back() == ErrorCode::AgentStopped;
 }());
 
 // "bad_json", "printer_unreachable", ...: the "code" member of the answer.

@@ -47,6 +47,8 @@ struct HttpServer::Impl {
   // the caller of serve().
   net::steady_timer grace_timer{io};
   std::atomic<bool> work_outlived_grace{false};
+  bool cut = false;  // the grace ran out: lane requests were answered "agent_stopped"
+  static constexpr std::chrono::milliseconds CUT_ANSWERS_TIME{1000};
 
   void accept();
   void begin_stop(std::chrono::milliseconds grace);
@@ -54,9 +56,10 @@ struct HttpServer::Impl {
   // No lane work is waiting, running or being answered: a job's work after
   // its answer (its journal line) is part of it.
   bool idle() const { return connections.lane_requests == 0 && lanes.unfinished() == 0; }
-  // A stopping server's last work ended: serve() may return.
+  // A stopping server's last work ended, or, once the grace ran out, its
+  // last answer was written: serve() may return.
   void stop_when_idle() {
-    if (lanes.stopping() && idle()) io.stop();
+    if (lanes.stopping() && (idle() || (cut && connections.lane_requests == 0))) io.stop();
   }
 };
 
@@ -85,7 +88,15 @@ void HttpServer::Impl::begin_stop(std::chrono::milliseconds grace) {
   grace_timer.async_wait([this](beast::error_code ec) {
     if (ec) return;
     work_outlived_grace = !idle();
-    io.stop();
+    // The pages still waiting learn that their work was cut, while their
+    // answers take at most CUT_ANSWERS_TIME to go out.
+    cut = true;
+    cut_lane_requests(connections);
+    if (connections.lane_requests == 0) return io.stop();
+    grace_timer.expires_after(CUT_ANSWERS_TIME);
+    grace_timer.async_wait([this](beast::error_code waited) {
+      if (!waited) io.stop();
+    });
   });
 }
 

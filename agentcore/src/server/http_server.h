@@ -98,7 +98,8 @@ class HttpServer {
   // over from now on) 503 {"error":"agente ocupado"} without running it, and
   // makes serve() return once the work running in a lane has ended (its
   // answer written and its work after the answer done), or after `grace`
-  // when it has not.
+  // when it has not: then each request whose work still runs is answered
+  // 503 "agent_stopped" first (given up to a second to go out).
   void shut_down(std::chrono::milliseconds grace);
 
   // After serve() returned from shut_down(): whether lane work was still

@@ -603,6 +603,11 @@ TEST(HttpServer, ShutDownReturnsAfterTheGraceWhenWorkStillRuns) {
   running.send("GET /hold HTTP/1.1\r\nHost: h\r\n\r\n");
   gate.wait_entered();
   server.server().shut_down(50ms);
+  // The page still waiting is told, before serve() returns, that its work was cut.
+  const auto answer = running.read_response();
+  EXPECT_EQ(answer.result_int(), 503);
+  EXPECT_NE(answer.body().find("\"code\":\"agent_stopped\""), std::string::npos) << answer.body();
+  EXPECT_TRUE(running.closed_by_server());
   server.join();
   EXPECT_TRUE(server.server().work_outlived_grace());
   gate.release();  // so that the server's destruction, which waits for it, ends

@@ -10,6 +10,8 @@
 #include <new>
 #include <optional>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "base/free_memory.h"
 #include "server/answers.h"
@@ -48,8 +50,9 @@ class Session : public std::enable_shared_from_this<Session> {
   ~Session() {
     shared_.slots.give_back(slot_);
     if (overflow_) --shared_.overflow;
-    // Possibly while the I/O context is destroyed: only the count.
+    // Possibly while the I/O context is destroyed: only the count and the entry.
     if (in_lane_) --shared_.lane_requests;
+    if (lane_request_) shared_.lane_cuts.erase(*lane_request_);
   }
 
   // Takes a connection slot, closing the connection idle longest when the
@@ -263,13 +266,25 @@ class Session : public std::enable_shared_from_this<Session> {
   // so that pings and preflights are served while jobs wait, and the
   // lanes' bounds can be reached. It takes a slot again for its answer.
   void run_in_lane(LaneWork work) {
-    auto refused = lanes_.dispatch(
-        std::move(work), cors_origin_,
-        [self = shared_from_this()](HttpResponse answer) { self->respond(std::move(answer)); });
+    auto refused = lanes_.dispatch(std::move(work), cors_origin_, [self = shared_from_this()](HttpResponse answer) {
+      if (!self->cut_) self->respond(std::move(answer));
+    });
     if (refused) return respond(std::move(*refused));
     shared_.slots.give_back(slot_);
     in_lane_ = true;
     ++shared_.lane_requests;
+    lane_request_ = shared_.next_lane_request++;
+    shared_.lane_cuts.emplace(*lane_request_, [weak = weak_from_this()] {
+      if (auto self = weak.lock()) self->cut();
+    });
+  }
+
+  // The server stops before the lane work ends: it is answered now, for good.
+  void cut() {
+    if (cut_ || !in_lane_) return;
+    cut_ = true;
+    reply_.keep_alive = false;
+    respond(agent_stopped_answer(cors_origin_));
   }
 
   // On the I/O thread, once per request.
@@ -300,6 +315,7 @@ class Session : public std::enable_shared_from_this<Session> {
   void end_lane_request() {
     if (!in_lane_) return;
     in_lane_ = false;
+    if (lane_request_) shared_.lane_cuts.erase(*std::exchange(lane_request_, std::nullopt));
     if (--shared_.lane_requests == 0 && shared_.lane_answers_written) shared_.lane_answers_written();
   }
 
@@ -339,6 +355,8 @@ class Session : public std::enable_shared_from_this<Session> {
   bool body_unread_ = false;  // the request's body was not read to its end
   bool overflow_ = false;     // served beyond the slots: one request, then closed
   bool in_lane_ = false;      // handed to a lane, its answer not written yet
+  bool cut_ = false;          // answered before its lane work ended
+  std::optional<std::uint64_t> lane_request_;  // its number among the lane requests
   Connections& shared_;
   LaneDispatch& lanes_;
   BodyCharge charge_;
@@ -346,6 +364,13 @@ class Session : public std::enable_shared_from_this<Session> {
 };
 
 }  // namespace
+
+void cut_lane_requests(Connections& shared) {
+  // Each cut ends its own entry once its answer is written: cut a copy.
+  std::vector<std::function<void()>> cuts;
+  for (const auto& [number, cut] : shared.lane_cuts) cuts.push_back(cut);
+  for (const auto& cut : cuts) cut();
+}
 
 void serve_connection(tcp::socket socket, Connections& shared, LaneDispatch& lanes) {
   try {

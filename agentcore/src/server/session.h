@@ -7,7 +7,9 @@
 #include <atomic>
 #include <boost/asio/ip/tcp.hpp>
 #include <cstddef>
+#include <cstdint>
 #include <functional>
+#include <map>
 
 #include "server/body_budget.h"
 #include "server/http_server.h"
@@ -32,7 +34,15 @@ struct Connections {
   std::atomic<std::size_t> lane_requests{0};
   // On the I/O thread, each time an answer written brings them to none.
   std::function<void()> lane_answers_written;
+  // The requests handed to a lane, by number: each cuts its own short.
+  std::map<std::uint64_t, std::function<void()>> lane_cuts;
+  std::uint64_t next_lane_request = 0;
 };
+
+// On the I/O thread, when a stopping server's grace has run out: every
+// request whose lane work is still running is answered 503 "agent_stopped"
+// and closed; the work's own answer, if it ever comes, is dropped.
+void cut_lane_requests(Connections& shared);
 
 // Serves a connection just accepted: in a slot (closing the connection idle
 // longest when the server is full), or beyond the slots as one request,

@@ -1,6 +1,5 @@
 #include "service/autostart.h"
 
-#include <cctype>
 #include <vector>
 
 #include "base/constants.h"
@@ -79,14 +78,6 @@ struct RunningAgentSettled {
   std::string replaced;  // what was replaced, for the text: "la versión 1.0.0"
 };
 
-// Whether `file` is an executable of this product, whatever its folder: its
-// name starts with the command's name (any case).
-bool is_product_executable(const fs::path& file) {
-  std::string name = path_text(file.filename());
-  for (char& c : name) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  return name.rfind(COMMAND_NAME, 0) == 0;
-}
-
 std::string what_to_do(const ListeningProcess& process) {
   return "Terminá el proceso " + std::to_string(process.pid) + " (" + path_text(process.executable) +
          ") o cerrá la sesión y volvé a entrar; después ejecutá de nuevo 'zunel-print-agent install'.";
@@ -104,6 +95,11 @@ Status end_listening_agent(const AutostartPlatform& platform) {
   }
   if (!found.value()) return {};  // it ended meanwhile
   const ListeningProcess& process = *found.value();
+  if (process.pid == 0) {
+    return fail("no se pudo saber qué proceso escucha en 127.0.0.1:" + std::to_string(HTTP_PORT) +
+                ". Terminá el agente anterior (" + std::string(COMMAND_NAME) +
+                ") o cerrá la sesión y volvé a entrar; después ejecutá de nuevo 'zunel-print-agent install'.");
+  }
   if (!process.this_user) {
     return fail("el proceso que escucha en 127.0.0.1:" + std::to_string(HTTP_PORT) +
                 " no es de este usuario (o de esta sesión), y no se termina. Cerrá la otra sesión "

@@ -65,7 +65,7 @@ class StartupEntry {
 
 // The process that listens on a loopback port, as the system tells it.
 struct ListeningProcess {
-  std::uint32_t pid = 0;
+  std::uint32_t pid = 0;  // 0: the system does not say which process it is
   // It runs as the user who runs this command (on Windows also in this logon
   // session). False when the system does not let this user look at it.
   bool this_user = false;
@@ -83,7 +83,9 @@ class Processes {
   // Ends and deletes the scheduled task of older installations; outcome ignored.
   virtual void remove_legacy_task() = 0;
   // The process that listens on 127.0.0.1:`port`; nothing when no listener
-  // is found.
+  // is found. Where the system's table does not name the listener's process
+  // (Wine's), the one process of this user running an executable of this
+  // product, other than this one, stands for it.
   virtual Outcome<std::optional<ListeningProcess>, SystemError> listening_process(
       std::uint16_t port) = 0;
   // Ends `process`, only while its pid still names a process of this user
@@ -101,6 +103,10 @@ struct AutostartPlatform {
   Sleeper& sleeper;
   RunningAgent& agent;
 };
+
+// Whether `file` is an executable of this product, whatever its folder: its
+// name starts with the command's name (any case).
+bool is_product_executable(const std::filesystem::path& file);
 
 // The real pieces of this OS, with the running agent as `agent` shows it.
 AutostartPlatform system_autostart_platform(RunningAgent& agent);

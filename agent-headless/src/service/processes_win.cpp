@@ -3,6 +3,7 @@
 #include <winsock2.h>
 #include <windows.h>
 #include <iphlpapi.h>
+#include <tlhelp32.h>
 
 #include <memory>
 #include <string>
@@ -116,7 +117,8 @@ fs::path image_file(HANDLE process) {
   return fs::path(buffer);
 }
 
-// The owner of the IPv4 listener on 127.0.0.1:`port` (or on every address).
+// The owner of the IPv4 listener on 127.0.0.1:`port` (or on every address);
+// 0 when the table does not say.
 Outcome<std::optional<DWORD>, SystemError> listener_pid(std::uint16_t port) {
   std::vector<unsigned char> buffer;
   DWORD size = 0;
@@ -136,6 +138,38 @@ Outcome<std::optional<DWORD>, SystemError> listener_pid(std::uint16_t port) {
     }
   }
   return std::optional<DWORD>{};
+}
+
+// What this user may know of process `pid`.
+ListeningProcess describe(DWORD pid) {
+  ListeningProcess found;
+  found.pid = pid;
+  // Another user's process cannot be opened, or shows another user.
+  if (const auto process = open_process(PROCESS_QUERY_LIMITED_INFORMATION, pid)) {
+    found.this_user = same_user_and_session(process.get(), pid);
+    found.executable = image_file(process.get());
+  }
+  return found;
+}
+
+// The one process of this user, other than this one, that runs an
+// executable of this product; pid 0 when there is none or more than one.
+ListeningProcess sole_product_process() {
+  ListeningProcess sole;
+  const HANDLE taken = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+  if (taken == INVALID_HANDLE_VALUE) return sole;
+  const UniqueHandle snapshot(taken);
+  PROCESSENTRY32W entry{};
+  entry.dwSize = sizeof entry;
+  int found = 0;
+  for (BOOL more = Process32FirstW(snapshot.get(), &entry); more; more = Process32NextW(snapshot.get(), &entry)) {
+    if (entry.th32ProcessID == GetCurrentProcessId() || !is_product_executable(fs::path(entry.szExeFile))) continue;
+    const ListeningProcess candidate = describe(entry.th32ProcessID);
+    if (!candidate.this_user) continue;
+    sole = candidate;
+    ++found;
+  }
+  return found == 1 ? sole : ListeningProcess{};
 }
 
 class WinProcesses final : public Processes {
@@ -181,14 +215,9 @@ class WinProcesses final : public Processes {
     auto pid = listener_pid(port);
     if (!pid.ok()) return pid.error();
     if (!pid.value()) return std::optional<ListeningProcess>{};
-    ListeningProcess found;
-    found.pid = *pid.value();
-    // Another user's process cannot be opened, or shows another user.
-    if (const auto process = open_process(PROCESS_QUERY_LIMITED_INFORMATION, found.pid)) {
-      found.this_user = same_user_and_session(process.get(), found.pid);
-      found.executable = image_file(process.get());
-    }
-    return std::optional<ListeningProcess>(found);
+    // Wine's table gives 0 for the owner of every socket.
+    if (*pid.value() == 0) return std::optional<ListeningProcess>(sole_product_process());
+    return std::optional<ListeningProcess>(describe(*pid.value()));
   }
 
   // The handle pins the process: its pid, reused meanwhile, is never ended.

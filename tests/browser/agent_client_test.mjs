@@ -1,8 +1,10 @@
 // The reference client and the guide's server-side examples against the real
 // agent, from Node.js: time-outs, a 503 waited out for a status query but
-// never for a print, the pairing forgotten after a second 401; every ticket
-// signing example of docs/integration.md and the vendor tool provision the
-// agent; the client's package, packed with `npm pack`, installs and imports.
+// never for a print, the pairing forgotten after a second 401 (and kept when
+// another user's agent holds the port), prints cut by a kill, a stop and an
+// upgrade; every ticket signing example of docs/integration.md and the
+// vendor tool provision the agent, and its request signing examples print;
+// the client's package, packed with `npm pack`, installs and imports.
 //
 // The pages' origin is sent as an Origin header (Node's fetch does not apply
 // CORS; the browser test covers what a browser hides).

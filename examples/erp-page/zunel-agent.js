@@ -483,7 +483,8 @@ export class AgentClient {
       const text = typeof answer?.error === 'string' ? answer.error : `HTTP ${status}`;
       const reason = typeof answer?.reason === 'string' ? answer.reason : null;
       const details = {
-        code, reason, repeated: answer?.repeated === true, state: typeof answer?.state === 'string' ? answer.state : null,
+        code, reason, repeated: answer?.repeated === true,
+        state: typeof answer?.state === 'string' ? answer.state : null,
         mayHavePrinted: isPrint && MAY_HAVE_PRINTED_CODES.has(code),
       };
       if (status === 401 && signed) {
@@ -500,7 +501,9 @@ export class AgentClient {
         throw new AgentError('not-paired', this.messages.pairingLost, 401, details);
       }
       if (code === 'agent_stopped') throw new AgentError('cut', text, status, details);
-      if (status === 503) throw new AgentError('busy', text, status, { ...details, retryAfter: retryAfterSeconds(response.headers) });
+      if (status === 503) {
+        throw new AgentError('busy', text, status, { ...details, retryAfter: retryAfterSeconds(response.headers) });
+      }
       throw new AgentError('refused', text, status, details);
     }
   }

@@ -12,6 +12,10 @@ export interface AgentMessages {
   clockSkew: string;
   aborted: string;
   printAborted: string;
+  /** A print whose connection was cut after it was sent ('cut'). */
+  printCut: string;
+  /** A signed call refused by another Windows user's agent ('other-agent'). */
+  otherAgent: string;
   badAnswer: (status: number) => string;
   /** `index` is -1 when `bytes` is not a list at all. */
   badBytes: (index: number, value: unknown) => string;

@@ -23,6 +23,9 @@ export const MESSAGES_ES = Object.freeze({
   aborted: 'Se dejó de esperar la respuesta del agente.',
   printAborted: 'Se dejó de esperar, pero el trabajo puede imprimirse igualmente: compruebe si salió antes ' +
     'de imprimirlo de nuevo.',
+  printCut: 'Se cortó la comunicación con el agente durante la impresión y el trabajo puede haberse impreso: ' +
+    'revise la impresora antes de imprimirlo de nuevo.',
+  otherAgent: 'la impresora la atiende el agente de otro usuario de Windows de esta PC',
   badAnswer: (status) => `Respuesta no válida del agente (HTTP ${status}).`,
   badBytes: (index, value) => index < 0
     ? '"bytes" debe ser una lista de números de 0 a 255 (Uint8Array o array), no texto.'

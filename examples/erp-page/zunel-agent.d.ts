@@ -9,6 +9,8 @@ export const STORAGE_KEY: string;
 export const TICKET_DEVICE_LIFETIME_S: number;
 export const DEFAULT_TIMEOUTS: Readonly<Timeouts>;
 export const RENEW_LOCK: string;
+/** A print goes out without a ping first when the agent answered within this many ms. */
+export const REACHABLE_FRESH_MS: number;
 
 export interface Timeouts {
   ping: number;
@@ -22,9 +24,17 @@ export interface Timeouts {
   job: number;
 }
 
+/**
+ * What to do about a failure (the module's header comment tells each).
+ * 'not-running', 'blocked' and 'wrong-origin' are said of a print only when
+ * it was never sent. 'cut': a print was sent and its connection closed or
+ * reset without an answer (the agent killed, stopped or upgraded), or the
+ * agent answered 503 'agent_stopped': it may be on paper. 'other-agent': a
+ * signed call refused by another Windows user's agent; the pairing is kept.
+ */
 export type AgentErrorKind =
-  | 'not-running' | 'blocked' | 'wrong-origin' | 'timeout' | 'aborted' | 'busy'
-  | 'not-paired' | 'refused' | 'bad-answer' | 'input';
+  | 'not-running' | 'blocked' | 'wrong-origin' | 'timeout' | 'aborted' | 'cut' | 'busy'
+  | 'not-paired' | 'other-agent' | 'refused' | 'bad-answer' | 'input';
 
 /** The `code` of the agent's error answers (the guide's table of codes). */
 export type ErrorCode =
@@ -34,24 +44,33 @@ export type ErrorCode =
   | 'agent_busy' | 'printer_busy'
   | 'printer_unreachable' | 'printer_timeout' | 'printer_closed' | 'serial_open_failed' | 'spooler_error'
   | 'usb_unsupported'
-  | 'job_id_conflict' | 'job_interrupted' | 'job_unknown'
+  | 'job_id_conflict' | 'job_interrupted' | 'job_unknown' | 'agent_stopped'
   | 'out_of_memory' | 'internal_error' | 'store_unavailable' | 'journal_unavailable';
 
 /** Why a signed request was refused (`reason` beside code 'unauthorized'). */
 export type UnauthorizedReason =
   | 'missing_headers' | 'unknown_device' | 'device_expired' | 'stale_timestamp' | 'bad_signature' | 'nonce_reused';
 
+/** What became of a job with an id. */
+export type JobState = 'waiting' | 'running' | 'done' | 'interrupted';
+
 /** An error answer of the agent. */
 export interface ErrorAnswer {
+  ok?: never;
   code: ErrorCode;
   /** Spanish, meant to be shown as it is. */
   error: string;
   reason?: UnauthorizedReason;
+  /** The answer of an earlier job under the same job id. */
+  repeated?: true;
+  /** Beside 'job_interrupted': the earlier job under that id was cut. */
+  state?: 'interrupted';
 }
 
 export class AgentError extends Error {
   constructor(kind: AgentErrorKind, message: string, status?: number,
-              details?: { mayHavePrinted?: boolean; retryAfter?: number; code?: ErrorCode; reason?: UnauthorizedReason });
+              details?: { mayHavePrinted?: boolean; retryAfter?: number; code?: ErrorCode; reason?: UnauthorizedReason;
+                          repeated?: boolean; state?: JobState });
   kind: AgentErrorKind;
   /** The agent's HTTP status, 0 when it did not answer. */
   status: number;
@@ -60,10 +79,18 @@ export class AgentError extends Error {
   /** For code 'unauthorized': why, when the agent said. */
   reason: UnauthorizedReason | null;
   /**
-   * A print that timed out or was aborted: it may be on paper. Ask before
-   * printing again. Aborting stops the waiting, not the printing.
+   * A print whose bytes may have left for the printer: it timed out, was
+   * aborted or cut ('cut'), or the agent answered 'printer_timeout',
+   * 'printer_closed', 'job_interrupted' or 'agent_stopped'. Ask job(jobId),
+   * send it again only under that id, and tell the cashier to check the
+   * printer. Aborting stops the waiting, not the printing. False for a
+   * print that was never sent.
    */
   mayHavePrinted: boolean;
+  /** The agent's answer is an earlier job's under the same job id. */
+  repeated: boolean;
+  /** 'interrupted' beside 'job_interrupted'; null otherwise. */
+  state: JobState | null;
   /** For 'busy': the seconds the agent asked to wait. */
   retryAfter: number | null;
   /** For a print: the job id it was sent under (ask job(jobId) before printing again). */
@@ -94,8 +121,11 @@ export interface Pairing {
 
 export interface Ping {
   ok: true;
+  /** The agent's id: the `agentId` of a pairing made with it. */
   id: string;
   version: string;
+  /** The exact build, for support (a newer agent's): show it, never parse it. */
+  build?: string;
   /** Some browser of this page's origin is paired: not necessarily this one. */
   paired: boolean;
   platform: 'windows';
@@ -129,6 +159,8 @@ export interface PrinterStatus {
 
 export interface PrintAnswer {
   ok: true;
+  code?: never;
+  error?: never;
   /** The job id was used before: this is the first job's answer. */
   repeated?: true;
   /** Only when confirmation was asked (and the agent knows it). */
@@ -136,14 +168,26 @@ export interface PrintAnswer {
   status?: PrinterStatus;
 }
 
+/** An answer the agent kept no more of (read back after a restart, over 1 KiB): {}. */
+export interface UnkeptAnswer {
+  ok?: never;
+  code?: never;
+  error?: never;
+}
+
 export interface Job {
   job_id: string;
-  state: 'waiting' | 'running' | 'done' | 'interrupted';
+  state: JobState;
   /** UTC, ISO 8601. */
   accepted: string;
+  /** Null until the job ended; an interrupted job has no end. */
   ended: string | null;
-  /** The answer the job got: its HTTP status and body (a PrintAnswer, or {error}). */
-  answer: { status: number; body: PrintAnswer | { error: string } } | null;
+  /**
+   * The answer the job got: its HTTP status and body, a PrintAnswer or an
+   * ErrorAnswer (`body.code` names a failure). Null until the job ended, and
+   * for an interrupted job.
+   */
+  answer: { status: number; body: PrintAnswer | ErrorAnswer | UnkeptAnswer } | null;
 }
 
 export interface CallOptions {

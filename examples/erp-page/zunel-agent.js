@@ -24,14 +24,26 @@
 // provisioning and revocation lists are sent again after a 503, once its
 // Retry-After has passed (at most `retries` times); a print never is. A
 // signed call answered 401 is signed afresh and sent once more; a second 401
-// forgets the pairing.
+// forgets the pairing, unless another agent now answers on the port (ping's
+// `id` is not the `agentId` the pairing was made with: another Windows user
+// of this PC runs the agent), which keeps it.
+//
+// A print is sent only to an agent known to answer: when the client heard
+// nothing from the agent in the last REACHABLE_FRESH_MS, it pings first, so
+// that 'not-running', 'blocked' and 'wrong-origin' are said only of a print
+// that was never sent. A browser's fetch fails alike (a TypeError) when the
+// connection was refused and when it was cut after the request went out, so
+// a print whose fetch fails once the agent was known to answer is 'cut':
+// it may be on paper.
 //
 // Every failure is thrown as an AgentError whose `kind` tells what to do,
 // and, when the agent answered, whose `code` names the answer (the guide's
-// table of codes: 'printer_unreachable', 'agent_busy', ...):
+// table of codes: 'printer_unreachable', 'agent_busy', ...). A print's error
+// carries the job id it was sent under (`jobId`); `mayHavePrinted` is true
+// whenever bytes may have left for the printer:
 //   'not-running'  nothing answers on 127.0.0.1:47631 (the agent is not
 //                  started, or the page's Content-Security-Policy has no
-//                  connect-src for http://127.0.0.1:47631)
+//                  connect-src for http://127.0.0.1:47631). Nothing was sent
 //   'blocked'      the browser refused the page access to the local device
 //                  (Local Network Access permission denied, or a policy)
 //   'wrong-origin' the agent runs but refuses this page's origin
@@ -39,6 +51,13 @@
 //   'aborted'      the call's AbortSignal fired: the client stopped waiting.
 //                  For a print that is not a cancellation: the agent may
 //                  still print it (`mayHavePrinted` is true)
+//   'cut'          the print was sent and its answer never came: the
+//                  connection was reset or closed (the agent was killed,
+//                  stopped or upgraded meanwhile), or the agent answered 503
+//                  'agent_stopped' (it stopped before the job ended).
+//                  `mayHavePrinted` is true: ask job(err.jobId) once the
+//                  agent answers again, and send the job again only under
+//                  that same id
 //   'busy'         503: the agent ('agent_busy') or the printer
 //                  ('printer_busy') is busy; `retryAfter` seconds. Nothing
 //                  was printed. With 'journal_unavailable' the agent could
@@ -47,8 +66,17 @@
 //                  which is the cashier's choice to make
 //                  ("¿Imprimir igualmente?"), never the page's alone
 //   'not-paired'   this browser holds no pairing (or lost it): pair first
+//   'other-agent'  a signed call was refused by an agent other than the one
+//                  this browser paired with: another Windows user's agent
+//                  holds the port. The pairing is kept; it works again once
+//                  this user's agent runs
 //   'refused'      the agent answered with an error status; `status` and
-//                  `message` (the agent's own text, in Spanish) say which
+//                  `message` (the agent's own text, in Spanish) say which.
+//                  `repeated` is true when it is the answer of an earlier
+//                  job under the same id, and `state` is 'interrupted' for
+//                  'job_interrupted' (that job was cut: `mayHavePrinted`).
+//                  'printer_timeout' and 'printer_closed' may have printed
+//                  part of the job (`mayHavePrinted`)
 //   'bad-answer'   the agent answered something that is not its JSON
 //   'input'        the call cannot be made as asked (see the message);
 //                  nothing was sent
@@ -61,6 +89,14 @@ export { MESSAGES_ES };
 
 export const AGENT_URL = 'http://127.0.0.1:47631';
 export const STORAGE_KEY = 'zunel-print-agent.pairing';
+
+// A print is sent at once when the agent answered within this many
+// milliseconds; otherwise a ping goes first (see 'cut' above).
+export const REACHABLE_FRESH_MS = 2000;
+
+// The codes of error answers after which the job may be on paper, whole or
+// in part.
+const MAY_HAVE_PRINTED_CODES = new Set(['printer_timeout', 'printer_closed', 'job_interrupted', 'agent_stopped']);
 
 // A device made by a ticket expires this long after it was provisioned.
 export const TICKET_DEVICE_LIFETIME_S = 7 * 24 * 3600;
@@ -87,10 +123,11 @@ export class AgentError extends Error {
    * @param {string} kind
    * @param {string} message
    * @param {number} [status]
-   * @param {{mayHavePrinted?: boolean, retryAfter?: number, code?: string, reason?: string}} [details]
+   * @param {{mayHavePrinted?: boolean, retryAfter?: number, code?: string, reason?: string,
+   *          repeated?: boolean, state?: string}} [details]
    */
   constructor(kind, message, status = 0, { mayHavePrinted = false, retryAfter = null, code = null,
-                                           reason = null } = {}) {
+                                           reason = null, repeated = false, state = null } = {}) {
     super(message);
     this.name = 'AgentError';
     this.kind = kind;
@@ -99,6 +136,8 @@ export class AgentError extends Error {
     this.retryAfter = retryAfter;
     this.code = code;
     this.reason = reason;
+    this.repeated = repeated;
+    this.state = state;
     this.jobId = null;
   }
 }
@@ -234,6 +273,10 @@ function deadline(ms, outer) {
 }
 
 export class AgentClient {
+  // When the agent last answered (this.now()): a print needs no ping first
+  // within REACHABLE_FRESH_MS of it.
+  #lastAnswerAt = -Infinity;
+
   /**
    * @param {object} [options]
    * @param {string} [options.baseUrl] the agent, http://127.0.0.1:47631
@@ -358,11 +401,11 @@ export class AgentClient {
   // answer with `repeated: true`, or an AgentError 'refused' 409 when the id
   // was used for another job or the first job was cut by the agent stopping.
   //
-  // Never sent twice by the client: after a time-out or an abort
-  // (`mayHavePrinted`) ask job(error.jobId) what became of it; the error
-  // carries the job id that was sent. Aborting through `signal` stops the
-  // waiting, not the printing: a job the agent has received is printed all
-  // the same.
+  // Never sent twice by the client. When its answer is lost (`mayHavePrinted`:
+  // 'timeout', 'aborted', 'cut') ask job(err.jobId) what became of it, and
+  // send it again only under that same id; the error carries the job id that
+  // was sent. Aborting through `signal` stops the waiting, not the printing:
+  // a job the agent has received is printed all the same.
   async print(target, bytes, { confirm, jobId = newJobId(), timeout, signal } = {}) {
     const wait = timeout ?? this.timeouts.print + (confirm ? (confirm.timeoutMs ?? 10000) + 2000 : 0);
     try {
@@ -418,7 +461,15 @@ export class AgentClient {
     for (;;) {
       const response = await this.#send(method, path, body, { timeout, signal, signed, isPrint });
       const { status } = response;
-      if (status === 503 && retry && busyRetries < this.retries) {
+      let answer;
+      try {
+        answer = JSON.parse(response.text);
+      } catch {
+        answer = undefined;
+      }
+      const code = typeof answer?.code === 'string' ? answer.code : null;
+      // An agent that stopped before the work ended is not coming back by itself.
+      if (status === 503 && retry && code !== 'agent_stopped' && busyRetries < this.retries) {
         busyRetries++;
         try {
           await sleep(retryAfterSeconds(response.headers) * 1000, signal);
@@ -427,47 +478,76 @@ export class AgentClient {
         }
         continue;
       }
-      let answer;
-      try {
-        answer = JSON.parse(response.text);
-      } catch {
-        throw new AgentError('bad-answer', this.messages.badAnswer(status), status);
-      }
+      if (answer === undefined) throw new AgentError('bad-answer', this.messages.badAnswer(status), status);
       if (status >= 200 && status < 300) return answer;
       const text = typeof answer?.error === 'string' ? answer.error : `HTTP ${status}`;
-      const code = typeof answer?.code === 'string' ? answer.code : null;
       const reason = typeof answer?.reason === 'string' ? answer.reason : null;
+      const details = {
+        code, reason, repeated: answer?.repeated === true,
+        state: typeof answer?.state === 'string' ? answer.state : null,
+        mayHavePrinted: isPrint && MAY_HAVE_PRINTED_CODES.has(code),
+      };
       if (status === 401 && signed) {
         // A clock more than 30 s off is not a lost pairing: keep it.
-        if (reason === 'stale_timestamp') {
-          throw new AgentError('refused', this.messages.clockSkew, 401, { code, reason });
-        }
+        if (reason === 'stale_timestamp') throw new AgentError('refused', this.messages.clockSkew, 401, details);
         if (!resigned) {
           resigned = true;
           continue;
         }
+        if (await this.#otherAgentAnswers(signal)) {
+          throw new AgentError('other-agent', this.messages.otherAgent, 401, details);
+        }
         this.forget();
-        throw new AgentError('not-paired', this.messages.pairingLost, 401, { code, reason });
+        throw new AgentError('not-paired', this.messages.pairingLost, 401, details);
       }
+      if (code === 'agent_stopped') throw new AgentError('cut', text, status, details);
       if (status === 503) {
-        throw new AgentError('busy', text, status, { retryAfter: retryAfterSeconds(response.headers), code });
+        throw new AgentError('busy', text, status, { ...details, retryAfter: retryAfterSeconds(response.headers) });
       }
-      throw new AgentError('refused', text, status, { code, reason });
+      throw new AgentError('refused', text, status, details);
     }
   }
 
+  // After a signed call was refused twice: true when the agent that answers
+  // now is not the one this browser paired with (on a PC shared by several
+  // Windows users, the port is held by the agent of whoever started theirs
+  // first). A pairing of an older client, without its agent id, cannot tell.
+  // Throws when nothing answers the ping.
+  async #otherAgentAnswers(signal) {
+    const agentId = this.pairing?.agentId;
+    if (typeof agentId !== 'string' || agentId === '') return false;
+    const response = await this.#send('GET', '/v1/ping', new Uint8Array(0), { timeout: this.timeouts.ping, signal });
+    let id = null;
+    try {
+      id = JSON.parse(response.text)?.id;
+    } catch {
+      // not the agent's JSON: no id to compare
+    }
+    return typeof id === 'string' && id !== agentId;
+  }
+
+  // Before a print: the agent answered lately, or a ping shows it answers
+  // now. Throws what a call that got no answer throws ('not-running',
+  // 'blocked', 'wrong-origin', 'timeout', 'aborted'): the print was not sent.
+  async #knownToAnswer(signal) {
+    if (this.now() - this.#lastAnswerAt < REACHABLE_FRESH_MS) return;
+    await this.#send('GET', '/v1/ping', new Uint8Array(0), { timeout: this.timeouts.ping, signal });
+  }
+
   // One request with its time-out: {status, headers, text}.
-  async #send(method, path, body, { timeout, signal, signed, isPrint }) {
+  async #send(method, path, body, { timeout, signal, signed = false, isPrint = false }) {
     const headers = {};
     if (this.origin) headers['Origin'] = this.origin;  // Node.js: a browser sends its own
     if (method === 'POST') headers['Content-Type'] = 'application/json';
+    let pairing = null;
     if (signed) {
-      const pairing = this.pairing;
+      pairing = this.pairing;
       if (!pairing) throw new AgentError('not-paired', this.messages.notPaired);
       const key = hexToBytes(pairing.token);
       if (!key || key.length !== 32) throw new AgentError('not-paired', this.messages.badToken);
-      Object.assign(headers, await signatureHeaders(pairing.token, body, { now: this.now() }));
     }
+    if (isPrint) await this.#knownToAnswer(signal);
+    if (pairing) Object.assign(headers, await signatureHeaders(pairing.token, body, { now: this.now() }));
     const clock = deadline(timeout, signal);
     try {
       // The exact bytes that were hashed are the bytes sent. No `cache`
@@ -477,7 +557,9 @@ export class AgentClient {
         method, headers, body: method === 'POST' ? body : undefined,
         credentials: 'omit', mode: 'cors', signal: clock.signal,
       });
-      return { status: response.status, headers: response.headers, text: await response.text() };
+      const text = await response.text();
+      this.#lastAnswerAt = this.now();
+      return { status: response.status, headers: response.headers, text };
     } catch (err) {
       if (clock.timedOut()) {
         throw new AgentError('timeout', isPrint ? this.messages.printTimeout : this.messages.timeout, 0,
@@ -487,6 +569,8 @@ export class AgentClient {
         throw new AgentError('aborted', isPrint ? this.messages.printAborted : this.messages.aborted, 0,
           { mayHavePrinted: isPrint });
       }
+      // The agent answered just before: this print went out, or may have.
+      if (isPrint) throw new AgentError('cut', this.messages.printCut, 0, { mayHavePrinted: true });
       throw await this.#explainNoAnswer();
     } finally {
       clock.done();

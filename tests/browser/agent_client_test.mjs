@@ -1,8 +1,10 @@
 // The reference client and the guide's server-side examples against the real
 // agent, from Node.js: time-outs, a 503 waited out for a status query but
-// never for a print, the pairing forgotten after a second 401; every ticket
-// signing example of docs/integration.md and the vendor tool provision the
-// agent; the client's package, packed with `npm pack`, installs and imports.
+// never for a print, the pairing forgotten after a second 401 (and kept when
+// another user's agent holds the port), prints cut by a kill, a stop and an
+// upgrade; every ticket signing example of docs/integration.md and the
+// vendor tool provision the agent, and its request signing examples print;
+// the client's package, packed with `npm pack`, installs and imports.
 //
 // The pages' origin is sent as an Origin header (Node's fetch does not apply
 // CORS; the browser test covers what a browser hides).
@@ -29,6 +31,7 @@ const AGENT = 'http://127.0.0.1:47631';
 const SEED_FILE = path.join(root, 'tests/fixtures/test_signing_seed.hex');
 const KEYSET_FILE = path.join(root, 'tests/fixtures/test_keyset.json');
 const TEST_KID = JSON.parse(fs.readFileSync(KEYSET_FILE, 'utf8'))[0].kid;
+const guide = fs.readFileSync(path.join(root, 'docs/integration.md'), 'utf8');
 
 assert.ok(exe, 'ZUNEL_AGENT_EXE must name the agent executable');
 
@@ -90,22 +93,82 @@ function startSilentPrinter() {
 let agent = null;
 let agentLog = '';
 
-before(async () => {
-  agent = spawn(exe, ['run'], { env: agentEnv, stdio: ['ignore', 'pipe', 'pipe'] });
-  agent.stdout.on('data', (d) => { agentLog += d; });
-  agent.stderr.on('data', (d) => { agentLog += d; });
+// Nothing listens on the agent's port.
+const portFree = () => new Promise((resolve) => {
+  const socket = net.connect(47631, '127.0.0.1');
+  socket.once('connect', () => { socket.destroy(); resolve(false); });
+  socket.once('error', () => resolve(true));
+});
+
+// An agent of this HOME (or `env`'s) from `executable`, once it answers.
+async function startAgent(env = agentEnv, executable = exe) {
+  await until('the agent port to be free', portFree);
+  const child = spawn(executable, ['run'], { env, stdio: ['ignore', 'pipe', 'pipe'] });
+  child.exited = new Promise((resolve) => child.once('exit', resolve));
+  child.stdout.on('data', (d) => { agentLog += d; });
+  child.stderr.on('data', (d) => { agentLog += d; });
   await until('the agent to answer', async () => {
-    if (agent.exitCode !== null) throw new Error(`agent exited with ${agent.exitCode}:\n${agentLog}`);
+    if (child.exitCode !== null) throw new Error(`agent exited with ${child.exitCode}:\n${agentLog}`);
     try { return (await fetch(`${AGENT}/v1/ping`)).ok; } catch { return false; }
   });
+  return child;
+}
+
+// Ends a process this test started, by its id.
+async function stopProcess(pid, signal = 'SIGTERM') {
+  try {
+    process.kill(pid, signal);
+  } catch {
+    return;  // already gone
+  }
+  await until(`process ${pid} to end`, () => {
+    try {
+      return fs.readFileSync(`/proc/${pid}/stat`, 'utf8').split(') ')[1].startsWith('Z');
+    } catch {
+      return true;
+    }
+  });
+}
+
+async function stopAgent(child) {
+  if (child.exitCode === null) process.kill(child.pid, 'SIGTERM');
+  await child.exited;
+}
+
+// The agents running from this HOME that this test did not spawn itself
+// (`install` starts one detached).
+function detachedAgents() {
+  const found = [];
+  for (const pid of fs.readdirSync('/proc').filter((n) => /^\d+$/.test(n))) {
+    try {
+      const environ = fs.readFileSync(`/proc/${pid}/environ`, 'utf8').split('\0');
+      const cmdline = fs.readFileSync(`/proc/${pid}/cmdline`, 'utf8').split('\0');
+      if (environ.includes(`HOME=${home}`) && cmdline.includes('run') && Number(pid) !== agent?.pid) found.push(Number(pid));
+    } catch {
+      // gone, or another user's
+    }
+  }
+  return found;
+}
+
+// A command of the executable, without blocking the printers this process serves.
+function runCliAsync(args, executable = exe) {
+  return new Promise((resolve) => {
+    const child = spawn(executable, args, { env: agentEnv, stdio: ['ignore', 'pipe', 'pipe'] });
+    let out = '';
+    child.stdout.on('data', (d) => { out += d; });
+    child.stderr.on('data', (d) => { out += d; });
+    child.on('exit', (status) => resolve({ status, out }));
+  });
+}
+
+before(async () => {
+  agent = await startAgent();
 });
 
 after(async () => {
-  if (agent && agent.exitCode === null) {
-    const exited = new Promise((r) => agent.once('exit', r));
-    process.kill(agent.pid, 'SIGTERM');
-    await exited;
-  }
+  if (agent) await stopAgent(agent);
+  for (const pid of detachedAgents()) await stopProcess(pid);
   if (process.exitCode) console.log(`--- agent output ---\n${agentLog}`);
   fs.rmSync(tmp, { recursive: true, force: true });
 });
@@ -194,7 +257,9 @@ test('a revoked device: signed again once, then forgotten', async () => {
     assert.equal(revoked.status, 0, revoked.stdout + revoked.stderr);
     log.length = 0;
     await assert.rejects(client.print(printer.target, [0x42]), (e) => e.kind === 'not-paired' && e.status === 401);
-    assert.deepEqual(log.map((e) => [e.path, e.status]), [['/v1/print', 401], ['/v1/print', 401]]);
+    // Signed again once; then a ping says the agent is the one the pairing was made with.
+    assert.deepEqual(log.filter((e) => e.path === '/v1/print').map((e) => e.status), [401, 401]);
+    assert.deepEqual([log.at(-1).path, log.at(-1).status], ['/v1/ping', 200]);
     assert.equal(client.pairing, null);
     assert.equal(printer.sockets.length, 1, 'nothing more reached the printer');
   } finally {
@@ -272,6 +337,88 @@ test('aborting a print stops the waiting, not the printing', async () => {
   }
 });
 
+// The guide's answer of a job lookup for a job cut by the agent's end, and
+// its recipe for a print whose answer was lost.
+const interruptedExample = JSON.parse(/^\{"job_id".*"state":"interrupted".*\}$/m.exec(guide)[0]);
+const afterLostAnswer = new Function(
+  `${/```js\n(async function afterLostAnswer[\s\S]*?)```/.exec(guide)[1]}\nreturn afterLostAnswer;`)();
+
+test('a print cut by a kill, a stop or an upgrade may have printed, and keeps its job id', { timeout: 120000 }, async () => {
+  const copyDir = fs.mkdtempSync(path.join(tmp, 'next-build-'));
+  const copy = path.join(copyDir, 'zunel-print-agent');
+  fs.copyFileSync(exe, copy);
+  fs.chmodSync(copy, 0o755);
+  const cuts = [
+    ['kill -9', async () => { await stopProcess(agent.pid, 'SIGKILL'); }],
+    // Stopping lets a running job end for 10 s; this one would take 30.
+    ['zunel-print-agent stop', async () => { assert.equal((await runCliAsync(['stop'])).status, 0); }],
+    // An install from another executable file stops the running agent and starts itself.
+    ['an upgrade', async () => {
+      const installed = await runCliAsync(['install'], copy);
+      assert.equal(installed.status, 0, installed.out);
+      assert.match(installed.out, /reemplaz/);
+    }],
+  ];
+  for (const [what, cut] of cuts) {
+    const printer = await startSilentPrinter();
+    try {
+      const client = await pairedClient();
+      // The silent printer keeps the job waiting for its confirmation for 30 s.
+      const printing = client.print(printer.target, [0x1b, 0x40, 0x41, 0x0a],
+                                    { confirm: { protocol: 'escpos', timeoutMs: 30000 } }).catch((e) => e);
+      await until('the job to reach the printer', () => printer.sockets[0]?.received.length >= 4);
+      await cut();
+      const error = await printing;
+      assert.ok(error instanceof AgentError, `${what}: ${error}`);
+      assert.deepEqual({ kind: error.kind, mayHavePrinted: error.mayHavePrinted }, { kind: 'cut', mayHavePrinted: true }, what);
+      assert.match(error.jobId, /^[0-9a-f-]{36}$/, what);
+      if (what === 'an upgrade') {
+        await until('the new build to answer', async () => { try { return (await fetch(`${AGENT}/v1/ping`)).ok; } catch { return false; } });
+      } else {
+        await agent.exited;
+        agent = await startAgent();
+      }
+      // The agent knows the job by the id the error carries.
+      const known = await client.job(error.jobId);
+      assert.ok(known, `${what}: job ${error.jobId} unknown`);
+      if (what === 'kill -9') {
+        assert.deepEqual(Object.keys(known), Object.keys(interruptedExample));
+        assert.deepEqual({ ...known, job_id: null, accepted: null }, { ...interruptedExample, job_id: null, accepted: null });
+        // The guide's recipe leaves an interrupted job to the cashier, and sends nothing.
+        const connections = printer.sockets.length;
+        assert.equal(await afterLostAnswer(client, error, printer.target, [0x1b, 0x40, 0x41, 0x0a]), null);
+        assert.equal(printer.sockets.length, connections);
+      } else {
+        // Cut when the stop's grace ran out; or told, by an agent that answers it, as stopped.
+        assert.ok(known.state === 'interrupted' || known.answer?.body?.code === 'agent_stopped', `${what}: ${JSON.stringify(known)}`);
+      }
+    } finally {
+      printer.close();
+    }
+  }
+  // The upgraded agent, stopped by its id; this test's own runs again.
+  for (const pid of detachedAgents()) await stopProcess(pid);
+  agent = await startAgent();
+});
+
+test("another Windows user's agent on the port: the pairing is kept, and works once this user's agent is back", async () => {
+  const client = await pairedClient();
+  const otherHome = fs.mkdtempSync(path.join(tmp, 'other-user-'));
+  await stopAgent(agent);
+  const other = await startAgent({ ...agentEnv, HOME: otherHome });
+  try {
+    assert.notEqual((await (await fetch(`${AGENT}/v1/ping`)).json()).id, client.pairing.agentId);
+    await assert.rejects(client.job('T-1'), (e) => e instanceof AgentError && e.kind === 'other-agent' &&
+      e.status === 401 && e.reason === 'unknown_device' &&
+      e.message === 'la impresora la atiende el agente de otro usuario de Windows de esta PC');
+    assert.ok(client.pairing, 'kept');
+  } finally {
+    await stopAgent(other);
+  }
+  agent = await startAgent();
+  assert.equal(await client.job('T-1'), null, 'signed calls work again');
+});
+
 test('in Node.js, the origin option and memory storage are all a client needs', async () => {
   const code = /(\d{6})/.exec(runCli('pair').stdout)?.[1];
   const client = new AgentClient({ origin: ORIGIN, permissions: null });
@@ -290,7 +437,6 @@ test('in Node.js, the origin option and memory storage are all a client needs', 
 });
 
 // The guide's ticket signing programs, each run as the guide shows it.
-const guide = fs.readFileSync(path.join(root, 'docs/integration.md'), 'utf8');
 const examples = [...guide.matchAll(/```(js|python|php)\n([\s\S]*?)```/g)]
   .filter((m) => /SEED_FILE KID NEGOCIO_ID/.test(m[2]))
   .map((m) => ({ lang: m[1], text: m[2], name: /(\S+\.(?:mjs|py|php)) SEED_FILE/.exec(m[2])[1] }));
@@ -315,6 +461,45 @@ test('every server-side signing example of the guide makes a ticket the agent ac
     const answer = await provision(ticket);
     assert.equal(answer.status, 200, `${example.name}: ${JSON.stringify(answer.body)}`);
     assert.match(answer.body.token, /^[0-9a-f]{64}$/);
+  }
+});
+
+// The guide's request signing programs (Python, PHP), each run as the guide shows it.
+const requestExamples = [...guide.matchAll(/```(python|php)\n([\s\S]*?)```/g)]
+  .filter((m) => /TOKEN ORIGIN HOST PORT JOB_ID/.test(m[2]))
+  .map((m) => ({ lang: m[1], text: m[2], name: /(\S+\.(?:py|php)) TOKEN/.exec(m[2])[1] }));
+
+test('every request signing example of the guide prints a job and asks after it', async () => {
+  assert.deepEqual(requestExamples.map((e) => e.name), ['print_signed.py', 'print_signed.php']);
+  const dir = fs.mkdtempSync(path.join(tmp, 'requests-'));
+  const interpreter = { python: '/usr/bin/python3', php: 'php' };
+  const client = await pairedClient();
+  const printer = await startSilentPrinter();
+  try {
+    for (const [i, example] of requestExamples.entries()) {
+      const file = path.join(dir, example.name);
+      fs.writeFileSync(file, example.text);
+      const jobId = `T-000123:${i}`;  // ":" percent-encoded in the path
+      const run = await new Promise((resolve) => {
+        const child = spawn(interpreter[example.lang],
+                            [file, client.pairing.token, ORIGIN, '127.0.0.1', String(printer.target.port), jobId]);
+        let out = '';
+        let err = '';
+        child.stdout.on('data', (d) => { out += d; });
+        child.stderr.on('data', (d) => { err += d; });
+        child.on('exit', (status) => resolve({ status, out, err }));
+      });
+      assert.equal(run.status, 0, `${example.name}: ${run.err}`);
+      const [printed, asked] = run.out.trim().split('\n').map((line) => JSON.parse(line));
+      assert.deepEqual(printed, { status: 200, body: { ok: true } }, example.name);
+      assert.equal(asked.status, 200, example.name);
+      assert.deepEqual([asked.body.job_id, asked.body.state, asked.body.answer], [jobId, 'done', { status: 200, body: { ok: true } }],
+                       example.name);
+      await until('the bytes at the printer', () => printer.sockets[i]?.received.length === 5);
+      assert.equal(Buffer.from(printer.sockets[i].received).toString(), 'Hola\n', example.name);
+    }
+  } finally {
+    printer.close();
   }
 });
 

@@ -2,8 +2,10 @@
 // reference ERP page over HTTPS from a subdomain of the ERP's domain and talks
 // to the real agent on 127.0.0.1:47631: ping, pairing with a code from
 // `zunel-print-agent pair`, the printer list, and a print whose bytes must
-// arrive unchanged at a loopback TCP listener. A page from a look-alike
-// origin must not read any answer nor use the pairing code.
+// arrive unchanged at a loopback TCP listener; a print cut by a kill of the
+// agent is said to need a look at the printer, and is then asked after by
+// its job id. A page from a look-alike origin must not read any answer nor
+// use the pairing code.
 //
 // The page's host names are mapped to a loopback HTTPS server of this test
 // (--host-resolver-rules, port 443 mapped to the server's port), and that
@@ -510,6 +512,37 @@ test('the reference page drives the real agent in Chromium', { timeout: 240000 }
       r = await press(page, 'print', 'print-result');
       assert.equal(r.text, 'Impreso: la impresora confirmó que terminó de imprimirlo.');
       await page.uncheck('#confirm');
+    });
+
+    await t.test('a print cut by the agent\'s end: the page says to check the printer, then asks by its id', async () => {
+      const silent = await startSink();  // takes the job and never confirms it: the job runs 10 s
+      try {
+        await page.fill('#port', String(silent.server.address().port));
+        await page.selectOption('#format', 'text');
+        await page.fill('#data', 'Ticket cortado\n');
+        await page.check('#confirm');
+        await page.click('#print');
+        await until('the job at the printer', () => silent.jobs[0]?.chunks.length > 0, WAIT_MS);
+        const killed = new Promise((r) => agent.once('exit', r));
+        process.kill(-agent.pid, 'SIGKILL');  // its group: under Wine the program is a child
+        await killed;
+        await page.waitForSelector('#print-result[data-state="error"]', { timeout: WAIT_MS });
+        assert.match(await page.textContent('#print-result'), /^Se cortó la comunicación con el agente .*revise la impresora/);
+        assert.equal(await page.isVisible('#lost'), true);
+
+        await startAgent();
+        // The agent knows the job as interrupted: reprinting is the cashier's call, declined here.
+        let asked = null;
+        page.once('dialog', (d) => { asked = d.message(); d.dismiss(); });
+        const r = await press(page, 'lost', 'print-result');
+        assert.equal(r.text, 'No se volvió a imprimir: el trabajo quedó interrumpido.');
+        assert.match(asked, /no se sabe si salió/);
+        assert.equal(await page.isVisible('#lost'), false);
+        assert.equal(silent.jobs.length, 1, 'sent once');
+      } finally {
+        await page.uncheck('#confirm');
+        silent.server.close();
+      }
     });
 
     await t.test('after `revoke` the page is told to pair again', async () => {

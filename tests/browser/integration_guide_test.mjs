@@ -102,3 +102,15 @@ test("the client's ErrorCode type names exactly the codes of the guide's table",
   assert.ok(inGuide.length > 20);
   assert.deepEqual(inTypes, inGuide);
 });
+
+test("the types, the client and the guide name the same kinds of failure", () => {
+  const client = fs.readFileSync(path.resolve(here, '../../examples/erp-page/zunel-agent.js'), 'utf8');
+  const thrown = new Set([...client.matchAll(/new AgentError\('([a-z-]+)'/g)].map((m) => m[1]));
+  const types = fs.readFileSync(path.resolve(here, '../../examples/erp-page/zunel-agent.d.ts'), 'utf8');
+  const union = /export type AgentErrorKind =([^;]*);/.exec(types)[1];
+  const typed = [...union.matchAll(/'([a-z-]+)'/g)].map((m) => m[1]).sort();
+  const sentence = /Failures are `AgentError`s whose `kind` says what to do: ([^.]*)\./.exec(guide)[1];
+  const told = [...sentence.matchAll(/`([a-z-]+)`/g)].map((m) => m[1]).sort();
+  assert.deepEqual([...thrown].sort(), typed);
+  assert.deepEqual(told, typed);
+});

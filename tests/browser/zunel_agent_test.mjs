@@ -21,23 +21,33 @@ class MemoryStorage {
   removeItem(k) { this.map.delete(k); }
 }
 
-// A fetch that records each request and answers from a script.
-function scriptedFetch(answers) {
+// A fetch that records each request and answers from a script. With
+// `agent`, a ping (other than the no-cors probe) is answered by that agent
+// without taking an answer from the script, and recorded in `pings`.
+function scriptedFetch(answers, agent = null) {
   const calls = [];
+  const pings = [];
   const fetch = async (url, init) => {
+    if (init.signal?.aborted) throw init.signal.reason;
+    if (agent && url.endsWith('/v1/ping') && init.mode !== 'no-cors') {
+      pings.push({ url, init });
+      return new Response(`{"ok":true,"id":"${agent}"}`, { status: 200 });
+    }
     calls.push({ url, init });
     const a = answers.shift();
     if (a instanceof Error) throw a;
     return new Response(a.body, { status: a.status, headers: { 'Content-Type': 'application/json', ...a.headers } });
   };
-  return { fetch, calls };
+  return { fetch, calls, pings };
 }
 
-function pairedClient(answers, extra = {}, source = 'code') {
+// A client paired with agent 'a1'; pings are answered by `agent` (null: from the script).
+function pairedClient(answers, extra = {}, source = 'code', agent = 'a1') {
   const storage = new MemoryStorage();
   storage.setItem(STORAGE_KEY, JSON.stringify({ token: TOKEN, deviceId: 'd1', agentId: 'a1', source, pairedAt: 1 }));
-  const f = scriptedFetch(answers);
-  return { client: new AgentClient({ storage, fetch: f.fetch, permissions: null, ...extra }), calls: f.calls, storage };
+  const f = scriptedFetch(answers, agent);
+  return { client: new AgentClient({ storage, fetch: f.fetch, permissions: null, ...extra }), calls: f.calls,
+           pings: f.pings, storage };
 }
 
 test('signature matches values computed with Python hmac', async () => {
@@ -202,7 +212,7 @@ test('a ticket device needs renewal a day before its seventh day, a code device 
 
 test('a 503 is waited out and sent again for a ping, as Retry-After says', async () => {
   const busy = { status: 503, body: '{"error":"agente ocupado"}', headers: { 'Retry-After': '0' } };
-  const { client, calls } = pairedClient([busy, busy, busy, { status: 200, body: '{"ok":true}' }]);
+  const { client, calls } = pairedClient([busy, busy, busy, { status: 200, body: '{"ok":true}' }], {}, 'code', null);
   await assert.rejects(client.ping(), (e) => e.kind === 'busy' && e.retryAfter === 0 && e.message === 'agente ocupado');
   assert.equal(calls.length, 3, 'the first send and two retries');
   assert.deepEqual(await client.ping(), { ok: true });
@@ -217,7 +227,7 @@ test('Retry-After is read in whole seconds within bounds', () => {
 
 test('messages can be replaced one by one', async () => {
   const { client } = pairedClient([new TypeError('Failed to fetch'), new TypeError('Failed to fetch')],
-    { messages: { notRunning: 'Agent down' } });
+    { messages: { notRunning: 'Agent down' } }, 'code', null);
   await assert.rejects(client.ping(), (e) => e.kind === 'not-running' && e.message === 'Agent down');
   assert.equal(client.messages.blocked, MESSAGES_ES.blocked);
 });
@@ -277,19 +287,101 @@ test('a 401 for a stale timestamp keeps the pairing and is not sent again: the c
 test('an abort stops the waiting: for a print it may still print', async () => {
   for (const [call, isPrint] of [[(c, signal) => c.print({ kind: 'network', host: 'h', port: 1 }, [1], { signal }), true],
                                  [(c, signal) => c.ping({ signal }), false]]) {
-    const hanging = (url, init) => new Promise((_, reject) => {
+    // The agent answers the ping before the print; the call itself hangs.
+    let sent;
+    const called = new Promise((resolve) => { sent = resolve; });
+    const hanging = (url, init) => new Promise((resolve, reject) => {
+      if (isPrint && url.endsWith('/v1/ping')) return resolve(new Response('{"ok":true,"id":"a1"}'));
       const fail = () => reject(new DOMException('aborted', 'AbortError'));
       if (init.signal.aborted) fail();
       init.signal.addEventListener('abort', fail);
+      sent();
     });
     const { client } = pairedClient([], { fetch: hanging });
     const controller = new AbortController();
     const pending = call(client, controller.signal);
+    await called;
     controller.abort();
     await assert.rejects(pending, (e) => e instanceof AgentError && e.kind === 'aborted' &&
       e.mayHavePrinted === isPrint && e.message === (isPrint ? MESSAGES_ES.printAborted : MESSAGES_ES.aborted) &&
       (isPrint ? /^[0-9a-f-]{36}$/.test(e.jobId) : e.jobId === null));
   }
+  // Aborted before anything was sent: nothing may print.
+  const { client, calls, pings } = pairedClient([]);
+  await assert.rejects(client.print({ kind: 'network', host: 'h', port: 1 }, [1], { signal: AbortSignal.abort() }),
+    (e) => e.kind === 'aborted' && e.mayHavePrinted === false);
+  assert.equal(calls.length + pings.length, 0);
+});
+
+test('a print whose answer never came may be on paper; one never sent is said so', async () => {
+  const refused = () => new TypeError('Failed to fetch');
+  const ping = { status: 200, body: '{"ok":true,"id":"a1"}' };
+  const list = { status: 200, body: '{"printers":[]}' };
+  const stopped = { status: 503, body: '{"code":"agent_stopped","error":"el agente se detuvo antes de terminar el ' +
+                                       'trabajo: revisá la impresora antes de reimprimir"}' };
+  const cases = [
+    // [what, the script, ms between a printer list and the print (none: no list), what the error says, print sent]
+    ['cut after a ping', [ping, refused()], null, { kind: 'cut', mayHavePrinted: true, message: MESSAGES_ES.printCut }, true],
+    ['cut after a fresh answer', [list, refused()], 1999, { kind: 'cut', mayHavePrinted: true }, true],
+    ['an old answer: pinged first', [list, ping, refused()], 2000, { kind: 'cut', mayHavePrinted: true }, true],
+    ['no agent', [refused(), refused()], null, { kind: 'not-running', mayHavePrinted: false }, false],
+    ['a refused origin', [refused(), { status: 0 }], null, { kind: 'wrong-origin', mayHavePrinted: false }, false],
+    ['stopped before the job ended', [ping, stopped], null,
+     { kind: 'cut', mayHavePrinted: true, status: 503, code: 'agent_stopped', message: JSON.parse(stopped.body).error }, true],
+    ['an id of a job cut earlier', [ping, { status: 409, body: '{"code":"job_interrupted","error":"x","state":"interrupted"}' }],
+     null, { kind: 'refused', mayHavePrinted: true, state: 'interrupted', repeated: false }, true],
+    ['the repeat of a job that timed out', [ping, { status: 502, body: '{"code":"printer_timeout","error":"x","repeated":true}' }],
+     null, { kind: 'refused', mayHavePrinted: true, repeated: true, state: null }, true],
+    ['a printer that is not there', [ping, { status: 502, body: '{"code":"printer_unreachable","error":"x"}' }], null,
+     { kind: 'refused', mayHavePrinted: false }, true],
+  ];
+  for (const [what, script, gap, expected, sent] of cases) {
+    let now = 1767258000000;
+    const fetch = async (url, init) => {
+      const a = script.shift();
+      if (a instanceof Error) throw a;
+      if (a.status === 0) return new Response(null, { status: 200 });  // an opaque no-cors answer
+      return new Response(a.body, { status: a.status });
+    };
+    const calls = [];
+    const { client } = pairedClient([], { now: () => now, fetch: (url, init) => { calls.push(url); return fetch(url, init); } });
+    if (gap !== null) {
+      await client.printers();
+      now += gap;
+    }
+    const error = await client.print({ kind: 'network', host: 'h', port: 1 }, [1], { jobId: 'T-1' }).catch((e) => e);
+    assert.ok(error instanceof AgentError, what);
+    for (const [member, value] of Object.entries(expected)) assert.equal(error[member], value, `${what}: ${member}`);
+    assert.equal(error.jobId, 'T-1', what);
+    assert.equal(calls.some((url) => url.endsWith('/v1/print')), sent, `${what}: sent`);
+    assert.equal(script.length, 0, `${what}: every answer used`);
+  }
+});
+
+test('a second 401 forgets the pairing only when the agent it was made with says so', async () => {
+  const unknown = { status: 401, body: '{"code":"unauthorized","error":"no autorizado","reason":"unknown_device"}' };
+  const cases = [
+    // [what, the agent that answers the ping, the pairing's agent id, kind, pairing kept]
+    ['another Windows user\'s agent', 'b2', 'a1', 'other-agent', true],
+    ['the same agent: revoked', 'a1', 'a1', 'not-paired', false],
+    ['a pairing kept without its agent id', 'b2', undefined, 'not-paired', false],
+  ];
+  for (const [what, agent, agentId, kind, kept] of cases) {
+    const { client, calls, pings, storage } = pairedClient([unknown, unknown], {}, 'code', agent);
+    storage.setItem(STORAGE_KEY, JSON.stringify({ token: TOKEN, deviceId: 'd1', agentId, source: 'code', pairedAt: 1 }));
+    await assert.rejects(client.printers(), (e) => e instanceof AgentError && e.kind === kind && e.status === 401 &&
+      e.reason === 'unknown_device' &&
+      e.message === (kind === 'other-agent' ? 'la impresora la atiende el agente de otro usuario de Windows de esta PC'
+                                            : MESSAGES_ES.pairingLost), what);
+    assert.equal(calls.length, 2, what);
+    assert.equal(pings.length, agentId ? 1 : 0, what);
+    assert.equal(client.pairing !== null, kept, what);
+  }
+  // Nothing answers the ping: the pairing is kept and the page told why.
+  const { client } = pairedClient([unknown, unknown, new TypeError('Failed to fetch'), new TypeError('Failed to fetch')],
+                                  {}, 'code', null);
+  await assert.rejects(client.printers(), (e) => e.kind === 'not-running');
+  assert.ok(client.pairing);
 });
 
 test('renewals run one at a time under a Web Lock; one that waited keeps the renewal it waited for', async () => {
@@ -331,7 +423,7 @@ test('no answer and no answer to a no-cors ping: a denied loopback permission me
   ];
   for (const c of cases) {
     const { client, calls } = pairedClient([new TypeError('Failed to fetch'), new TypeError('Failed to fetch')],
-      { permissions: c.permissions });
+      { permissions: c.permissions }, 'code', null);
     await assert.rejects(client.ping(), (e) => e instanceof AgentError && e.kind === c.kind);
     assert.equal(calls[1].init.mode, 'no-cors', 'the probe');
   }

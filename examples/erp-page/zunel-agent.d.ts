@@ -97,8 +97,12 @@ export class AgentError extends Error {
   jobId: string | null;
 }
 
-/** What ping lists, in this order (later versions may add more). */
-export type Capability = 'print' | 'printers' | 'provision' | 'revocations' | 'status' | 'jobs' | 'confirm';
+/**
+ * What ping lists, in this order (later versions may add more). 'base64':
+ * a print body may carry its bytes as "bytes_base64", which the client then
+ * sends.
+ */
+export type Capability = 'print' | 'printers' | 'provision' | 'revocations' | 'status' | 'jobs' | 'confirm' | 'base64';
 
 /** What a confirmed print says of the job. */
 export type ConfirmationOutcome = 'printed' | 'processed' | 'transmitted' | 'spooled' | 'not_confirmed';
@@ -250,8 +254,11 @@ export function sha256Hex(bytes: Uint8Array): Promise<string>;
 export function newNonce(): string;
 export function signatureHeaders(tokenHex: string, body: Uint8Array,
                                  options?: { now?: number; nonce?: string }): Promise<Record<string, string>>;
+/** The print body's text; with `base64`, the bytes go as "bytes_base64" instead of the "bytes" array. */
 export function printBody(target: Target, bytes: Uint8Array | number[],
                           confirm?: { protocol?: Protocol; timeoutMs?: number }, jobId?: string,
-                          messages?: AgentMessages): string;
+                          messages?: AgentMessages, options?: { base64?: boolean }): string;
+/** Standard base64 with padding and no line breaks. */
+export function bytesToBase64(bytes: Uint8Array): string;
 export function newJobId(): string;
 export function retryAfterSeconds(headers: Headers | null | undefined): number;

@@ -19,6 +19,10 @@
 //   await agent.print(target, bytes, { confirm: { protocol: 'escpos' } });
 //                                              // {ok, confirmed, status?}
 //
+// A print's bytes go as base64 text ("bytes_base64", about a third of the
+// size of a JSON array of numbers) to an agent whose last ping listed
+// "base64", and as the array to any other.
+//
 // Every call has a time-out (DEFAULT_TIMEOUTS, or `timeout` in ms per call)
 // and takes an AbortSignal (`signal`). Ping, printer list, status, pairing,
 // provisioning and revocation lists are sent again after a 503, once its
@@ -162,6 +166,9 @@ function defaultStorage() {
 
 const HEX = '0123456789abcdef';
 
+// The body of a GET.
+const NO_BODY = () => new Uint8Array(0);
+
 export function bytesToHex(bytes) {
   let out = '';
   for (const b of bytes) out += HEX[b >> 4] + HEX[b & 15];
@@ -205,8 +212,9 @@ export async function signatureHeaders(tokenHex, body, { now = Date.now(), nonce
   };
 }
 
-// The print request body: the destination and the bytes as a JSON array of
-// numbers 0-255 (not Base64, not hex). Destinations:
+// The print request body: the destination and the bytes, as a JSON array of
+// numbers 0-255 ("bytes"), or with `base64` as their standard base64 text
+// ("bytes_base64", for an agent whose ping lists "base64"). Destinations:
 //   {kind: 'network', host, port}     raw TCP, e.g. port 9100
 //   {kind: 'serial', port, baud}      e.g. port 'COM3', baud 9600
 //   {kind: 'winspool', printer}       a printer of the Windows spooler, RAW job
@@ -215,14 +223,9 @@ export async function signatureHeaders(tokenHex, body, { now = Date.now(), nonce
 // once whatever number of times it is sent under that id.
 // Every byte must be an integer 0-255: an AgentError 'input' names the
 // first that is not, and nothing is sent.
-export function printBody(target, bytes, confirm, jobId, messages = MESSAGES_ES) {
-  if (bytes == null || typeof bytes === 'string' || typeof bytes[Symbol.iterator] !== 'function') {
-    throw new AgentError('input', messages.badBytes(-1, bytes));
-  }
-  const values = Array.from(bytes);
-  const bad = values.findIndex((b) => !Number.isInteger(b) || b < 0 || b > 255);
-  if (bad >= 0) throw new AgentError('input', messages.badBytes(bad, values[bad]));
-  const body = { target, bytes: values };
+export function printBody(target, bytes, confirm, jobId, messages = MESSAGES_ES, { base64 = false } = {}) {
+  const data = checkedBytes(bytes, messages);
+  const body = base64 ? { target, bytes_base64: bytesToBase64(data) } : { target, bytes: Array.from(data) };
   if (confirm) {
     body.confirm = {};
     if (confirm.protocol !== undefined) body.confirm.protocol = confirm.protocol;
@@ -230,6 +233,36 @@ export function printBody(target, bytes, confirm, jobId, messages = MESSAGES_ES)
   }
   if (jobId !== undefined) body.job_id = jobId;
   return JSON.stringify(body);
+}
+
+// A copy of the bytes of a print as a Uint8Array (the job is what was given,
+// whatever the caller does with its array meanwhile), or an AgentError
+// 'input' naming the first value that is not an integer 0-255.
+function checkedBytes(bytes, messages) {
+  if (bytes instanceof Uint8Array) return bytes.slice();
+  if (bytes == null || typeof bytes === 'string' || typeof bytes[Symbol.iterator] !== 'function') {
+    throw new AgentError('input', messages.badBytes(-1, bytes));
+  }
+  const values = Array.from(bytes);
+  const bad = values.findIndex((b) => !Number.isInteger(b) || b < 0 || b > 255);
+  if (bad >= 0) throw new AgentError('input', messages.badBytes(bad, values[bad]));
+  return Uint8Array.from(values);
+}
+
+// btoa takes this many bytes at a time: a multiple of 3, so that the texts
+// of the chunks join without padding inside.
+const BASE64_CHUNK = 3 * 8192;
+
+// Standard base64 with padding and no line breaks, in time linear in the
+// length (megabytes of images): the platform's Uint8Array.prototype.toBase64
+// where there is one, else btoa over chunks joined once.
+export function bytesToBase64(bytes) {
+  if (typeof bytes.toBase64 === 'function') return bytes.toBase64();
+  const parts = [];
+  for (let i = 0; i < bytes.length; i += BASE64_CHUNK) {
+    parts.push(btoa(String.fromCharCode.apply(null, bytes.subarray(i, i + BASE64_CHUNK))));
+  }
+  return parts.join('');
 }
 
 // A fresh job id (a UUID): one per job, kept with the job until its answer
@@ -276,6 +309,10 @@ export class AgentClient {
   // When the agent last answered (this.now()): a print needs no ping first
   // within REACHABLE_FRESH_MS of it.
   #lastAnswerAt = -Infinity;
+
+  // What the agent's last ping listed in `capabilities`; null before the
+  // first ping.
+  #capabilities = null;
 
   /**
    * @param {object} [options]
@@ -335,7 +372,23 @@ export class AgentClient {
   // "paired" is true when some device of this page's origin is paired: some
   // browser of this site, not necessarily this one (see `pairing`).
   async ping({ timeout = this.timeouts.ping, signal } = {}) {
-    return this.#call('GET', '/v1/ping', '', { timeout, signal, retry: true });
+    return this.#learn(await this.#call('GET', '/v1/ping', '', { timeout, signal, retry: true }));
+  }
+
+  // Keeps what a ping's answer lists; returns the answer.
+  #learn(answer) {
+    this.#capabilities = Array.isArray(answer?.capabilities) ? answer.capabilities : [];
+    return answer;
+  }
+
+  // The answer of a ping sent on the way to another call, kept as ping()
+  // keeps it; null when it is not the agent's answer.
+  #heard(response) {
+    try {
+      return response.status === 200 ? this.#learn(JSON.parse(response.text)) : null;
+    } catch {
+      return null;  // not the agent's JSON: what it can do stays as known
+    }
   }
 
   // POST /v1/pair with the six-digit code that `zunel-print-agent pair` shows.
@@ -384,7 +437,8 @@ export class AgentClient {
 
   // Signed POST /v1/print: sends `bytes` (Uint8Array or array of 0-255)
   // unchanged to the destination. Resolves when the printer took them all:
-  // sent, not printed.
+  // sent, not printed. The body is made once the agent is known to answer,
+  // in the form its last ping allows (base64 text or the array).
   //
   // With `confirm: {protocol, timeoutMs}` the agent then asks the printer
   // (in `protocol`, "escpos", "star" or "zpl", needed for network and
@@ -408,9 +462,11 @@ export class AgentClient {
   // a job the agent has received is printed all the same.
   async print(target, bytes, { confirm, jobId = newJobId(), timeout, signal } = {}) {
     const wait = timeout ?? this.timeouts.print + (confirm ? (confirm.timeoutMs ?? 10000) + 2000 : 0);
+    const data = checkedBytes(bytes, this.messages);
+    const body = () => printBody(target, data, confirm, jobId ?? undefined, this.messages,
+                                 { base64: this.#capabilities?.includes('base64') === true });
     try {
-      return await this.#call('POST', '/v1/print', printBody(target, bytes, confirm, jobId ?? undefined, this.messages),
-        { timeout: wait, signal, signed: true, isPrint: true });
+      return await this.#call('POST', '/v1/print', body, { timeout: wait, signal, signed: true, isPrint: true });
     } catch (e) {
       if (e instanceof AgentError && jobId != null) e.jobId = jobId;
       throw e;
@@ -453,9 +509,12 @@ export class AgentClient {
   }
 
   // One call: sent, then sent again after a 503 (when `retry`) or once after
-  // a first 401 (when `signed`), each send signed afresh.
+  // a first 401 (when `signed`), each send signed afresh. `bodyText` is the
+  // body's text, or a function that makes it, called once, when it is first
+  // sent (a print's, after the ping that may precede it).
   async #call(method, path, bodyText, { timeout, signal, retry = false, signed = false, isPrint = false }) {
-    const body = new TextEncoder().encode(bodyText);
+    let encoded = null;
+    const body = () => (encoded ??= new TextEncoder().encode(typeof bodyText === 'function' ? bodyText() : bodyText));
     let busyRetries = 0;
     let resigned = false;
     for (;;) {
@@ -516,13 +575,8 @@ export class AgentClient {
   async #otherAgentAnswers(signal) {
     const agentId = this.pairing?.agentId;
     if (typeof agentId !== 'string' || agentId === '') return false;
-    const response = await this.#send('GET', '/v1/ping', new Uint8Array(0), { timeout: this.timeouts.ping, signal });
-    let id = null;
-    try {
-      id = JSON.parse(response.text)?.id;
-    } catch {
-      // not the agent's JSON: no id to compare
-    }
+    const response = await this.#send('GET', '/v1/ping', NO_BODY, { timeout: this.timeouts.ping, signal });
+    const id = this.#heard(response)?.id;
     return typeof id === 'string' && id !== agentId;
   }
 
@@ -531,10 +585,11 @@ export class AgentClient {
   // 'blocked', 'wrong-origin', 'timeout', 'aborted'): the print was not sent.
   async #knownToAnswer(signal) {
     if (this.now() - this.#lastAnswerAt < REACHABLE_FRESH_MS) return;
-    await this.#send('GET', '/v1/ping', new Uint8Array(0), { timeout: this.timeouts.ping, signal });
+    this.#heard(await this.#send('GET', '/v1/ping', NO_BODY, { timeout: this.timeouts.ping, signal }));
   }
 
-  // One request with its time-out: {status, headers, text}.
+  // One request with its time-out: {status, headers, text}. `body()` gives
+  // the bytes to sign and send.
   async #send(method, path, body, { timeout, signal, signed = false, isPrint = false }) {
     const headers = {};
     if (this.origin) headers['Origin'] = this.origin;  // Node.js: a browser sends its own
@@ -547,14 +602,15 @@ export class AgentClient {
       if (!key || key.length !== 32) throw new AgentError('not-paired', this.messages.badToken);
     }
     if (isPrint) await this.#knownToAnswer(signal);
-    if (pairing) Object.assign(headers, await signatureHeaders(pairing.token, body, { now: this.now() }));
+    const bytes = body();
+    if (pairing) Object.assign(headers, await signatureHeaders(pairing.token, bytes, { now: this.now() }));
     const clock = deadline(timeout, signal);
     try {
       // The exact bytes that were hashed are the bytes sent. No `cache`
       // option: with 'no-store' Chromium also skips its preflight cache and
       // sends an OPTIONS request before every call.
       const response = await this.fetch(this.baseUrl + path, {
-        method, headers, body: method === 'POST' ? body : undefined,
+        method, headers, body: method === 'POST' ? bytes : undefined,
         credentials: 'omit', mode: 'cors', signal: clock.signal,
       });
       const text = await response.text();

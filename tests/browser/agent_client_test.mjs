@@ -62,11 +62,11 @@ class MemoryStorage {
 }
 
 // Node's fetch as the ERP page's browser would send it, recording every
-// request and answer; `onAnswer` may act on each.
+// request (with its body) and answer; `onAnswer` may act on each.
 function pageFetch(log, onAnswer = () => {}) {
   return async (url, init = {}) => {
     const response = await fetch(url, { ...init, headers: { ...init.headers, Origin: ORIGIN } });
-    const entry = { path: new URL(url).pathname, status: response.status, mode: init.mode };
+    const entry = { path: new URL(url).pathname, status: response.status, mode: init.mode, body: init.body };
     log.push(entry);
     await onAnswer(entry);
     return response;
@@ -417,6 +417,24 @@ test("another Windows user's agent on the port: the pairing is kept, and works o
   }
   agent = await startAgent();
   assert.equal(await client.job('T-1'), null, 'signed calls work again');
+});
+
+test('a print goes in the form the running agent lists, bytes_base64 or the array, and arrives unchanged', async () => {
+  const printer = await startSilentPrinter();
+  try {
+    const log = [];
+    const client = await pairedClient(log);
+    const { capabilities } = await client.ping();
+    const form = capabilities.includes('base64') ? 'bytes_base64' : 'bytes';
+    const job = new Uint8Array(70000).map((_, i) => (i * 13 + (i >> 9)) & 255);
+    assert.deepEqual(await client.print(printer.target, job), { ok: true });
+    const sent = JSON.parse(Buffer.from(log.findLast((e) => e.path === '/v1/print').body).toString('utf8'));
+    assert.deepEqual(Object.keys(sent), ['target', form, 'job_id'], `capabilities: ${capabilities}`);
+    await until('the job at the printer', () => printer.sockets[0]?.received.length === job.length);
+    assert.deepEqual(Buffer.from(printer.sockets[0].received), Buffer.from(job));
+  } finally {
+    printer.close();
+  }
 });
 
 test('in Node.js, the origin option and memory storage are all a client needs', async () => {

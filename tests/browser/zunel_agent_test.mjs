@@ -9,7 +9,7 @@ import { createHash, createHmac, webcrypto } from 'node:crypto';
 globalThis.crypto ??= webcrypto;
 
 const { AgentClient, AgentError, MESSAGES_ES, RENEW_LOCK, STORAGE_KEY, signatureHeaders, printBody, hexToBytes,
-        retryAfterSeconds } =
+        retryAfterSeconds, bytesToBase64 } =
   await import('../../examples/erp-page/zunel-agent.js');
 
 const TOKEN = Array.from({ length: 32 }, (_, i) => i.toString(16).padStart(2, '0')).join('');
@@ -79,6 +79,70 @@ test('print body is the target and the bytes as numbers', () => {
     '{"target":{"kind":"serial","port":"COM3","baud":9600},"bytes":[]}');
   assert.equal(printBody({ kind: 'network', host: 'h', port: 1 }, [10], { protocol: 'zpl', timeoutMs: 5000 }),
     '{"target":{"kind":"network","host":"h","port":1},"bytes":[10],"confirm":{"protocol":"zpl","timeout_ms":5000}}');
+  assert.equal(printBody({ kind: 'winspool', printer: 'P' }, new Uint8Array([0, 255, 10]), undefined, 'T-1', MESSAGES_ES,
+                         { base64: true }),
+    '{"target":{"kind":"winspool","printer":"P"},"bytes_base64":"AP8K","job_id":"T-1"}');
+});
+
+test('base64 is the standard alphabet with padding and no line breaks, at every length', () => {
+  const native = typeof Uint8Array.prototype.toBase64 === 'function';
+  // Around the chunks btoa is given (24,576 bytes), and a few megabytes.
+  for (const length of [0, 1, 2, 3, 4, 24575, 24576, 24577, 3 * 1024 * 1024 + 2]) {
+    const data = new Uint8Array(length).map((_, i) => (i * 7 + (i >> 8)) & 255);
+    const expected = Buffer.from(data).toString('base64');
+    const withoutPlatform = data.slice();
+    withoutPlatform.toBase64 = undefined;
+    assert.equal(bytesToBase64(withoutPlatform), expected, `${length} bytes, by chunks`);
+    if (native) assert.equal(bytesToBase64(data), expected, `${length} bytes, the platform's`);
+  }
+});
+
+test('a print goes as bytes_base64 to an agent whose last ping lists "base64", as the array to any other', async () => {
+  const before = ['print', 'printers', 'provision', 'revocations', 'status', 'jobs', 'confirm'];
+  const ping = (capabilities) => ({ status: 200, body: JSON.stringify({ ok: true, id: 'a1', capabilities }) });
+  const ok = { status: 200, body: '{"ok":true}' };
+  const cases = [
+    // [what, the answers in order (pings included), ms from the first print to the second, forms of the prints]
+    ['an agent that lists it', [ping([...before, 'base64']), ok], null, ['bytes_base64']],
+    ['an agent that does not', [ping(before), ok], null, ['bytes']],
+    ['an agent whose ping has no capabilities', [{ status: 200, body: '{"ok":true,"id":"a1"}' }, ok], null, ['bytes']],
+    // Within 2 s of an answer no ping goes first: what the last one said holds.
+    ['a print soon after', [ping([...before, 'base64']), ok, ok], 1999, ['bytes_base64', 'bytes_base64']],
+    // An older build put in its place is asked again before the next print.
+    ['an agent replaced by an older one', [ping([...before, 'base64']), ok, ping(before), ok], 2000,
+     ['bytes_base64', 'bytes']],
+  ];
+  const data = new Uint8Array(1000).map((_, i) => (i * 31) & 255);
+  for (const [what, script, gap, forms] of cases) {
+    let now = 1767258000000;
+    const sends = script.length;
+    const { client, calls } = pairedClient(script, { now: () => now }, 'code', null);
+    const prints = [];
+    for (let i = 0; i < forms.length; i++) {
+      if (i > 0) now += gap;
+      assert.deepEqual(await client.print({ kind: 'network', host: 'h', port: 1 }, data), { ok: true }, what);
+      prints.push(calls.at(-1).init);
+    }
+    assert.equal(calls.length, sends, `${what}: every answer used`);
+    prints.forEach((init, i) => {
+      const sent = Buffer.from(init.body);
+      const body = JSON.parse(sent.toString('utf8'));
+      assert.deepEqual(Object.keys(body), ['target', forms[i], 'job_id'], what);
+      const bytes = forms[i] === 'bytes' ? Buffer.from(body.bytes) : Buffer.from(body.bytes_base64, 'base64');
+      assert.deepEqual(bytes, Buffer.from(data), what);
+      if (forms[i] === 'bytes_base64') assert.equal(body.bytes_base64, Buffer.from(data).toString('base64'), what);
+      // The text signed is the text sent.
+      const h = init.headers;
+      const message = `${h['X-Zunel-Timestamp']}.${h['X-Zunel-Nonce']}.${createHash('sha256').update(sent).digest('hex')}`;
+      assert.equal(h['X-Zunel-Sign'], createHmac('sha256', Buffer.from(TOKEN, 'hex')).update(message).digest('hex'), what);
+    });
+  }
+  // What a ping() told holds for the print that follows it.
+  const { client, calls } = pairedClient([ping([...before, 'base64']), ok], {}, 'code', null);
+  await client.ping();
+  await client.print({ kind: 'network', host: 'h', port: 1 }, [1, 2, 3]);
+  assert.equal(calls.length, 2, 'no ping before the print');
+  assert.equal(JSON.parse(Buffer.from(calls[1].init.body).toString()).bytes_base64, 'AQID');
 });
 
 test('bytes that are not 0-255 integers are refused before anything is sent, naming the first', async () => {

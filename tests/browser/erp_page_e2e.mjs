@@ -2,7 +2,9 @@
 // reference ERP page over HTTPS from a subdomain of the ERP's domain and talks
 // to the real agent on 127.0.0.1:47631: ping, pairing with a code from
 // `zunel-print-agent pair`, the printer list, and a print whose bytes must
-// arrive unchanged at a loopback TCP listener; a print cut by a kill of the
+// arrive unchanged at a loopback TCP listener; the page's Spanish ticket
+// (its preview, then its ESC/POS read back in the code page it chose) and
+// its ZPL label at the printer emulator; a print cut by a kill of the
 // agent is said to need a look at the printer, and is then asked after by
 // its job id. A page from a look-alike origin must not read any answer nor
 // use the pairing code.
@@ -31,6 +33,11 @@ import { chromium } from 'playwright-core';
 
 const here = path.dirname(fileURLToPath(import.meta.url));
 const pageDir = path.resolve(here, '../../examples/erp-page');
+// The page's receipt library, as this test's npm packages installed it
+// (the version the page pins, checked below).
+const RECEIPT_LIBRARY = '@point-of-sale/receipt-printer-encoder';
+const libraryDir = path.join(here, 'node_modules', RECEIPT_LIBRARY);
+const { LABEL_ZPL } = await import('../../examples/erp-page/label.js');
 const exe = process.env.ZUNEL_AGENT_EXE;
 const runner = (process.env.ZUNEL_EXE_RUNNER ?? '').split(' ').filter(Boolean);
 const domain = process.env.ZUNEL_ERP_ORIGIN_DOMAIN || 'erp.zunel.example';
@@ -95,13 +102,20 @@ function makeCertificate() {
   return { key: fs.readFileSync(key), cert: fs.readFileSync(cert) };
 }
 
-// The page's two files and nothing else, whatever the Host.
+// The page's files and its library's browser build, nothing else, whatever the Host.
 function startPageServer() {
+  const page = (name) => path.join(pageDir, name);
+  const js = 'text/javascript; charset=utf-8';
   const files = {
-    '/': ['index.html', 'text/html; charset=utf-8'],
-    '/index.html': ['index.html', 'text/html; charset=utf-8'],
-    '/zunel-agent.js': ['zunel-agent.js', 'text/javascript; charset=utf-8'],
-    '/messages.js': ['messages.js', 'text/javascript; charset=utf-8'],
+    '/': [page('index.html'), 'text/html; charset=utf-8'],
+    '/index.html': [page('index.html'), 'text/html; charset=utf-8'],
+    '/zunel-agent.js': [page('zunel-agent.js'), js],
+    '/messages.js': [page('messages.js'), js],
+    '/receipt.js': [page('receipt.js'), js],
+    '/label.js': [page('label.js'), js],
+    '/logo.svg': [page('logo.svg'), 'image/svg+xml'],
+    [`/node_modules/${RECEIPT_LIBRARY}/dist/receipt-printer-encoder.esm.js`]:
+      [path.join(libraryDir, 'dist/receipt-printer-encoder.esm.js'), js],
   };
   // `?csp=self`: a strict Content-Security-Policy without the agent's
   // address; `?csp=agent`: the same with it, as the guide says.
@@ -116,7 +130,7 @@ function startPageServer() {
     const csp = policies[url.searchParams.get('csp')];
     res.writeHead(200, { 'Content-Type': f[1], 'Cache-Control': 'no-store',
                          ...(csp ? { 'Content-Security-Policy': csp } : {}) });
-    res.end(fs.readFileSync(path.join(pageDir, f[0])));
+    res.end(fs.readFileSync(f[0]));
   });
   return new Promise((resolve) => server.listen(0, '127.0.0.1', () => resolve(server)));
 }
@@ -149,12 +163,25 @@ async function startEmulator() {
     });
     child.on('exit', () => reject(new Error('the printer emulator ended')));
   });
-  const set = (state) => new Promise((resolve, reject) => {
-    const sock = net.connect(ready.control_port, '127.0.0.1', () => sock.write(JSON.stringify({ cmd: 'set', ...state }) + '\n'));
-    sock.on('data', () => { sock.end(); resolve(); });
+  // One command on the control port; its answer.
+  const ask = (request) => new Promise((resolve, reject) => {
+    const sock = net.connect(ready.control_port, '127.0.0.1', () => sock.write(JSON.stringify(request) + '\n'));
+    let answer = '';
+    sock.on('data', (d) => {
+      answer += d;
+      if (answer.includes('\n')) {
+        sock.end();
+        resolve(JSON.parse(answer));
+      }
+    });
     sock.on('error', reject);
   });
-  return { port: ready.tcp_port, set };
+  return {
+    port: ready.tcp_port,
+    set: (state) => ask({ cmd: 'set', ...state }),
+    received: async () => Buffer.from((await ask({ cmd: 'received' })).hex, 'hex'),
+    clear: () => ask({ cmd: 'clear' }),
+  };
 }
 
 // A loopback port with nothing listening on it.
@@ -277,6 +304,81 @@ async function startAgent() {
   }, 60000);
 }
 
+
+// ---- reading a ticket back ----------------------------------------------------
+
+// An ESC/POS job as a printer reads it: its commands, and its runs of text,
+// each with the code page table (ESC t n; ESC @ sets table 0) and the
+// boldness (ESC E) in force. Only the commands the page's ticket uses are
+// known; any other fails the test, naming where it stands.
+function readEscPos(job) {
+  const commands = [];
+  const runs = [];
+  let table = 0;
+  let bold = false;
+  let run = null;
+  const u16 = (at) => job[at] | (job[at + 1] << 8);
+  for (let i = 0; i < job.length;) {
+    if (![0x1b, 0x1c, 0x1d].includes(job[i])) {
+      if (!run) runs.push(run = { table, bold, bytes: [] });
+      run.bytes.push(job[i++]);
+      continue;
+    }
+    run = null;
+    let length = 3;
+    switch (job.subarray(i, i + 2).toString('hex')) {
+      case '1b40': table = 0; bold = false; length = 2; commands.push({ name: 'initialize' }); break;
+      case '1c2e': length = 2; break;  // FS .: one byte per character
+      case '1b74': table = job[i + 2]; commands.push({ name: 'table', n: table }); break;
+      case '1b45': bold = job[i + 2] === 1; break;
+      // ESC M (font), ESC a (alignment), GS ! (size), GS h, GS w, GS H (barcode height, width, digits)
+      case '1b4d': case '1b61': case '1d21': case '1d68': case '1d77': case '1d48': break;
+      case '1d56': commands.push({ name: 'cut', m: job[i + 2] }); break;
+      case '1b70': commands.push({ name: 'pulse', pin: job[i + 2] }); length = 5; break;
+      case '1d76': {  // GS v 0 m xL xH yL yH, then the rows
+        const widthBytes = u16(i + 4);
+        const rows = u16(i + 6);
+        length = 8 + widthBytes * rows;
+        commands.push({ name: 'raster', width: widthBytes * 8, height: rows, data: job.subarray(i + 8, i + length) });
+        break;
+      }
+      case '1d28': {  // GS ( k pL pH cn fn …: a QR code's setting, its data (fn 80) or its printing (fn 81)
+        length = 5 + u16(i + 3);
+        if (job[i + 2] === 0x6b) commands.push({ name: 'qr', fn: job[i + 6], data: job.subarray(i + 8, i + length) });
+        break;
+      }
+      case '1d6b': {  // GS k m d… NUL
+        assert.ok(job[i + 2] <= 6, `a barcode of form B at byte ${i}`);
+        const end = job.indexOf(0, i + 3);
+        commands.push({ name: 'barcode', m: job[i + 2], data: job.subarray(i + 3, end).toString('latin1') });
+        length = end + 1 - i;
+        break;
+      }
+      default:
+        assert.fail(`an ESC/POS command the test does not know at byte ${i}: ${job.subarray(i, i + 4).toString('hex')}`);
+    }
+    i += length;
+  }
+  return { commands, runs: decodeRuns(runs) };
+}
+
+// Each run's text, decoded by Python's codecs in the run's code page table
+// (the numbers of Epson-compatible printers).
+function decodeRuns(runs) {
+  const codecs = { 0: 'cp437', 19: 'cp858' };
+  const input = runs.map((r) => {
+    assert.ok(r.table in codecs, `text in code page table ${r.table}`);
+    return [codecs[r.table], Buffer.from(r.bytes).toString('hex')];
+  });
+  const py = spawnSync('/usr/bin/python3', ['-c',
+    'import json, sys; print(json.dumps([bytes.fromhex(h).decode(c) for c, h in json.load(sys.stdin)]))'],
+  { input: JSON.stringify(input), encoding: 'utf8' });
+  assert.equal(py.status, 0, py.stderr);
+  return JSON.parse(py.stdout).map((text, k) => ({ table: runs[k].table, bold: runs[k].bold, text }));
+}
+
+// The number of bytes a print's answer in the page says were sent.
+const sentBytes = (text) => Number(/^Enviado a la impresora: (\d+) bytes\.$/.exec(text)?.[1]);
 
 // Clicks a button and waits for its result box to settle; returns {state, text}.
 async function press(page, button, resultBox) {
@@ -512,6 +614,86 @@ test('the reference page drives the real agent in Chromium', { timeout: 240000 }
       r = await press(page, 'print', 'print-result');
       assert.equal(r.text, 'Impreso: la impresora confirmó que terminó de imprimirlo.');
       await page.uncheck('#confirm');
+    });
+
+    await t.test('the page pins the receipt library it loads, and its notices name it with its licence', () => {
+      const pinned = JSON.parse(fs.readFileSync(path.join(pageDir, 'package.json'), 'utf8')).devDependencies[RECEIPT_LIBRARY];
+      assert.match(pinned, /^\d+\.\d+\.\d+$/, 'an exact version');
+      assert.equal(JSON.parse(fs.readFileSync(path.join(libraryDir, 'package.json'), 'utf8')).version, pinned,
+                   "tests/browser/package.json installs the page's version");
+      const notices = fs.readFileSync(path.join(pageDir, 'THIRD-PARTY-NOTICES.txt'), 'utf8');
+      assert.ok(notices.includes(`${RECEIPT_LIBRARY} ${pinned}`));
+      assert.ok(notices.includes(fs.readFileSync(path.join(libraryDir, 'LICENSE'), 'utf8').trim()), 'its licence text');
+    });
+
+    await t.test('the page shows its Spanish ticket as a picture before it prints', async () => {
+      await page.waitForSelector('#print-receipt:not([disabled])', { timeout: WAIT_MS });
+      const shot = await page.locator('#receipt-preview').screenshot({ path: path.join(artifacts, 'receipt-preview.png') });
+      // The screenshot's pixels, as Chromium decodes the PNG.
+      const seen = await page.evaluate(async (png) => {
+        const image = new Image();
+        image.src = `data:image/png;base64,${png}`;
+        await image.decode();
+        const g = new OffscreenCanvas(image.width, image.height).getContext('2d');
+        g.drawImage(image, 0, 0);
+        const { data } = g.getImageData(0, 0, image.width, image.height);
+        const colours = new Set();
+        let dark = 0;
+        for (let i = 0; i < data.length; i += 4) {
+          colours.add((data[i] << 16) | (data[i + 1] << 8) | data[i + 2]);
+          if (data[i] + data[i + 1] + data[i + 2] < 300) dark++;
+        }
+        return { width: image.width, height: image.height, colours: colours.size, dark: dark / (data.length / 4) };
+      }, shot.toString('base64'));
+      assert.ok(seen.colours > 1, JSON.stringify(seen));
+      assert.ok(seen.dark > 0.02 && seen.dark < 0.5, `ink on paper: ${JSON.stringify(seen)}`);
+      assert.ok(seen.height > 1.5 * seen.width, `a ticket's shape: ${JSON.stringify(seen)}`);
+    });
+
+    await t.test('the Spanish ticket reaches the printer in code page CP858, with its bold, logo, codes, cut and drawer',
+      async () => {
+        const emulator = await startEmulator();
+        await page.selectOption('#kind', 'network');
+        await page.fill('#host', '127.0.0.1');
+        await page.fill('#port', String(emulator.port));
+        const r = await press(page, 'print-receipt', 'sample-result');
+        assert.ok(r.state === 'ok' && sentBytes(r.text) > 0, r.text);
+        const job = await until('the ticket at the printer', async () => {
+          const received = await emulator.received();
+          return received.length === sentBytes(r.text) && received;
+        });
+        const { commands, runs } = readEscPos(job);
+        const text = runs.map((run) => run.text).join('');
+        assert.deepEqual(commands.filter((c) => c.name === 'table').map((c) => c.n)[0], 19, 'CP858 first');
+        for (const words of ['C/ del Año Nuevo, 12', 'Menú Niño', '12,50 €', '¿Qué tal le atendimos?', '¡Feliz Año Nuevo!']) {
+          assert.ok(text.includes(words), `«${words}» in:\n${text}`);
+        }
+        assert.ok(runs.some((run) => run.bold && run.text === '12,50 €'), 'the total in bold');
+        assert.equal(job.indexOf(Buffer.from('ñ')), -1, 'no UTF-8 on the way');
+        const [logo] = commands.filter((c) => c.name === 'raster');
+        assert.deepEqual([logo.width, logo.height], [256, 96]);
+        assert.ok(logo.data.some((b) => b !== 0) && logo.data.some((b) => b !== 0xff), 'a picture, not a blank');
+        const qr = commands.filter((c) => c.name === 'qr');
+        assert.equal(qr.find((c) => c.fn === 80)?.data.toString(), 'https://erp.zunel.example/encuesta?t=2026-000123');
+        assert.ok(qr.findIndex((c) => c.fn === 81) > qr.findIndex((c) => c.fn === 80), 'printed once stored');
+        assert.deepEqual(commands.find((c) => c.name === 'barcode'), { name: 'barcode', m: 2, data: '8400000001236' });
+        assert.deepEqual(commands.slice(-2), [{ name: 'cut', m: 0 }, { name: 'pulse', pin: 0 }], 'cut, then the drawer');
+      });
+
+    await t.test('the Spanish label reaches the printer as UTF-8 after ^CI28, byte for byte', async () => {
+      const emulator = await startEmulator();
+      await emulator.set({ zpl: true });
+      await page.fill('#port', String(emulator.port));
+      const r = await press(page, 'print-label', 'sample-result');
+      assert.ok(r.state === 'ok' && sentBytes(r.text) > 0, r.text);
+      const label = await until('the label at the printer', async () => {
+        const received = await emulator.received();
+        return received.length === sentBytes(r.text) && received;
+      });
+      assert.deepEqual(label, Buffer.from(LABEL_ZPL, 'utf8'));
+      const text = label.toString('utf8');
+      assert.ok(text.indexOf('^CI28') < text.indexOf('^FD'), 'UTF-8 chosen before the first field');
+      for (const words of ['^FDJamón ibérico^FS', 'Año 2026', '^FD12,50 €^FS', '¿Dudas?']) assert.ok(text.includes(words), words);
     });
 
     await t.test('a print cut by the agent\'s end: the page says to check the printer, then asks by its id', async () => {

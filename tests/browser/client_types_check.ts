@@ -3,7 +3,7 @@
 // zunel-agent.d.ts lacks one, names it otherwise, or types it so that it
 // cannot be read without a cast. Compiled only, never run.
 import {
-  AgentClient, AgentError, DEFAULT_TIMEOUTS, MESSAGES_ES, REACHABLE_FRESH_MS, newJobId,
+  AgentClient, AgentError, DEFAULT_TIMEOUTS, MESSAGES_ES, REACHABLE_FRESH_MS, bytesToBase64, newJobId, printBody,
   type AgentErrorKind, type Capability, type ConfirmationOutcome, type ErrorCode, type Job, type JobState,
   type Pairing, type Ping, type PrintAnswer, type Printer, type PrinterStatus, type Target, type UnauthorizedReason,
 } from '../../examples/erp-page/zunel-agent.js';
@@ -56,6 +56,8 @@ export async function readsEveryMember(agent: AgentClient, target: Target): Prom
     status(await agent.printerStatus(target, 'escpos', { timeoutMs: 1500 })),
     await agent.pushRevocations('h.p.s').then((r) => [r.applied_seq, r.removed]),
     REACHABLE_FRESH_MS, DEFAULT_TIMEOUTS.job,
+    capabilities.includes('base64') ? bytesToBase64(new Uint8Array([0x41])) : null,
+    printBody(target, [0x41], undefined, newJobId(), MESSAGES_ES, { base64: capabilities.includes('base64') }),
   ];
   if (job) {
     const state: JobState = job.state;

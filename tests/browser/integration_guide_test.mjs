@@ -114,3 +114,30 @@ test("the types, the client and the guide name the same kinds of failure", () =>
   assert.deepEqual([...thrown].sort(), typed);
   assert.deepEqual(told, typed);
 });
+
+test("every link to a part of the guide finds its heading, and the sections are numbered in order", () => {
+  // GitHub's anchors: lower case, punctuation dropped, spaces as hyphens, a
+  // repeated heading numbered from 1. Each is kept with its section's number.
+  const anchors = new Map();
+  let section = 0;
+  for (const [, level, title] of guide.replace(/```[\s\S]*?```/g, '').matchAll(/^(#{2,4}) (.+)$/gm)) {
+    if (level === '##') section = Number(/^(\d+)\./.exec(title)?.[1]);
+    const slug = title.trim().toLowerCase().replace(/[^\p{L}\p{N}\s-]/gu, '').replace(/\s/g, '-');
+    let anchor = slug;
+    for (let n = 1; anchors.has(anchor); n++) anchor = `${slug}-${n}`;
+    anchors.set(anchor, section);
+  }
+  const links = [...guide.matchAll(/\[([^\]]*)\]\(#([^)]+)\)/g)];
+  assert.ok(links.length > 50);
+  for (const [link, text, anchor] of links) {
+    assert.ok(anchors.has(anchor), `${link}: no such heading`);
+    // "[section 12](#…)" and "[12](#…)" name the section the heading is in.
+    const said = /^(?:section )?(\d+)$/.exec(text)?.[1];
+    if (said) assert.equal(Number(said), anchors.get(anchor), link);
+  }
+  const numbers = [...guide.matchAll(/^## (\d+)\. /gm)].map((m) => Number(m[1]));
+  assert.deepEqual(numbers, numbers.map((_, i) => i + 1));
+  // The contents line names every section.
+  const contents = guide.slice(guide.indexOf('Contents:'), guide.indexOf('\n## 1.'));
+  for (const n of numbers) assert.match(contents, new RegExp(`\\(#${n}-`), `section ${n} in the contents`);
+});

@@ -69,7 +69,7 @@ function(zunel_commit_identity out source_dir git committed)
 endfunction()
 
 if(CMAKE_SCRIPT_MODE_FILE STREQUAL CMAKE_CURRENT_LIST_FILE)
-  if(NOT BUILD_ID STREQUAL "")
+  if(NOT "${BUILD_ID}" STREQUAL "")
     zunel_build_id_problem(problem "${BUILD_ID}")
     if(problem)
       message(NOTICE "the build's name ${problem}")

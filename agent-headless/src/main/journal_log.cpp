@@ -65,6 +65,26 @@ std::string confirmed_text(std::string_view confirmed) {
   return "entregado a la impresora, sin confirmar";
 }
 
+// A printer's paper and fault as its status names them, in Spanish.
+std::string paper_text(std::string_view paper) {
+  if (paper == "ok") return "bien";
+  if (paper == "near_end") return "por acabarse";
+  if (paper == "out") return "sin papel";
+  if (paper == "unknown") return "desconocido";
+  return std::string(paper);
+}
+
+std::string fault_text(std::string_view fault) {
+  if (fault == "cutter") return "cortador";
+  if (fault == "mechanical") return "mecánico";
+  if (fault == "unrecoverable") return "irrecuperable";
+  if (fault == "auto_recoverable") return "se recupera solo";
+  if (fault == "head_open") return "cabezal abierto";
+  if (fault == "ribbon_out") return "sin cinta";
+  if (fault == "other") return "otro";
+  return std::string(fault);
+}
+
 // A job's state as a repeat found it, in Spanish.
 std::string state_text(std::string_view state) {
   if (state == "waiting") return "en espera";
@@ -102,8 +122,9 @@ Told tell(const json::object& o) {
   namespace ev = journal_events;
   if (event == AGENT_START_EVENT || event == AGENT_STOP_EVENT) {
     t.event = event == AGENT_START_EVENT ? "agente iniciado" : "agente detenido";
-    t.outcome = "versión " + text(o, "version") + ", proceso " + text(o, "pid") + ", puertos " +
-                text(o, "http_port") + " y " + text(o, "control_port");
+    t.outcome = "versión " + text(o, "version") +
+                (text(o, "build").empty() ? "" : " (compilación " + text(o, "build") + ")") + ", proceso " +
+                text(o, "pid") + ", puertos " + text(o, "http_port") + " y " + text(o, "control_port");
   } else if (event == ev::PRINT) {
     t.event = "impresión";
     t.outcome = answer_text(o);
@@ -129,8 +150,8 @@ Told tell(const json::object& o) {
     const json::object* answer = a ? a->if_object() : nullptr;
     if (answer != nullptr) {
       t.outcome = "en línea: " + (text(*answer, "online").empty() ? "?" : text(*answer, "online")) +
-                  ", papel: " + text(*answer, "paper") +
-                  (text(*answer, "error").empty() ? "" : ", error: " + text(*answer, "error"));
+                  ", papel: " + paper_text(text(*answer, "paper")) +
+                  (text(*answer, "error").empty() ? "" : ", falla: " + fault_text(text(*answer, "error")));
     } else {
       t.outcome = "respuesta " + text(o, "status");
     }

@@ -1,11 +1,13 @@
 #!/usr/bin/env bash
 # Builds the release from the committed tree (HEAD): the Windows download
-# dist/zunel-print-agent-<version>-windows-x64.zip and the Linux package
-# dist/zunel-print-agent_<version>_amd64.deb, each with its .sha256 and its
-# SPDX 2.3 bill of materials (.spdx.json).
+# dist/zunel-print-agent-<version>-<build>-windows-x64.zip and the Linux package
+# dist/zunel-print-agent_<version>+<build>_amd64.deb, each with its .sha256 and its
+# SPDX 2.3 bill of materials (.spdx.json). <version> is AGENT_VERSION; <build>
+# tells two builds of one version apart (in the .deb's version, with its - and
+# _ written as dots, as a Debian version needs).
 #
-#   scripts/release.sh [--domain NAME] [--keyset FILE] [--out DIR] [--no-deb] [--check-reproducible]
-#                      [--test-keys]
+#   scripts/release.sh [--domain NAME] [--keyset FILE] [--version BUILD] [--out DIR] [--no-deb]
+#                      [--check-reproducible] [--test-keys]
 #                      [--sign-pkcs12 FILE [--sign-password-file FILE] [--sign-ca FILE]
 #                       [--timestamp-url URL]]
 #
@@ -17,6 +19,12 @@
 #                          warning); refused unless every key is a 32-byte
 #                          Ed25519 public key whose id is the first 8 hex digits
 #                          of its SHA-256 and no id repeats
+#   --version              the build's name, which the exe shows beside its version
+#                          (`version`, ping, `report`) and the file names carry;
+#                          default: the commit's date (UTC) and short hash,
+#                          2026-12-10.78f8fe6c1a2b; at most 40 ASCII letters,
+#                          digits and . _ + ~ -, beginning with a letter or a
+#                          digit (cmake/build_identity.cmake refuses any other)
 #   --test-keys            lets the keyset hold the test key of
 #                          tests/fixtures/test_keyset.json (the project's own
 #                          tests); BUILD-INFO then says "claves de prueba"
@@ -52,6 +60,7 @@ out=$root/dist
 check=0
 deb=1
 test_keys=
+build_name=
 pkcs12=
 password_file=
 sign_ca=
@@ -63,6 +72,7 @@ while [ $# -gt 0 ]; do
   case "$1" in
     --domain) need_value "$@"; domain=$2; shift 2 ;;
     --keyset) need_value "$@"; keyset=$(realpath -m -- "$2"); shift 2 ;;
+    --version) need_value "$@"; build_name=$2; shift 2 ;;
     --out) need_value "$@"; out=$(realpath -m -- "$2"); shift 2 ;;
     --no-deb) deb=0; shift ;;
     --check-reproducible) check=1; shift ;;
@@ -170,6 +180,16 @@ unset ZUNEL_SIGN_PASSWORD
 mkdir -p "$out"
 
 if [ -z "${ZUNEL_RELEASE_NO_INSTALL:-}" ]; then scripts/install-deps.sh --release; fi
+
+# The build's identity: the name given, or the commit's (HEAD's: what is
+# built); the script refuses a name that cannot go into a file name, the
+# reason on its first line.
+if ! build=$(cmake -DSOURCE_DIR="$root" -DBUILD_ID="$build_name" -DCOMMITTED=ON -DPRINT=ON \
+               -P "$root/cmake/build_identity.cmake" 2>&1); then
+  echo "release: --version: $(printf '%s\n' "$build" | head -n 1)" >&2
+  exit 1
+fi
+
 sodium=$(scripts/windows-sodium.sh)
 
 # The Debian packages whose versions decide the bytes of the exe and the .deb.
@@ -185,7 +205,12 @@ if ! git diff --quiet HEAD --; then
   echo "release: the tree has uncommitted changes; building HEAD ($commit) without them" >&2
 fi
 version=$(sed -n 's/.*AGENT_VERSION = "\([0-9.]*\)".*/\1/p' agentcore/src/base/constants.h)
-name=zunel-print-agent-$version
+# The zip, and the folder it holds, are named by the version and the build.
+release=$version-$build
+name=zunel-print-agent-$release
+# The .deb's version: Debian's upstream version takes no - or _ (here).
+deb_version=$version+$(printf '%s' "$build" | tr -- '-_' '..')
+deb_name=zunel-print-agent_${deb_version}_amd64.deb
 export TZ=UTC LC_ALL=C.UTF-8
 
 # Builds everything in $1 (its own copy of the sources, its own build
@@ -200,7 +225,7 @@ build_in() {
   export CCACHE_BASEDIR="$dir" CCACHE_NOHASHDIR=true
   local common=(-G Ninja -DCMAKE_BUILD_TYPE=Release -DZUNEL_BUILD_TESTS=OFF -DZUNEL_REPRODUCIBLE=ON
     -DCMAKE_C_COMPILER_LAUNCHER=ccache -DCMAKE_CXX_COMPILER_LAUNCHER=ccache
-    -DZUNEL_ERP_ORIGIN_DOMAIN="$domain" -DZUNEL_KEYSET_FILE="$keyset")
+    -DZUNEL_ERP_ORIGIN_DOMAIN="$domain" -DZUNEL_KEYSET_FILE="$keyset" -DZUNEL_BUILD_ID="$build")
 
   mkdir -p "$dir/win/boost-include"
   ln -sfn /usr/include/boost "$dir/win/boost-include/boost"
@@ -261,17 +286,20 @@ package_zip() {
   else
     cp "$built" "$stage/zunel-print-agent.exe"
   fi
-  sed "s/@VERSION@/$version/" "$dir/src/packaging/windows/LEEME.txt" | to_windows_text >"$stage/LEEME.txt"
+  sed -e "s/@VERSION@/$version/g" -e "s/@BUILD@/$build/g" -e "s/@FOLDER@/$name/g" \
+    "$dir/src/packaging/windows/LEEME.txt" | to_windows_text >"$stage/LEEME.txt"
   "$files" components "$dir/win" "$dir/win-components.json" --map "$dir/win/zunel-print-agent.map" \
     --sodium "$sodium"
-  "$files" notices "$dir/win-components.json" "zunel-print-agent.exe $version: third-party notices" \
+  "$files" notices "$dir/win-components.json" "zunel-print-agent.exe $release: third-party notices" \
     "$dir/notices.txt"
   to_windows_text <"$dir/notices.txt" >"$stage/THIRD-PARTY-NOTICES.txt"
   local built_sha shipped_sha
   built_sha=$(sha256sum "$built" | cut -d' ' -f1)
   shipped_sha=$(sha256sum "$stage/zunel-print-agent.exe" | cut -d' ' -f1)
   {
+    # As the exe's `version` prints them.
     echo "zunel-print-agent $version"
+    echo "compilación $build"
     echo "commit: $commit"
     echo "ERP origin domain: $domain"
     printf '%s\n' "$key_lines"
@@ -307,7 +335,7 @@ package_zip() {
   "$files" zip "$dir/zip" "$dir/dist/$name-windows-x64.zip" "$name" \
     zunel-print-agent.exe LEEME.txt BUILD-INFO.txt THIRD-PARTY-NOTICES.txt
   "$files" sbom "$dir/dist/$name-windows-x64.zip" "$dir/dist/$name-windows-x64.zip.spdx.json" \
-    --name "$name-windows-x64" --version "$version" --domain "$domain" \
+    --name "$name-windows-x64" --version "$release" --domain "$domain" \
     --contains "$stage/zunel-print-agent.exe" --component-json "$dir/win-components.json"
 }
 
@@ -318,11 +346,12 @@ package_deb() {
   mkdir -p "$pkg/DEBIAN" "$pkg/usr/bin" "$doc" "$man"
   install -m 0755 "$dir/linux/bin/zunel-print-agent" "$pkg/usr/bin/"
   sed "s|@DOMAIN@|$domain|" "$dir/src/packaging/debian/copyright" >"$doc/copyright"
-  sed "s/@VERSION@/$version/" "$dir/src/packaging/debian/README" >"$doc/README"
+  sed -e "s/@VERSION@/$version/g" -e "s/@BUILD@/$build/g" "$dir/src/packaging/debian/README" >"$doc/README"
   chmod 0644 "$doc/copyright" "$doc/README"
-  sed -e "s/@VERSION@/$version/" -e "s/@DATE@/$(date -R -d "@$SOURCE_DATE_EPOCH")/" \
+  sed -e "s/@VERSION@/$deb_version/" -e "s/@DATE@/$(date -R -d "@$SOURCE_DATE_EPOCH")/" \
     "$dir/src/packaging/debian/changelog" | gzip -9n >"$doc/changelog.gz"
-  sed -e "s/@VERSION@/$version/" -e "s/@DATE@/$(date -u -d "@$SOURCE_DATE_EPOCH" +%Y-%m-%d)/" \
+  sed -e "s/@VERSION@/$version/g" -e "s/@BUILD@/$build/g" \
+    -e "s/@DATE@/$(date -u -d "@$SOURCE_DATE_EPOCH" +%Y-%m-%d)/" \
     "$dir/src/packaging/debian/zunel-print-agent.1" | gzip -9n >"$man/zunel-print-agent.1.gz"
   chmod 0644 "$doc/changelog.gz" "$man/zunel-print-agent.1.gz"
   # The run-time libraries as Debian names them. Two are loaded on first use,
@@ -338,26 +367,26 @@ package_deb() {
   # Installed-Size as dpkg counts it: KiB of the files, apparent sizes.
   local size
   size=$(du -s -k --apparent-size --exclude=DEBIAN "$pkg" | cut -f1)
-  sed -e "s/@VERSION@/$version/" -e "s/@DEPENDS@/$depends/" -e "s/@SIZE@/$size/" \
+  sed -e "s/@VERSION@/$deb_version/" -e "s/@DEPENDS@/$depends/" -e "s/@SIZE@/$size/" \
     -e "s|@DOMAIN@|$domain|" "$dir/src/packaging/debian/control.in" >"$pkg/DEBIAN/control"
   (cd "$pkg" && find usr -type f | LC_ALL=C sort | xargs md5sum >DEBIAN/md5sums)
   find "$pkg" -exec touch -h -d "@$SOURCE_DATE_EPOCH" {} +
-  local deb_file=$dir/dist/zunel-print-agent_${version}_amd64.deb
+  local deb_file=$dir/dist/$deb_name
   dpkg-deb --root-owner-group -Zxz --build "$pkg" "$deb_file" >/dev/null
   # The bill of materials: Boost compiled in, and the packages it runs on.
   "$files" components "$dir/linux" "$dir/linux-components.json" --only Boost
   local runs_on=()
   read -r -a runs_on <<<"$(printf '%s, libssl3, libcups2' "$depends" |
     sed -e 's/ *([^)]*)//g' -e 's/,/ /g')"
-  "$files" sbom "$deb_file" "$deb_file.spdx.json" --name "zunel-print-agent_${version}_amd64" \
-    --version "$version" --domain "$domain" --contains "$pkg/usr/bin/zunel-print-agent" \
+  "$files" sbom "$deb_file" "$deb_file.spdx.json" --name "${deb_name%.deb}" \
+    --version "$deb_version" --domain "$domain" --contains "$pkg/usr/bin/zunel-print-agent" \
     --component-json "$dir/linux-components.json" $(printf -- '--depends %s ' "${runs_on[@]}")
 }
 
 build_in "$work/a"
 if [ "$check" = 1 ]; then
   build_in "$work/b"
-  compare=(zunel-print-agent-unsigned.exe zunel-print-agent_${version}_amd64.deb)
+  compare=(zunel-print-agent-unsigned.exe "$deb_name")
   # A time stamp differs from one signing to the next; without one the
   # signature, like the rest, depends only on the inputs.
   if [ -z "$timestamp_url" ]; then compare+=("$name-windows-x64.zip"); fi
@@ -372,7 +401,7 @@ if [ "$check" = 1 ]; then
 fi
 
 cd "$work/a/dist"
-for f in "$name-windows-x64.zip" "zunel-print-agent_${version}_amd64.deb"; do
+for f in "$name-windows-x64.zip" "$deb_name"; do
   if [ ! -f "$f" ]; then continue; fi
   cp "$f" "$f.spdx.json" "$out/"
   sha256sum "$f" >"$out/$f.sha256"
@@ -381,5 +410,5 @@ done
 echo "release: exe $(stat -c %s zunel-print-agent.exe) bytes," \
   "$([ -n "$pkcs12" ] && echo signed || echo unsigned)"
 if [ "$deb" = 1 ]; then
-  lintian --fail-on error,warning "$out/zunel-print-agent_${version}_amd64.deb"
+  lintian --fail-on error,warning "$out/$deb_name"
 fi

@@ -30,6 +30,10 @@ class RunningAgent(unittest.TestCase):
         self.assertEqual(status, 200)
         answer = json.loads(body)
         self.assertEqual(answer["version"], "1.0.1")
+        # The build it names last is the one `version` prints.
+        self.assertEqual(list(answer)[-1], "build")
+        version = run_cli(self.home, "version")[1].decode()
+        self.assertEqual(version, "zunel-print-agent 1.0.1\ncompilación %s\n" % answer["build"])
         self.assertEqual(answer["platform"], "windows")
         self.assertFalse(answer["paired"])
         self.assertNotIn("Access-Control-Allow-Origin", dict(headers))

@@ -54,6 +54,7 @@ class ControlChannel(unittest.TestCase):
         self.assertEqual(info["devices"], [])
         self.assertIsNone(info["pairing_code"])
         self.assertEqual((info["port"], info["version"]), (47631, "1.0.1"))
+        self.assertEqual(run_cli(self.home, "version")[1].decode().splitlines()[1], "compilación " + info["build"])
         self.assertRegex(info["id"], r"^[0-9a-f]{32}$")
         self.assertEqual(out, (json.dumps(info, indent=2, sort_keys=True) + "\n").encode())
 

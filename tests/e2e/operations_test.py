@@ -11,11 +11,12 @@ import subprocess
 import tempfile
 import unittest
 
-from harness import (CONTROL_PORT, EXE, HTTP_PORT, ORIGIN, RUNNER, Agent, SlowPrinter, TcpSink, TempHome, processes_with_home,
-                     provisioned_token, request, run_cli, signed, small_tcp_buffers, start_agent, stop_pid,
-                     uses_test_keyset, wait_port_free)
+from harness import (CONTROL_PORT, EXE, HTTP_PORT, ORIGIN, RUNNER, Agent, SlowPrinter, TcpSink, TempHome, command,
+                     processes_with_home, provisioned_token, request, run_cli, signed, small_tcp_buffers,
+                     start_agent, stop_pid, uses_test_keyset, wait_port_free)
 
 UNDER_WINE = bool(RUNNER)
+BOM = b"\xef\xbb\xbf"
 # The same agent built to report another version (never shipped).
 NEXT_EXE = os.environ.get("ZUNEL_AGENT_NEXT_EXE", "")
 # The release shops ran before `stop` existed, built from this repository's
@@ -238,16 +239,32 @@ class Operations(unittest.TestCase):
         paired = json.loads(body)
         code, out, err = run_cli(home, "report")
         self.assertEqual((code, err), (0, b""))
-        text = out.decode()
-        for expected in ("Versión: 1.0.1\n", "Dominio del ERP: %s\n" % os.environ.get("ZUNEL_ERP_ORIGIN_DOMAIN"),
+        # Written to a file (as run_cli's output is), it begins with a
+        # byte-order mark; to a pipe, without.
+        self.assertTrue(out.startswith(BOM), out[:16])
+        piped = subprocess.run(command("report"), env=home.env(), stdin=subprocess.DEVNULL, capture_output=True,
+                               timeout=60)
+        self.assertEqual((piped.returncode, piped.stderr), (0, b""))
+        self.assertTrue(piped.stdout.startswith("Informe de zunel-print-agent".encode()), piped.stdout[:16])
+        text = out[len(BOM):].decode()
+        build = run_cli(home, "version")[1].decode().splitlines()[1].split(" ", 1)[1]
+        for expected in ("Versión: 1.0.1\nCompilación: %s\n" % build,
+                         "Dominio del ERP: %s\n" % os.environ.get("ZUNEL_ERP_ORIGIN_DOMAIN"),
                          "Claves del ERP (kid): 7e57c0de",
                          "Firma Authenticode: desconocida (no hay BUILD-INFO.txt junto al ejecutable)\n",
                          "Puerto 47631 (HTTP): el agente de este usuario\n",
-                         "Puerto 47632 (control): el agente de este usuario (versión 1.0.1, ",
+                         "Puerto 47632 (control): el agente de este usuario (versión 1.0.1, compilación %s, " % build,
                          "  - %s «Caja Ñandú» https://app." % paired["device_id"],
                          ", origen: code, creado: 20", ", origen: auto, ", "\nImpresoras:\n",
                          "\nÚltimas entradas del diario:"):
             self.assertIn(expected, text)
+        # Every time it shows is local time with its offset from UTC: the
+        # report's own, the devices' and the journal's.
+        local_time = r"\d{4}-\d\d-\d\d \d\d:\d\d:\d\d [+-]\d\d:\d\d"
+        self.assertRegex(text, r"\nFecha del informe: %s\n" % local_time)
+        self.assertRegex(text, r", origen: code, creado: %s, vence: nunca\n" % local_time)
+        self.assertRegex(text, r"\nÚltimas entradas del diario:\n  %s  agente iniciado  " % local_time)
+        self.assertNotIn("UTC", text)
         with open(token_file(home)) as f:
             control_token = f.read().strip()
         with open(os.path.join(home.data_dir(), "agent", "pairings.json")) as f:

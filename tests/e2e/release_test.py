@@ -1,11 +1,14 @@
 """The release as its two kinds of users meet it, under Wine: the shop that
 unzips the signed download and installs it, and the ERP vendor that builds
 with its own keys. Also: two builds give the same bytes, the signature
-verifies and comes off to give the exe as built, the notices and the bills of
-materials name what the build linked, the .deb passes lintian, and the exe
-carries its Spanish resources and icon, read back by wrestool (icoutils)."""
+verifies and comes off to give the exe as built, the zip's name, its folder,
+BUILD-INFO.txt, LEEME.txt and the exe's `version` name one build, the
+notices and the bills of materials name what the build linked, the .deb
+passes lintian, and the exe carries its Spanish resources and icon, read back
+by wrestool (icoutils)."""
 
 import base64
+import glob
 import hashlib
 import json
 import os
@@ -23,14 +26,36 @@ from harness import (HTTP_PORT, RUNNER, Agent, TcpSink, TempHome, agents_of, pro
 SOURCE = os.path.realpath(os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", ".."))
 FIXTURES = os.path.join(SOURCE, "tests", "fixtures")
 VERSION = "1.0.1"
-ZIP_NAME = "zunel-print-agent-%s-windows-x64.zip" % VERSION
-DEB_NAME = "zunel-print-agent_%s_amd64.deb" % VERSION
+# The signed release's build name (--version); the vendor's release takes
+# the default, the commit's.
+SIGNED_BUILD = "2026-12-rc_1"
 VENDOR_TOOL = os.path.join(SOURCE, "tools", "zunel_vendor.py")
 SIGN_PASSWORD = "clave de prueba"
 # What the exe links statically, as its notices name it.
 STATIC_COMPONENTS = ("Boost", "libgcc", "libsodium", "libstdc++", "MinGW-w64 runtime",
                      "winpthreads")
 PAIR_CODE = re.compile(rb"Codigo de emparejamiento: ([0-9]{6})\n")
+
+
+def names(build):
+    """The folder inside the zip, the zip and the .deb of a build: named by
+    the version and the build (in the .deb's version with dots for - and _)."""
+    folder = "zunel-print-agent-%s-%s" % (VERSION, build)
+    deb_version = "%s+%s" % (VERSION, build.replace("-", ".").replace("_", "."))
+    return folder, folder + "-windows-x64.zip", "zunel-print-agent_%s_amd64.deb" % deb_version
+
+
+def commit_build():
+    """HEAD's build name: its commit's date in UTC and the first 12 digits of its hash."""
+    def git(*args):
+        return subprocess.run(["git", *args], cwd=SOURCE, check=True, capture_output=True,
+                              text=True).stdout.strip()
+    day = time.strftime("%Y-%m-%d", time.gmtime(int(git("show", "-s", "--format=%ct", "HEAD"))))
+    return "%s.%s" % (day, git("rev-parse", "HEAD")[:12])
+
+
+def version_output(build):
+    return "zunel-print-agent %s\ncompilación %s\n" % (VERSION, build)
 
 
 def release(out, work, keyset, *options, env=None, check=True):
@@ -75,15 +100,20 @@ def signing_certificates(folder):
     return os.path.join(folder, "ca.pem"), made
 
 
+def top_folder(zip_path):
+    with zipfile.ZipFile(zip_path) as z:
+        return z.namelist()[0].split("/")[0]
+
+
 def build_info(zip_path):
     with zipfile.ZipFile(zip_path) as z:
-        return z.read("zunel-print-agent-%s/BUILD-INFO.txt" % VERSION).decode("utf-8-sig")
+        return z.read(top_folder(zip_path) + "/BUILD-INFO.txt").decode("utf-8-sig")
 
 
 def unpack(zip_path, folder):
     with zipfile.ZipFile(zip_path) as z:
         z.extractall(folder)
-    return os.path.join(folder, "zunel-print-agent-" + VERSION, "zunel-print-agent.exe")
+    return os.path.join(folder, top_folder(zip_path), "zunel-print-agent.exe")
 
 
 class WinePrefix:
@@ -123,9 +153,10 @@ class Release(unittest.TestCase):
         # the signature verifies against the CA given.
         _, cls.output = release(cls.dist, cls.work, os.path.join(FIXTURES, "test_keyset.json"),
                                 "--test-keys", "--check-reproducible", "--sign-pkcs12", pkcs12,
-                                "--sign-ca", cls.ca,
+                                "--sign-ca", cls.ca, "--version", SIGNED_BUILD,
                                 env=dict(os.environ, ZUNEL_SIGN_PASSWORD=SIGN_PASSWORD))
-        cls.zip = os.path.join(cls.dist, ZIP_NAME)
+        cls.folder, cls.zip_name, cls.deb_name = names(SIGNED_BUILD)
+        cls.zip = os.path.join(cls.dist, cls.zip_name)
         cls.built_exe = os.path.join(cls.work, "a", "dist", "zunel-print-agent-unsigned.exe")
 
     @classmethod
@@ -134,7 +165,7 @@ class Release(unittest.TestCase):
 
     def test_two_builds_are_identical_and_checksummed(self):
         self.assertIn("two builds in two directories gave identical files", self.output)
-        for name in (ZIP_NAME, DEB_NAME):
+        for name in (self.zip_name, self.deb_name):
             subprocess.run(["sha256sum", "--check", "--quiet", name + ".sha256"], cwd=self.dist,
                            check=True)
 
@@ -143,13 +174,21 @@ class Release(unittest.TestCase):
         self.assertEqual(re.findall(r"^\S+:\d+:\d+: warning: .*$", self.output, re.M), [])
 
     def test_zip_holds_the_exe_and_its_texts(self):
+        files = ("zunel-print-agent.exe", "LEEME.txt", "BUILD-INFO.txt", "THIRD-PARTY-NOTICES.txt")
         with zipfile.ZipFile(self.zip) as z:
-            folder = "zunel-print-agent-%s/" % VERSION
-            self.assertEqual(z.namelist(), [folder + "zunel-print-agent.exe", folder + "LEEME.txt",
-                                            folder + "BUILD-INFO.txt",
-                                            folder + "THIRD-PARTY-NOTICES.txt"])
+            folder = self.folder + "/"
+            self.assertEqual(z.namelist(), [folder + name for name in files])
             exe = z.read(folder + "zunel-print-agent.exe")
+            leeme = z.read(folder + "LEEME.txt").decode("utf-8-sig")
+        # The shop's install steps name what the zip holds, where it holds it.
+        self.assertIn("\r\nCompilación %s\r\n" % SIGNED_BUILD, leeme)
+        self.assertIn("\r\n       %s\r\n" % self.folder, leeme)
+        self.assertIn("\r\n       cd C:\\Users\\<tu usuario>\\ZunelPrintAgent\\%s\r\n" % self.folder, leeme)
+        for name in files:
+            self.assertIn(name, leeme)
+        self.assertNotRegex(leeme, r"@[A-Z]+@")
         info = build_info(self.zip)
+        self.assertTrue(info.startswith(version_output(SIGNED_BUILD).replace("\n", "\r\n")), info[:80])
         commit = subprocess.run(["git", "rev-parse", "HEAD"], cwd=SOURCE, check=True,
                                 capture_output=True).stdout.decode().strip()
         with open(os.path.join(FIXTURES, "test_keyset.json")) as f:
@@ -208,7 +247,7 @@ class Release(unittest.TestCase):
 
     def test_notices_name_what_the_build_linked(self):
         with zipfile.ZipFile(self.zip) as z:
-            notices = z.read("zunel-print-agent-%s/THIRD-PARTY-NOTICES.txt" % VERSION)
+            notices = z.read(self.folder + "/THIRD-PARTY-NOTICES.txt")
         notices = notices.decode("utf-8-sig").replace("\r\n", "\n")
         # Each component's line, then the files it gave the link.
         blocks = re.findall(r"^  (.+?) \(Debian ([^)]+)\): .*\n"
@@ -230,11 +269,10 @@ class Release(unittest.TestCase):
 
     def test_bills_of_materials(self):
         with zipfile.ZipFile(self.zip) as z:
-            exe_sha = hashlib.sha256(
-                z.read("zunel-print-agent-%s/zunel-print-agent.exe" % VERSION)).hexdigest()
+            exe_sha = hashlib.sha256(z.read(self.folder + "/zunel-print-agent.exe")).hexdigest()
         deb_components = ("Boost", "libsodium23", "libssl3")
-        for artifact, contained, components in ((ZIP_NAME, exe_sha, STATIC_COMPONENTS),
-                                                (DEB_NAME, None, deb_components)):
+        for artifact, contained, components in ((self.zip_name, exe_sha, STATIC_COMPONENTS),
+                                                (self.deb_name, None, deb_components)):
             with open(os.path.join(self.dist, artifact + ".spdx.json")) as f:
                 sbom = json.load(f)
             self.assertEqual(sbom["spdxVersion"], "SPDX-2.3")
@@ -259,13 +297,14 @@ class Release(unittest.TestCase):
                 self.assertIn(relation["relatedSpdxElement"], ids)
 
     def test_deb_passes_lintian_and_follows_the_domain(self):
-        deb = os.path.join(self.dist, DEB_NAME)
+        deb = os.path.join(self.dist, self.deb_name)
         # "warning" alone would let errors pass.
         lintian = subprocess.run(["lintian", "--fail-on", "error,warning", deb],
                                  capture_output=True, text=True)
         self.assertEqual(lintian.returncode, 0, lintian.stdout)
-        control = subprocess.run(["dpkg-deb", "--field", deb, "Installed-Size", "Homepage"],
+        control = subprocess.run(["dpkg-deb", "--field", deb, "Version", "Installed-Size", "Homepage"],
                                  check=True, capture_output=True, text=True).stdout
+        self.assertIn("Version: %s+2026.12.rc.1\n" % VERSION, control)
         size = int(re.search(r"Installed-Size: (\d+)", control).group(1))
         self.assertGreater(size, 1000)
         self.assertIn("Homepage: https://erp.zunel.example/", control)
@@ -327,7 +366,11 @@ class Release(unittest.TestCase):
                  "(%s): the id is not the first 8 hex digits of the key's SHA-256 (%s)"
                  % (keys[0]["kid"], kid)),
                 ("the test keyset without --test-keys", test_keyset, (),
-                 "(7e57c0de): the test key, whose private seed is public")):
+                 "(7e57c0de): the test key, whose private seed is public"),
+                ("a build name with a space", test_keyset, ("--test-keys", "--version", "a b"),
+                 "release: --version: the build's name \"a b\" may hold only ASCII letters, digits"),
+                ("a build name with a path", test_keyset, ("--test-keys", "--version", "../x"),
+                 "release: --version: the build's name \"../x\" may hold only ASCII letters, digits")):
             with self.subTest(name):
                 dist = os.path.join(self.tmp, "refused", name)
                 code, output = release(dist, os.path.join(self.tmp, "refused-work"), keyset,
@@ -335,7 +378,7 @@ class Release(unittest.TestCase):
                                        env=dict(os.environ, ZUNEL_SIGN_PASSWORD=SIGN_PASSWORD))
                 self.assertEqual(code, 1, output)
                 self.assertIn(refusal, output)
-                self.assertFalse(os.path.exists(os.path.join(dist, ZIP_NAME)))
+                self.assertEqual(glob.glob(os.path.join(dist, "*.zip")), [])
 
     def test_shop_road(self):
         prefix = WinePrefix(self.tmp)
@@ -344,6 +387,10 @@ class Release(unittest.TestCase):
         home = TempHome()
         self.addCleanup(home.remove)
         env = home.env(WINEPREFIX=prefix.path)
+        # The exe says the build the zip's name and BUILD-INFO.txt say.
+        self.assertEqual(run_cli(home, "version", env=env, exe=exe),
+                         (0, version_output(SIGNED_BUILD).encode(), b""))
+        self.assertIn("-%s-windows-x64.zip" % SIGNED_BUILD, self.zip)
 
         def stop_agents():
             for pid in agents_of(home):
@@ -353,7 +400,7 @@ class Release(unittest.TestCase):
         self.assertEqual(run_cli(home, "install", env=env, exe=exe),
                          (0, b"Instalado y corriendo OK\n", b""))
         status, _, body = request("GET", "/v1/ping", origin=None)
-        self.assertEqual((status, json.loads(body)["ok"]), (200, True))
+        self.assertEqual((status, json.loads(body)["ok"], json.loads(body)["build"]), (200, True, SIGNED_BUILD))
 
         code, out, err = run_cli(home, "pair", env=env, exe=exe)
         self.assertEqual(code, 0, err)
@@ -412,24 +459,29 @@ class Release(unittest.TestCase):
                                check=False)
         self.assertEqual(code, 1)
         self.assertIn("pubkey_b64 is not an Ed25519 public key", output)
-        self.assertFalse(os.path.exists(os.path.join(keys, "bad-dist", ZIP_NAME)))
+        self.assertEqual(glob.glob(os.path.join(keys, "bad-dist", "*.zip")), [])
 
         dist = os.path.join(keys, "dist")
         domain = "erp.vendedor.example"
         origin = "https://caja." + domain
         release(dist, os.path.join(self.tmp, "work"), keyset, "--domain", domain)
-        info = build_info(os.path.join(dist, ZIP_NAME))
+        # Without --version the build is the commit's.
+        build = commit_build()
+        _, zip_name, deb_name = names(build)
+        info = build_info(os.path.join(dist, zip_name))
+        self.assertTrue(info.startswith(version_output(build).replace("\n", "\r\n")), info[:80])
         self.assertIn("Authenticode: sin firmar\r\n", info)
         self.assertNotIn("claves de prueba", info)
-        homepage = subprocess.run(["dpkg-deb", "--field", os.path.join(dist, DEB_NAME), "Homepage"],
+        homepage = subprocess.run(["dpkg-deb", "--field", os.path.join(dist, deb_name), "Homepage"],
                                   check=True, capture_output=True, text=True).stdout
         self.assertEqual(homepage, "https://%s/\n" % domain)
-        exe = unpack(os.path.join(dist, ZIP_NAME), os.path.join(keys, "agent"))
+        exe = unpack(os.path.join(dist, zip_name), os.path.join(keys, "agent"))
         signing_key = zunel_vendor.read_seed(seed)
         kid = zunel_vendor.key_id(signing_key)
 
         home = TempHome()
         self.addCleanup(home.remove)
+        self.assertEqual(run_cli(home, "version", exe=exe), (0, version_output(build).encode(), b""))
         agent = Agent(home, exe=exe)
         self.addCleanup(wait_port_free, HTTP_PORT)
         self.addCleanup(agent.stop)

@@ -46,6 +46,7 @@ AgentIdentity identify_agent(const ControlLink& link, json::value* info_out) {
   if (info) {
     identity.version = std::string(json_text_member(*info, "version").value_or(""));
     identity.executable = std::string(json_text_member(*info, "executable").value_or(""));
+    identity.build = std::string(json_text_member(*info, "build").value_or(""));
     if (info_out) *info_out = *info;
   }
   return identity;

@@ -77,6 +77,7 @@ std::string agent_info_json(const AgentInfo& info, std::string_view executable) 
   o["id"] = info.id;
   o["port"] = info.port;
   o["version"] = info.version;
+  o["build"] = info.build;
   o["devices"] = std::move(devices);
   o["pairing_code"] = info.pairing_code ? json::value(*info.pairing_code) : json::value(nullptr);
   o["executable"] = executable.empty() ? json::value(nullptr) : json::value(executable);

@@ -4,6 +4,7 @@
 
 #include <string>
 
+#include "base/build_config.h"
 #include "base/journal.h"
 #include "security/agent_info.h"
 #include "security/pairing_store.h"
@@ -42,8 +43,8 @@ const std::string D3 =
     R"({"id":"d3","origin":"https://app.erp.example","label":"Barra","created":7,"source":"code","negocio_id":null,"expira":null})";
 
 std::string info_reply(const std::string& devices, const std::string& code = "null") {
-  return R"({"ok":true,"info":{"id":"agent-1","port":47631,"version":"1.0.1","devices":[)" +
-         devices + R"(],"pairing_code":)" + code + R"(,"executable":"C:\\Zunel\\zunel-print-agent.exe"}})";
+  return R"({"ok":true,"info":{"id":"agent-1","port":47631,"version":"1.0.1","build":")" + std::string(agent_build()) +
+         R"(","devices":[)" + devices + R"(],"pairing_code":)" + code + R"(,"executable":"C:\\Zunel\\zunel-print-agent.exe"}})";
 }
 
 const std::string EXE = "C:\\Zunel\\zunel-print-agent.exe";
@@ -211,9 +212,15 @@ TEST_F(ControlProtocol, OnlyAnAcceptedStopAsksTheAgentToStop) {
 }
 
 TEST(AgentInfoJson, IsCompactWithMembersInDeclarationOrderAndNullsForAbsentValues) {
-  AgentInfo info{.id = "abc", .port = 47631, .version = "1.0.1", .devices = {}, .pairing_code = std::nullopt};
+  AgentInfo info{.id = "abc",
+                 .port = 47631,
+                 .version = "1.0.1",
+                 .build = "2026-12-10.78f8fe6c1a2b",
+                 .devices = {},
+                 .pairing_code = std::nullopt};
   EXPECT_EQ(agent_info_json(info, ""),
-            R"({"id":"abc","port":47631,"version":"1.0.1","devices":[],"pairing_code":null,"executable":null})");
+            R"({"id":"abc","port":47631,"version":"1.0.1","build":"2026-12-10.78f8fe6c1a2b","devices":[],)"
+            R"("pairing_code":null,"executable":null})");
   info.pairing_code = "000042";
   info.devices.push_back(DeviceInfo{.id = "d1",
                                     .origin = "https://a",
@@ -230,7 +237,7 @@ TEST(AgentInfoJson, IsCompactWithMembersInDeclarationOrderAndNullsForAbsentValue
                                     .negocio_id = "n",
                                     .expira = 18446744073709551615u});
   EXPECT_EQ(agent_info_json(info, "/opt/zunel/zunel-print-agent"),
-            R"({"id":"abc","port":47631,"version":"1.0.1","devices":[)"
+            R"({"id":"abc","port":47631,"version":"1.0.1","build":"2026-12-10.78f8fe6c1a2b","devices":[)"
             R"({"id":"d1","origin":"https://a","label":"Caja \"1\"","created":5,"source":"code","negocio_id":null,"expira":null},)"
             R"({"id":"d2","origin":"https://b","label":"Ñ","created":6,"source":"auto","negocio_id":"n","expira":18446744073709551615}],)"
             R"("pairing_code":"000042","executable":"/opt/zunel/zunel-print-agent"})");

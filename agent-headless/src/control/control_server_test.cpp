@@ -10,6 +10,7 @@
 #include <string>
 #include <thread>
 
+#include "base/build_config.h"
 #include "base/loopback_listener.h"
 #include "control_test_support.h"
 #include "security_test_support.h"
@@ -25,9 +26,10 @@ using testing::write_file;
 
 const std::string TOKEN(64, '7');
 const std::string INFO = R"({"cmd":"info","token":")" + TOKEN + R"("})";
-const std::string INFO_REPLY =
-    R"({"ok":true,"info":{"id":"agent-1","port":47631,"version":"1.0.1","devices":[],"pairing_code":null,"executable":null}})"
-    "\n";
+// The reply's head, up to its devices: the agent's id, port, version and build.
+const std::string INFO_HEAD = R"({"ok":true,"info":{"id":"agent-1","port":47631,"version":"1.0.1","build":")" +
+                              std::string(agent_build()) + R"(",)";
+const std::string INFO_REPLY = INFO_HEAD + R"("devices":[],"pairing_code":null,"executable":null}})" "\n";
 const std::string INVALID_REPLY = "{\"ok\":false,\"error\":\"json inválido\"}\n";
 
 // The control server on a free loopback port, on a thread of its own.
@@ -94,8 +96,7 @@ TEST(ControlServer, AnAcceptedStopBeginsOnceItsReplyIsWritten) {
   EXPECT_EQ(exchange(server.port(), R"({"cmd":"stop","token":"x"})" "\n"),
             answered("{\"ok\":false,\"error\":\"token inválido\"}\n"));
   EXPECT_EQ(exchange(server.port(), INFO + "\n"),
-            answered(R"({"ok":true,"info":{"id":"agent-1","port":47631,"version":"1.0.1","devices":[],)"
-                     R"("pairing_code":null,"executable":"/opt/zunel/zunel-print-agent"}})" "\n"));
+            answered(INFO_HEAD + R"("devices":[],"pairing_code":null,"executable":"/opt/zunel/zunel-print-agent"}})" "\n"));
   EXPECT_EQ(stops, 0);
   EXPECT_EQ(exchange(server.port(), R"({"cmd":"stop","token":")" + TOKEN + "\"}\n"),
             answered("{\"ok\":true}\n"));

@@ -9,6 +9,7 @@
 #include "control/control_client.h"
 #include "control/control_commands.h"
 #include "base/journal_file.h"
+#include "main/console_output.h"
 #include "main/data_dir.h"
 #include "main/journal_log.h"
 #include "main/report.h"
@@ -76,6 +77,7 @@ Commands real_commands(std::string_view version) {
     return text;
   };
   c.report = [version] { return support_report(gather_report_facts(version, control_link())); };
+  c.output_is_file = standard_output_is_file;
   return c;
 }
 

@@ -18,6 +18,10 @@ namespace zunel {
 // set-up and before anything is written.
 void use_wide_console_output();
 
+// Whether standard output is a regular file on disk (`report > informe.txt`),
+// not a console, a pipe or a device.
+bool standard_output_is_file();
+
 // A stream buffer that hands what is written to `write_wide` as UTF-16, on
 // flush and whenever its buffer fills, never splitting a character: an
 // unfinished UTF-8 sequence waits for its remaining bytes. Malformed bytes

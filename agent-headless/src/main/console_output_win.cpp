@@ -10,14 +10,20 @@
 namespace zunel {
 namespace {
 
-// The console behind a C stream, or null when the stream is a pipe, a file
-// or nothing at all. GetConsoleMode succeeds only on a console handle.
-HANDLE console_of(std::FILE* stream) {
+// The system's handle behind a C stream, or null when it has none.
+HANDLE handle_of(std::FILE* stream) {
   const int fd = _fileno(stream);
   if (fd < 0) return nullptr;
   const auto handle = reinterpret_cast<HANDLE>(_get_osfhandle(fd));
+  return handle == INVALID_HANDLE_VALUE ? nullptr : handle;
+}
+
+// The console behind a C stream, or null when the stream is a pipe, a file
+// or nothing at all. GetConsoleMode succeeds only on a console handle.
+HANDLE console_of(std::FILE* stream) {
+  const HANDLE handle = handle_of(stream);
   DWORD mode = 0;
-  if (handle == INVALID_HANDLE_VALUE || !GetConsoleMode(handle, &mode)) return nullptr;
+  if (handle == nullptr || !GetConsoleMode(handle, &mode)) return nullptr;
   return handle;
 }
 
@@ -46,6 +52,12 @@ void route_to_console(std::ostream& stream, std::FILE* c_stream) {
 void use_wide_console_output() {
   route_to_console(std::cout, stdout);
   route_to_console(std::cerr, stderr);
+}
+
+// A console and NUL are character devices, a pipe is a pipe.
+bool standard_output_is_file() {
+  const HANDLE handle = handle_of(stdout);
+  return handle != nullptr && GetFileType(handle) == FILE_TYPE_DISK;
 }
 
 }  // namespace zunel

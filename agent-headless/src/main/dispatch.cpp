@@ -111,12 +111,13 @@ int dispatch(const std::vector<std::string>& args, const Commands& commands, std
   }
   if (command == "stop") return commands.stop();
   if (command == "report") {
+    if (commands.output_is_file()) out << "\xEF\xBB\xBF";
     out << commands.report();
     out.flush();
     return 0;
   }
   if (command == "version" || command == "-v" || command == "--version") {
-    out << COMMAND_NAME << ' ' << commands.version << '\n';
+    out << COMMAND_NAME << ' ' << commands.version << '\n' << "compilación " << commands.build << '\n';
     out.flush();
     return 0;
   }

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "base/build_config.h"
 #include "base/constants.h"
 #include "base/outcome.h"
 
@@ -23,8 +24,9 @@ struct ExplainedFailure {
 // The operations the commands are bound to. Each is supplied by the module
 // that owns the command; tests supply recording stand-ins.
 struct Commands {
-  // The version this executable reports.
+  // The version this executable reports, and its build (`version`'s second line).
   std::string version = std::string(AGENT_VERSION);
+  std::string build = std::string(agent_build());
   std::function<int()> run;
   std::function<int()> pair;
   std::function<int()> list;
@@ -40,6 +42,9 @@ struct Commands {
   std::function<int()> stop;
   // The text for support; always exit 0.
   std::function<std::string()> report;
+  // Whether standard output is a file on disk: the report then begins with
+  // a UTF-8 byte-order mark, so that Windows' editors show its accents.
+  std::function<bool()> output_is_file = [] { return false; };
 };
 
 // The usage text before transliteration, without a final line feed.

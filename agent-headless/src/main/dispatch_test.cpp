@@ -12,9 +12,12 @@ struct Recorder {
   std::vector<std::string> calls;
   Outcome<std::string, ExplainedFailure> install_result{"Instalado y corriendo ✓"};
   Status uninstall_result;
+  bool output_is_file = false;
 
   Commands commands() {
     Commands c;
+    c.build = "2026-12-10.78f8fe6c1a2b";
+    c.output_is_file = [this] { return output_is_file; };
     c.run = [this] { calls.push_back("run"); return 0; };
     c.pair = [this] { calls.push_back("pair"); return 0; };
     c.list = [this] { calls.push_back("list"); return 0; };
@@ -111,7 +114,7 @@ TEST(Dispatch, VersionAndHelp) {
     Recorder rec;
     const Result r = run(rec, {v});
     EXPECT_EQ(r.code, 0);
-    EXPECT_EQ(r.out, "zunel-print-agent 1.0.1\n");
+    EXPECT_EQ(r.out, "zunel-print-agent 1.0.1\ncompilación 2026-12-10.78f8fe6c1a2b\n");
     EXPECT_EQ(r.err, "");
   }
   for (const char* h : {"help", "-h", "--help"}) {
@@ -188,10 +191,16 @@ TEST(Dispatch, UninstallAndStatus) {
   EXPECT_EQ(r.code, 0);
   EXPECT_EQ(r.out, "instalado (Startup) y corriendo OK\n");
 
-  // The report is pasted as it is, accents and all.
+  // The report is pasted as it is, accents and all; a file gets a
+  // byte-order mark first, and only the report's file.
   r = run(rec, {"report"});
   EXPECT_EQ(r.code, 0);
   EXPECT_EQ(r.out, "Versión: 1.0.1\n");
+  rec.output_is_file = true;
+  r = run(rec, {"report"});
+  EXPECT_EQ(r.code, 0);
+  EXPECT_EQ(r.out, "\xEF\xBB\xBFVersión: 1.0.1\n");
+  EXPECT_EQ(run(rec, {"status"}).out, "instalado (Startup) y corriendo OK\n");
 }
 
 }  // namespace

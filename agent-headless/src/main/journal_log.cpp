@@ -4,6 +4,9 @@
 
 #include <boost/json/parse.hpp>
 #include <boost/json/value.hpp>
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
 #include <ctime>
 #include <sstream>
 #include <string_view>
@@ -17,6 +20,9 @@ namespace zunel {
 namespace {
 
 namespace json = boost::json;
+
+// 9999-12-31 23:59:59 UTC: the last second the calendar texts are asked for.
+constexpr std::uint64_t LAST_CALENDAR_SECOND = 253402300799u;
 
 std::string text(const json::object& o, std::string_view key) {
   const json::value* v = o.if_contains(key);
@@ -59,6 +65,26 @@ std::string confirmed_text(std::string_view confirmed) {
   return "entregado a la impresora, sin confirmar";
 }
 
+// A printer's paper and fault as its status names them, in Spanish.
+std::string paper_text(std::string_view paper) {
+  if (paper == "ok") return "bien";
+  if (paper == "near_end") return "por acabarse";
+  if (paper == "out") return "sin papel";
+  if (paper == "unknown") return "desconocido";
+  return std::string(paper);
+}
+
+std::string fault_text(std::string_view fault) {
+  if (fault == "cutter") return "cortador";
+  if (fault == "mechanical") return "mecánico";
+  if (fault == "unrecoverable") return "irrecuperable";
+  if (fault == "auto_recoverable") return "se recupera solo";
+  if (fault == "head_open") return "cabezal abierto";
+  if (fault == "ribbon_out") return "sin cinta";
+  if (fault == "other") return "otro";
+  return std::string(fault);
+}
+
 // A job's state as a repeat found it, in Spanish.
 std::string state_text(std::string_view state) {
   if (state == "waiting") return "en espera";
@@ -96,8 +122,9 @@ Told tell(const json::object& o) {
   namespace ev = journal_events;
   if (event == AGENT_START_EVENT || event == AGENT_STOP_EVENT) {
     t.event = event == AGENT_START_EVENT ? "agente iniciado" : "agente detenido";
-    t.outcome = "versión " + text(o, "version") + ", proceso " + text(o, "pid") + ", puertos " +
-                text(o, "http_port") + " y " + text(o, "control_port");
+    t.outcome = "versión " + text(o, "version") +
+                (text(o, "build").empty() ? "" : " (compilación " + text(o, "build") + ")") + ", proceso " +
+                text(o, "pid") + ", puertos " + text(o, "http_port") + " y " + text(o, "control_port");
   } else if (event == ev::PRINT) {
     t.event = "impresión";
     t.outcome = answer_text(o);
@@ -123,8 +150,8 @@ Told tell(const json::object& o) {
     const json::object* answer = a ? a->if_object() : nullptr;
     if (answer != nullptr) {
       t.outcome = "en línea: " + (text(*answer, "online").empty() ? "?" : text(*answer, "online")) +
-                  ", papel: " + text(*answer, "paper") +
-                  (text(*answer, "error").empty() ? "" : ", error: " + text(*answer, "error"));
+                  ", papel: " + paper_text(text(*answer, "paper")) +
+                  (text(*answer, "error").empty() ? "" : ", falla: " + fault_text(text(*answer, "error")));
     } else {
       t.outcome = "respuesta " + text(o, "status");
     }
@@ -163,13 +190,45 @@ Told tell(const json::object& o) {
 
 }  // namespace
 
-std::string system_local_time(std::uint64_t secs) {
-  const auto time = static_cast<std::time_t>(secs);
-  const std::tm* local = std::localtime(&time);  // the command runs on one thread
-  if (local == nullptr) return iso_utc(secs);
-  char out[32];
-  std::strftime(out, sizeof out, "%Y-%m-%d %H:%M:%S", local);
+std::string time_at_offset(std::uint64_t secs, std::int32_t offset) {
+  if (secs > LAST_CALENDAR_SECOND) return std::to_string(secs) + " s desde 1970";
+  using namespace std::chrono;
+  const sys_seconds time{seconds(static_cast<std::int64_t>(secs) + offset)};
+  const sys_days day = floor<days>(time);
+  const year_month_day date{day};
+  const hh_mm_ss<seconds> clock{time - day};
+  const std::int32_t east = offset < 0 ? -offset : offset;
+  char out[48];
+  std::snprintf(out, sizeof out, "%04d-%02u-%02u %02d:%02d:%02d %c%02d:%02d", static_cast<int>(date.year()),
+                static_cast<unsigned>(date.month()), static_cast<unsigned>(date.day()),
+                static_cast<int>(clock.hours().count()), static_cast<int>(clock.minutes().count()),
+                static_cast<int>(clock.seconds().count()), offset < 0 ? '-' : '+', east / 3600, east % 3600 / 60);
   return out;
+}
+
+std::optional<std::int32_t> system_utc_offset(std::uint64_t secs) {
+  if (secs > LAST_CALENDAR_SECOND) return std::nullopt;
+  const auto time = static_cast<std::time_t>(secs);
+  const std::tm* local = std::localtime(&time);  // the commands run on one thread
+  if (local == nullptr) return std::nullopt;
+  using namespace std::chrono;
+  // The local calendar's reading, taken as if it were UTC's, less the moment.
+  const sys_days day = year_month_day{year(local->tm_year + 1900), month(static_cast<unsigned>(local->tm_mon + 1)),
+                                      std::chrono::day(static_cast<unsigned>(local->tm_mday))};
+  const std::int64_t read = day.time_since_epoch() / seconds(1) + local->tm_hour * 3600 + local->tm_min * 60 +
+                            std::min(local->tm_sec, 59);
+  return static_cast<std::int32_t>(read - static_cast<std::int64_t>(secs));
+}
+
+std::string system_local_time(std::uint64_t secs) {
+  const auto offset = system_utc_offset(secs);
+  if (!offset) return iso_utc(secs);
+  std::string text = time_at_offset(secs, *offset);
+  return text.substr(0, text.rfind(' '));
+}
+
+std::string system_local_time_with_offset(std::uint64_t secs) {
+  return time_at_offset(secs, system_utc_offset(secs).value_or(0));
 }
 
 std::string render_journal(const std::vector<std::string>& lines, const LocalTime& local_time) {

@@ -14,6 +14,8 @@ std::string utc(std::uint64_t secs) { return iso_utc(secs); }
 
 TEST(JournalLog, TellsEachEventOnALine) {
   const std::vector<std::string> lines = {
+      R"({"t":"2026-12-08T12:30:00Z","event":"agent_start","version":"1.0.1","build":"2026-12-08.78f8fe6c1a2b",)"
+      R"("pid":42,"http_port":47631,"control_port":47632})",
       R"({"t":"2026-12-08T12:31:05Z","event":"print","job_id":"T-9","device":"d1","label":"Caja 1",)"
       R"("origin":"https://erp.example","target":{"kind":"network","host":"10.0.0.9","port":9100},)"
       R"("byte_count":3,"sha256":"00","accepted":"2026-12-08T12:31:04Z","started":"2026-12-08T12:31:04Z",)"
@@ -25,9 +27,15 @@ TEST(JournalLog, TellsEachEventOnALine) {
       R"({"t":"2026-12-08T12:35:00Z","event":"print","label":"Caja 1","target":{"kind":"winspool","printer":"P"},)"
       R"("status":200,"answer":{"ok":true,"confirmed":"printed"},"send_ms":-1})",
       R"({"t":"2026-12-08T12:36:00Z","event":"print_repeat","job_id":"T-9","label":"Caja 1","status":409,"state":"interrupted"})",
+      R"({"t":"2026-12-08T12:37:00Z","event":"printer_status","device":"d1","target":{"kind":"network","host":"10.0.0.9",)"
+      R"("port":9100},"status":200,"answer":{"online":false,"paper":"near_end","error":"head_open"}})",
+      R"({"t":"2026-12-08T12:38:00Z","event":"printer_status","device":"d1","target":{"kind":"network","host":"10.0.0.9",)"
+      R"("port":9100},"status":200,"answer":{"online":true,"paper":"out","error":null}})",
       R"({"torn":)",
   };
   EXPECT_EQ(render_journal(lines, utc),
+            "2026-12-08T12:30:00Z  agente iniciado  |  versión 1.0.1 (compilación 2026-12-08.78f8fe6c1a2b), proceso 42, "
+            "puertos 47631 y 47632\n"
             "2026-12-08T12:31:05Z  impresión  |  Caja 1  |  red 10.0.0.9:9100  |  error 502: Connection refused "
             "(trabajo T-9)  |  1,5 s\n"
             "2026-12-08T12:32:00Z  rechazo  |  https://erp.example  |  401 (clock) en /v1/print\n"
@@ -35,7 +43,10 @@ TEST(JournalLog, TellsEachEventOnALine) {
             "2026-12-08T12:34:00Z  impresión  |  Caja 1  |  cola P  |  entregado a la impresora, sin confirmar\n"
             "2026-12-08T12:35:00Z  impresión  |  Caja 1  |  cola P  |  impreso\n"
             "2026-12-08T12:36:00Z  repetición  |  Caja 1  |  trabajo T-9 ya conocido (interrumpido), respondido 409 "
-            "sin imprimir");
+            "sin imprimir\n"
+            "2026-12-08T12:37:00Z  estado de impresora  |  d1  |  red 10.0.0.9:9100  |  en línea: no, papel: por "
+            "acabarse, falla: cabezal abierto\n"
+            "2026-12-08T12:38:00Z  estado de impresora  |  d1  |  red 10.0.0.9:9100  |  en línea: sí, papel: sin papel");
   EXPECT_EQ(render_journal({}, utc), "El diario está vacío.");
 }
 

@@ -6,6 +6,7 @@
 #include <filesystem>
 
 #include "base/build_config.h"
+#include "base/clock.h"
 #include "base/constants.h"
 #include "base/json_members.h"
 #include "base/private_files.h"
@@ -54,7 +55,7 @@ std::vector<std::string> journal_entries(const fs::path& data_dir, std::size_t c
   const std::vector<std::string> tail = read_journal_tail(state_dir_of(data_dir), count);
   std::vector<std::string> told;
   if (tail.empty()) return told;
-  const std::string text = render_journal(tail);
+  const std::string text = render_journal(tail, system_local_time_with_offset);
   std::size_t start = 0;
   while (start <= text.size()) {
     const std::size_t end = std::min(text.find('\n', start), text.size());
@@ -114,7 +115,8 @@ void ports(ReportFacts& facts, const ControlLink& link, json::value& info) {
   }
   switch (identity.owner) {
     case AgentOwner::ThisUser:
-      facts.control_port = "el agente de este usuario (versión " + identity.version + ", " +
+      facts.control_port = "el agente de este usuario (versión " + identity.version + ", compilación " +
+                           (identity.build.empty() ? "no informada" : identity.build) + ", " +
                            (identity.executable.empty() ? "ejecutable no informado" : identity.executable) + ")";
       break;
     case AgentOwner::OtherUser:
@@ -138,19 +140,11 @@ void ports(ReportFacts& facts, const ControlLink& link, json::value& info) {
 
 }  // namespace
 
-std::string utc_time_text(std::uint64_t since_epoch) {
-  // Beyond 9999-12-31 (a far expiry) the calendar is not asked.
-  if (since_epoch > 253402300799u) return std::to_string(since_epoch) + " s desde 1970";
-  // The journal's form, "2026-03-01T14:05:09Z", for a person.
-  std::string text = iso_utc(since_epoch);
-  text[10] = ' ';
-  text.back() = ' ';
-  return text + "UTC";
-}
-
 ReportFacts gather_report_facts(std::string_view version, const ControlLink& link) {
   ReportFacts facts;
   facts.version = std::string(version);
+  facts.build = std::string(agent_build());
+  facts.now = system_clock().now_secs();
   facts.erp_domain = std::string(erp_origin_domain());
   for (const TrustedKey& key : parse_keyset(builtin_keyset_json())) facts.key_ids.push_back(key.kid);
 
@@ -200,7 +194,9 @@ ReportFacts gather_report_facts(std::string_view version, const ControlLink& lin
 
 std::string support_report(const ReportFacts& f) {
   std::string t = "Informe de zunel-print-agent para soporte (sin tokens ni otros secretos)\n\n";
+  t += "Fecha del informe: " + f.time_text(f.now) + "\n";
   t += "Versión: " + f.version + "\n";
+  t += "Compilación: " + f.build + "\n";
   t += "Ejecutable: " + f.executable + "\n";
   t += "Dominio del ERP: " + f.erp_domain + "\n";
   t += "Claves del ERP (kid):";
@@ -222,8 +218,8 @@ std::string support_report(const ReportFacts& f) {
     t += "\n";
     for (const ReportDevice& d : *f.devices) {
       t += "  - " + d.id + " «" + d.label + "» " + d.origin + ", origen: " + d.source +
-           ", creado: " + (d.created ? utc_time_text(*d.created) : "?") +
-           ", vence: " + (d.expira ? utc_time_text(*d.expira) : "nunca") + "\n";
+           ", creado: " + (d.created ? f.time_text(*d.created) : "?") +
+           ", vence: " + (d.expira ? f.time_text(*d.expira) : "nunca") + "\n";
     }
   }
   t += "\nImpresoras:\n";

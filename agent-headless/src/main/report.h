@@ -1,16 +1,19 @@
 #pragma once
 // `report`: a text for support, safe to paste into a ticket. It names the
-// build, where the agent keeps its data, how it starts at logon, who answers
-// on the agent's two ports, the paired devices (never their tokens), the
-// printers and the last journal entries.
+// version and build, where the agent keeps its data, how it starts at logon,
+// who answers on the agent's two ports, the paired devices (never their
+// tokens), the printers and the last journal entries. Every time in it is
+// local time with its offset from UTC.
 
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "control/control_commands.h"
+#include "main/journal_log.h"
 
 namespace zunel {
 
@@ -27,6 +30,11 @@ struct ReportDevice {
 
 struct ReportFacts {
   std::string version;
+  std::string build;  // this executable's build identity
+  // When the report was made, and the moment every time shown is read as:
+  // local time with its offset from UTC.
+  std::uint64_t now = 0;
+  std::function<std::string(std::uint64_t secs)> time_text = system_local_time_with_offset;
   std::string executable;
   std::string erp_domain;
   std::vector<std::string> key_ids;
@@ -53,8 +61,5 @@ ReportFacts gather_report_facts(std::string_view version, const ControlLink& lin
 
 // The report's text, ending in a line feed.
 std::string support_report(const ReportFacts& facts);
-
-// A time as "2026-03-01 14:05:09 UTC".
-std::string utc_time_text(std::uint64_t seconds);
 
 }  // namespace zunel

@@ -48,6 +48,7 @@ bool ready_to_start(const std::filesystem::path& state_dir) {
 std::string agent_line(std::string_view event, std::string_view version) {
   boost::json::object members;
   members["version"] = version;
+  members["build"] = agent_build();
   members["pid"] = current_process_id();
   members["http_port"] = HTTP_PORT;
   members["control_port"] = CONTROL_PORT;

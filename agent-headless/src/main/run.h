@@ -16,7 +16,7 @@ inline constexpr std::chrono::seconds STOP_GRACE{10};
 // Runs the agent that reports `version`. Returns 1 for a start-up failure,
 // 0 once it has stopped.
 // The journal's events of the agent's start and stop (their line format:
-// base/journal.h): "version", "pid", "http_port", "control_port".
+// base/journal.h): "version", "build", "pid", "http_port", "control_port".
 inline constexpr std::string_view AGENT_START_EVENT = "agent_start";
 inline constexpr std::string_view AGENT_STOP_EVENT = "agent_stop";
 

@@ -35,6 +35,7 @@ struct AgentIdentity {
   std::string version;     // ThisUser: the version it reports
   std::string executable;  // ThisUser: its executable file; empty when it did not say
   std::string detail;      // OtherUser, Unknown: what was seen, tersely, for support
+  std::string build{};     // ThisUser: the build it reports; empty from an older agent
 };
 
 class RunningAgent {

@@ -1,6 +1,6 @@
 #pragma once
 // Values fixed when the agent is built (CMake options ZUNEL_ERP_ORIGIN_DOMAIN,
-// ZUNEL_KEYSET_FILE and ZUNEL_TEST_HOOKS).
+// ZUNEL_KEYSET_FILE, ZUNEL_TEST_HOOKS and ZUNEL_BUILD_ID).
 
 #include <string_view>
 
@@ -16,5 +16,13 @@ std::string_view builtin_keyset_json();
 // True only in a test build (ZUNEL_TEST_HOOKS): then the test-only
 // environment switches are honoured. A release build has none.
 bool test_hooks_enabled();
+
+// The build's identity, shown beside AGENT_VERSION so that two builds of one
+// version can be told apart: a release's name for it (ZUNEL_BUILD_ID, from
+// scripts/release.sh --version), else the commit's date (UTC) and short
+// hash, "2026-12-10.78f8fe6c1a2b", with "+cambios" when the tree held
+// uncommitted changes, or "desconocida" when built outside git. Read from
+// git at every build (cmake/build_identity.cmake), never a time of the build.
+std::string_view agent_build();
 
 }  // namespace zunel

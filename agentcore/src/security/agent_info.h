@@ -27,6 +27,7 @@ struct AgentInfo {
   std::string id;
   std::uint16_t port = 0;
   std::string version;
+  std::string build;  // the build's identity (base/build_config.h)
   std::vector<DeviceInfo> devices;  // sorted by created, ties in store order
   std::optional<std::string> pairing_code;  // only while still valid
 };

@@ -260,6 +260,7 @@ AgentInfo snapshot(const LockedState& state) {
   info.id = state.settings().id;
   info.port = state.settings().port;
   info.version = state.settings().version;
+  info.build = std::string(agent_build());
   if (state->pending_code && state.now() < state->pending_code_expiry) info.pairing_code = state->pending_code;
   for (const Device& d : state->devices) {
     info.devices.push_back(DeviceInfo{.id = d.id,

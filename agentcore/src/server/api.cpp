@@ -10,6 +10,7 @@
 #include <optional>
 #include <string_view>
 
+#include "base/build_config.h"
 #include "base/constants.h"
 #include "base/diagnostic_line.h"
 #include "base/journal.h"
@@ -152,13 +153,15 @@ Handled ping(Call& call) {
   const StateSettings& settings = call.ctx.state.settings();
   const bool paired = call.cors && call.ctx.state.origin_paired(*call.cors);
   // Every build answers "windows": pages written for the Windows agent check
-  // it, and the API is the same on every platform.
+  // it, and the API is the same on every platform. "build" tells two builds
+  // of one version apart.
   return json_response(200, call.cors,
                        "{\"ok\":true,\"id\":" + json_string(settings.id) +
                            ",\"version\":" + json_string(settings.version) +
                            ",\"paired\":" + (paired ? "true" : "false") +
                            ",\"platform\":\"windows\",\"capabilities\":[\"print\",\"printers\","
-                           "\"provision\",\"revocations\",\"status\",\"jobs\",\"confirm\"]}");
+                           "\"provision\",\"revocations\",\"status\",\"jobs\",\"confirm\"],\"build\":" +
+                           json_string(agent_build()) + "}");
 }
 
 Handled printers(Call& call) {

@@ -16,6 +16,7 @@
 #include <mutex>
 #include <thread>
 
+#include "base/build_config.h"
 #include "base/hex.h"
 #include "base/journal.h"
 #include "base/sha256.h"
@@ -217,7 +218,8 @@ TEST_F(Api, PingTellsWhetherThisOriginHasAPairedDevice) {
   const std::string id = fx.state->settings().id;
   const std::string unpaired = "{\"ok\":true,\"id\":\"" + id +
                                "\",\"version\":\"1.0.1\",\"paired\":false,\"platform\":\"windows\","
-                               "\"capabilities\":[\"print\",\"printers\",\"provision\",\"revocations\",\"status\",\"jobs\",\"confirm\"]}";
+                               "\"capabilities\":[\"print\",\"printers\",\"provision\",\"revocations\",\"status\",\"jobs\",\"confirm\"],"
+                               "\"build\":\"" + std::string(agent_build()) + "\"}";
   HttpResponse res = send("GET", "/v1/ping?x=1", {{"Host", HOST}});
   EXPECT_EQ(res.status, 200u);
   EXPECT_EQ(res.body, unpaired);

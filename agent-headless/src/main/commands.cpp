@@ -4,6 +4,7 @@
 #include <iostream>
 #include <thread>
 
+#include "base/build_config.h"
 #include "base/constants.h"
 #include "control/control_agent.h"
 #include "control/control_client.h"
@@ -53,7 +54,7 @@ Commands real_commands(std::string_view version) {
   c.stop = [] { return control_command(ControlCommand::Stop); };
   c.install = [version] {
     ControlChannelAgent agent(control_link());
-    return explained(install_autostart(system_autostart_platform(agent), version));
+    return explained(install_autostart(system_autostart_platform(agent), {version, agent_build()}));
   };
   c.cleanup = [](const std::optional<std::string>& folder) {
     std::optional<std::filesystem::path> path;

@@ -123,8 +123,7 @@ Status end_listening_agent(const AutostartPlatform& platform) {
 }
 
 // Fails when the agent is another user's, or cannot be ended.
-Outcome<RunningAgentSettled, InstallError> settle_running_agent(const AutostartPlatform& platform,
-                                                                std::string_view own_version,
+Outcome<RunningAgentSettled, InstallError> settle_running_agent(const AutostartPlatform& platform, OwnBuild own,
                                                                 const fs::path& own_file) {
   const AgentIdentity running = platform.agent.identify();
   if (running.owner == AgentOwner::OtherUser) {
@@ -146,7 +145,8 @@ Outcome<RunningAgentSettled, InstallError> settle_running_agent(const AutostartP
   }
   // One that does not name its file is an older build.
   const auto& file = running.executable;
-  const bool same = running.version == own_version && !file.empty() &&
+  // A build that does not name itself is older than this one's naming.
+  const bool same = running.version == own.version && running.build == own.build && !file.empty() &&
                     fs::path(std::u8string(file.begin(), file.end())) == own_file;
   if (same) return RunningAgentSettled{true, {}};
   // Builds older than `stop` refuse it: their process is ended instead, as
@@ -158,7 +158,8 @@ Outcome<RunningAgentSettled, InstallError> settle_running_agent(const AutostartP
                           FailureKind::AlreadyRunning, NO_OS_ERROR_CODE};
     }
   }
-  return RunningAgentSettled{false, "la versión " + running.version};
+  return RunningAgentSettled{false, "la versión " + running.version + ", compilación " +
+                                        (running.build.empty() ? std::string("sin nombre") : running.build)};
 }
 
 fs::path absolute_or_unchanged(FileSystem& files, const fs::path& p) {
@@ -168,8 +169,7 @@ fs::path absolute_or_unchanged(FileSystem& files, const fs::path& p) {
 
 }  // namespace
 
-Outcome<std::string, InstallError> install_autostart(const AutostartPlatform& platform,
-                                                     std::string_view own_version) {
+Outcome<std::string, InstallError> install_autostart(const AutostartPlatform& platform, OwnBuild own) {
   auto exe = platform.processes.own_executable();
   if (!exe.ok()) {
     return InstallError{"no se pudo resolver la ruta del ejecutable: " + exe.error().text,
@@ -203,7 +203,7 @@ Outcome<std::string, InstallError> install_autostart(const AutostartPlatform& pl
 
   std::string replaced;  // the version of the agent this one replaces
   if (platform.probe.agent_answers(HTTP_PORT)) {
-    auto settled = settle_running_agent(platform, own_version, exe_absolute.value());
+    auto settled = settle_running_agent(platform, own, exe_absolute.value());
     if (!settled.ok()) return settled.error();
     if (settled.value().keep) {
       return std::string("Instalado y corriendo ✓ (el agente ya estaba activo).");
@@ -216,7 +216,7 @@ Outcome<std::string, InstallError> install_autostart(const AutostartPlatform& pl
 
   if (wait_for_agent(platform.probe, platform.sleeper, HTTP_PORT, START_ATTEMPTS, START_PAUSE)) {
     if (replaced.empty()) return std::string("Instalado y corriendo ✓");
-    return "Instalado y corriendo ✓ (reemplazó " + replaced + ")";
+    return "Instalado y corriendo ✓ (reemplazó " + replaced + ", por la compilación " + std::string(own.build) + ")";
   }
   return InstallError{"sin respuesta como agente en http://127.0.0.1:" + std::to_string(HTTP_PORT) +
                           "/v1/ping tras " + std::to_string(START_ATTEMPTS) + " intentos",

@@ -15,13 +15,19 @@
 
 namespace zunel {
 
+// This executable as `install` names it: its version and its build.
+struct OwnBuild {
+  std::string_view version;
+  std::string_view build;
+};
+
 // Writes the Startup entry, then makes sure this executable's agent runs:
 // started detached if none answered, and probed until it does (5 tries,
-// 500 ms apart). This user's agent of another version (`own_version` is
-// this executable's) or from another executable file is stopped first and
-// replaced; another user's agent fails the install. Yields the success text.
-Outcome<std::string, InstallError> install_autostart(const AutostartPlatform& platform,
-                                                     std::string_view own_version);
+// 500 ms apart). This user's agent of another version or build, or from
+// another executable file, is stopped (or, when it cannot be, its process
+// ended) first and replaced, and the text names both builds; another user's
+// agent fails the install. Yields the success text.
+Outcome<std::string, InstallError> install_autostart(const AutostartPlatform& platform, OwnBuild own);
 
 // Removes the Startup entry, the legacy task and, when given, a previous
 // installation folder. Never removed: the running executable's folder, any

@@ -50,7 +50,7 @@ class FakeWorld final : public FileSystem,
   std::vector<bool> probe_answers;  // one per probe; missing answers are no
   BindOutcome bind = BindOutcome::Bound;
   // The agent that answers, if any does: by default this executable's.
-  AgentIdentity running{AgentOwner::ThisUser, "1.0.1", kExe.string(), {}};
+  AgentIdentity running{AgentOwner::ThisUser, "1.0.1", kExe.string(), {}, "B2"};
   std::optional<std::string> stop_fails;
   // The process the system shows on the HTTP port: by default this user's agent.
   std::optional<ListeningProcess> listener = ListeningProcess{4321, true, kOldExe};
@@ -183,7 +183,7 @@ Log concat(Log a, const Log& b) {
 TEST(Install, AgentAlreadyAnsweringIsNotStartedAgain) {
   FakeWorld world;
   world.probe_answers = {true};
-  const auto result = install_autostart(world.platform(), "1.0.1");
+  const auto result = install_autostart(world.platform(), {"1.0.1", "B2"});
   ASSERT_TRUE(result.ok());
   EXPECT_EQ(result.value(), "Instalado y corriendo ✓ (el agente ya estaba activo).");
   EXPECT_EQ(world.log, concat(kInstallPrefix, {"identify"}));
@@ -194,20 +194,24 @@ TEST(Install, ThisUsersAgentOfAnotherVersionOrFileIsStoppedAndReplaced) {
     const char* name;
     std::string version;
     std::string executable;
+    std::string build;
     std::string text;
   } cases[] = {
-      {"older version", "1.0.0", kExe.string(), "Instalado y corriendo ✓ (reemplazó la versión 1.0.0)"},
-      {"same version, another file", "1.0.1", "/opt/zunel-old/zunel-print-agent",
-       "Instalado y corriendo ✓ (reemplazó la versión 1.0.1)"},
-      {"a build that does not name its file", "1.0.1", "",
-       "Instalado y corriendo ✓ (reemplazó la versión 1.0.1)"},
+      {"older version", "1.0.0", kExe.string(), "B1",
+       "Instalado y corriendo ✓ (reemplazó la versión 1.0.0, compilación B1, por la compilación B2)"},
+      {"same version, another file", "1.0.1", "/opt/zunel-old/zunel-print-agent", "B2",
+       "Instalado y corriendo ✓ (reemplazó la versión 1.0.1, compilación B2, por la compilación B2)"},
+      {"same version and file, another build", "1.0.1", kExe.string(), "B1",
+       "Instalado y corriendo ✓ (reemplazó la versión 1.0.1, compilación B1, por la compilación B2)"},
+      {"a build that names neither its file nor itself", "1.0.1", "", "",
+       "Instalado y corriendo ✓ (reemplazó la versión 1.0.1, compilación sin nombre, por la compilación B2)"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
     FakeWorld world;
     world.probe_answers = {true, true};
-    world.running = {AgentOwner::ThisUser, c.version, c.executable, {}};
-    const auto result = install_autostart(world.platform(), "1.0.1");
+    world.running = {AgentOwner::ThisUser, c.version, c.executable, {}, c.build};
+    const auto result = install_autostart(world.platform(), {"1.0.1", "B2"});
     ASSERT_TRUE(result.ok());
     EXPECT_EQ(result.value(), c.text);
     EXPECT_EQ(world.log, concat(kInstallPrefix, {"identify", "stop", "start:/opt/zunel/bin/zunel-print-agent",
@@ -219,7 +223,7 @@ TEST(Install, AnAgentThatIsNotThisUsersIsNeverStopped) {
   FakeWorld world;
   world.probe_answers = {true};
   world.running = {AgentOwner::OtherUser, {}, {}, "rechaza el token"};
-  auto result = install_autostart(world.platform(), "1.0.1");
+  auto result = install_autostart(world.platform(), {"1.0.1", "B2"});
   ASSERT_FALSE(result.ok());
   EXPECT_EQ(result.error().kind, FailureKind::OtherUsersAgent);
   EXPECT_EQ(result.error().detail, "rechaza el token");
@@ -235,7 +239,7 @@ TEST(Install, AnAgentThatIsNotThisUsersIsNeverStopped) {
       {ListeningProcess{4321, false, kOldExe}, "Instalado y corriendo ✓ (el agente ya estaba activo)."},
       {std::nullopt, "Instalado y corriendo ✓ (el agente ya estaba activo)."},
       {ListeningProcess{4321, true, kOldExe},
-       "Instalado y corriendo ✓ (reemplazó el agente de /opt/zunel-1.0.0/ZUNEL-PRINT-AGENT)"},
+       "Instalado y corriendo ✓ (reemplazó el agente de /opt/zunel-1.0.0/ZUNEL-PRINT-AGENT, por la compilación B2)"},
   };
   for (const AgentOwner owner : {AgentOwner::Unknown, AgentOwner::Nobody}) {
     for (const auto& c : cases) {
@@ -243,7 +247,7 @@ TEST(Install, AnAgentThatIsNotThisUsersIsNeverStopped) {
       unknown.probe_answers = {true, false, true};
       unknown.running = {owner, {}, {}, "canal de control: sin respuesta"};
       unknown.listener = c.listener;
-      result = install_autostart(unknown.platform(), "2.0.0");
+      result = install_autostart(unknown.platform(), {"2.0.0", "B2"});
       ASSERT_TRUE(result.ok());
       EXPECT_EQ(result.value(), c.text);
       const bool ended = std::find(unknown.log.begin(), unknown.log.end(), "end:4321:6000") != unknown.log.end();
@@ -294,10 +298,11 @@ TEST(Install, AnAgentThatDoesNotStopIsEndedByItsProcessOnlyWhenItIsThisUsersAgen
     world.stop_fails = "cmd desconocido: stop";
     world.listener = c.listener;
     world.end_fails = c.end_fails;
-    const auto result = install_autostart(world.platform(), "1.0.1");
+    const auto result = install_autostart(world.platform(), {"1.0.1", "B2"});
     if (c.detail.empty()) {
       ASSERT_TRUE(result.ok());
-      EXPECT_EQ(result.value(), "Instalado y corriendo ✓ (reemplazó la versión 1.0.0)");
+      EXPECT_EQ(result.value(),
+                "Instalado y corriendo ✓ (reemplazó la versión 1.0.0, compilación B2, por la compilación B2)");
     } else {
       ASSERT_FALSE(result.ok());
       EXPECT_EQ(result.error().kind, FailureKind::AlreadyRunning);
@@ -310,7 +315,7 @@ TEST(Install, AnAgentThatDoesNotStopIsEndedByItsProcessOnlyWhenItIsThisUsersAgen
 TEST(Install, StartsTheAgentThenProbesUntilItAnswers) {
   FakeWorld world;
   world.probe_answers = {false, false, false, true};
-  const auto result = install_autostart(world.platform(), "1.0.1");
+  const auto result = install_autostart(world.platform(), {"1.0.1", "B2"});
   ASSERT_TRUE(result.ok());
   EXPECT_EQ(result.value(), "Instalado y corriendo ✓");
   EXPECT_EQ(world.log, concat(kInstallPrefix, {"start:/opt/zunel/bin/zunel-print-agent",
@@ -327,7 +332,7 @@ TEST(Install, NoAnswerAfterFiveProbesIsDiagnosedByBindingThePort) {
   for (const auto& [bind, kind] : cases) {
     FakeWorld world;
     world.bind = bind;
-    const auto result = install_autostart(world.platform(), "1.0.1");
+    const auto result = install_autostart(world.platform(), {"1.0.1", "B2"});
     ASSERT_FALSE(result.ok());
     EXPECT_EQ(result.error().kind, kind);
     EXPECT_EQ(result.error().detail,
@@ -395,7 +400,7 @@ TEST(Install, EachFailingStepStopsThereWithItsKindAndDetail) {
     SCOPED_TRACE(c.name);
     FakeWorld world;
     c.setup(world);
-    const auto result = install_autostart(world.platform(), "1.0.1");
+    const auto result = install_autostart(world.platform(), {"1.0.1", "B2"});
     ASSERT_FALSE(result.ok());
     EXPECT_EQ(result.error().kind, c.kind);
     EXPECT_EQ(result.error().detail, c.detail);
@@ -408,7 +413,7 @@ TEST(Install, EachFailingStepStopsThereWithItsKindAndDetail) {
 TEST(Install, UnexpectedStartFailureShowsMinusOneAndExitsWithTwenty) {
   FakeWorld world;
   world.failures["start:" + kExe.generic_string()] = uncoded();
-  const auto result = install_autostart(world.platform(), "1.0.1");
+  const auto result = install_autostart(world.platform(), {"1.0.1", "B2"});
   ASSERT_FALSE(result.ok());
   EXPECT_EQ(install_exit_code(result.error().kind), 20);
   EXPECT_NE(render_install_error(result.error()).find("(código del sistema -1)"), std::string::npos);

@@ -19,8 +19,9 @@
 namespace zunel {
 
 // Logs every call as a short line ("resolve:h:9100", "connect:A",
-// "timeout:5000", "send:100", "receive:1500" followed by what it took, or
-// by "none", "close") into a shared log.
+// "send:100", "receive:1500" followed by what it took, or by "none",
+// "close") into a shared log. A send that takes nothing stands for a wait
+// to the end of its wait, by moving `clock` (when set) that far.
 //
 // A printer that answers: every connection's input starts as `stale`; a
 // send whose bytes are exactly a key of `replies` adds that reply to it.
@@ -36,11 +37,9 @@ class FakeTcpNetwork final : public TcpNetwork {
   Outcome<std::vector<TcpAddress>> addresses = std::vector<TcpAddress>{{"A"}};
   // Addresses whose connection attempt fails, with the error text.
   std::map<std::string, std::string> refusing;
-  std::string timeout_error;  // non-empty: set_send_timeout fails with it
   // Counts each send call takes, in turn; when they run out, a call takes
   // everything. An Error fails the call.
   std::deque<Outcome<std::size_t>> sends;
-  bool sends_time_out = false;  // a send that fails says it was ended by the time-out
   std::vector<std::string> log;
   std::vector<std::uint8_t> received;  // what the connections took, in order
   // One entry per connection made: its address, ':', then what it took.
@@ -70,12 +69,8 @@ class FakeTcpNetwork final : public TcpNetwork {
    public:
     Connection(FakeTcpNetwork& net, std::size_t index) : net_(net), index_(index) {}
     ~Connection() override { net_.log.push_back("close"); }
-    Status set_send_timeout(std::chrono::milliseconds timeout) override {
-      net_.log.push_back("timeout:" + std::to_string(timeout.count()));
-      if (!net_.timeout_error.empty()) return fail(net_.timeout_error);
-      return {};
-    }
-    Outcome<std::size_t> send_some(const std::uint8_t* data, std::size_t size) override {
+    Outcome<std::size_t> send_some(const std::uint8_t* data, std::size_t size,
+                                   std::chrono::milliseconds wait) override {
       net_.log.push_back("send:" + std::to_string(size));
       std::size_t take = size;
       if (!net_.sends.empty()) {
@@ -84,13 +79,13 @@ class FakeTcpNetwork final : public TcpNetwork {
         if (!next) return next;
         take = *next < size ? *next : size;
       }
+      if (take == 0 && net_.clock != nullptr) net_.clock->advance(wait);
       net_.received.insert(net_.received.end(), data, data + take);
       net_.sent[index_].append(reinterpret_cast<const char*>(data), take);
       const auto reply = net_.replies.find(std::string(reinterpret_cast<const char*>(data), take));
       if (reply != net_.replies.end()) input_ += reply->second;
       return take;
     }
-    bool send_timed_out() const override { return net_.sends_time_out; }
     Outcome<std::size_t> receive_some(std::uint8_t* buffer, std::size_t size,
                                       std::chrono::milliseconds timeout) override {
       net_.log.push_back("receive:" + std::to_string(timeout.count()));
@@ -149,7 +144,8 @@ class FakeSerialPorts final : public SerialPorts {
    public:
     explicit Line(FakeSerialPorts& ports) : ports_(ports) {}
     ~Line() override { ports_.log.push_back("close"); }
-    Outcome<std::size_t> write_some(const std::uint8_t* data, std::size_t size) override {
+    Outcome<std::size_t> write_some(const std::uint8_t* data, std::size_t size,
+                                    std::chrono::milliseconds wait) override {
       ports_.log.push_back("write:" + std::to_string(size));
       std::size_t take = size;
       if (!ports_.writes.empty()) {
@@ -158,6 +154,7 @@ class FakeSerialPorts final : public SerialPorts {
         if (!next) return next;
         take = *next < size ? *next : size;
       }
+      if (take == 0 && ports_.clock != nullptr) ports_.clock->advance(wait);
       ports_.received.insert(ports_.received.end(), data, data + take);
       const auto reply = ports_.replies.find(std::string(reinterpret_cast<const char*>(data), take));
       if (reply != ports_.replies.end()) input_ += reply->second;
@@ -289,6 +286,7 @@ struct FakePrintPlatform {
   FakeSerialPorts serial_ports;
   RecordingSpooler spooler;
   FakePrinterDirectory printers;
+  FakeMonotonicClock clock;
   PrintPlatform platform{network, serial_ports, spooler, printers};
 };
 

@@ -541,6 +541,46 @@ class SlowPrinter(TcpSink):
             self.fast.wait(0.2)
 
 
+class SteadyPrinter(TcpSink):
+    """A printer that reads `rate` bytes a second, a tenth of that every
+    0.1 s, as an old serial printer behind a network adapter does; with
+    `stop_after`, it stops reading (and keeps the connection) once it has
+    read that many bytes. `last_read` is when it last took bytes."""
+
+    def __init__(self, rate, stop_after=None):
+        self.rate = rate
+        self.stop_after = stop_after
+        self.last_read = None
+        self.read = 0
+        self._stopped = threading.Event()
+        super().__init__(loopback_listener(receive_buffer=4096))
+
+    def _chunk_size(self):
+        step = max(1, self.rate // 10)
+        if self.stop_after is not None:
+            step = min(step, self.stop_after - self.read)
+        return step
+
+    def _receive(self, conn):
+        if self.stop_after is None:
+            return super()._receive(conn)
+        while self.read < self.stop_after:
+            chunk = conn.recv(self._chunk_size())
+            if not chunk:
+                return
+            self._after_chunk(chunk)
+        self._stopped.wait()  # never reads again, until close()
+
+    def _after_chunk(self, chunk):
+        self.read += len(chunk)
+        self.last_read = time.monotonic()
+        time.sleep(0.1)
+
+    def close(self):
+        self._stopped.set()
+        super().close()
+
+
 def small_tcp_buffers(test, sizes="4096 16384 65536"):
     """Lowers this network namespace's TCP buffers (min, default, max) to
     `sizes` for the test (so that a slow printer paces the agent), restored

@@ -7,14 +7,18 @@ import json
 import os
 import pty
 import threading
+import time
 import tty
 import unittest
 
-from harness import (DeadPrinter, NeverReadingPrinter, RUNNER, SlowPrinter, TcpSink, provisioned_token,
-                     request, signed, small_tcp_buffers, start_agent, uses_test_keyset)
+from harness import (DeadPrinter, NeverReadingPrinter, RUNNER, SlowPrinter, SteadyPrinter, TcpSink,
+                     provisioned_token, request, signed, small_tcp_buffers, start_agent, uses_test_keyset)
 
 # The system's text for a connect that timed out ends in its code.
 TIMED_OUT = "(os error 10060)" if RUNNER else "(os error 110)"
+
+
+STOPPED_READING = "la impresora dejó de recibir datos durante 5 s"
 
 
 def network_job(port, data):
@@ -60,10 +64,8 @@ class Lanes(unittest.TestCase):
         self.assertTrue(json.loads(body)["error"].endswith(TIMED_OUT), body)
         self.assertEqual(json.loads(body)["code"], "printer_unreachable", body)
         status, _, body = waiting[1].result(timeout=60)
-        self.assertEqual(status, 502, body)
-        self.assertIn("(os error ", json.loads(body)["error"])
-        # The system's send time-out, told from a closed connection by the agent, not by its words.
-        self.assertEqual(json.loads(body)["code"], "printer_timeout", body)
+        self.assertEqual((status, json.loads(body)),
+                         (502, {"code": "printer_timeout", "error": STOPPED_READING}))
 
     def test_busy_lanes_and_waiting_jobs_are_bounded(self):
         if not small_tcp_buffers(self):
@@ -130,6 +132,62 @@ class Lanes(unittest.TestCase):
         self.assertEqual(sorted(pieces), sorted(jobs.values()), "every job whole, none mixed")
         for c in range(8):
             self.assertEqual([p[1] for p in pieces if p[0] == c], list(range(5)))
+
+
+class SlowPrinters(unittest.TestCase):
+    """A printer that keeps taking bytes, however slowly, is never cut; one
+    that stops is, 5 s after the last byte it took."""
+
+    def start(self, **env):
+        if not small_tcp_buffers(self, "4096 4096 4096"):
+            self.skipTest("needs a network namespace of the tests' own (scripts/private-net.sh)")
+        start_agent(self.addCleanup, **env)
+        self.token = provisioned_token("lentas")
+
+    def print_to(self, printer, data):
+        return signed("POST", "/v1/print", self.token, network_job(printer.port, data))
+
+    def test_a_printer_reading_2_kib_a_second_takes_100_kb_whole(self):
+        self.start()
+        printer = SteadyPrinter(2048)
+        self.addCleanup(printer.close)
+        data = bytes(range(256)) * 400
+        self.assertEqual(self.print_to(printer, data)[:3:2], (200, b'{"ok":true}'))
+        self.assertEqual(printer.wait_jobs(1), [data])
+
+    def test_a_9600_baud_printer_behind_an_adapter_takes_200_kb_whole(self):
+        # 960 B/s against the floor, at ten times the pace (the floor ten
+        # times higher over windows ten times shorter): 9,600 B/s for 21 s.
+        self.start(ZUNEL_TEST_PACE_SCALE="10")
+        printer = SteadyPrinter(9600)
+        self.addCleanup(printer.close)
+        data = bytes(range(250)) * 800
+        self.assertEqual(self.print_to(printer, data)[:3:2], (200, b'{"ok":true}'))
+        self.assertEqual(printer.wait_jobs(1), [data])
+
+    def test_a_printer_below_the_floor_is_cut(self):
+        # 100 B/s against the floor of 240, at twenty times the pace (slower
+        # than 2 KiB/s, this loopback's buffers open their window only every
+        # few seconds).
+        self.start(ZUNEL_TEST_PACE_SCALE="20")
+        printer = SteadyPrinter(2000)
+        self.addCleanup(printer.close)
+        status, _, body = self.print_to(printer, bytes(100_000))
+        self.assertEqual((status, json.loads(body)),
+                         (502, {"code": "printer_timeout", "error": "la impresora recibe los datos demasiado despacio"}))
+
+    def test_a_printer_that_stops_reading_fails_five_seconds_after_its_last_byte(self):
+        self.start()
+        # Fast enough that the agent's last byte taken and the printer's last
+        # read are a tenth of a second apart at most.
+        printer = SteadyPrinter(40960, stop_after=200_000)
+        self.addCleanup(printer.close)
+        status, _, body = self.print_to(printer, bytes(1 << 20))
+        answered = time.monotonic()
+        self.assertEqual((status, json.loads(body)), (502, {"code": "printer_timeout", "error": STOPPED_READING}))
+        self.assertEqual(printer.read, 200_000)
+        self.assertGreater(answered - printer.last_read, 4.0)
+        self.assertLess(answered - printer.last_read, 6.0)
 
 
 if __name__ == "__main__":

@@ -5,8 +5,9 @@
 namespace zunel {
 
 PaceFloor serial_pace_floor(std::uint32_t baud) {
+  constexpr std::size_t MOST = 1024;
   const std::size_t quarter_of_line = baud / 10 / 4;
-  return {std::clamp<std::size_t>(quarter_of_line, 1, TCP_PACE_FLOOR.bytes_per_second), TCP_PACE_FLOOR.window};
+  return {std::clamp<std::size_t>(quarter_of_line, 1, MOST), TCP_PACE_FLOOR.window};
 }
 
 JobPace::JobPace(PaceFloor floor, const MonotonicClock& clock)

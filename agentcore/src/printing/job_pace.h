@@ -1,7 +1,7 @@
 #pragma once
-// A job's overall pace. Each write to a printer is bounded in time, but a
-// printer that takes a few bytes before each bound would still hold its
-// queue for hours with a large job; a job whose printer takes its bytes
+// A job's overall pace. A write fails when its printer takes nothing for
+// 5 s, but a printer that takes a few bytes before each 5 s would still
+// hold its queue for hours with a large job; a job whose printer takes its bytes
 // slower than a floor, over a whole window, ends with PRINTER_TOO_SLOW.
 
 #include <chrono>
@@ -17,14 +17,17 @@ struct PaceFloor {
   std::chrono::milliseconds window{0};
 };
 
-// A network printer: 1 KiB/s over each 30 s. A printer on the shop's network
-// takes tens of KB a second even while it prints graphics, and one that
-// stops reading fails a write after 5 s anyway; this floor ends only a
-// printer that trickles.
-inline constexpr PaceFloor TCP_PACE_FLOOR{1024, std::chrono::seconds(30)};
+// A network printer: 240 B/s over each 30 s. The slowest printer met on a
+// shop's network is an old serial printer behind a serial-to-network
+// adapter: at 9,600 baud it takes 960 B/s, however large the job, and the
+// floor is a quarter of that, the margin a serial printer gets below. A
+// printer that stops reading fails after 5 s anyway (write_all.h); this
+// floor ends only one that trickles (a 100 KB job at the floor would hold
+// its printer's queue for seven minutes).
+inline constexpr PaceFloor TCP_PACE_FLOOR{240, std::chrono::seconds(30)};
 
 // A serial printer: a quarter of what its line carries (8N1: baud / 10
-// bytes a second), at most TCP_PACE_FLOOR's, at least 1 B/s, over each 30 s.
+// bytes a second), at most 1 KiB/s, at least 1 B/s, over each 30 s.
 // Without flow control the port sends at the line's rate whatever the
 // printer does, so a healthy printer always keeps four times the floor: a
 // 9,600-baud printer carries 960 B/s against a floor of 240 B/s.

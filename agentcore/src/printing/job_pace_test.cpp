@@ -44,8 +44,13 @@ TEST(JobPace, APrinterBelowTheFloorForAWholeWindowEndsItsJobAndNoHealthyOneDoes)
       // buffers took 4 MB at once: the first window keeps up, the next not.
       {"trickle after buffers", TCP_PACE_FLOOR, 4 << 20, 500, 5s, true, 60s},
       {"trickle", TCP_PACE_FLOOR, 0, 500, 5s, true, 30s},
-      {"just over the floor", TCP_PACE_FLOOR, 0, 5 * 1025, 5s, false, 300s},
+      {"just over the floor", TCP_PACE_FLOOR, 0, 5 * 241, 5s, false, 300s},
+      {"just under the floor", TCP_PACE_FLOOR, 0, 5 * 239, 5s, true, 30s},
       {"a network printer at 3 KiB/s", TCP_PACE_FLOOR, 0, 3 * 1024, 1s, false, 300s},
+      // A 9,600-baud printer behind a serial-to-network adapter, and the same
+      // at half its pace.
+      {"behind a 9,600-baud adapter", TCP_PACE_FLOOR, 0, 960, 1s, false, 300s},
+      {"behind the adapter, at half pace", TCP_PACE_FLOOR, 0, 480, 1s, false, 300s},
       // A serial printer at 9,600 baud takes 960 B/s, whatever it prints.
       {"9,600 baud", serial_pace_floor(9600), 0, 960, 1s, false, 300s},
       {"9,600 baud at a third of its line", serial_pace_floor(9600), 0, 320, 1s, false, 300s},

@@ -14,7 +14,7 @@ namespace zunel {
 
 enum class PrintFailure {
   Unreachable,       // the host did not resolve, or no connection was made
-  Timeout,           // the printer took no byte for a whole write time-out
+  Timeout,           // the printer took no byte for 5 s, or fell below its pace floor
   Closed,            // the printer closed or broke the connection, or the line failed
   SerialOpenFailed,  // the serial port could not be opened or configured
   Spooler,           // a spooler call failed
@@ -30,13 +30,12 @@ using PrintStatus = Outcome<void, PrintError>;
 
 inline PrintError print_error(PrintFailure failure, Error error) { return {failure, std::move(error.text)}; }
 
-// A write that failed after the channel was open: a write that took nothing
-// within its time-out, (`timed_out`) one the system ended at its time-out,
-// or a job whose printer fell below its pace floor, is Timeout; any other
-// failure Closed.
-inline PrintError write_failed(Error error, bool timed_out) {
-  const bool took_nothing = error.text == WRITE_TOOK_NOTHING || error.text == PRINTER_TOO_SLOW;
-  return print_error(timed_out || took_nothing ? PrintFailure::Timeout : PrintFailure::Closed, std::move(error));
+// A write that failed after the channel was open: one whose printer took
+// nothing for the stall limit, or fell below its pace floor, is Timeout;
+// any other failure Closed.
+inline PrintError write_failed(Error error) {
+  const bool timed_out = error.text == PRINTER_STOPPED_READING || error.text == PRINTER_TOO_SLOW;
+  return print_error(timed_out ? PrintFailure::Timeout : PrintFailure::Closed, std::move(error));
 }
 
 }  // namespace zunel

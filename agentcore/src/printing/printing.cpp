@@ -9,38 +9,44 @@
 
 namespace zunel {
 
-PrintStatus print_to_target(const PrintTarget& target, std::span<const std::uint8_t> bytes,
-                            PrintPlatform& platform) {
+Outcome<SentJob, PrintError> send_job(const PrintTarget& target, std::span<const std::uint8_t> bytes,
+                                      PrintPlatform& platform, const MonotonicClock& clock) {
+  using Result = Outcome<SentJob, PrintError>;
   // One case per kind and no default: a new kind does not compile until it
   // is given its own channel here.
   return std::visit(
       Overloaded{
-          [&](const PrintTarget::Network& t) -> PrintStatus {
+          [&](const PrintTarget::Network& t) -> Result {
             auto connection = open_tcp(platform.network, t.host, t.port, TCP_CONNECT_TIMEOUT);
             if (!connection) return print_error(PrintFailure::Unreachable, fail(connection.error()));
-            if (auto sent = send_tcp_job(**connection, bytes); !sent) {
-              return write_failed(fail(sent.error()), (*connection)->send_timed_out());
-            }
-            return {};
+            if (auto sent = send_tcp_job(**connection, bytes, clock, platform.network_pace); !sent) return write_failed(fail(sent.error()));
+            return SentJob(std::move(*connection));
           },
-          [](const PrintTarget::Usb&) -> PrintStatus {
+          [](const PrintTarget::Usb&) -> Result {
             return print_error(PrintFailure::UsbUnsupported, fail(USB_UNSUPPORTED));
           },
-          [&](const PrintTarget::Serial& t) -> PrintStatus {
+          [&](const PrintTarget::Serial& t) -> Result {
             auto line = open_serial(platform.serial_ports, t.port, t.baud);
             if (!line) return print_error(PrintFailure::SerialOpenFailed, fail(line.error()));
-            if (auto written = write_serial_job(**line, t.baud, bytes); !written) {
-              return write_failed(fail(written.error()), false);
+            if (auto written = write_serial_job(**line, t.baud, bytes, clock); !written) {
+              return write_failed(fail(written.error()));
             }
-            return {};
+            return SentJob(std::move(*line));
           },
-          [&](const PrintTarget::WinSpool& t) -> PrintStatus {
-            auto sent = send_winspool(platform.spooler, t.printer, bytes);
-            if (!sent) return print_error(PrintFailure::Spooler, fail(sent.error()));
-            return {};
+          [&](const PrintTarget::WinSpool& t) -> Result {
+            auto job = spool_winspool_job(platform.spooler, t.printer, bytes);
+            if (!job) return print_error(PrintFailure::Spooler, fail(job.error()));
+            return SentJob(SpooledJobId{*job});
           },
       },
       target.kind);
+}
+
+PrintStatus print_to_target(const PrintTarget& target, std::span<const std::uint8_t> bytes, PrintPlatform& platform,
+                            const MonotonicClock& clock) {
+  auto sent = send_job(target, bytes, platform, clock);
+  if (!sent) return sent.error();
+  return {};
 }
 
 Outcome<std::vector<PrinterInfo>> list_printers(PrintPlatform& platform) { return platform.printers.list(); }

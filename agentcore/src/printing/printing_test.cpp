@@ -76,12 +76,8 @@ TEST(PrintToTarget, ClassesAFailureByTheStepThatFailed) {
       {"connect refused", {NetworkTarget{"caja", 9100}},
        [](FakePrintPlatform& f) { f.network.refusing = {{"A", "Conexión rehusada (os error 111)"}}; },
        PrintFailure::Unreachable},
-      {"send timed out", {NetworkTarget{"caja", 9100}},
-       [](FakePrintPlatform& f) {
-         f.network.sends = {Outcome<std::size_t>(fail("Recurso no disponible (os error 11)"))};
-         f.network.sends_time_out = true;
-       },
-       PrintFailure::Timeout},
+      {"printer stopped reading", {NetworkTarget{"caja", 9100}},
+       [](FakePrintPlatform& f) { f.network.sends.assign(60, std::size_t{0}); }, PrintFailure::Timeout},
       {"send broken", {NetworkTarget{"caja", 9100}},
        [](FakePrintPlatform& f) { f.network.sends = {Outcome<std::size_t>(fail("Tubería rota (os error 32)"))}; },
        PrintFailure::Closed},
@@ -89,7 +85,7 @@ TEST(PrintToTarget, ClassesAFailureByTheStepThatFailed) {
        [](FakePrintPlatform& f) { f.serial_ports.open_error = "El sistema no encuentra el archivo"; },
        PrintFailure::SerialOpenFailed},
       {"serial took nothing", {SerialTarget{"COM9", 9600}},
-       [](FakePrintPlatform& f) { f.serial_ports.writes = {Outcome<std::size_t>(0)}; }, PrintFailure::Timeout},
+       [](FakePrintPlatform& f) { f.serial_ports.writes.assign(60, std::size_t{0}); }, PrintFailure::Timeout},
       {"serial flush", {SerialTarget{"COM9", 9600}},
        [](FakePrintPlatform& f) { f.serial_ports.flush_error = "Error de E/S (os error 5)"; },
        PrintFailure::Closed},
@@ -98,8 +94,10 @@ TEST(PrintToTarget, ClassesAFailureByTheStepThatFailed) {
   };
   for (const Row& row : rows) {
     FakePrintPlatform fakes;
+    fakes.network.clock = &fakes.clock;
+    fakes.serial_ports.clock = &fakes.clock;
     row.arrange(fakes);
-    const PrintStatus status = print_to_target(row.target, BYTES, fakes.platform);
+    const PrintStatus status = print_to_target(row.target, BYTES, fakes.platform, fakes.clock);
     ASSERT_FALSE(status.ok()) << row.name;
     EXPECT_EQ(status.error().failure, row.expected) << row.name;
     EXPECT_FALSE(status.error().text.empty()) << row.name;

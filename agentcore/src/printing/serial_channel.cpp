@@ -1,5 +1,7 @@
 #include "printing/serial_channel.h"
 
+#include <algorithm>
+
 #include "printing/job_pace.h"
 #include "printing/write_all.h"
 
@@ -14,12 +16,19 @@ Outcome<std::unique_ptr<SerialLine>> open_serial(SerialPorts& ports, const std::
 Status write_serial_job(SerialLine& line, std::uint32_t baud, std::span<const std::uint8_t> bytes,
                         const MonotonicClock& clock) {
   JobPace pace(serial_pace_floor(baud), clock);
-  auto write = [&](const std::uint8_t* data, std::size_t size) -> Outcome<std::size_t> {
-    auto written = line.write_some(data, size);
-    if (written && *written > 0 && !pace.keeps_up(*written)) return fail(PRINTER_TOO_SLOW);
-    return written;
-  };
-  if (auto written = write_all(bytes, write); !written) return written;
+  // About half a second of the line's bytes a call (8N1: baud / 10 a second).
+  const WriteLimits limits{.max_piece = std::max<std::size_t>(baud / 20, 64)};
+  auto written = write_all(
+      bytes,
+      [&](const std::uint8_t* data, std::size_t size, std::chrono::milliseconds wait) {
+        return line.write_some(data, size, wait);
+      },
+      clock, limits,
+      [&](std::size_t taken) -> Status {
+        if (!pace.keeps_up(taken)) return fail(PRINTER_TOO_SLOW);
+        return {};
+      });
+  if (!written) return written;
   if (auto flushed = line.flush(); !flushed) return fail(flushed.error());
   return {};
 }

@@ -1,6 +1,6 @@
 #pragma once
 // Serial ports as the serial channel uses them: open with fixed line
-// settings, bounded writes, a flush that waits for the data to leave; and,
+// settings, writes bounded by each call's own wait, a flush that waits for the data to leave; and,
 // for status queries, bounded reads and a purge of stale input.
 
 #include <chrono>
@@ -26,9 +26,6 @@ struct SerialSettings {
   Parity parity = Parity::None;
   StopBits stop_bits = StopBits::One;
   FlowControl flow_control = FlowControl::None;
-  // Bounds each write call, so a printer that holds the line busy cannot
-  // hold the caller; reads are bounded by each read call's own time-out.
-  std::chrono::milliseconds write_timeout{5000};
   bool operator==(const SerialSettings&) const = default;
 };
 
@@ -36,10 +33,11 @@ struct SerialSettings {
 class SerialLine {
  public:
   virtual ~SerialLine() = default;
-  // One write call over `data`, bounded by the write time-out: the count the
-  // port took, which may be less than `size`, and 0 when it took nothing in
+  // One write call over `data`, waiting at most `wait`: the count the port
+  // took, which may be less than `size`, and 0 when it took nothing in that
   // time. Errors read as os_error_text().
-  [[nodiscard]] virtual Outcome<std::size_t> write_some(const std::uint8_t* data, std::size_t size) = 0;
+  [[nodiscard]] virtual Outcome<std::size_t> write_some(const std::uint8_t* data, std::size_t size,
+                                                        std::chrono::milliseconds wait) = 0;
   // Returns once the written data has left the port's buffers.
   [[nodiscard]] virtual Status flush() = 0;
   // Waits up to `timeout` (0: not at all) for input and takes what has

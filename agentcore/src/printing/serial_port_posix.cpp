@@ -33,14 +33,14 @@ Error open_error(const std::string& name, const boost::system::error_code& ec) {
 
 class PosixSerialLine final : public SerialLine {
  public:
-  PosixSerialLine(std::unique_ptr<asio::io_context> context, std::unique_ptr<asio::serial_port> port,
-                  std::chrono::milliseconds write_timeout)
-      : context_(std::move(context)), port_(std::move(port)), write_timeout_(write_timeout) {}
+  PosixSerialLine(std::unique_ptr<asio::io_context> context, std::unique_ptr<asio::serial_port> port)
+      : context_(std::move(context)), port_(std::move(port)) {}
 
-  Outcome<std::size_t> write_some(const std::uint8_t* data, std::size_t size) override {
+  Outcome<std::size_t> write_some(const std::uint8_t* data, std::size_t size,
+                                  std::chrono::milliseconds wait) override {
     // The port is non-blocking (Asio opens it so); waiting here bounds the call.
     const int fd = port_->native_handle();
-    const auto deadline = std::chrono::steady_clock::now() + write_timeout_;
+    const auto deadline = std::chrono::steady_clock::now() + wait;
     for (;;) {
       const ssize_t n = ::write(fd, data, size);
       if (n >= 0) return static_cast<std::size_t>(n);
@@ -97,7 +97,6 @@ class PosixSerialLine final : public SerialLine {
  private:
   std::unique_ptr<asio::io_context> context_;
   std::unique_ptr<asio::serial_port> port_;  // closed by its destructor
-  std::chrono::milliseconds write_timeout_;
 };
 
 class PosixSerialPorts final : public SerialPorts {
@@ -120,7 +119,7 @@ class PosixSerialPorts final : public SerialPorts {
     if (!ec) port->set_option(asio::serial_port::flow_control(asio::serial_port::flow_control::none), ec);
     if (ec) return open_error(name, ec);  // the port closes with `port`
     return std::unique_ptr<SerialLine>(
-        std::make_unique<PosixSerialLine>(std::move(context), std::move(port), settings.write_timeout));
+        std::make_unique<PosixSerialLine>(std::move(context), std::move(port)));
   }
 };
 

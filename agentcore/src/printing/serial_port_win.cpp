@@ -2,6 +2,8 @@
 
 #include <windows.h>
 
+#include <algorithm>
+
 #include "base/utf8.h"
 #include "base/os_error.h"
 
@@ -10,13 +12,18 @@ namespace {
 
 class WinSerialLine final : public SerialLine {
  public:
-  WinSerialLine(HANDLE h, std::chrono::milliseconds write_timeout) : h_(h), write_timeout_(write_timeout) {}
+  explicit WinSerialLine(HANDLE h) : h_(h) {}
   ~WinSerialLine() override { ::CloseHandle(h_); }
   WinSerialLine(const WinSerialLine&) = delete;
   WinSerialLine& operator=(const WinSerialLine&) = delete;
 
-  Outcome<std::size_t> write_some(const std::uint8_t* data, std::size_t size) override {
+  Outcome<std::size_t> write_some(const std::uint8_t* data, std::size_t size,
+                                  std::chrono::milliseconds wait) override {
     // The port's write time-out ends the call with what was taken by then.
+    if (wait != write_wait_) {
+      write_wait_ = wait;
+      if (const DWORD error = set_timeouts(read_timeout_); error != 0) return fail(os_error_text(error));
+    }
     const DWORD chunk = size > 0xffffffffu ? 0xffffffffu : static_cast<DWORD>(size);
     DWORD written = 0;
     if (!::WriteFile(h_, data, chunk, &written, nullptr)) return fail(os_error_text(::GetLastError()));
@@ -60,6 +67,7 @@ class WinSerialLine final : public SerialLine {
   // 0, return at once with what has arrived; otherwise a read ends when all
   // it asked for came or the time-out passed. 0, or the system's error code.
   DWORD set_timeouts(std::chrono::milliseconds read_timeout) {
+    read_timeout_ = read_timeout;
     COMMTIMEOUTS timeouts{};
     if (read_timeout.count() > 0) {
       timeouts.ReadTotalTimeoutConstant =
@@ -67,13 +75,15 @@ class WinSerialLine final : public SerialLine {
     } else {
       timeouts.ReadIntervalTimeout = MAXDWORD;
     }
-    timeouts.WriteTotalTimeoutConstant = static_cast<DWORD>(write_timeout_.count());
+    // A write waits at most its own wait (0 would mean no bound at all).
+    timeouts.WriteTotalTimeoutConstant = static_cast<DWORD>(std::max<long long>(write_wait_.count(), 1));
     return ::SetCommTimeouts(h_, &timeouts) ? 0 : ::GetLastError();
   }
 
  private:
   HANDLE h_;
-  std::chrono::milliseconds write_timeout_;
+  std::chrono::milliseconds read_timeout_{0};
+  std::chrono::milliseconds write_wait_{100};
 };
 
 // The open failure with Win32 error `code`.
@@ -91,7 +101,7 @@ class WinSerialPorts final : public SerialPorts {
     const HANDLE h = ::CreateFileW(reinterpret_cast<const wchar_t*>(path.c_str()), GENERIC_READ | GENERIC_WRITE,
                                    0, nullptr, OPEN_EXISTING, 0, nullptr);
     if (h == INVALID_HANDLE_VALUE) return open_error(name, ::GetLastError());
-    auto line = std::make_unique<WinSerialLine>(h, settings.write_timeout);  // closes on every path
+    auto line = std::make_unique<WinSerialLine>(h);  // closes on every path
 
     DCB dcb{};
     dcb.DCBlength = sizeof dcb;

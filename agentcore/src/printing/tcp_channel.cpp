@@ -23,17 +23,19 @@ Outcome<std::unique_ptr<TcpConnection>> open_tcp(TcpNetwork& network, const std:
   return *last_error;
 }
 
-Status send_tcp_job(TcpConnection& connection, std::span<const std::uint8_t> bytes, const MonotonicClock& clock) {
-  if (auto set = connection.set_send_timeout(TCP_SEND_TIMEOUT); !set) return fail(set.error());
-  JobPace pace(TCP_PACE_FLOOR, clock);
+Status send_tcp_job(TcpConnection& connection, std::span<const std::uint8_t> bytes, const MonotonicClock& clock,
+                    PaceFloor floor) {
+  JobPace pace(floor, clock);
   return write_all(
       bytes,
-      [&](const std::uint8_t* data, std::size_t size) -> Outcome<std::size_t> {
-        auto sent = connection.send_some(data, size);
-        if (sent && *sent > 0 && !pace.keeps_up(*sent)) return fail(PRINTER_TOO_SLOW);
-        return sent;
+      [&](const std::uint8_t* data, std::size_t size, std::chrono::milliseconds wait) {
+        return connection.send_some(data, size, wait);
       },
-      TCP_SEND_PIECE);
+      clock, WriteLimits{.max_piece = TCP_SEND_PIECE},
+      [&](std::size_t taken) -> Status {
+        if (!pace.keeps_up(taken)) return fail(PRINTER_TOO_SLOW);
+        return {};
+      });
 }
 
 Status send_tcp(TcpNetwork& network, const std::string& host, std::uint16_t port,

@@ -25,15 +25,13 @@ struct TcpAddress {
 class TcpConnection {
  public:
   virtual ~TcpConnection() = default;
-  // SO_SNDTIMEO: a send that stays blocked this long fails.
-  [[nodiscard]] virtual Status set_send_timeout(std::chrono::milliseconds timeout) = 0;
-  // One send call over `data`; the count the system took, which may be less
-  // than `size`, and 0 when it took nothing.
-  [[nodiscard]] virtual Outcome<std::size_t> send_some(const std::uint8_t* data, std::size_t size) = 0;
-  // Whether the last send_some() that failed was ended by the send time-out
-  // (the printer stopped reading), rather than by a closed or broken
-  // connection.
-  virtual bool send_timed_out() const = 0;
+  // One send over `data`: what the system takes now, or, when it has no
+  // room, what it takes once room comes within `wait`. The count, which may
+  // be less than `size`; 0 when it took nothing in that time. Never blocks
+  // longer than `wait` (no blocking send whose time-out would leave the
+  // socket in an undefined state).
+  [[nodiscard]] virtual Outcome<std::size_t> send_some(const std::uint8_t* data, std::size_t size,
+                                                       std::chrono::milliseconds wait) = 0;
   // Waits up to `timeout` (0: not at all) for bytes from the peer and takes
   // what has arrived, at most `size`: the count taken, 0 when nothing came
   // in time. A peer that closed its side is an error

@@ -1,11 +1,9 @@
 #include "printing/tcp_network.h"
 
-#include <fcntl.h>
 #include <netdb.h>
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
-#include <sys/time.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -28,14 +26,6 @@ class PosixTcpConnection final : public TcpConnection {
   PosixTcpConnection(const PosixTcpConnection&) = delete;
   PosixTcpConnection& operator=(const PosixTcpConnection&) = delete;
 
-  Status set_send_timeout(std::chrono::milliseconds timeout) override {
-    timeval tv{};
-    tv.tv_sec = static_cast<time_t>(timeout.count() / 1000);
-    tv.tv_usec = static_cast<suseconds_t>(timeout.count() % 1000 * 1000);
-    if (::setsockopt(fd_, SOL_SOCKET, SO_SNDTIMEO, &tv, sizeof tv) != 0) return fail(os_error_text(errno));
-    return {};
-  }
-
   Outcome<std::size_t> receive_some(std::uint8_t* buffer, std::size_t size,
                                     std::chrono::milliseconds timeout) override {
     const auto deadline = std::chrono::steady_clock::now() + timeout;
@@ -46,7 +36,6 @@ class PosixTcpConnection final : public TcpConnection {
       if (r < 0 && errno == EINTR) continue;
       if (r < 0) return fail(os_error_text(errno));
       if (r == 0) return std::size_t{0};
-      // The socket blocks for sends; this receive must not wait again.
       const ssize_t n = ::recv(fd_, buffer, size, MSG_DONTWAIT);
       if (n > 0) return static_cast<std::size_t>(n);
       if (n == 0) return fail(TCP_CLOSED_BY_PEER);
@@ -55,24 +44,29 @@ class PosixTcpConnection final : public TcpConnection {
     }
   }
 
-  Outcome<std::size_t> send_some(const std::uint8_t* data, std::size_t size) override {
-    for (;;) {
+  Outcome<std::size_t> send_some(const std::uint8_t* data, std::size_t size,
+                                 std::chrono::milliseconds wait) override {
+    const auto deadline = std::chrono::steady_clock::now() + wait;
+    for (bool waited = false;;) {
       // MSG_NOSIGNAL: a printer that closed the connection is an error, not a signal.
-      const ssize_t n = ::send(fd_, data, size, MSG_NOSIGNAL);
+      const ssize_t n = ::send(fd_, data, size, MSG_NOSIGNAL | MSG_DONTWAIT);
       if (n >= 0) return static_cast<std::size_t>(n);
-      if (errno != EINTR) {
-        // SO_SNDTIMEO ends a blocked send with EAGAIN.
-        timed_out_ = errno == EAGAIN || errno == EWOULDBLOCK;
+      if (errno == EINTR) continue;
+      if (errno != EAGAIN && errno != EWOULDBLOCK) return fail(os_error_text(errno));
+      if (waited) return std::size_t{0};
+      const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+      pollfd p{fd_, POLLOUT, 0};
+      if (::poll(&p, 1, left.count() > 0 ? static_cast<int>(left.count()) : 0) < 0 && errno != EINTR) {
         return fail(os_error_text(errno));
       }
+      // Room or not, the send is tried once more: the system signals room
+      // only once a good part of the buffer is free, and takes bytes before.
+      waited = true;
     }
   }
 
-  bool send_timed_out() const override { return timed_out_; }
-
  private:
   int fd_;
-  bool timed_out_ = false;
 };
 
 // Waits for a non-blocking connect to finish; 0 when connected, else errno.
@@ -138,9 +132,8 @@ class PosixTcpNetwork final : public TcpNetwork {
       error = errno == EINPROGRESS ? finish_connect(fd, timeout) : errno;
     }
     if (error != 0) return fail(os_error_text(error));
-    // Back to blocking sends, which the send time-out then bounds.
-    const int flags = ::fcntl(fd, F_GETFL);
-    if (flags < 0 || ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) != 0) return fail(os_error_text(errno));
+    // The socket stays non-blocking: every send and receive waits with poll(),
+    // within its own bound.
     return std::unique_ptr<TcpConnection>(std::move(connection));
   }
 };

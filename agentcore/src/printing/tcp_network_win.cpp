@@ -19,14 +19,6 @@ class WinTcpConnection final : public TcpConnection {
   WinTcpConnection(const WinTcpConnection&) = delete;
   WinTcpConnection& operator=(const WinTcpConnection&) = delete;
 
-  Status set_send_timeout(std::chrono::milliseconds timeout) override {
-    const DWORD ms = static_cast<DWORD>(timeout.count());
-    if (::setsockopt(s_, SOL_SOCKET, SO_SNDTIMEO, reinterpret_cast<const char*>(&ms), sizeof ms) != 0) {
-      return fail(os_error_text(::WSAGetLastError()));
-    }
-    return {};
-  }
-
   Outcome<std::size_t> receive_some(std::uint8_t* buffer, std::size_t size,
                                     std::chrono::milliseconds timeout) override {
     fd_set readable;
@@ -38,31 +30,46 @@ class WinTcpConnection final : public TcpConnection {
     const int r = ::select(0, &readable, nullptr, nullptr, &tv);
     if (r == SOCKET_ERROR) return fail(os_error_text(::WSAGetLastError()));
     if (r == 0) return std::size_t{0};
-    // Readable: recv returns at once, with data, 0 for a closed peer, or an error.
+    // Readable: recv returns at once, with data, 0 for a closed peer, or an
+    // error (WSAEWOULDBLOCK only if the data went meanwhile: nothing taken).
     const int chunk = size > 0x7fffffff ? 0x7fffffff : static_cast<int>(size);
     const int n = ::recv(s_, reinterpret_cast<char*>(buffer), chunk, 0);
-    if (n == SOCKET_ERROR) return fail(os_error_text(::WSAGetLastError()));
+    if (n == SOCKET_ERROR) {
+      const int error = ::WSAGetLastError();
+      if (error == WSAEWOULDBLOCK) return std::size_t{0};
+      return fail(os_error_text(error));
+    }
     if (n == 0) return fail(TCP_CLOSED_BY_PEER);
     return static_cast<std::size_t>(n);
   }
 
-  Outcome<std::size_t> send_some(const std::uint8_t* data, std::size_t size) override {
+  // The socket is non-blocking: a send takes what fits now, and otherwise
+  // waits for room with select() within `wait`, then is tried once more.
+  Outcome<std::size_t> send_some(const std::uint8_t* data, std::size_t size,
+                                 std::chrono::milliseconds wait) override {
     // send() takes an int count; a larger job goes out over several calls.
     const int chunk = size > 0x7fffffff ? 0x7fffffff : static_cast<int>(size);
-    const int n = ::send(s_, reinterpret_cast<const char*>(data), chunk, 0);
-    if (n == SOCKET_ERROR) {
+    for (bool waited = false;;) {
+      const int n = ::send(s_, reinterpret_cast<const char*>(data), chunk, 0);
+      if (n != SOCKET_ERROR) return static_cast<std::size_t>(n);
       const int error = ::WSAGetLastError();
-      timed_out_ = error == WSAETIMEDOUT;  // SO_SNDTIMEO ran out
-      return fail(os_error_text(error));
+      if (error != WSAEWOULDBLOCK) return fail(os_error_text(error));
+      if (waited) return std::size_t{0};
+      fd_set writable;
+      FD_ZERO(&writable);
+      FD_SET(s_, &writable);
+      timeval tv{};
+      tv.tv_sec = static_cast<long>(wait.count() / 1000);
+      tv.tv_usec = static_cast<long>(wait.count() % 1000 * 1000);
+      if (::select(0, nullptr, &writable, nullptr, &tv) == SOCKET_ERROR) {
+        return fail(os_error_text(::WSAGetLastError()));
+      }
+      waited = true;
     }
-    return static_cast<std::size_t>(n);
   }
-
-  bool send_timed_out() const override { return timed_out_; }
 
  private:
   SOCKET s_;
-  bool timed_out_ = false;
 };
 
 // Waits for a non-blocking connect to finish; 0 when connected, else the
@@ -146,9 +153,8 @@ class WinTcpNetwork final : public TcpNetwork {
       if (error == WSAEWOULDBLOCK) error = finish_connect(s, timeout);
     }
     if (error != 0) return fail(os_error_text(error));
-    // Back to blocking sends, which the send time-out then bounds.
-    non_blocking = 0;
-    if (::ioctlsocket(s, FIONBIO, &non_blocking) != 0) return fail(os_error_text(::WSAGetLastError()));
+    // The socket stays non-blocking: every send and receive waits with
+    // select(), within its own bound.
     return std::unique_ptr<TcpConnection>(std::move(connection));
   }
 

@@ -4,14 +4,12 @@
 
 #include "base/overloaded.h"
 #include "printing/printing.h"
-#include "printing/serial_channel.h"
-#include "printing/spooler_channel.h"
+#include "printing/write_all.h"
 #include "printing/spooler_printer.h"
 #include "printing/status/device_query.h"
 #include "printing/status/printer_status_json.h"
 #include "printing/status/spooled_job.h"
 #include "printing/status/status_query.h"
-#include "printing/tcp_channel.h"
 
 namespace zunel {
 namespace {
@@ -93,36 +91,24 @@ Confirmation confirm_spooled_job(Spooler& spooler, const std::string& printer, s
 Outcome<Confirmation, PrintError> print_and_confirm(const PrintTarget& target, std::span<const std::uint8_t> bytes,
                                                     const ConfirmRequest& request, PrintPlatform& platform,
                                                     RandomSource& random, const MonotonicClock& clock) {
-  using Result = Outcome<Confirmation, PrintError>;
+  auto sent = send_job(target, bytes, platform, clock);
+  if (!sent) return sent.error();
   return std::visit(
       Overloaded{
-          [&](const PrintTarget::Network& t) -> Result {
-            auto connection = open_tcp(platform.network, t.host, t.port, TCP_CONNECT_TIMEOUT);
-            if (!connection) return print_error(PrintFailure::Unreachable, fail(connection.error()));
-            if (auto sent = send_tcp_job(**connection, bytes, clock); !sent) {
-              return write_failed(fail(sent.error()), (*connection)->send_timed_out());
-            }
-            return confirm_connected(*tcp_status_channel(**connection), request, random, clock);
+          [&](const std::unique_ptr<TcpConnection>& connection) {
+            return confirm_connected(*tcp_status_channel(*connection, clock, JOB_STALL_LIMIT), request, random,
+                                     clock);
           },
-          [](const PrintTarget::Usb&) -> Result {
-            return print_error(PrintFailure::UsbUnsupported, fail(USB_UNSUPPORTED));
+          [&](const std::unique_ptr<SerialLine>& line) {
+            return confirm_connected(*serial_status_channel(*line, clock, JOB_STALL_LIMIT), request, random, clock);
           },
-          [&](const PrintTarget::Serial& t) -> Result {
-            auto line = open_serial(platform.serial_ports, t.port, t.baud);
-            if (!line) return print_error(PrintFailure::SerialOpenFailed, fail(line.error()));
-            if (auto written = write_serial_job(**line, t.baud, bytes, clock); !written) {
-              return write_failed(fail(written.error()), false);
-            }
-            return confirm_connected(*serial_status_channel(**line), request, random, clock);
-          },
-          [&](const PrintTarget::WinSpool& t) -> Result {
-            auto job = spool_winspool_job(platform.spooler, t.printer, bytes);
-            if (!job) return print_error(PrintFailure::Spooler, fail(job.error()));
-            return confirm_spooled_job(platform.spooler, t.printer, *job, request.timeout, clock,
+          [&](const SpooledJobId& job) {
+            const auto& spooler_target = std::get<PrintTarget::WinSpool>(target.kind);
+            return confirm_spooled_job(platform.spooler, spooler_target.printer, job.id, request.timeout, clock,
                                        [](milliseconds pause) { std::this_thread::sleep_for(pause); });
           },
       },
-      target.kind);
+      *sent);
 }
 
 }  // namespace zunel

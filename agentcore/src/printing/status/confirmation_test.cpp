@@ -60,7 +60,7 @@ TEST_F(ConfirmationTest, EscPosPrintedWhenThePrinterSendsTheJobsIdBack) {
   // One connection: the job, then the request and nothing else.
   EXPECT_EQ(fakes_.network.sent, std::vector<std::string>{"A:" + text(JOB) + REQUEST});
   EXPECT_EQ(fakes_.network.log,
-            (std::vector<std::string>{"resolve:caja:9100", "connect:A", "timeout:5000", "send:7", "receive:0:1",
+            (std::vector<std::string>{"resolve:caja:9100", "connect:A", "send:7", "receive:0:1",
                                       "receive:0:none", "send:14", "receive:3000:19", "close"}));
 }
 

@@ -11,12 +11,16 @@ using std::chrono::milliseconds;
 
 class TcpStatusChannel final : public StatusChannel {
  public:
-  explicit TcpStatusChannel(TcpConnection& connection) : connection_(connection) {}
+  TcpStatusChannel(TcpConnection& connection, const MonotonicClock& clock, milliseconds stall_limit)
+      : connection_(connection), clock_(clock), limits_{.stall_limit = stall_limit} {}
 
   Status send(std::span<const std::uint8_t> bytes) override {
-    return write_all(bytes, [this](const std::uint8_t* data, std::size_t size) {
-      return connection_.send_some(data, size);
-    });
+    return write_all(
+        bytes,
+        [this](const std::uint8_t* data, std::size_t size, milliseconds wait) {
+          return connection_.send_some(data, size, wait);
+        },
+        clock_, limits_);
   }
 
   Outcome<std::size_t> receive(std::uint8_t* buffer, std::size_t size, milliseconds timeout) override {
@@ -37,16 +41,22 @@ class TcpStatusChannel final : public StatusChannel {
 
  private:
   TcpConnection& connection_;
+  const MonotonicClock& clock_;
+  const WriteLimits limits_;
 };
 
 class SerialStatusChannel final : public StatusChannel {
  public:
-  explicit SerialStatusChannel(SerialLine& line) : line_(line) {}
+  SerialStatusChannel(SerialLine& line, const MonotonicClock& clock, milliseconds stall_limit)
+      : line_(line), clock_(clock), limits_{.stall_limit = stall_limit} {}
 
   Status send(std::span<const std::uint8_t> bytes) override {
-    return write_all(bytes, [this](const std::uint8_t* data, std::size_t size) {
-      return line_.write_some(data, size);
-    });
+    return write_all(
+        bytes,
+        [this](const std::uint8_t* data, std::size_t size, milliseconds wait) {
+          return line_.write_some(data, size, wait);
+        },
+        clock_, limits_);
   }
 
   Outcome<std::size_t> receive(std::uint8_t* buffer, std::size_t size, milliseconds timeout) override {
@@ -57,16 +67,20 @@ class SerialStatusChannel final : public StatusChannel {
 
  private:
   SerialLine& line_;
+  const MonotonicClock& clock_;
+  const WriteLimits limits_;
 };
 
 }  // namespace
 
-std::unique_ptr<StatusChannel> tcp_status_channel(TcpConnection& connection) {
-  return std::make_unique<TcpStatusChannel>(connection);
+std::unique_ptr<StatusChannel> tcp_status_channel(TcpConnection& connection, const MonotonicClock& clock,
+                                                  milliseconds stall_limit) {
+  return std::make_unique<TcpStatusChannel>(connection, clock, stall_limit);
 }
 
-std::unique_ptr<StatusChannel> serial_status_channel(SerialLine& line) {
-  return std::make_unique<SerialStatusChannel>(line);
+std::unique_ptr<StatusChannel> serial_status_channel(SerialLine& line, const MonotonicClock& clock,
+                                                     milliseconds stall_limit) {
+  return std::make_unique<SerialStatusChannel>(line, clock, stall_limit);
 }
 
 }  // namespace zunel

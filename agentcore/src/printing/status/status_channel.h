@@ -18,7 +18,8 @@ namespace zunel {
 class StatusChannel {
  public:
   virtual ~StatusChannel() = default;
-  // Sends all of `bytes`, bounded by the channel's own write bound.
+  // Sends all of `bytes`; fails when the printer takes nothing for the
+  // channel's stall limit.
   [[nodiscard]] virtual Status send(std::span<const std::uint8_t> bytes) = 0;
   // As TcpConnection::receive_some: the count taken, 0 on time-out.
   [[nodiscard]] virtual Outcome<std::size_t> receive(std::uint8_t* buffer, std::size_t size,
@@ -29,9 +30,12 @@ class StatusChannel {
 };
 
 // The status channels of a printer connected by raw TCP and by a serial
-// line (discarding input purges the line); each uses what it is given and
-// must not outlive it.
-std::unique_ptr<StatusChannel> tcp_status_channel(TcpConnection& connection);
-std::unique_ptr<StatusChannel> serial_status_channel(SerialLine& line);
+// line (discarding input purges the line), whose sends fail when the
+// printer takes nothing for `stall_limit` by `clock`; each uses what it is
+// given and must not outlive it.
+std::unique_ptr<StatusChannel> tcp_status_channel(TcpConnection& connection, const MonotonicClock& clock,
+                                                  std::chrono::milliseconds stall_limit);
+std::unique_ptr<StatusChannel> serial_status_channel(SerialLine& line, const MonotonicClock& clock,
+                                                     std::chrono::milliseconds stall_limit);
 
 }  // namespace zunel

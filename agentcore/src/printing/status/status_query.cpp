@@ -33,10 +33,8 @@ PrinterStatus query_tcp_status(TcpNetwork& network, const std::string& host, std
   if (!connection) return unreachable(StatusSource::Device, clock, start);
   PrinterStatus status;
   status.reachable = true;
-  // Each send bounded by the query's time-out as well.
-  if ((*connection)->set_send_timeout(timeout).ok()) {
-    status = query_device_status(*tcp_status_channel(**connection), protocol, timeout, clock);
-  }
+  // Its sends bounded by the query's time-out as well.
+  status = query_device_status(*tcp_status_channel(**connection, clock, timeout), protocol, timeout, clock);
   status.elapsed_ms = elapsed_ms_since(clock, start);
   return status;
 }
@@ -46,10 +44,9 @@ PrinterStatus query_serial_status(SerialPorts& ports, const std::string& port, s
   const milliseconds start = clock.now();
   SerialSettings settings;
   settings.baud_rate = baud;
-  settings.write_timeout = timeout;
   auto line = ports.open(port, settings);
   if (!line) return unreachable(StatusSource::Device, clock, start);
-  PrinterStatus status = query_device_status(*serial_status_channel(**line), protocol, timeout, clock);
+  PrinterStatus status = query_device_status(*serial_status_channel(**line, clock, timeout), protocol, timeout, clock);
   status.elapsed_ms = elapsed_ms_since(clock, start);
   return status;
 }

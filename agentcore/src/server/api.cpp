@@ -158,7 +158,7 @@ Handled ping(Call& call) {
                            ",\"version\":" + json_string(settings.version) +
                            ",\"paired\":" + (paired ? "true" : "false") +
                            ",\"platform\":\"windows\",\"capabilities\":[\"print\",\"printers\","
-                           "\"provision\",\"revocations\",\"status\",\"jobs\",\"confirm\"]}");
+                           "\"provision\",\"revocations\",\"status\",\"jobs\",\"confirm\",\"base64\"]}");
 }
 
 Handled printers(Call& call) {

@@ -7,6 +7,7 @@
 
 #include "base/strict_json.h"
 #include "printing/print_body_reader.h"
+#include "printing/print_target_reader.h"
 
 namespace zunel {
 namespace {

@@ -160,6 +160,10 @@ Outcome<std::optional<std::string>> job_id_from(const json::value* v) {
                              .find(c) != std::string_view::npos;
     if (!allowed || c == '\0') return fail(JOB_ID_INVALID);
   }
+  // Dots alone name no job a page could ask after.
+  bool dots_only = true;
+  for (char c : *s) dots_only = dots_only && c == '.';
+  if (dots_only) return fail(JOB_ID_INVALID);
   return std::optional<std::string>(std::string(*s));
 }
 

@@ -160,7 +160,7 @@ Handled ping(Call& call) {
                            ",\"version\":" + json_string(settings.version) +
                            ",\"paired\":" + (paired ? "true" : "false") +
                            ",\"platform\":\"windows\",\"capabilities\":[\"print\",\"printers\","
-                           "\"provision\",\"revocations\",\"status\",\"jobs\",\"confirm\"],\"build\":" +
+                           "\"provision\",\"revocations\",\"status\",\"jobs\",\"confirm\",\"base64\"],\"build\":" +
                            json_string(agent_build()) + "}");
 }
 

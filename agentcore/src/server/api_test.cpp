@@ -218,7 +218,7 @@ TEST_F(Api, PingTellsWhetherThisOriginHasAPairedDevice) {
   const std::string id = fx.state->settings().id;
   const std::string unpaired = "{\"ok\":true,\"id\":\"" + id +
                                "\",\"version\":\"1.0.1\",\"paired\":false,\"platform\":\"windows\","
-                               "\"capabilities\":[\"print\",\"printers\",\"provision\",\"revocations\",\"status\",\"jobs\",\"confirm\"],"
+                               "\"capabilities\":[\"print\",\"printers\",\"provision\",\"revocations\",\"status\",\"jobs\",\"confirm\",\"base64\"],"
                                "\"build\":\"" + std::string(agent_build()) + "\"}";
   HttpResponse res = send("GET", "/v1/ping?x=1", {{"Host", HOST}});
   EXPECT_EQ(res.status, 200u);

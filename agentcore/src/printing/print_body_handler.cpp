@@ -42,7 +42,8 @@ bool PrintBodyHandler::on_object_end(std::size_t, json::error_code& ec) {
   const Frame::Type type = stack_.back().type;
   stack_.pop_back();
   if (type == Frame::Type::BodyObject) {
-    if (!have_target_ || !have_bytes_) return refuse(ec, "body without target, or without \"bytes\" or \"bytes_base64\"");
+    if (!have_target_) return refuse(ec, "body without target");
+    if (!have_bytes_) return refuse(ec, BODY_WITHOUT_BYTES);
     body.confirm = judge_confirm();
     if (job_id_ == JobIdShape::Text && !valid_job_id(job_id_text_)) job_id_ = JobIdShape::Other;
     if (job_id_ == JobIdShape::Other) body.job_id = fail(JOB_ID_INVALID);
@@ -114,7 +115,7 @@ bool PrintBodyHandler::on_key(json::string_view s, std::size_t, json::error_code
     // The job's bytes come one way: a body that gives both is ambiguous.
     if ((f.pending == Slot::Bytes && f.keys.contains("bytes_base64")) ||
         (f.pending == Slot::Base64 && f.keys.contains("bytes"))) {
-      return refuse(ec, "both \"bytes\" and \"bytes_base64\"");
+      return refuse(ec, BODY_WITH_BOTH_BYTES);
     }
   } else if (f.type == Frame::Type::ConfirmObject) {
     if (part_ == "protocol") {

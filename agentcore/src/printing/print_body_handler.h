@@ -25,6 +25,15 @@
 
 namespace zunel {
 
+// The decoder's diagnostics for a body whose bytes come neither way or both
+// ways (an ambiguous job must not print); the print endpoint answers either
+// with PRINT_BYTES_ONE_WAY.
+inline constexpr const char* BODY_WITHOUT_BYTES = "body without \"bytes\" or \"bytes_base64\"";
+inline constexpr const char* BODY_WITH_BOTH_BYTES = "both \"bytes\" and \"bytes_base64\"";
+inline constexpr const char* PRINT_BYTES_ONE_WAY =
+    "el trabajo lleva sus bytes en \"bytes\" o en \"bytes_base64\", uno solo de los dos";
+
+
 class PrintBodyHandler {
  public:
   // The parser's own bounds: none beyond the body's (the caller bounds the text).

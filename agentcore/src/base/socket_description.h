@@ -1,6 +1,14 @@
 #pragma once
 // Windows only: a socket handed to another process as bytes, for a channel
 // that is not a socket (socket_handover.h frames the same bytes on one).
+//
+// A socket belongs to at most one I/O completion port, and its duplicates
+// to the same one, so the receiver's Asio (which binds every socket to its
+// io_context's port) can take a socket only if the sender's binding is
+// undone first. Windows 8.1 and later undo it when the description is made
+// (the sender's copy is then only good for closing); Wine 8 cannot, so
+// there the sender must hand over a socket it accepted without Asio (a
+// plain accept on the listener), bound to no port.
 
 #include <boost/asio/io_context.hpp>
 #include <boost/asio/ip/tcp.hpp>

@@ -8,7 +8,8 @@
 // - Windows: the system's description of a duplicate made for the receiving
 //   process (WSADuplicateSocketW, a WSAPROTOCOL_INFOW), as bytes after the
 //   header; socket_description.h gives those bytes alone, for a channel
-//   that is not a socket.
+//   that is not a socket, and tells which sockets the receiver's Asio can
+//   take (not one bound to the sender's completion port, under Wine).
 // One implementation per OS; tests of callers replace it with a recording
 // fake.
 

@@ -1,4 +1,5 @@
 #include <windows.h>
+#include <winternl.h>
 #include <winsock2.h>
 #include <ws2tcpip.h>
 
@@ -56,6 +57,24 @@ std::optional<tcp> connected_tcp(SOCKET socket) {
   return info.iAddressFamily == AF_INET ? tcp::v4() : tcp::v6();
 }
 
+// A socket belongs to at most one completion port, and its duplicates to
+// the same one: a socket that Asio accepted is bound to that io_context's
+// port, and the receiver's Asio could not take its duplicate (Asio's assign
+// fails with ERROR_INVALID_PARAMETER). FileReplaceCompletionInformation
+// (Windows 8.1) with no port undoes the bond; the sender's copy is then only
+// good for closing. A socket bound to no port is refused the change, which
+// changes nothing.
+void leave_completion_port(SOCKET socket) {
+  constexpr auto FILE_REPLACE_COMPLETION_INFORMATION = static_cast<FILE_INFORMATION_CLASS>(61);
+  struct {
+    HANDLE port;
+    void* key;
+  } no_port{nullptr, nullptr};
+  IO_STATUS_BLOCK status{};
+  NtSetInformationFile(reinterpret_cast<HANDLE>(socket), &status, &no_port, sizeof no_port,
+                       FILE_REPLACE_COMPLETION_INFORMATION);
+}
+
 class WindowsSocketHandover final : public SocketHandover {
  public:
   Status send(NativeSocket channel, NativeSocket socket, std::uint32_t receiver_process_id) override {
@@ -84,6 +103,7 @@ class WindowsSocketHandover final : public SocketHandover {
 }  // namespace
 
 Outcome<std::vector<std::uint8_t>> describe_socket_for(NativeSocket socket, std::uint32_t process_id) {
+  leave_completion_port(socket);
   WSAPROTOCOL_INFOW info{};
   if (::WSADuplicateSocketW(socket, process_id, &info) != 0) return wsa_error(WSAGetLastError());
   const auto* bytes = reinterpret_cast<const std::uint8_t*>(&info);

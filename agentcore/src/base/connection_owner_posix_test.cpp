@@ -10,6 +10,7 @@
 
 #include <boost/asio/io_context.hpp>
 #include <boost/asio/ip/tcp.hpp>
+#include <cstdio>
 #include <fstream>
 
 #include "base/connection_tables.h"
@@ -102,6 +103,7 @@ TEST(ConnectionOwnerLinux, AnotherUsersConnectionIsThatUsers) {
   const std::uint16_t port = listener.local_endpoint().port();
   int ready[2];
   ASSERT_EQ(::pipe2(ready, O_CLOEXEC), 0);
+  std::fflush(nullptr);  // nothing buffered is written twice
   const pid_t child = ::fork();
   ASSERT_GE(child, 0);
   if (child == 0) {

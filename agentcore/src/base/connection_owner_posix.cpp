@@ -51,11 +51,71 @@ bool answer_is_peer(const inet_diag_msg& answer, const AcceptedConnection& conne
          same_end(connection.local, answer.id.idiag_dst[word], answer.id.idiag_dport);
 }
 
+struct DiagRequest {
+  nlmsghdr header;
+  inet_diag_req_v2 request;
+};
+
+DiagRequest tcp_request(std::uint16_t flags, std::uint32_t sequence) {
+  DiagRequest message{};
+  message.header.nlmsg_len = sizeof message;
+  message.header.nlmsg_type = SOCK_DIAG_BY_FAMILY;
+  message.header.nlmsg_flags = NLM_F_REQUEST | flags;
+  message.header.nlmsg_seq = sequence;
+  message.request.sdiag_family = AF_INET;
+  message.request.sdiag_protocol = IPPROTO_TCP;
+  message.request.id.idiag_cookie[0] = INET_DIAG_NOCOOKIE;
+  message.request.id.idiag_cookie[1] = INET_DIAG_NOCOOKIE;
+  return message;
+}
+
+// What the kernel answered a request with: its first socket, or the error
+// it gave (0: a dump that ended without one; a refused send's errno too).
+struct DiagAnswer {
+  std::optional<inet_diag_msg> socket;
+  int error = 0;
+};
+
+// Sends `message` and reads the answer within the socket's time-out and a
+// few datagrams.
+Outcome<DiagAnswer, UnknownOwner> ask(int netlink, const DiagRequest& message) {
+  sockaddr_nl kernel{};
+  kernel.nl_family = AF_NETLINK;
+  if (::sendto(netlink, &message, sizeof message, 0, reinterpret_cast<const sockaddr*>(&kernel),
+               sizeof kernel) < 0) {
+    return DiagAnswer{std::nullopt, errno};
+  }
+  alignas(nlmsghdr) std::array<char, 8192> buffer;
+  for (int datagrams = 0; datagrams < 4; ++datagrams) {
+    const ssize_t n = ::recv(netlink, buffer.data(), buffer.size(), MSG_TRUNC);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return system_error(errno);
+    }
+    if (static_cast<std::size_t>(n) > buffer.size()) return system_error(EMSGSIZE);
+    int length = static_cast<int>(n);
+    for (auto* header = reinterpret_cast<nlmsghdr*>(buffer.data()); NLMSG_OK(header, length);
+         header = NLMSG_NEXT(header, length)) {
+      if (header->nlmsg_seq != message.header.nlmsg_seq) continue;
+      if (header->nlmsg_type == NLMSG_DONE) return DiagAnswer{};
+      if (header->nlmsg_type == NLMSG_ERROR) {
+        if (header->nlmsg_len < NLMSG_LENGTH(sizeof(nlmsgerr))) return system_error(EPROTO);
+        return DiagAnswer{std::nullopt, -static_cast<const nlmsgerr*>(NLMSG_DATA(header))->error};
+      }
+      if (header->nlmsg_type != SOCK_DIAG_BY_FAMILY) continue;
+      if (header->nlmsg_len < NLMSG_LENGTH(sizeof(inet_diag_msg))) return system_error(EPROTO);
+      return DiagAnswer{*static_cast<const inet_diag_msg*>(NLMSG_DATA(header)), 0};
+    }
+  }
+  return system_error(EPROTO);
+}
+
 // Asks the kernel for the one socket whose source is our remote end and
-// whose destination is our local end. Nothing when netlink cannot answer
-// here: no socket diagnostics, or no such socket (the kernel says ENOENT
-// for both a missing socket and a missing tcp_diag module), which the
-// caller asks /proc about.
+// whose destination is our local end (an exact lookup, not a dump). Nothing
+// when netlink cannot answer here, so that the caller asks /proc. The
+// kernel says ENOENT both for a socket it does not have and when it has no
+// TCP diagnostics (tcp_diag); a dump of no state at all, which ends at once
+// where they exist, tells the two apart.
 std::optional<ConnectionOwner> netlink_owner(const AcceptedConnection& connection) {
   UniqueFd netlink(::socket(AF_NETLINK, SOCK_DGRAM | SOCK_CLOEXEC, NETLINK_SOCK_DIAG));
   if (!netlink) return std::nullopt;
@@ -65,62 +125,26 @@ std::optional<ConnectionOwner> netlink_owner(const AcceptedConnection& connectio
     return system_error(errno);
   }
 
-  struct {
-    nlmsghdr header;
-    inet_diag_req_v2 request;
-  } message{};
-  constexpr std::uint32_t SEQUENCE = 1;
-  message.header.nlmsg_len = sizeof message;
-  message.header.nlmsg_type = SOCK_DIAG_BY_FAMILY;
-  message.header.nlmsg_flags = NLM_F_REQUEST;
-  message.header.nlmsg_seq = SEQUENCE;
-  message.request.sdiag_family = AF_INET;
-  message.request.sdiag_protocol = IPPROTO_TCP;
-  message.request.idiag_states = ~0u;
-  message.request.id.idiag_sport = htons(connection.remote.port);
-  message.request.id.idiag_dport = htons(connection.local.port);
+  DiagRequest exact = tcp_request(0, 1);
+  exact.request.idiag_states = ~0u;
+  exact.request.id.idiag_sport = htons(connection.remote.port);
+  exact.request.id.idiag_dport = htons(connection.local.port);
   const auto source = connection.remote.address.to_bytes();
   const auto destination = connection.local.address.to_bytes();
-  std::memcpy(&message.request.id.idiag_src[0], source.data(), source.size());
-  std::memcpy(&message.request.id.idiag_dst[0], destination.data(), destination.size());
-  message.request.id.idiag_cookie[0] = INET_DIAG_NOCOOKIE;
-  message.request.id.idiag_cookie[1] = INET_DIAG_NOCOOKIE;
-
-  sockaddr_nl kernel{};
-  kernel.nl_family = AF_NETLINK;
-  if (::sendto(netlink.get(), &message, sizeof message, 0, reinterpret_cast<const sockaddr*>(&kernel),
-               sizeof kernel) < 0) {
-    return std::nullopt;
+  std::memcpy(&exact.request.id.idiag_src[0], source.data(), source.size());
+  std::memcpy(&exact.request.id.idiag_dst[0], destination.data(), destination.size());
+  const auto answer = ask(netlink.get(), exact);
+  if (!answer) return answer.error();
+  if (const auto& socket = answer->socket) {
+    if (!answer_is_peer(*socket, connection)) return UnknownOwner{UnknownReason::not_found, {}};
+    return linux_socket_owner(socket->idiag_state, socket->idiag_uid, socket->idiag_inode);
   }
+  if (answer->error != ENOENT) return std::nullopt;
 
-  // One answer: the socket, or an error. Other datagrams (none are
-  // expected on a socket of our own) are skipped within the bound.
-  alignas(nlmsghdr) std::array<char, 8192> buffer;
-  for (int datagrams = 0; datagrams < 4; ++datagrams) {
-    const ssize_t n = ::recv(netlink.get(), buffer.data(), buffer.size(), MSG_TRUNC);
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      return system_error(errno);
-    }
-    if (static_cast<std::size_t>(n) > buffer.size()) return system_error(EMSGSIZE);
-    int length = static_cast<int>(n);
-    for (auto* header = reinterpret_cast<nlmsghdr*>(buffer.data()); NLMSG_OK(header, length);
-         header = NLMSG_NEXT(header, length)) {
-      if (header->nlmsg_seq != SEQUENCE) continue;
-      if (header->nlmsg_type == NLMSG_ERROR) {
-        if (header->nlmsg_len < NLMSG_LENGTH(sizeof(nlmsgerr))) return system_error(EPROTO);
-        const int code = -static_cast<const nlmsgerr*>(NLMSG_DATA(header))->error;
-        if (code == ENOENT || code == EOPNOTSUPP || code == EINVAL) return std::nullopt;
-        return system_error(code);
-      }
-      if (header->nlmsg_type != SOCK_DIAG_BY_FAMILY) continue;
-      if (header->nlmsg_len < NLMSG_LENGTH(sizeof(inet_diag_msg))) return system_error(EPROTO);
-      const auto* answer = static_cast<const inet_diag_msg*>(NLMSG_DATA(header));
-      if (!answer_is_peer(*answer, connection)) return UnknownOwner{UnknownReason::not_found, {}};
-      return linux_socket_owner(answer->idiag_state, answer->idiag_uid, answer->idiag_inode);
-    }
-  }
-  return system_error(EPROTO);
+  const auto probe = ask(netlink.get(), tcp_request(NLM_F_DUMP, 2));  // idiag_states 0: no socket
+  if (!probe) return probe.error();
+  if (probe->socket || probe->error == 0) return UnknownOwner{UnknownReason::not_found, {}};
+  return std::nullopt;
 }
 
 // /proc/net/tcp, then tcp6 for a dual-stack socket.

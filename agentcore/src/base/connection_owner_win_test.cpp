@@ -28,15 +28,17 @@ TEST(ConnectionOwnerWindows, AConnectionOfThisProcessIsThisSessionsOrOnWineOfNoP
   client.connect(listener.local_endpoint());
   tcp::socket accepted(io);
   listener.accept(accepted);
-  const AcceptedConnection connection{{accepted.local_endpoint().address().to_v4(), accepted.local_endpoint().port()},
-                                      {accepted.remote_endpoint().address().to_v4(), accepted.remote_endpoint().port()}};
+  const AcceptedConnection connection{
+      {accepted.local_endpoint().address().to_v4(), accepted.local_endpoint().port()},
+      {accepted.remote_endpoint().address().to_v4(), accepted.remote_endpoint().port()}};
 
   const ConnectionOwner owner = system_connection_owners().owner_of(connection);
   if (under_wine()) {
     // Wine 8's table names process 0 for every socket: the row is found,
     // its process is not.
     ASSERT_TRUE(std::holds_alternative<UnknownOwner>(owner));
-    EXPECT_EQ(std::get<UnknownOwner>(owner).reason, UnknownReason::no_process) << std::get<UnknownOwner>(owner).detail;
+    EXPECT_EQ(std::get<UnknownOwner>(owner).reason, UnknownReason::no_process)
+        << std::get<UnknownOwner>(owner).detail;
   } else {
     ASSERT_TRUE(std::holds_alternative<WindowsSession>(owner));
     const auto& session = std::get<WindowsSession>(owner);
@@ -51,7 +53,8 @@ TEST(ConnectionOwnerWindows, AConnectionOfThisProcessIsThisSessionsOrOnWineOfNoP
   missing.remote.port = closed_loopback_port();
   const ConnectionOwner nobody = system_connection_owners().owner_of(missing);
   ASSERT_TRUE(std::holds_alternative<UnknownOwner>(nobody));
-  EXPECT_EQ(std::get<UnknownOwner>(nobody).reason, UnknownReason::not_found) << std::get<UnknownOwner>(nobody).detail;
+  EXPECT_EQ(std::get<UnknownOwner>(nobody).reason, UnknownReason::not_found)
+      << std::get<UnknownOwner>(nobody).detail;
 }
 
 }  // namespace

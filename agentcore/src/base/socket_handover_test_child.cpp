@@ -18,8 +18,8 @@ int main(int argc, char** argv) {
   asio::io_context io;
   tcp::socket channel(io);
   boost::system::error_code ec;
-  channel.connect(tcp::endpoint(asio::ip::address_v4::loopback(), static_cast<unsigned short>(std::atoi(argv[1]))),
-                  ec);
+  channel.connect(
+      tcp::endpoint(asio::ip::address_v4::loopback(), static_cast<unsigned short>(std::atoi(argv[1]))), ec);
   if (ec) return 3;
   auto received = zunel::system_socket_handover().receive(channel.native_handle(), io);
   if (!received) {

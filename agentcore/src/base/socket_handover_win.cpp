@@ -1,7 +1,7 @@
-#include <windows.h>
-#include <winternl.h>
 #include <winsock2.h>
 #include <ws2tcpip.h>
+#include <windows.h>
+#include <winternl.h>
 
 #include <algorithm>
 #include <climits>

@@ -68,7 +68,9 @@ TEST(SocketHandoverWindows, ASocketMadeAgainInThisProcessServesTheConnectionThro
   channel_listener.accept(channel_in);
   Connection connection(router_io);
 
-  ASSERT_TRUE(system_socket_handover().send(channel_out.native_handle(), connection.accepted, GetCurrentProcessId()).ok());
+  ASSERT_TRUE(system_socket_handover()
+                  .send(channel_out.native_handle(), connection.accepted, GetCurrentProcessId())
+                  .ok());
   connection.close_accepted();  // the sender's copy
   auto received = system_socket_handover().receive(channel_in.native_handle(), agent_io);
   ASSERT_TRUE(received.ok()) << received.error();
@@ -83,12 +85,15 @@ TEST(SocketHandoverWindows, ASocketMadeAgainInThisProcessServesTheConnectionThro
   client.connect(listener.local_endpoint());
   tcp::socket bound(router_io);
   listener.accept(bound);
-  ASSERT_TRUE(system_socket_handover().send(channel_out.native_handle(), bound.native_handle(), GetCurrentProcessId()).ok());
+  ASSERT_TRUE(system_socket_handover()
+                  .send(channel_out.native_handle(), bound.native_handle(), GetCurrentProcessId())
+                  .ok());
   bound.close();
   auto taken = system_socket_handover().receive(channel_in.native_handle(), agent_io);
   if (under_wine()) {
     ASSERT_FALSE(taken.ok());
-    EXPECT_NE(taken.error().find("(os error 87)"), std::string::npos) << taken.error();  // ERROR_INVALID_PARAMETER
+    EXPECT_NE(taken.error().find("(os error 87)"), std::string::npos)
+        << taken.error();  // ERROR_INVALID_PARAMETER
   } else {
     ASSERT_TRUE(taken.ok()) << taken.error();
     exchange(client, *taken, "ping", "pong");
@@ -119,7 +124,8 @@ TEST(SocketHandoverWindows, MakesASocketOnlyFromTheWholeDescriptionOfATcpConnect
 TEST(SocketHandoverWindows, AnotherProcessServesTheConnection) {
   wchar_t own[MAX_PATH];
   ASSERT_GT(GetModuleFileNameW(nullptr, own, MAX_PATH), 0u);
-  const std::filesystem::path child_exe = std::filesystem::path(own).parent_path() / "socket_handover_test_child.exe";
+  const std::filesystem::path child_exe =
+      std::filesystem::path(own).parent_path() / "socket_handover_test_child.exe";
   asio::io_context io;
   tcp::acceptor channel_listener = open_loopback_listener(io, 0).value();
   std::wstring command =
@@ -127,15 +133,16 @@ TEST(SocketHandoverWindows, AnotherProcessServesTheConnection) {
   STARTUPINFOW startup{};
   startup.cb = sizeof startup;
   PROCESS_INFORMATION child{};
-  ASSERT_TRUE(CreateProcessW(child_exe.c_str(), command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
-                             &child))
+  ASSERT_TRUE(CreateProcessW(child_exe.c_str(), command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                             &startup, &child))
       << GetLastError();
   CloseHandle(child.hThread);
   tcp::socket channel(io);
   channel_listener.accept(channel);
 
   Connection connection(io);
-  ASSERT_TRUE(system_socket_handover().send(channel.native_handle(), connection.accepted, child.dwProcessId).ok());
+  ASSERT_TRUE(
+      system_socket_handover().send(channel.native_handle(), connection.accepted, child.dwProcessId).ok());
   connection.close_accepted();
   asio::write(connection.client, asio::buffer(std::string("ping")));
   std::string answer(4, '\0');

@@ -93,9 +93,11 @@ Outcome<DiagAnswer, UnknownOwner> ask(int netlink, const DiagRequest& message) {
       return system_error(errno);
     }
     if (static_cast<std::size_t>(n) > buffer.size()) return system_error(EMSGSIZE);
-    int length = static_cast<int>(n);
-    for (auto* header = reinterpret_cast<nlmsghdr*>(buffer.data()); NLMSG_OK(header, length);
-         header = NLMSG_NEXT(header, length)) {
+    const std::size_t size = static_cast<std::size_t>(n);
+    for (std::size_t at = 0; at + sizeof(nlmsghdr) <= size;) {
+      const auto* header = reinterpret_cast<const nlmsghdr*>(buffer.data() + at);
+      if (header->nlmsg_len < sizeof(nlmsghdr) || header->nlmsg_len > size - at) return system_error(EPROTO);
+      at += NLMSG_ALIGN(header->nlmsg_len);
       if (header->nlmsg_seq != message.header.nlmsg_seq) continue;
       if (header->nlmsg_type == NLMSG_DONE) return DiagAnswer{};
       if (header->nlmsg_type == NLMSG_ERROR) {

@@ -1,5 +1,6 @@
 """Benchmark of the running agent; see http_bench.sh. Prints one line per figure."""
 
+import base64
 import http.client
 import json
 import os
@@ -18,6 +19,12 @@ import harness  # noqa: E402
 
 NGINX_PORT = 47690
 PING_SECONDS = 10
+# Ping beside nginx: the two in turns over several rounds, each first in every
+# other round, so that neither always meets a warmer or a cooler machine.
+PING_ROUNDS = int(os.environ.get("ZUNEL_BENCH_ROUNDS", "6"))
+ROUND_SECONDS = 5
+# 1 MB prints of each form.
+LARGE_PRINTS = 10
 
 
 rss_kb = harness.proc_status_kb
@@ -30,8 +37,8 @@ def cpu_seconds(pid):
     return (int(fields[11]) + int(fields[12])) / os.sysconf("SC_CLK_TCK")
 
 
-def wrk(url, host):
-    out = subprocess.run(["wrk", "-t2", "-c16", "-d%ds" % PING_SECONDS, "--latency", "-H", "Host: " + host,
+def wrk(url, host, seconds=PING_SECONDS):
+    out = subprocess.run(["wrk", "-t2", "-c16", "-d%ds" % seconds, "--latency", "-H", "Host: " + host,
                           url], capture_output=True, text=True, check=True).stdout
     rate = float(re.search(r"Requests/sec:\s+([\d.]+)", out).group(1))
     p50 = re.search(r"^\s+50%\s+(\S+)", out, re.M).group(1)
@@ -138,12 +145,28 @@ def main():
 
         _, _, ping_body = harness.request("GET", "/v1/ping", origin=None)
         nginx = start_nginx(workdir, ping_body.decode())
-        n_rate, n50, n99, _ = wrk("http://127.0.0.1:%d/v1/ping" % NGINX_PORT, "127.0.0.1")
-        a_rate, a50, a99, errors = wrk("http://127.0.0.1:%d/v1/ping" % harness.HTTP_PORT,
-                                       "127.0.0.1:%d" % harness.HTTP_PORT)
-        print("ping, wrk 2 threads 16 connections %d s: agent %.0f req/s (p50 %s, p99 %s, non-2xx %d); "
-              "nginx %.0f req/s (p50 %s, p99 %s); ratio %.2f"
-              % (PING_SECONDS, a_rate, a50, a99, errors, n_rate, n50, n99, a_rate / n_rate))
+        agent_url = ("http://127.0.0.1:%d/v1/ping" % harness.HTTP_PORT, "127.0.0.1:%d" % harness.HTTP_PORT)
+        nginx_url = ("http://127.0.0.1:%d/v1/ping" % NGINX_PORT, "127.0.0.1")
+        agent_runs, nginx_runs, ratios = [], [], []
+        for round_no in range(PING_ROUNDS):
+            if round_no % 2 == 0:
+                a = wrk(*agent_url, seconds=ROUND_SECONDS)
+                n = wrk(*nginx_url, seconds=ROUND_SECONDS)
+            else:
+                n = wrk(*nginx_url, seconds=ROUND_SECONDS)
+                a = wrk(*agent_url, seconds=ROUND_SECONDS)
+            agent_runs.append(a)
+            nginx_runs.append(n)
+            ratios.append(a[0] / n[0])
+            print("ping round %d (%s first), wrk 2 threads 16 connections %d s: agent %.0f req/s (p50 %s, "
+                  "p99 %s, non-2xx %d); nginx %.0f req/s (p50 %s, p99 %s); ratio %.2f"
+                  % (round_no + 1, "agent" if round_no % 2 == 0 else "nginx", ROUND_SECONDS, a[0], a[1], a[2],
+                     a[3], n[0], n[1], n[2], ratios[-1]))
+        print("ping over %d rounds: agent median %.0f req/s (non-2xx %d in all), nginx median %.0f req/s; "
+              "median ratio %.2f (rounds from %.2f to %.2f)"
+              % (PING_ROUNDS, statistics.median(r[0] for r in agent_runs), sum(r[3] for r in agent_runs),
+                 statistics.median(r[0] for r in nginx_runs), statistics.median(ratios), min(ratios),
+                 max(ratios)))
 
         token, sink, target = provision_and_start_sink()
 
@@ -156,29 +179,42 @@ def main():
               % (len(small), statistics.median(times) * 1e3, times[int(len(times) * 0.99) - 1] * 1e3,
                  cpu * 1e3 / 500))
 
-        # The peak is taken over the 1 MB jobs alone: writing 5 to clear_refs
+        # The same 1 MB job, its bytes as numbers and as base64, in turns.
+        # Each peak is taken over its own jobs alone: writing 5 to clear_refs
         # brings the high-water mark down to the present RSS.
-        with open("/proc/%d/clear_refs" % pid, "w") as f:
-            f.write("5")
-        before = rss_kb(pid, "VmRSS")
-        large = json.dumps({"target": target, "bytes": [b % 256 for b in range(1 << 20)]},
-                           separators=(",", ":"))
-        cpu = cpu_seconds(pid)
-        times = sorted(timed_prints(token, large, 10))
-        cpu = cpu_seconds(pid) - cpu
-        peak = rss_kb(pid, "VmHWM")
-        print("signed 1 MB print (%.1f MB body), 10 sequential: median %.1f ms, agent CPU %.1f ms "
-              "per print; peak RSS %.1f MB, %.1f MB above idle after start-up, %.1f MB above the "
-              "RSS just before (%.2f x body)"
-              % (len(large) / 1e6, statistics.median(times) * 1e3, cpu * 1e3 / 10, peak / 1024,
-                 (peak - idle) / 1024, (peak - before) / 1024,
-                 (peak - before) * 1024 / len(large)))
+        job = bytes(b % 256 for b in range(1 << 20))
+        forms = [("bytes", json.dumps({"target": target, "bytes": list(job)}, separators=(",", ":"))),
+                 ("bytes_base64", json.dumps({"target": target, "bytes_base64": base64.b64encode(job).decode()},
+                                             separators=(",", ":")))]
+        times = {name: [] for name, _ in forms}
+        cpu = {name: 0.0 for name, _ in forms}
+        peak = {name: 0 for name, _ in forms}
+        for _ in range(LARGE_PRINTS):
+            for name, body in forms:
+                with open("/proc/%d/clear_refs" % pid, "w") as f:
+                    f.write("5")
+                before = rss_kb(pid, "VmRSS")
+                used = cpu_seconds(pid)
+                times[name] += timed_prints(token, body, 1)
+                cpu[name] += cpu_seconds(pid) - used
+                peak[name] = max(peak[name], rss_kb(pid, "VmHWM") - before)
+        for name, body in forms:
+            print("signed 1 MB print as \"%s\" (%.2f MB body), %d sequential: median %.1f ms, agent CPU "
+                  "%.1f ms per print; peak RSS %.1f MB above the RSS just before (%.2f x body)"
+                  % (name, len(body) / 1e6, LARGE_PRINTS, statistics.median(times[name]) * 1e3,
+                     cpu[name] * 1e3 / LARGE_PRINTS, peak[name] / 1024, peak[name] * 1024 / len(body)))
+        print("1 MB print, bytes_base64 against bytes: request body %.2f of the size, median time %.2f, "
+              "agent CPU %.2f"
+              % (len(forms[1][1]) / len(forms[0][1]),
+                 statistics.median(times["bytes_base64"]) / statistics.median(times["bytes"]),
+                 cpu["bytes_base64"] / cpu["bytes"]))
         time.sleep(1.0)
         print("RSS 1 s after the 1 MB prints: %.1f MB (%.1f MB above idle after start-up)"
               % (rss_kb(pid, "VmRSS") / 1024, (rss_kb(pid, "VmRSS") - idle) / 1024))
         received, _ = sink.communicate("")
-        if int(received.split()[0]) != 510:
-            raise SystemExit("the printer stand-in got %s jobs, not 510" % received.split()[0])
+        if int(received.split()[0]) != 500 + 2 * LARGE_PRINTS:
+            raise SystemExit("the printer stand-in got %s jobs, not %d"
+                             % (received.split()[0], 500 + 2 * LARGE_PRINTS))
     finally:
         if nginx:
             os.killpg(nginx.pid, signal.SIGTERM)

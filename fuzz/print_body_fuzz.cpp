@@ -3,9 +3,11 @@
 // strict reader refuses (duplicates, depth, trailing text, bad UTF-8), so
 // whatever it accepts the strict reader accepts too; and where the strict
 // reader's value has the shape of a print body, both must read the same
-// destination, the same bytes, the same confirmation (or its refusal) and the same job id (or its refusal). The shape is read here from the value by
+// destination, the same bytes, the same confirmation (or its refusal) and
+// the same job id (or its refusal). The shape is read here from the value by
 // the rules of printing/print_body_reader.h, independently of the streaming
-// code.
+// code: "bytes_base64" is decoded whole by libsodium (the decoder of the
+// agent's keys and tickets), not by the streaming base64 decoder.
 
 #include <boost/json/value.hpp>
 #include <chrono>
@@ -20,6 +22,7 @@
 #include "base/strict_json.h"
 #include "fuzz_support.h"
 #include "printing/print_body_reader.h"
+#include "security/crypto.h"
 
 namespace {
 
@@ -105,6 +108,13 @@ std::optional<PrintTarget> target_from(const json::value& v) {
   return std::nullopt;
 }
 
+// "bytes_base64": a string, standard alphabet, canonical padding, nothing else.
+std::optional<std::vector<std::uint8_t>> base64_bytes_from(const json::value& v) {
+  const auto* text = v.if_string();
+  if (!text) return std::nullopt;
+  return crypto::base64_decode(std::string_view(text->data(), text->size()));
+}
+
 std::optional<std::vector<std::uint8_t>> bytes_from(const json::value& v) {
   const auto* array = v.if_array();
   if (!array) return std::nullopt;
@@ -150,26 +160,33 @@ Outcome<std::optional<std::string>> job_id_from(const json::value* v) {
                              .find(c) != std::string_view::npos;
     if (!allowed || c == '\0') return fail(JOB_ID_INVALID);
   }
+  // Dots alone name no job a page could ask after.
+  bool dots_only = true;
+  for (char c : *s) dots_only = dots_only && c == '.';
+  if (dots_only) return fail(JOB_ID_INVALID);
   return std::optional<std::string>(std::string(*s));
 }
 
 std::optional<PrintBody> body_from(const json::value& v) {
   const json::value* target = nullptr;
   const json::value* bytes = nullptr;
+  const json::value* bytes_base64 = nullptr;
   const json::value* confirm = nullptr;
   const json::value* job_id = nullptr;
   if (const auto* object = v.if_object()) {
     job_id = object->if_contains("job_id");
     target = object->if_contains("target");
     bytes = object->if_contains("bytes");
+    bytes_base64 = object->if_contains("bytes_base64");
     confirm = object->if_contains("confirm");
   } else if (const auto* array = v.if_array(); array && array->size() == 2) {
     target = &array->at(0);
     bytes = &array->at(1);
   }
-  if (!target || !bytes) return std::nullopt;
+  // Exactly one of the two forms of the bytes.
+  if (!target || (bytes != nullptr) == (bytes_base64 != nullptr)) return std::nullopt;
   auto t = target_from(*target);
-  auto b = bytes_from(*bytes);
+  auto b = bytes ? bytes_from(*bytes) : base64_bytes_from(*bytes_base64);
   if (!t || !b) return std::nullopt;
   auto c = confirm_from(confirm, *t);
   return PrintBody{std::move(*t), std::move(*b), std::move(c), job_id_from(job_id)};

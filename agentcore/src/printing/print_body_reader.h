@@ -3,29 +3,33 @@
 //
 // Accepted forms: {"target":TARGET,"bytes":BYTES,"confirm":CONFIRM,
 // "job_id":JOB_ID} with members in any order ("confirm" and "job_id"
-// optional) and other members skipped, or the
-// array [TARGET,BYTES]. TARGET is an object
-// carrying "kind" ("network", "usb", "serial" or "winspool") anywhere among
-// the kind's fields, other members skipped, or the array [KIND,FIELD...] with
-// the fields in declaration order. BYTES is an array of integers 0 to 255.
-// Integer fields take JSON integers within their width only, text fields JSON
-// strings only. CONFIRM, when present and not null, is an object
+// optional) and other members skipped, where "bytes_base64":BASE64 may
+// stand instead of "bytes" (exactly one of the two: a body with both, or
+// neither, is refused); or the array [TARGET,BYTES]. TARGET is read by the
+// target reader (printing/print_target_reader.h): an object carrying "kind"
+// ("network", "usb", "serial" or "winspool") anywhere among the kind's
+// fields, other members skipped, or the array [KIND,FIELD...] with the
+// fields in declaration order. BYTES is an array of integers 0 to 255.
+// BASE64 is a string of base64 in the standard alphabet, padded, with
+// nothing else in it (no white space or line breaks); JSON escapes in it
+// count as the characters they stand for ("\/" is "/"). CONFIRM, when
+// present and not null, is an object
 // {"protocol": "escpos" | "star" | "zpl", "timeout_ms": n}, other members
 // skipped: "protocol" is required for "network" and "serial" targets and not
 // read for the others; "timeout_ms" is optional (absent or null), an integer
 // from 1000 to 30000, 10000 when absent. A CONFIRM that does not read so
 // leaves the body well-formed, with PrintBody::confirm one of the texts
-// below. JOB_ID, when present and not null, is a string of 1 to 64
+// of print_target.h. JOB_ID, when present and not null, is a string of 1 to 64
 // characters from A-Z a-z 0-9 . _ : - (the page's name for the job); any
 // other value leaves the body well-formed with PrintBody::job_id the text
 // JOB_ID_INVALID. Refused: duplicate members at any depth, nesting deeper than
 // 128, anything but white space after the value, malformed UTF-8.
 //
 // The body is decoded as its text arrives, straight into the byte string:
-// bodies of label jobs run to megabytes, and their text is never kept.
+// bodies of label jobs run to megabytes, and their text is never kept. The
+// decoded bytes take at most three quarters of the text (base64), so the
+// body's bound (print_body_bound.h) bounds them too.
 
-#include <boost/json/fwd.hpp>
-#include <chrono>
 #include <cstddef>
 #include <memory>
 #include <string_view>
@@ -34,21 +38,6 @@
 #include "printing/print_target.h"
 
 namespace zunel {
-
-inline constexpr std::chrono::milliseconds CONFIRM_MIN_TIMEOUT{1000};
-inline constexpr std::chrono::milliseconds CONFIRM_MAX_TIMEOUT{30000};
-inline constexpr std::chrono::milliseconds CONFIRM_DEFAULT_TIMEOUT{10000};
-
-// The texts of a "confirm" member that does not read, meant for the page
-// (the 400 answer's "error"):
-inline constexpr const char* CONFIRM_INVALID =
-    "\"confirm\" debe ser un objeto: {\"protocol\": \"escpos\", \"star\" o \"zpl\", \"timeout_ms\": n}";
-inline constexpr const char* CONFIRM_PROTOCOL_MISSING =
-    "falta \"confirm.protocol\" (\"escpos\", \"star\" o \"zpl\") para una impresora de red o serie";
-inline constexpr const char* CONFIRM_PROTOCOL_UNKNOWN =
-    "\"confirm.protocol\" desconocido: debe ser \"escpos\", \"star\" o \"zpl\"";
-inline constexpr const char* CONFIRM_TIMEOUT_INVALID =
-    "\"confirm.timeout_ms\" debe ser un entero entre 1000 y 30000";
 
 // Push-style decoder of one body. Feed the text in chunks of any size, cut
 // anywhere (inside a number, a string or a UTF-8 sequence too), then call
@@ -87,10 +76,5 @@ class PrintBodyDecoder {
 
 // The whole text at once, through the decoder.
 [[nodiscard]] Outcome<PrintBody> read_print_body(std::string_view text);
-
-// A TARGET alone, in either form, by the same rules, from a value a strict
-// reader took (for requests that name a printer without printing on it):
-// the value's parts reach the body's own reader as if it read their text.
-[[nodiscard]] Outcome<PrintTarget> read_print_target(const boost::json::value& value);
 
 }  // namespace zunel

@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "security_test_support.h"
+
 namespace zunel {
 namespace {
 
@@ -67,6 +69,14 @@ TEST(PrintBodyReader, AcceptsEveryFormAndKind) {
       {"{\"bytes\":[\n1,\r\n2\t,3],\"target\":[\"winspool\",\"[\\\"é\"]}", winspool("[\"\xc3\xa9"), {1, 2, 3}},
       {R"({"target":{"kind":"winspool","printer":"[["},"x":"[","y":[[]],"bytes":[5,6,7,8]})", winspool("[["),
        {5, 6, 7, 8}},
+      // The bytes as base64 instead of numbers, anywhere among the members;
+      // JSON escapes count as the characters they stand for.
+      {R"({"target":{"kind":"network","host":"192.168.1.50","port":9100},"bytes_base64":"G0BBCg=="})",
+       network("192.168.1.50", 9100), {27, 64, 65, 10}},
+      {R"({"bytes_base64":"","x":[1],"target":["winspool","P"]})", winspool("P"), {}},
+      {R"({"target":["winspool","P"],"bytes_base64":"\/\/\/\/"})", winspool("P"), {255, 255, 255}},
+      {R"({"target":["winspool","P"],"bytes_base64":"\u0041QI\u0044","bytes_base65":[1]})", winspool("P"),
+       {1, 2, 3}},
       // The same name in different objects is no duplicate.
       {R"({"a":{"a":{"a":1},"b":[{"a":1},{"a":2}]},"target":{"kind":"winspool","printer":"P","a":1},"bytes":[]})",
        winspool("P"), {}},
@@ -101,6 +111,20 @@ TEST(PrintBodyReader, RefusesBodiesThatBreakARule) {
       R"({"target":)" + t + R"(,"bytes":[null]})", R"({"target":)" + t + R"(,"bytes":[[1]]})",
       R"({"target":)" + t + R"(,"bytes":[18446744073709551615]})", R"({"target":)" + t + R"(,"bytes":{}})",
       R"({"target":)" + t + R"(,"bytes":[1,]})",
+      // Bytes as base64: exactly one of the two members, a string in the
+      // standard form only, never in the array form of the body.
+      R"({"target":)" + t + R"(,"bytes":[],"bytes_base64":""})",
+      R"({"bytes_base64":"QQ==","target":)" + t + R"(,"bytes":[65]})",
+      R"({"target":)" + t + R"(,"bytes_base64":"","bytes_base64":""})",
+      R"({"target":)" + t + R"(,"bytes_base64":null})", R"({"target":)" + t + R"(,"bytes_base64":65})",
+      R"({"target":)" + t + R"(,"bytes_base64":[65]})", R"({"target":)" + t + R"(,"bytes_base64":{}})",
+      R"({"target":)" + t + R"(,"bytes_base64":true})", R"({"target":)" + t + R"(,"bytes_base64":"QQ"})",
+      R"({"target":)" + t + R"(,"bytes_base64":"QUJDQ"})", R"({"target":)" + t + R"(,"bytes_base64":"QQ="})",
+      R"({"target":)" + t + R"(,"bytes_base64":"QR=="})", R"({"target":)" + t + R"(,"bytes_base64":"QQ==QQ=="})",
+      R"({"target":)" + t + R"(,"bytes_base64":" QQ=="})", R"({"target":)" + t + R"(,"bytes_base64":"QQ==\n"})",
+      R"({"target":)" + t + R"(,"bytes_base64":"QUJD\r\nQUJD"})", R"({"target":)" + t + R"(,"bytes_base64":"QUJ-"})",
+      R"({"target":)" + t + R"(,"bytes_base64":"QUJ_"})", R"({"target":)" + t + R"(,"bytes_base64":"\u00e9AAA"})",
+      "[" + t + R"(,"QUJD"])",
       // Kind.
       R"({"target":{"kind":"Winspool","printer":"P"},"bytes":[]})",
       R"({"target":{"kind":"lpt","printer":"P"},"bytes":[]})",
@@ -288,15 +312,23 @@ TEST(PrintBodyReader, DecodesALargeJobByteForByte) {
     json += std::to_string(b);
     json += i + 1 < 300000 ? "," : "]}";
   }
-  auto body = read_print_body(json);
-  ASSERT_TRUE(body.ok()) << body.error();
-  EXPECT_EQ(body->bytes, expected);
-  EXPECT_EQ(std::get<PrintTarget::Network>(body->target.kind).host.size(), 70000u);
-  for (std::size_t piece : {std::size_t{7}, std::size_t{4096}}) {
-    auto pieces = read_in_pieces(json, piece);
-    ASSERT_TRUE(pieces.ok()) << pieces.error();
-    EXPECT_EQ(pieces->bytes, expected) << piece;
+  // The same bytes as base64, and with every "/" escaped as some JSON
+  // encoders write it.
+  const std::string base64 = testing::base64(expected.data(), expected.size(), sodium_base64_VARIANT_ORIGINAL);
+  std::string escaped;
+  for (char c : base64) escaped += c == '/' ? std::string("\\/") : std::string(1, c);
+  const std::string head = R"({"target":["network","h",9100],"bytes_base64":")";
+  for (const std::string& text : {json, head + base64 + "\"}", head + escaped + "\"}"}) {
+    auto body = read_print_body(text);
+    ASSERT_TRUE(body.ok()) << body.error();
+    EXPECT_EQ(body->bytes, expected);
+    for (std::size_t piece : {std::size_t{7}, std::size_t{4096}}) {
+      auto pieces = read_in_pieces(text, piece);
+      ASSERT_TRUE(pieces.ok()) << pieces.error();
+      EXPECT_EQ(pieces->bytes, expected) << piece;
+    }
   }
+  EXPECT_EQ(std::get<PrintTarget::Network>(read_print_body(json)->target.kind).host.size(), 70000u);
 }
 
 TEST(PrintBodyDecoder, TellsMalformedUtf8ApartFromTheJsonVerdict) {

@@ -63,17 +63,33 @@ struct PrintTarget {
 // Only such a target needs a protocol for a status query or a confirmation.
 bool speaks_directly(const PrintTarget& target);
 
+inline constexpr std::chrono::milliseconds CONFIRM_MIN_TIMEOUT{1000};
+inline constexpr std::chrono::milliseconds CONFIRM_MAX_TIMEOUT{30000};
+inline constexpr std::chrono::milliseconds CONFIRM_DEFAULT_TIMEOUT{10000};
+
 // A job's confirmation, as the page asked for it: the printer's language
 // (network and serial targets only; a spooler is asked for the job's state)
 // and how long to wait for the printer's word.
 struct ConfirmRequest {
   std::optional<StatusProtocol> protocol;
-  std::chrono::milliseconds timeout{10000};
+  std::chrono::milliseconds timeout = CONFIRM_DEFAULT_TIMEOUT;
   bool operator==(const ConfirmRequest&) const = default;
 };
 
+// The texts of a "confirm" member that does not read, meant for the page
+// (the 400 answer's "error"):
+inline constexpr const char* CONFIRM_INVALID =
+    "\"confirm\" debe ser un objeto: {\"protocol\": \"escpos\", \"star\" o \"zpl\", \"timeout_ms\": n}";
+inline constexpr const char* CONFIRM_PROTOCOL_MISSING =
+    "falta \"confirm.protocol\" (\"escpos\", \"star\" o \"zpl\") para una impresora de red o serie";
+inline constexpr const char* CONFIRM_PROTOCOL_UNKNOWN =
+    "\"confirm.protocol\" desconocido: debe ser \"escpos\", \"star\" o \"zpl\"";
+inline constexpr const char* CONFIRM_TIMEOUT_INVALID =
+    "\"confirm.timeout_ms\" debe ser un entero entre 1000 y 30000";
+
 // The body of a print request: the destination and the exact bytes to send
-// (printer command data, possibly empty), which reach the printer unchanged,
+// (printer command data, possibly empty, sent as numbers or as base64), which
+// reach the printer unchanged,
 // and the confirmation asked for: none, one, or the page's text of why the
 // "confirm" member does not read (a well-formed body whose confirmation is
 // refused with a 400 of its own).

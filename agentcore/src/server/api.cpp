@@ -18,6 +18,7 @@
 #include "base/sha256.h"
 #include "base/utf8.h"
 #include "printing/print_body_bound.h"
+#include "printing/print_body_handler.h"
 #include "printing/print_body_reader.h"
 #include "printing/printer_list.h"
 #include "printing/printer_key.h"
@@ -160,7 +161,7 @@ Handled ping(Call& call) {
                            ",\"version\":" + json_string(settings.version) +
                            ",\"paired\":" + (paired ? "true" : "false") +
                            ",\"platform\":\"windows\",\"capabilities\":[\"print\",\"printers\","
-                           "\"provision\",\"revocations\",\"status\",\"jobs\",\"confirm\"],\"build\":" +
+                           "\"provision\",\"revocations\",\"status\",\"jobs\",\"confirm\",\"base64\"],\"build\":" +
                            json_string(agent_build()) + "}");
 }
 
@@ -404,7 +405,13 @@ Handled print_repeat(Call& call, std::shared_ptr<JobTrace> trace, const JobRecor
 // refused at once. A job id is claimed when the job is accepted, so that a
 // repeat sent while the job waits or runs already finds it.
 Handled print(Call& call) {
-  if (!call.job->decoded()) return invalid_json(call.cors);
+  if (!call.job->decoded()) {
+    const std::string_view why = call.job->decoded().error();
+    if (why == BODY_WITHOUT_BYTES || why == BODY_WITH_BOTH_BYTES) {
+      return error_answer(400, call.cors, ErrorCode::BadRequest, PRINT_BYTES_ONE_WAY);
+    }
+    return invalid_json(call.cors);
+  }
   PrintBody& body = *call.job->decoded();
   if (!body.confirm) return error_answer(400, call.cors, ErrorCode::BadRequest, body.confirm.error());
   if (!body.job_id) return error_answer(400, call.cors, ErrorCode::BadRequest, body.job_id.error());

@@ -218,7 +218,7 @@ TEST_F(Api, PingTellsWhetherThisOriginHasAPairedDevice) {
   const std::string id = fx.state->settings().id;
   const std::string unpaired = "{\"ok\":true,\"id\":\"" + id +
                                "\",\"version\":\"1.0.1\",\"paired\":false,\"platform\":\"windows\","
-                               "\"capabilities\":[\"print\",\"printers\",\"provision\",\"revocations\",\"status\",\"jobs\",\"confirm\"],"
+                               "\"capabilities\":[\"print\",\"printers\",\"provision\",\"revocations\",\"status\",\"jobs\",\"confirm\",\"base64\"],"
                                "\"build\":\"" + std::string(agent_build()) + "\"}";
   HttpResponse res = send("GET", "/v1/ping?x=1", {{"Host", HOST}});
   EXPECT_EQ(res.status, 200u);
@@ -605,6 +605,12 @@ TEST_F(Api, PrintBodiesArrivingInPiecesThroughTheServerAreJudgedAsWhole) {
       "{\"target\":{\"kind\":\"network\",\"host\":\"h\",\"port\":1},\"bytes\":[1,2";
   const std::string not_utf8 = "{\"bytes\":[1],\"target\":\"\xff\"}";
   const std::string empty;
+  // The bytes come one way: both, or neither, and nothing prints.
+  const std::string both = "{\"target\":[\"winspool\",\"P\"],\"bytes\":[65],\"bytes_base64\":\"QQ==\"}";
+  const std::string neither = "{\"target\":[\"winspool\",\"P\"],\"bites\":[65]}";
+  const std::string one_way =
+      "{\"code\":\"bad_request\",\"error\":\"el trabajo lleva sus bytes en \\\"bytes\\\" o en "
+      "\\\"bytes_base64\\\", uno solo de los dos\"}";
   const struct {
     const std::string& body;
     const std::string& signed_over;
@@ -622,6 +628,8 @@ TEST_F(Api, PrintBodiesArrivingInPiecesThroughTheServerAreJudgedAsWhole) {
       {not_utf8, job, false, 1, 400, "{\"code\":\"unreadable_body\",\"error\":\"cuerpo ilegible\"}"},
       {not_utf8, job, true, 7, 400, "{\"code\":\"unreadable_body\",\"error\":\"cuerpo ilegible\"}"},
       {empty, empty, false, 1, 400, "{\"code\":\"bad_json\",\"error\":\"json inválido\"}"},
+      {both, both, true, 7, 400, one_way},
+      {neither, neither, false, 1, 400, one_way},
   };
   int nonce = 0;
   for (const auto& row : rows) {

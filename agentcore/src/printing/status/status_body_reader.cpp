@@ -3,7 +3,7 @@
 #include <boost/json/value.hpp>
 
 #include "base/strict_json.h"
-#include "printing/print_body_reader.h"
+#include "printing/print_target_reader.h"
 
 namespace zunel {
 
@@ -13,7 +13,7 @@ Outcome<StatusRequest> read_status_body(std::string_view text) {
   if (!parsed || !parsed->is_object()) return fail(STATUS_BODY_INVALID);
   const json::object& body = parsed->as_object();
 
-  // The target goes through the print body's own reader.
+  // The target is read as a print body's is.
   const json::value* target_value = body.if_contains("target");
   if (target_value == nullptr) return fail(STATUS_BODY_INVALID);
   auto target = read_print_target(*target_value);

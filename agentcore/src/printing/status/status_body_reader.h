@@ -2,7 +2,7 @@
 // Reading of the status request body from its JSON text:
 // {"target": TARGET, "protocol": "escpos" | "star" | "zpl", "timeout_ms": n}.
 //
-// TARGET is read exactly as a print body's (printing/print_body_reader.h),
+// TARGET is read exactly as a print body's (printing/print_target_reader.h),
 // a "usb" one included (the query refuses it as a print is refused).
 // "protocol" is required for the targets the agent speaks to directly
 // ("network", "serial") and not read at all for "winspool" and "usb" ones.

@@ -5,9 +5,6 @@
 #include <string>
 #include <vector>
 
-#include "base/strict_json.h"
-#include "printing/print_body_reader.h"
-
 namespace zunel {
 namespace {
 
@@ -72,28 +69,6 @@ TEST(StatusBody, ReadsTheTargetAsAPrintBodyDoesAndTheQuerysOwnMembers) {
     } else {
       EXPECT_EQ(got.error(), row.expected.error()) << row.text;
     }
-  }
-}
-
-// A target's text through the strict reader, then the target reader.
-Outcome<PrintTarget> read_target_text(const std::string& text) {
-  auto value = parse_strict_json(text);
-  if (!value) return fail(value.error());
-  return read_print_target(*value);
-}
-
-TEST(PrintTargetReader, ATargetAloneReadsAsInsideAPrintBody) {
-  for (const std::string target : {R"(["network","h",9100])", R"({"kind":"serial","baud":9600,"port":"COM3"})",
-                                   R"(["winspool",""])", R"({"kind":"usb","vendor_id":1,"product_id":2})"}) {
-    auto alone = read_target_text(target);
-    auto inside = read_print_body("[" + target + ",[]]");
-    ASSERT_TRUE(alone.ok()) << target << ": " << alone.error();
-    ASSERT_TRUE(inside.ok()) << target;
-    EXPECT_EQ(*alone, inside->target) << target;
-  }
-  for (const std::string refused : {R"(["network","h",9100],1)", R"(["network","h",9100] [])", R"("network")",
-                                    R"([["network","h",9100],[]])", R"({"kind":"winspool"})"}) {
-    EXPECT_FALSE(read_target_text(refused).ok()) << refused;
   }
 }
 

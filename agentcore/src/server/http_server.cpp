@@ -1,6 +1,7 @@
 #include "server/http_server.h"
 
 #include <atomic>
+#include <boost/asio/executor_work_guard.hpp>
 #include <boost/asio/io_context.hpp>
 #include <boost/asio/ip/tcp.hpp>
 #include <boost/asio/post.hpp>
@@ -34,6 +35,9 @@ struct HttpServer::Impl {
 
   net::io_context io{1};
   std::optional<tcp::acceptor> acceptor;
+  // A server without a listener has no pending accept: this keeps serve()
+  // running until it is stopped.
+  std::optional<net::executor_work_guard<net::io_context::executor_type>> no_listener_guard;
   // After a failed accept (out of descriptors or memory for now), the next
   // waits this long rather than spinning on the same failure.
   net::steady_timer accept_pause{io};
@@ -51,6 +55,8 @@ struct HttpServer::Impl {
   static constexpr std::chrono::milliseconds CUT_ANSWERS_TIME{1000};
 
   void accept();
+  void take_handed(tcp::socket socket);
+  void adopt(tcp protocol, tcp::socket::native_handle_type handle);
   void begin_stop(std::chrono::milliseconds grace);
 
   // No lane work is waiting, running or being answered: a job's work after
@@ -78,10 +84,42 @@ void HttpServer::Impl::accept() {
   });
 }
 
+void HttpServer::Impl::take_handed(tcp::socket socket) {
+  beast::error_code ignored;
+  if (lanes.stopping()) {
+    socket.close(ignored);
+    return;
+  }
+  if (socket.get_executor() == io.get_executor())
+    return serve_connection(std::move(socket), connections, lanes);
+  beast::error_code ec;
+  const auto protocol = socket.local_endpoint(ec).protocol();
+  if (!ec) {
+    const auto handle = socket.release(ec);
+    if (!ec) return adopt(protocol, handle);
+  }
+  socket.close(ignored);
+}
+
+void HttpServer::Impl::adopt(tcp protocol, tcp::socket::native_handle_type handle) {
+  beast::error_code ec;
+  tcp::socket adopted(io);
+  adopted.assign(protocol, handle, ec);
+  if (ec) {
+    // Not adopted: closed by a socket that is not registered anywhere.
+    net::io_context closer;
+    beast::error_code ignored;
+    tcp::socket(closer).assign(protocol, handle, ignored);
+    return;
+  }
+  serve_connection(std::move(adopted), connections, lanes);
+}
+
 void HttpServer::Impl::begin_stop(std::chrono::milliseconds grace) {
   if (lanes.stopping()) return;
   beast::error_code ignored;
-  acceptor->close(ignored);
+  if (acceptor) acceptor->close(ignored);
+  no_listener_guard.reset();
   lanes.stop();
   if (idle()) return io.stop();
   grace_timer.expires_after(grace);
@@ -112,12 +150,28 @@ Outcome<std::unique_ptr<HttpServer>> HttpServer::bind(std::uint16_t port, Server
   return std::unique_ptr<HttpServer>(new HttpServer(std::move(impl)));
 }
 
-std::uint16_t HttpServer::port() const { return impl_->acceptor->local_endpoint().port(); }
+std::unique_ptr<HttpServer> HttpServer::without_listener(ServerLimits limits) {
+  auto impl = std::make_unique<Impl>(limits);
+  impl->no_listener_guard.emplace(impl->io.get_executor());
+  return std::unique_ptr<HttpServer>(new HttpServer(std::move(impl)));
+}
+
+std::uint16_t HttpServer::port() const {
+  if (!impl_->acceptor) return 0;
+  return impl_->acceptor->local_endpoint().port();
+}
+
+void HttpServer::serve_handed(tcp::socket socket) {
+  net::post(impl_->io,
+            [impl = impl_.get(), handed = std::make_shared<tcp::socket>(std::move(socket))]() mutable {
+              impl->take_handed(std::move(*handed));
+            });
+}
 
 void HttpServer::serve(const AdmissionHook& admit) {
   Impl& s = *impl_;
   s.connections.admit = admit;
-  s.accept();
+  if (s.acceptor) s.accept();
   for (;;) {
     try {
       s.io.run();

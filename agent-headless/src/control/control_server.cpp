@@ -1,5 +1,7 @@
 #include "control/control_server.h"
 
+#include <boost/asio/executor_work_guard.hpp>
+#include <boost/asio/post.hpp>
 #include <boost/asio/read_until.hpp>
 #include <boost/asio/steady_timer.hpp>
 #include <boost/asio/write.hpp>
@@ -7,11 +9,13 @@
 #include <iostream>
 #include <list>
 #include <memory>
+#include <optional>
 #include <string_view>
 #include <system_error>
 #include <thread>
 #include <utility>
 
+#include "base/socket_handover.h"
 #include "base/utf8.h"
 #include "control/control_protocol.h"
 #include "security/agent_state.h"
@@ -48,22 +52,32 @@ using ConnectionPtr = std::shared_ptr<Connection>;
 // lock and no two commands overlap.
 class ControlServer {
  public:
-  ControlServer(tcp::acceptor& acceptor, std::string token, std::shared_ptr<AgentState> state,
-                ControlLimits limits, ControlledAgent agent)
-      : acceptor_(acceptor),
+  // Without an acceptor it serves only the connections taken in (take()).
+  ControlServer(net::io_context& io, tcp::acceptor* acceptor, std::string token,
+                std::shared_ptr<AgentState> state, ControlLimits limits, ControlledAgent agent)
+      : io_(io),
+        acceptor_(acceptor),
         token_(std::move(token)),
         state_(std::move(state)),
         limits_(limits),
         agent_(std::move(agent)),
-        retry_(acceptor.get_executor()) {}
+        retry_(io) {}
 
   ~ControlServer() {
     while (!open_.empty()) finish(ConnectionPtr(open_.front()));
   }
 
   void accept_next() {
-    acceptor_.async_accept(
+    if (acceptor_ == nullptr) return;
+    acceptor_->async_accept(
         [this](error_code ec, tcp::socket socket) { on_accept(ec, std::move(socket)); });
+  }
+
+ // A connection accepted elsewhere, on the thread that runs the server's
+  // I/O: served as one its listener accepted.
+  void take(tcp::socket socket) {
+    auto adopted = adopt_socket(std::move(socket), io_);
+    if (adopted) on_accept({}, std::move(*adopted));
   }
 
  private:
@@ -157,7 +171,8 @@ class ControlServer {
     });
   }
 
-  tcp::acceptor& acceptor_;
+  net::io_context& io_;
+  tcp::acceptor* acceptor_;
   const std::string token_;
   const std::shared_ptr<AgentState> state_;
   const ControlLimits limits_;
@@ -180,7 +195,7 @@ struct ControlChannel {
 
 void serve_control(net::io_context& io, tcp::acceptor& acceptor, std::string expected_token,
                    std::shared_ptr<AgentState> state, ControlLimits limits, ControlledAgent agent) {
-  ControlServer server(acceptor, std::move(expected_token), std::move(state), limits, std::move(agent));
+  ControlServer server(io, &acceptor, std::move(expected_token), std::move(state), limits, std::move(agent));
   server.accept_next();
   try {
     io.run();
@@ -203,6 +218,35 @@ Status start_control_thread(std::unique_ptr<net::io_context> io, tcp::acceptor a
     return fail(e.what());
   }
   return {};
+}
+
+Outcome<HandControl> start_handed_control_thread(std::string expected_token,
+                                                 std::shared_ptr<AgentState> state, ControlledAgent agent) {
+  struct Handed {
+    net::io_context io{1};
+    net::executor_work_guard<net::io_context::executor_type> busy{io.get_executor()};
+    std::optional<ControlServer> server;
+  };
+  // Lives as long as the process, like the thread that runs it.
+  auto* handed = new Handed;
+  handed->server.emplace(handed->io, nullptr, std::move(expected_token), std::move(state), ControlLimits{},
+                         std::move(agent));
+  try {
+    std::thread([handed] {
+      try {
+        handed->io.run();
+      } catch (const std::exception& e) {
+        std::cerr << "[control] el canal de control se detuvo: " << e.what() << std::endl;
+      }
+    }).detach();
+  } catch (const std::system_error& e) {
+    return fail(e.what());
+  }
+  return HandControl([handed](tcp::socket socket) {
+    net::post(handed->io, [handed, moved = std::make_shared<tcp::socket>(std::move(socket))] {
+      handed->server->take(std::move(*moved));
+    });
+  });
 }
 
 }  // namespace zunel

@@ -11,6 +11,7 @@
 #include <optional>
 
 #include "base/loopback_listener.h"
+#include "base/socket_handover.h"
 #include "server/lane_dispatch.h"
 #include "server/session.h"
 
@@ -56,7 +57,6 @@ struct HttpServer::Impl {
 
   void accept();
   void take_handed(tcp::socket socket);
-  void adopt(tcp protocol, tcp::socket::native_handle_type handle);
   void begin_stop(std::chrono::milliseconds grace);
 
   // No lane work is waiting, running or being answered: a job's work after
@@ -85,34 +85,13 @@ void HttpServer::Impl::accept() {
 }
 
 void HttpServer::Impl::take_handed(tcp::socket socket) {
-  beast::error_code ignored;
   if (lanes.stopping()) {
+    beast::error_code ignored;
     socket.close(ignored);
     return;
   }
-  if (socket.get_executor() == io.get_executor())
-    return serve_connection(std::move(socket), connections, lanes);
-  beast::error_code ec;
-  const auto protocol = socket.local_endpoint(ec).protocol();
-  if (!ec) {
-    const auto handle = socket.release(ec);
-    if (!ec) return adopt(protocol, handle);
-  }
-  socket.close(ignored);
-}
-
-void HttpServer::Impl::adopt(tcp protocol, tcp::socket::native_handle_type handle) {
-  beast::error_code ec;
-  tcp::socket adopted(io);
-  adopted.assign(protocol, handle, ec);
-  if (ec) {
-    // Not adopted: closed by a socket that is not registered anywhere.
-    net::io_context closer;
-    beast::error_code ignored;
-    tcp::socket(closer).assign(protocol, handle, ignored);
-    return;
-  }
-  serve_connection(std::move(adopted), connections, lanes);
+  auto adopted = adopt_socket(std::move(socket), io);
+  if (adopted) serve_connection(std::move(*adopted), connections, lanes);
 }
 
 void HttpServer::Impl::begin_stop(std::chrono::milliseconds grace) {

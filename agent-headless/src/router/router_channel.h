@@ -45,6 +45,11 @@ bool channel_open(NativeSocket channel);
                                                 int timeout_ms);
 [[nodiscard]] Status write_channel(NativeSocket channel, const void* data, std::size_t size);
 
+// Makes writes to `channel` fail at once rather than wait when its peer
+// has stopped reading (the router's end of an agent's channel: a hung agent
+// must not hold the router).
+[[nodiscard]] Status make_channel_nonblocking(NativeSocket channel);
+
 void close_channel(NativeSocket channel);
 
 }  // namespace zunel

@@ -143,6 +143,12 @@ Status write_channel(NativeSocket channel, const void* data, std::size_t size) {
   return {};
 }
 
+Status make_channel_nonblocking(NativeSocket channel) {
+  const int flags = ::fcntl(channel, F_GETFL);
+  if (flags < 0 || ::fcntl(channel, F_SETFL, flags | O_NONBLOCK) != 0) return system_failure("fcntl");
+  return {};
+}
+
 void close_channel(NativeSocket channel) { ::close(channel); }
 
 }  // namespace zunel

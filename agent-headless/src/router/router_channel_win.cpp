@@ -19,6 +19,7 @@ Outcome<std::uint32_t> channel_peer_uid(NativeSocket) { return fail(NOT_YET); }
 bool channel_open(NativeSocket) { return false; }
 Outcome<std::size_t> read_channel(NativeSocket, void*, std::size_t, int) { return fail(NOT_YET); }
 Status write_channel(NativeSocket, const void*, std::size_t) { return fail(NOT_YET); }
+Status make_channel_nonblocking(NativeSocket) { return fail(NOT_YET); }
 void close_channel(NativeSocket) {}
 
 }  // namespace zunel

@@ -34,6 +34,7 @@ using error_code = boost::system::error_code;
 // closed unanswered.
 constexpr std::size_t MAX_ANSWERING = 64;
 constexpr int REGISTRATION_TIME_MS = 2'000;
+constexpr std::chrono::milliseconds ACCEPT_PAUSE{100};
 
 // A registered agent's channel, closed with its last holder.
 class ChannelLink : public AgentLink {
@@ -91,7 +92,13 @@ class Router {
   void accept(tcp::acceptor& acceptor, bool http) {
     acceptor.async_accept([this, &acceptor, http](error_code ec, tcp::socket socket) {
       if (ec == net::error::operation_aborted) return;
-      if (!ec) route(std::move(socket), http);
+      if (ec) {
+        // Out of descriptors or memory for now: the next accept waits a
+        // little rather than spin on the same failure.
+        auto pause = std::make_shared<net::steady_timer>(io_, ACCEPT_PAUSE);
+        return pause->async_wait([this, &acceptor, http, pause](error_code) { accept(acceptor, http); });
+      }
+      route(std::move(socket), http);
       accept(acceptor, http);
     });
   }
@@ -206,7 +213,7 @@ int run_router(std::ostream& err) {
         std::this_thread::sleep_for(std::chrono::milliseconds(100));
         continue;
       }
-      if (auto uid = read_agent(*channel)) {
+      if (auto uid = read_agent(*channel); uid && make_channel_nonblocking(*channel).ok()) {
         router.registered(*channel, *uid);
       } else {
         const auto reply = static_cast<std::uint8_t>(RegistrationReply::malformed);

@@ -93,8 +93,8 @@ int run_agent(std::string_view version) {
 
   // Both ports are taken before the token is written: a second `run` while
   // an agent runs must leave that agent's token file alone.
-  Outcome<std::unique_ptr<HttpServer>> http = via_router ? Outcome<std::unique_ptr<HttpServer>>(HttpServer::without_listener())
-                                                         : HttpServer::bind(HTTP_PORT);
+  Outcome<std::unique_ptr<HttpServer>> http =
+      via_router ? Outcome<std::unique_ptr<HttpServer>>(HttpServer::without_listener()) : HttpServer::bind(HTTP_PORT);
   // The control thread owns its io_context and listener for the life of the
   // process.
   auto control_io = std::make_unique<boost::asio::io_context>();
@@ -161,11 +161,13 @@ int run_agent(std::string_view version) {
       return 1;
     }
     try {
-      std::thread([channel = router.channel, version = std::string(version), server,
-                   control = std::move(*hand_control)] {
-        serve_router_channel(
-            channel, version, [server](boost::asio::ip::tcp::socket socket) { server->serve_handed(std::move(socket)); },
-            control, std::cerr);
+      // The server is reached as the stop reaches it: it may have ended.
+      std::thread([channel = *router.channel, version = std::string(version),
+                   weak = std::weak_ptr<HttpServer>(server), control = std::move(*hand_control)] {
+        const auto http = [weak](boost::asio::ip::tcp::socket socket) {
+          if (auto live = weak.lock()) live->serve_handed(std::move(socket));
+        };
+        serve_router_channel(channel, version, http, control, std::cerr);
       }).detach();
     } catch (const std::system_error& e) {
       std::cerr << "[agente] no se pudo atender al router: " << e.what() << std::endl;

@@ -22,15 +22,15 @@ RouterRegistration register_with_router(std::string_view version) {
   RouterFound found = connect_to_router();
   if (found.state == RouterFound::State::absent) return result;
   result.state = RouterRegistration::State::refused;
-  if (found.state == RouterFound::State::refused) {
+  if (found.state != RouterFound::State::connected || !found.channel) {
     result.why = found.why;
     return result;
   }
   const auto message = registration_message(version);
   std::uint8_t reply = 0;
-  if (!message || !write_channel(found.channel, message->data(), message->size()).ok()) {
+  if (!message || !write_channel(*found.channel, message->data(), message->size()).ok()) {
     result.why = "no se pudo enviar el registro";
-  } else if (auto got = read_channel(found.channel, &reply, 1, REPLY_TIME_MS); !got || *got != 1) {
+  } else if (auto got = read_channel(*found.channel, &reply, 1, REPLY_TIME_MS); !got || *got != 1) {
     result.why = "el router no respondió al registro";
   } else if (registration_reply(reply) == RegistrationReply::already_registered) {
     result.state = RouterRegistration::State::already_registered;
@@ -42,7 +42,7 @@ RouterRegistration register_with_router(std::string_view version) {
     result.channel = found.channel;
     return result;
   }
-  close_channel(found.channel);
+  close_channel(*found.channel);
   return result;
 }
 
@@ -68,7 +68,7 @@ void serve_router_channel(NativeSocket channel, std::string version, HandConnect
       auto again = register_with_router(version);
       if (again.state == RouterRegistration::State::registered) {
         err << "[agente] registrado de nuevo en el router" << std::endl;
-        channel = again.channel;
+        channel = *again.channel;
         break;
       }
     }

@@ -9,6 +9,7 @@
 
 #include <boost/asio/ip/tcp.hpp>
 #include <functional>
+#include <optional>
 #include <ostream>
 #include <string>
 #include <string_view>
@@ -26,7 +27,7 @@ struct RouterRegistration {
     registered,  // `channel` carries the handed connections
   } state = State::absent;
   std::string why;
-  NativeSocket channel{};
+  std::optional<NativeSocket> channel;  // when registered
 };
 
 RouterRegistration register_with_router(std::string_view version);

@@ -5,6 +5,7 @@
 // (and an agent finds no router). One file per OS.
 
 #include <cstdint>
+#include <optional>
 #include <string>
 
 #include "base/outcome.h"
@@ -20,7 +21,7 @@ struct RouterFound {
     connected,  // `channel` is the agent's end; the caller closes it
   } state = State::absent;
   std::string why;
-  NativeSocket channel{};
+  std::optional<NativeSocket> channel;  // when connected
 };
 RouterFound connect_to_router();
 

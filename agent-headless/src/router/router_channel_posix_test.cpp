@@ -42,7 +42,7 @@ TEST(RouterChannel, AnAgentConnectsToTheRoutersSocketOnlyWhileItChecksOut) {
   ASSERT_TRUE(uid.ok()) << uid.error();
   EXPECT_EQ(*uid, ::geteuid()) << "the agent's user, from the channel";
   EXPECT_TRUE(channel_open(*agent));
-  close_channel(found.channel);
+  close_channel(*found.channel);
   EXPECT_FALSE(channel_open(*agent)) << "the agent's end closed";
   close_channel(*agent);
 

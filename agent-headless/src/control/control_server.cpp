@@ -24,8 +24,8 @@ namespace zunel {
 namespace {
 
 namespace net = boost::asio;
-using net::ip::tcp;
 using boost::system::error_code;
+using net::ip::tcp;
 
 // Back-off after a failed accept, so a lasting failure (no descriptors left)
 // does not spin the thread.
@@ -39,7 +39,7 @@ struct Connection {
   net::steady_timer deadline;
   std::string buffer;
   std::string reply;
-  bool answering = false;  // the line is in; the reply is on its way
+  bool answering = false;   // the line is in; the reply is on its way
   bool stop_after = false;  // the reply accepts a "stop"
   bool closed = false;
   std::list<std::shared_ptr<Connection>>::iterator position;
@@ -69,11 +69,10 @@ class ControlServer {
 
   void accept_next() {
     if (acceptor_ == nullptr) return;
-    acceptor_->async_accept(
-        [this](error_code ec, tcp::socket socket) { on_accept(ec, std::move(socket)); });
+    acceptor_->async_accept([this](error_code ec, tcp::socket socket) { on_accept(ec, std::move(socket)); });
   }
 
- // A connection accepted elsewhere, on the thread that runs the server's
+  // A connection accepted elsewhere, on the thread that runs the server's
   // I/O: served as one its listener accepted.
   void take(tcp::socket socket) {
     auto adopted = adopt_socket(std::move(socket), io_);
@@ -97,11 +96,8 @@ class ControlServer {
     conn->position = open_.insert(open_.end(), conn);
     arm_deadline(conn, limits_.line_timeout);
     // One byte over the limit tells a long line from one that fits exactly.
-    net::async_read_until(conn->socket,
-                          net::dynamic_buffer(conn->buffer, limits_.max_line_bytes + 1), '\n',
-                          [this, conn](error_code read_ec, std::size_t n) {
-                            on_line(conn, read_ec, n);
-                          });
+    net::async_read_until(conn->socket, net::dynamic_buffer(conn->buffer, limits_.max_line_bytes + 1), '\n',
+                          [this, conn](error_code read_ec, std::size_t n) { on_line(conn, read_ec, n); });
     accept_next();
   }
 
@@ -207,12 +203,12 @@ void serve_control(net::io_context& io, tcp::acceptor& acceptor, std::string exp
 Status start_control_thread(std::unique_ptr<net::io_context> io, tcp::acceptor acceptor,
                             std::string expected_token, std::shared_ptr<AgentState> state,
                             ControlledAgent agent) {
-  ControlChannel channel{std::move(io), std::move(acceptor), std::move(expected_token),
-                         std::move(state), std::move(agent)};
+  ControlChannel channel{std::move(io), std::move(acceptor), std::move(expected_token), std::move(state),
+                         std::move(agent)};
   try {
     std::thread([channel = std::move(channel)]() mutable {
-      serve_control(*channel.io, channel.acceptor, std::move(channel.token),
-                    std::move(channel.state), {}, std::move(channel.agent));
+      serve_control(*channel.io, channel.acceptor, std::move(channel.token), std::move(channel.state), {},
+                    std::move(channel.agent));
     }).detach();
   } catch (const std::system_error& e) {
     return fail(e.what());
@@ -242,11 +238,12 @@ Outcome<HandControl> start_handed_control_thread(std::string expected_token,
   } catch (const std::system_error& e) {
     return fail(e.what());
   }
-  return HandControl([handed](tcp::socket socket) {
-    net::post(handed->io, [handed, moved = std::make_shared<tcp::socket>(std::move(socket))] {
-      handed->server->take(std::move(*moved));
-    });
-  });
+  return HandControl{handed->io, [handed](tcp::socket socket) {
+                       net::post(handed->io,
+                                 [handed, moved = std::make_shared<tcp::socket>(std::move(socket))] {
+                                   handed->server->take(std::move(*moved));
+                                 });
+                     }};
 }
 
 }  // namespace zunel

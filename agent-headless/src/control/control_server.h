@@ -61,9 +61,13 @@ void serve_control(boost::asio::io_context& io, boost::asio::ip::tcp::acceptor& 
                                           ControlledAgent agent);
 
 // Where connections accepted elsewhere (handed over by the router) go: each
-// is served on the control thread as one accepted there. Callable from any
-// thread.
-using HandControl = std::function<void(boost::asio::ip::tcp::socket)>;
+// is served on the control thread as one accepted there; `take` is
+// callable from any thread. Sockets are best made in `io` (see
+// HttpServer::serve_handed).
+struct HandControl {
+  boost::asio::io_context& io;
+  std::function<void(boost::asio::ip::tcp::socket)> take;
+};
 
 // Serves the control channel without a listener of its own, on a new
 // detached thread that lives as long as the process, for the connections

@@ -102,7 +102,7 @@ TEST(ControlServer, AConnectionAcceptedElsewhereIsServedWhenHandedIn) {
   for (const std::string& send : {INFO + "\n", std::string("\n")}) {
     auto client = std::async(std::launch::async,
                              [port = elsewhere->local_endpoint().port(), send] { return testing::exchange(port, send); });
-    (*hand)(elsewhere->accept());
+    hand->take(elsewhere->accept(hand->io));
     EXPECT_EQ(client.get(), answered(send == "\n" ? INVALID_REPLY : INFO_REPLY)) << send;
   }
 }

@@ -41,8 +41,8 @@ bool ready_to_start(const std::filesystem::path& state_dir) {
     return false;
   }
   if (Status made = create_private_dirs(state_dir); !made) {
-    std::cerr << "No se pudo crear el directorio de datos " << display_path(state_dir) << ": "
-              << made.error() << std::endl;
+    std::cerr << "No se pudo crear el directorio de datos " << display_path(state_dir) << ": " << made.error()
+              << std::endl;
     return false;
   }
   return true;
@@ -94,7 +94,8 @@ int run_agent(std::string_view version) {
   // Both ports are taken before the token is written: a second `run` while
   // an agent runs must leave that agent's token file alone.
   Outcome<std::unique_ptr<HttpServer>> http =
-      via_router ? Outcome<std::unique_ptr<HttpServer>>(HttpServer::without_listener()) : HttpServer::bind(HTTP_PORT);
+      via_router ? Outcome<std::unique_ptr<HttpServer>>(HttpServer::without_listener())
+                 : HttpServer::bind(HTTP_PORT);
   // The control thread owns its io_context and listener for the life of the
   // process.
   auto control_io = std::make_unique<boost::asio::io_context>();
@@ -167,18 +168,17 @@ int run_agent(std::string_view version) {
         const auto http = [weak](boost::asio::ip::tcp::socket socket) {
           if (auto live = weak.lock()) live->serve_handed(std::move(socket));
         };
-        serve_router_channel(channel, version, http, control, std::cerr);
+        serve_router_channel(channel, version, http, control.take, std::cerr);
       }).detach();
     } catch (const std::system_error& e) {
       std::cerr << "[agente] no se pudo atender al router: " << e.what() << std::endl;
       return 1;
     }
   } else if (control) {
-    if (Status started = start_control_thread(std::move(control_io), std::move(*control),
-                                              *token, state, std::move(self));
+    if (Status started =
+            start_control_thread(std::move(control_io), std::move(*control), *token, state, std::move(self));
         !started) {
-      std::cerr << "[control] no se pudo iniciar el canal de control: " << started.error()
-                << std::endl;
+      std::cerr << "[control] no se pudo iniciar el canal de control: " << started.error() << std::endl;
       return 1;
     }
   }

@@ -140,6 +140,8 @@ std::uint16_t HttpServer::port() const {
   return impl_->acceptor->local_endpoint().port();
 }
 
+net::io_context& HttpServer::io_context() { return impl_->io; }
+
 void HttpServer::serve_handed(tcp::socket socket) {
   net::post(impl_->io,
             [impl = impl_.get(), handed = std::make_shared<tcp::socket>(std::move(socket))]() mutable {

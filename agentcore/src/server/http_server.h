@@ -18,6 +18,7 @@
 #include <functional>
 #include <memory>
 
+#include <boost/asio/io_context.hpp>
 #include <boost/asio/ip/tcp.hpp>
 
 #include "base/outcome.h"
@@ -95,10 +96,15 @@ class HttpServer {
 
   // Serves a connected socket accepted elsewhere exactly as one its own
   // listener accepted: the same slots, admission, gates and lanes. Callable
-  // from any thread; the socket is taken over on the I/O thread (from
-  // another I/O context its descriptor is released and adopted). A stopping
-  // server closes it unanswered.
+  // from any thread; the socket is taken over on the I/O thread. Best made
+  // in io_context(): from another I/O context its descriptor is released
+  // and adopted, which POSIX systems allow and Windows only from 8.1 (not
+  // Wine). A stopping server closes it unanswered.
   void serve_handed(boost::asio::ip::tcp::socket socket);
+
+  // The server's I/O context, for making the sockets handed to it; it is
+  // run only by serve().
+  boost::asio::io_context& io_context();
 
   // Runs the server's I/O on the calling thread until stop(). Call once.
   void serve(const AdmissionHook& admit);

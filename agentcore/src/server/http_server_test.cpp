@@ -636,7 +636,7 @@ TEST(HttpServer, AConnectionAcceptedElsewhereIsServedWhenHandedIn) {
   net::io_context io;
   tcp::acceptor elsewhere(io, tcp::endpoint(net::ip::address_v4::loopback(), 0));
   Client client(elsewhere.local_endpoint().port());
-  server.server().serve_handed(elsewhere.accept());
+  server.server().serve_handed(elsewhere.accept(server.server().io_context()));
   client.send("GET /handed HTTP/1.1\r\nHost: h\r\n\r\n");
   const auto first = client.read_response();
   EXPECT_EQ(first.result_int(), 200);

@@ -103,8 +103,8 @@ class Router(unittest.TestCase):
         self.router, _ = self.start(command("router"), b"[router] escuchando")
         wait_for(lambda: os.path.exists(SOCKET) and port_open(HTTP_PORT) and port_open(CONTROL_PORT), "router")
         self.ana, self.bruno, self.carla = User(self, "a"), User(self, "b"), User(self, "c")
-        for user in (self.ana, self.bruno):
-            self.start(user.argv(EXE, "run"), "registrado en el router".encode())
+        self.agents = [self.start(user.argv(EXE, "run"), "registrado en el router".encode())[0]
+                       for user in (self.ana, self.bruno)]
 
     def test_each_user_reaches_their_own_agent_and_a_user_without_one_gets_503(self):
         status_a, ping_a, _ = self.ana.request("GET", "/v1/ping")
@@ -135,6 +135,15 @@ class Router(unittest.TestCase):
         self.assertEqual(cors, ORIGIN)
         listed = self.carla.run(EXE, "list")
         self.assertNotEqual(listed.returncode, 0, listed.stdout)
+
+    def test_stop_ends_only_that_users_agent_and_its_user_then_gets_503(self):
+        stopped = self.ana.run(EXE, "stop")
+        self.assertEqual(stopped.returncode, 0, stopped.stdout + stopped.stderr)
+        wait_for(lambda: self.agents[0].poll() is not None, "ana's agent ends")
+        self.assertIsNone(self.agents[1].poll())
+        status, answer, _ = self.ana.request("GET", "/v1/ping")
+        self.assertEqual((status, json.loads(answer)["code"]), (503, "no_agent_for_user"))
+        self.assertEqual(self.bruno.request("GET", "/v1/ping")[0], 200)
 
 
 if __name__ == "__main__":

@@ -15,7 +15,7 @@ seconds=${1:-60}
 build=${ZUNEL_FUZZ_BUILD_DIR:-build-fuzz}
 jobs=${ZUNEL_FUZZ_JOBS:-1}
 targets=(${ZUNEL_FUZZ_TARGETS:-strict_json_fuzz print_body_fuzz status_body_fuzz pairings_fuzz tickets_fuzz
-         control_request_fuzz http_request_fuzz stored_files_fuzz})
+         control_request_fuzz http_request_fuzz stored_files_fuzz registration_fuzz})
 
 export CCACHE_BASEDIR="$PWD" CCACHE_NOHASHDIR=true
 CC=clang CXX=clang++ cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \

@@ -44,7 +44,7 @@ export type ErrorCode =
   | 'agent_busy' | 'printer_busy'
   | 'printer_unreachable' | 'printer_timeout' | 'printer_closed' | 'serial_open_failed' | 'spooler_error'
   | 'usb_unsupported'
-  | 'job_id_conflict' | 'job_interrupted' | 'job_unknown' | 'agent_stopped'
+  | 'job_id_conflict' | 'job_interrupted' | 'job_unknown' | 'agent_stopped' | 'no_agent_for_user'
   | 'out_of_memory' | 'internal_error' | 'store_unavailable' | 'journal_unavailable';
 
 /** Why a signed request was refused (`reason` beside code 'unauthorized'). */

@@ -10,6 +10,7 @@
 #include "base/strict_json.h"
 #include "base/utf8.h"
 #include "control/control_client.h"
+#include "server/error_codes.h"
 #include "main/transliterate.h"
 #include "service/running_agent.h"
 
@@ -111,12 +112,20 @@ int fail_with(std::ostream& err, std::string_view text) {
 
 // Until the agent's control channel no longer takes connections: the agent
 // has ended.
+bool router_has_no_agent(const json::value& reply) {
+  return !is_ok(reply) && json_text_member(reply, "error") ==
+                              std::optional<std::string_view>(error_code_name(ErrorCode::NoAgentForUser));
+}
+
 bool wait_until_gone(const ControlLink& link, std::chrono::milliseconds wait) {
   constexpr std::chrono::milliseconds PAUSE(100);
   const std::string info = control_request_line(ControlCommand::Info, *link.token);
   for (std::chrono::milliseconds waited(0); waited <= wait; waited += PAUSE) {
     const Outcome<std::string> reply = link.send(info);
     if (!reply && reply.error() == AGENT_UNREACHABLE) return true;
+    // On a machine with a router the port stays open: the router answers
+    // that this user has no agent any more.
+    if (reply && router_has_no_agent(parse_reply(*reply))) return true;
     link.sleep(PAUSE);
   }
   return false;

@@ -225,6 +225,13 @@ TEST(ControlCommandRun, StopWaitsUntilTheAgentHasEnded) {
                                                     R"({"cmd":"info","token":"tok"})"}));
     EXPECT_EQ(agent.pauses, 1);
   }
+  {
+    ScriptedAgent routed;
+    // Behind a router the port stays open: the router says this user has no agent now.
+    routed.replies = {std::string(R"({"ok":true})"), std::string(R"({"ok":false,"error":"no_agent_for_user"})")};
+    EXPECT_EQ(run(ControlCommand::Stop, routed, std::string("tok")), (Printed{0, "Agente detenido.\n", ""}));
+    EXPECT_EQ(routed.pauses, 0);
+  }
   const std::string not_running = "El agente no está corriendo.\n";
   {
     ScriptedAgent nobody;  // no token, nothing on either port

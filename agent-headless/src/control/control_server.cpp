@@ -1,5 +1,7 @@
 #include "control/control_server.h"
 
+#include <boost/asio/executor_work_guard.hpp>
+#include <boost/asio/post.hpp>
 #include <boost/asio/read_until.hpp>
 #include <boost/asio/steady_timer.hpp>
 #include <boost/asio/write.hpp>
@@ -7,11 +9,13 @@
 #include <iostream>
 #include <list>
 #include <memory>
+#include <optional>
 #include <string_view>
 #include <system_error>
 #include <thread>
 #include <utility>
 
+#include "base/socket_handover.h"
 #include "base/utf8.h"
 #include "control/control_protocol.h"
 #include "security/agent_state.h"
@@ -20,8 +24,8 @@ namespace zunel {
 namespace {
 
 namespace net = boost::asio;
-using net::ip::tcp;
 using boost::system::error_code;
+using net::ip::tcp;
 
 // Back-off after a failed accept, so a lasting failure (no descriptors left)
 // does not spin the thread.
@@ -35,7 +39,7 @@ struct Connection {
   net::steady_timer deadline;
   std::string buffer;
   std::string reply;
-  bool answering = false;  // the line is in; the reply is on its way
+  bool answering = false;   // the line is in; the reply is on its way
   bool stop_after = false;  // the reply accepts a "stop"
   bool closed = false;
   std::list<std::shared_ptr<Connection>>::iterator position;
@@ -48,22 +52,31 @@ using ConnectionPtr = std::shared_ptr<Connection>;
 // lock and no two commands overlap.
 class ControlServer {
  public:
-  ControlServer(tcp::acceptor& acceptor, std::string token, std::shared_ptr<AgentState> state,
-                ControlLimits limits, ControlledAgent agent)
-      : acceptor_(acceptor),
+  // Without an acceptor it serves only the connections taken in (take()).
+  ControlServer(net::io_context& io, tcp::acceptor* acceptor, std::string token,
+                std::shared_ptr<AgentState> state, ControlLimits limits, ControlledAgent agent)
+      : io_(io),
+        acceptor_(acceptor),
         token_(std::move(token)),
         state_(std::move(state)),
         limits_(limits),
         agent_(std::move(agent)),
-        retry_(acceptor.get_executor()) {}
+        retry_(io) {}
 
   ~ControlServer() {
     while (!open_.empty()) finish(ConnectionPtr(open_.front()));
   }
 
   void accept_next() {
-    acceptor_.async_accept(
-        [this](error_code ec, tcp::socket socket) { on_accept(ec, std::move(socket)); });
+    if (acceptor_ == nullptr) return;
+    acceptor_->async_accept([this](error_code ec, tcp::socket socket) { on_accept(ec, std::move(socket)); });
+  }
+
+  // A connection accepted elsewhere, on the thread that runs the server's
+  // I/O: served as one its listener accepted.
+  void take(tcp::socket socket) {
+    auto adopted = adopt_socket(std::move(socket), io_);
+    if (adopted) on_accept({}, std::move(*adopted));
   }
 
  private:
@@ -83,11 +96,8 @@ class ControlServer {
     conn->position = open_.insert(open_.end(), conn);
     arm_deadline(conn, limits_.line_timeout);
     // One byte over the limit tells a long line from one that fits exactly.
-    net::async_read_until(conn->socket,
-                          net::dynamic_buffer(conn->buffer, limits_.max_line_bytes + 1), '\n',
-                          [this, conn](error_code read_ec, std::size_t n) {
-                            on_line(conn, read_ec, n);
-                          });
+    net::async_read_until(conn->socket, net::dynamic_buffer(conn->buffer, limits_.max_line_bytes + 1), '\n',
+                          [this, conn](error_code read_ec, std::size_t n) { on_line(conn, read_ec, n); });
     accept_next();
   }
 
@@ -157,7 +167,8 @@ class ControlServer {
     });
   }
 
-  tcp::acceptor& acceptor_;
+  net::io_context& io_;
+  tcp::acceptor* acceptor_;
   const std::string token_;
   const std::shared_ptr<AgentState> state_;
   const ControlLimits limits_;
@@ -180,7 +191,7 @@ struct ControlChannel {
 
 void serve_control(net::io_context& io, tcp::acceptor& acceptor, std::string expected_token,
                    std::shared_ptr<AgentState> state, ControlLimits limits, ControlledAgent agent) {
-  ControlServer server(acceptor, std::move(expected_token), std::move(state), limits, std::move(agent));
+  ControlServer server(io, &acceptor, std::move(expected_token), std::move(state), limits, std::move(agent));
   server.accept_next();
   try {
     io.run();
@@ -192,17 +203,47 @@ void serve_control(net::io_context& io, tcp::acceptor& acceptor, std::string exp
 Status start_control_thread(std::unique_ptr<net::io_context> io, tcp::acceptor acceptor,
                             std::string expected_token, std::shared_ptr<AgentState> state,
                             ControlledAgent agent) {
-  ControlChannel channel{std::move(io), std::move(acceptor), std::move(expected_token),
-                         std::move(state), std::move(agent)};
+  ControlChannel channel{std::move(io), std::move(acceptor), std::move(expected_token), std::move(state),
+                         std::move(agent)};
   try {
     std::thread([channel = std::move(channel)]() mutable {
-      serve_control(*channel.io, channel.acceptor, std::move(channel.token),
-                    std::move(channel.state), {}, std::move(channel.agent));
+      serve_control(*channel.io, channel.acceptor, std::move(channel.token), std::move(channel.state), {},
+                    std::move(channel.agent));
     }).detach();
   } catch (const std::system_error& e) {
     return fail(e.what());
   }
   return {};
+}
+
+Outcome<HandControl> start_handed_control_thread(std::string expected_token,
+                                                 std::shared_ptr<AgentState> state, ControlledAgent agent) {
+  struct Handed {
+    net::io_context io{1};
+    net::executor_work_guard<net::io_context::executor_type> busy{io.get_executor()};
+    std::optional<ControlServer> server;
+  };
+  // Lives as long as the process, like the thread that runs it.
+  auto* handed = new Handed;
+  handed->server.emplace(handed->io, nullptr, std::move(expected_token), std::move(state), ControlLimits{},
+                         std::move(agent));
+  try {
+    std::thread([handed] {
+      try {
+        handed->io.run();
+      } catch (const std::exception& e) {
+        std::cerr << "[control] el canal de control se detuvo: " << e.what() << std::endl;
+      }
+    }).detach();
+  } catch (const std::system_error& e) {
+    return fail(e.what());
+  }
+  return HandControl{handed->io, [handed](tcp::socket socket) {
+                       net::post(handed->io,
+                                 [handed, moved = std::make_shared<tcp::socket>(std::move(socket))] {
+                                   handed->server->take(std::move(*moved));
+                                 });
+                     }};
 }
 
 }  // namespace zunel

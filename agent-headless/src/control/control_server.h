@@ -60,4 +60,21 @@ void serve_control(boost::asio::io_context& io, boost::asio::ip::tcp::acceptor& 
                                           std::shared_ptr<AgentState> state,
                                           ControlledAgent agent);
 
+// Where connections accepted elsewhere (handed over by the router) go: each
+// is served on the control thread as one accepted there; `take` is
+// callable from any thread. Sockets are best made in `io` (see
+// HttpServer::serve_handed).
+struct HandControl {
+  boost::asio::io_context& io;
+  std::function<void(boost::asio::ip::tcp::socket)> take;
+};
+
+// Serves the control channel without a listener of its own, on a new
+// detached thread that lives as long as the process, for the connections
+// given to the function it returns. Fails with the system's text when the
+// thread cannot be created.
+[[nodiscard]] Outcome<HandControl> start_handed_control_thread(std::string expected_token,
+                                                               std::shared_ptr<AgentState> state,
+                                                               ControlledAgent agent);
+
 }  // namespace zunel

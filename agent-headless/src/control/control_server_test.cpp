@@ -90,6 +90,23 @@ TEST(ControlServer, OneLineInOneLineOutThenClosed) {
   }
 }
 
+TEST(ControlServer, AConnectionAcceptedElsewhereIsServedWhenHandedIn) {
+  StateFixture fx;
+  write_file(fx.file(), R"({"id":"agent-1","devices":[],"revoked_seq":{}})");
+  ASSERT_TRUE(fx.load());
+  auto hand = start_handed_control_thread(TOKEN, std::shared_ptr<AgentState>(std::move(fx.state)), {});
+  ASSERT_TRUE(hand.ok()) << hand.error();
+  boost::asio::io_context io;
+  auto elsewhere = open_loopback_listener(io, 0);
+  ASSERT_TRUE(elsewhere.ok()) << elsewhere.error();
+  for (const std::string& send : {INFO + "\n", std::string("\n")}) {
+    auto client = std::async(std::launch::async,
+                             [port = elsewhere->local_endpoint().port(), send] { return testing::exchange(port, send); });
+    hand->take(elsewhere->accept(hand->io));
+    EXPECT_EQ(client.get(), answered(send == "\n" ? INVALID_REPLY : INFO_REPLY)) << send;
+  }
+}
+
 TEST(ControlServer, AnAcceptedStopBeginsOnceItsReplyIsWritten) {
   std::atomic<int> stops{0};
   RunningServer server({}, ControlledAgent{"/opt/zunel/zunel-print-agent", [&] { ++stops; }});

@@ -15,6 +15,7 @@
 #include "main/journal_log.h"
 #include "main/report.h"
 #include "main/run.h"
+#include "router/router_role.h"
 #include "service/agent_probe.h"
 #include "service/autostart.h"
 
@@ -52,6 +53,7 @@ Commands real_commands(std::string_view version) {
   c.list = [] { return control_command(ControlCommand::Info); };
   c.revoke = [](const std::string& id) { return control_command(ControlCommand::Revoke, id); };
   c.stop = [] { return control_command(ControlCommand::Stop); };
+  c.router = [] { return run_router(std::cerr); };
   c.install = [version] {
     ControlChannelAgent agent(control_link());
     return explained(install_autostart(system_autostart_platform(agent), {version, agent_build()}));

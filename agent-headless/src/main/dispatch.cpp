@@ -99,6 +99,7 @@ int dispatch(const std::vector<std::string>& args, const Commands& commands, std
   if (command == "log") return log_command(args, commands, out, err);
   if (command == "install") return report(commands.install(), out, err);
   if (command == "cleanup") return report(commands.cleanup(arg(1)), out, err);
+  if (command == "router" && commands.router) return commands.router();
   if (command == "uninstall") {
     const Status removed = commands.uninstall();
     if (!removed.ok()) return report(ExplainedFailure{removed.error(), 1}, out, err);

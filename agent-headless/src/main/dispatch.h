@@ -40,6 +40,9 @@ struct Commands {
   // lines as stored (`json`).
   std::function<std::string(std::size_t count, bool json)> log;
   std::function<int()> stop;
+  // The router for every user of the machine (hidden, like cleanup): runs
+  // until the process ends.
+  std::function<int()> router;
   // The text for support; always exit 0.
   std::function<std::string()> report;
   // Whether standard output is a file on disk: the report then begins with

@@ -37,6 +37,7 @@ struct Recorder {
       return std::string("instalado (Startup) y corriendo ✓");
     };
     c.stop = [this] { calls.push_back("stop"); return 0; };
+    c.router = [this] { calls.push_back("router"); return 0; };
     c.report = [this] {
       calls.push_back("report");
       return std::string("Versión: 1.0.1\n");
@@ -96,6 +97,7 @@ TEST(Dispatch, EachCommandReachesItsOperation) {
       {{"install"}, "install"},
       {{"cleanup"}, "cleanup:<none>"},
       {{"cleanup", "C:\\old"}, "cleanup:C:\\old"},
+      {{"router"}, "router"},
       {{"uninstall"}, "uninstall"},
       {{"status"}, "status"},
       {{"stop"}, "stop"},

@@ -5,6 +5,8 @@
 #include <filesystem>
 #include <iostream>
 #include <memory>
+#include <system_error>
+#include <thread>
 
 #include "base/append_file.h"
 #include "base/build_config.h"
@@ -19,6 +21,8 @@
 #include "main/local_files.h"
 #include "main/process_setup.h"
 #include "printing/print_platform.h"
+#include "router/router_agent.h"
+#include "router/router_place.h"
 #include "security/pairing_store.h"
 #include "server/api.h"
 #include "server/http_server.h"
@@ -37,8 +41,8 @@ bool ready_to_start(const std::filesystem::path& state_dir) {
     return false;
   }
   if (Status made = create_private_dirs(state_dir); !made) {
-    std::cerr << "No se pudo crear el directorio de datos " << display_path(state_dir) << ": "
-              << made.error() << std::endl;
+    std::cerr << "No se pudo crear el directorio de datos " << display_path(state_dir) << ": " << made.error()
+              << std::endl;
     return false;
   }
   return true;
@@ -71,16 +75,37 @@ int run_agent(std::string_view version) {
   const auto state_dir = state_dir_of(data_dir);
   if (!ready_to_start(state_dir)) return 1;
 
+  // On a machine whose administrator installed the router, the ports are
+  // the router's: the agent registers with it and serves what it hands
+  // over. A router's socket that does not check out is not used.
+  RouterRegistration router = register_with_router(version);
+  if (router.state == RouterRegistration::State::already_registered) {
+    // Another agent of this user already serves through the router: this
+    // one leaves its token alone, as a second `run` does beside a listener.
+    std::cerr << "[agente] no se pudo iniciar el servidor: " << router.why << std::endl;
+    return 1;
+  }
+  if (router.state == RouterRegistration::State::refused) {
+    std::cerr << "[agente] no se usa el router (" << display_path(router_socket_path()) << "): " << router.why
+              << std::endl;
+  }
+  const bool via_router = router.state == RouterRegistration::State::registered;
+
   // Both ports are taken before the token is written: a second `run` while
   // an agent runs must leave that agent's token file alone.
-  auto http = HttpServer::bind(HTTP_PORT);
+  Outcome<std::unique_ptr<HttpServer>> http =
+      via_router ? Outcome<std::unique_ptr<HttpServer>>(HttpServer::without_listener())
+                 : HttpServer::bind(HTTP_PORT);
   // The control thread owns its io_context and listener for the life of the
   // process.
   auto control_io = std::make_unique<boost::asio::io_context>();
-  auto control = open_loopback_listener(*control_io, CONTROL_PORT);
-  if (!control) {
-    std::cerr << "[control] no se pudo abrir el puerto " << CONTROL_PORT << ": " << control.error()
-              << std::endl;
+  Outcome<boost::asio::ip::tcp::acceptor> control = fail("");
+  if (!via_router) {
+    control = open_loopback_listener(*control_io, CONTROL_PORT);
+    if (!control) {
+      std::cerr << "[control] no se pudo abrir el puerto " << CONTROL_PORT << ": " << control.error()
+                << std::endl;
+    }
   }
   if (!http) {
     std::cerr << "[agente] no se pudo iniciar el servidor: " << http.error() << std::endl;
@@ -130,18 +155,37 @@ int run_agent(std::string_view version) {
                          if (auto live = weak.lock()) live->shut_down(STOP_GRACE);
                        },
                        &journal};
-  if (control) {
-    if (Status started = start_control_thread(std::move(control_io), std::move(*control),
-                                              *token, state, std::move(self));
+  if (via_router) {
+    auto hand_control = start_handed_control_thread(*token, state, std::move(self));
+    if (!hand_control) {
+      std::cerr << "[control] no se pudo iniciar el canal de control: " << hand_control.error() << std::endl;
+      return 1;
+    }
+    try {
+      // The server is reached as the stop reaches it: it may have ended.
+      std::thread([channel = *router.channel, version = std::string(version),
+                   weak = std::weak_ptr<HttpServer>(server), control = std::move(*hand_control)] {
+        const auto http = [weak](boost::asio::ip::tcp::socket socket) {
+          if (auto live = weak.lock()) live->serve_handed(std::move(socket));
+        };
+        serve_router_channel(channel, version, http, control.take, std::cerr);
+      }).detach();
+    } catch (const std::system_error& e) {
+      std::cerr << "[agente] no se pudo atender al router: " << e.what() << std::endl;
+      return 1;
+    }
+  } else if (control) {
+    if (Status started =
+            start_control_thread(std::move(control_io), std::move(*control), *token, state, std::move(self));
         !started) {
-      std::cerr << "[control] no se pudo iniciar el canal de control: " << started.error()
-                << std::endl;
+      std::cerr << "[control] no se pudo iniciar el canal de control: " << started.error() << std::endl;
       return 1;
     }
   }
 
   std::cout << "Zunel print agent (headless) " << version
-            << " — escuchando en 127.0.0.1:" << HTTP_PORT << '\n'
+            << (via_router ? " — registrado en el router de 127.0.0.1:" : " — escuchando en 127.0.0.1:")
+            << HTTP_PORT << '\n'
             << "Empareja con:  zunel-print-agent pair" << std::endl;
 
   serve_http(api, *server, std::cerr);

@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "base/os_error.h"
+
 namespace zunel {
 namespace {
 
@@ -40,6 +42,27 @@ std::optional<std::uint32_t> handover_body_size(std::span<const std::uint8_t, HA
   const std::uint32_t body_size = little_endian(header.subspan<8, 4>());
   if (body_size > MAX_HANDOVER_BODY) return std::nullopt;
   return body_size;
+}
+
+Outcome<boost::asio::ip::tcp::socket> adopt_socket(boost::asio::ip::tcp::socket socket,
+                                                   boost::asio::io_context& io) {
+  using tcp = boost::asio::ip::tcp;
+  if (socket.get_executor() == io.get_executor()) return socket;
+  boost::system::error_code ec;
+  const auto protocol = socket.local_endpoint(ec).protocol();
+  if (ec) return fail(os_error_text(ec));
+  const auto handle = socket.release(ec);
+  if (ec) return fail(os_error_text(ec));
+  tcp::socket adopted(io);
+  adopted.assign(protocol, handle, ec);
+  if (ec) {
+    // Closed by a socket that is not registered anywhere else.
+    boost::asio::io_context closer;
+    boost::system::error_code ignored;
+    tcp::socket(closer).assign(protocol, handle, ignored);
+    return fail(os_error_text(ec));
+  }
+  return adopted;
 }
 
 }  // namespace zunel

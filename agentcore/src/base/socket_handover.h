@@ -66,4 +66,11 @@ class SocketHandover {
 
 SocketHandover& system_socket_handover();
 
+// `socket`, a connected TCP socket of any I/O context, as a socket of `io`
+// (itself when it is of `io` already; otherwise its descriptor released and
+// taken over). When that fails the socket is closed and the system's text
+// given.
+[[nodiscard]] Outcome<boost::asio::ip::tcp::socket> adopt_socket(boost::asio::ip::tcp::socket socket,
+                                                                 boost::asio::io_context& io);
+
 }  // namespace zunel

@@ -36,6 +36,7 @@ std::string_view error_code_name(ErrorCode code) {
     case ErrorCode::StoreUnavailable: return "store_unavailable";
     case ErrorCode::JournalUnavailable: return "journal_unavailable";
     case ErrorCode::AgentStopped: return "agent_stopped";
+    case ErrorCode::NoAgentForUser: return "no_agent_for_user";
   }
   return "internal_error";
 }

@@ -40,6 +40,7 @@ enum class ErrorCode {
   StoreUnavailable,      // 503 a pairing or revocation list could not be saved: nothing changed
   JournalUnavailable,    // 503 a job with an id whose start could not be stored: not printed
   AgentStopped,          // 503 the agent stopped while the job was still running: it may have printed
+  NoAgentForUser,        // 503 written by the router: the connection's user has no agent registered
 };
 
 // Every code, in the order above.
@@ -54,6 +55,7 @@ inline constexpr std::array ALL_ERROR_CODES{
     ErrorCode::UsbUnsupported,     ErrorCode::JobIdConflict,    ErrorCode::JobInterrupted,
     ErrorCode::JobUnknown,         ErrorCode::OutOfMemory,      ErrorCode::InternalError,
     ErrorCode::StoreUnavailable,   ErrorCode::JournalUnavailable, ErrorCode::AgentStopped,
+    ErrorCode::NoAgentForUser,
 };
 
 // The list holds every code once, in the enum's order.
@@ -61,7 +63,7 @@ static_assert([] {
   for (std::size_t i = 0; i < ALL_ERROR_CODES.size(); ++i) {
     if (static_cast<std::size_t>(ALL_ERROR_CODES[i]) != i) return false;
   }
-  return ALL_ERROR_CODES.back() == ErrorCode::AgentStopped;
+  return ALL_ERROR_CODES.back() == ErrorCode::NoAgentForUser;
 }());
 
 // "bad_json", "printer_unreachable", ...: the "code" member of the answer.

@@ -1,6 +1,7 @@
 #include "server/http_server.h"
 
 #include <atomic>
+#include <boost/asio/executor_work_guard.hpp>
 #include <boost/asio/io_context.hpp>
 #include <boost/asio/ip/tcp.hpp>
 #include <boost/asio/post.hpp>
@@ -10,6 +11,7 @@
 #include <optional>
 
 #include "base/loopback_listener.h"
+#include "base/socket_handover.h"
 #include "server/lane_dispatch.h"
 #include "server/session.h"
 
@@ -34,6 +36,9 @@ struct HttpServer::Impl {
 
   net::io_context io{1};
   std::optional<tcp::acceptor> acceptor;
+  // A server without a listener has no pending accept: this keeps serve()
+  // running until it is stopped.
+  std::optional<net::executor_work_guard<net::io_context::executor_type>> no_listener_guard;
   // After a failed accept (out of descriptors or memory for now), the next
   // waits this long rather than spinning on the same failure.
   net::steady_timer accept_pause{io};
@@ -51,6 +56,7 @@ struct HttpServer::Impl {
   static constexpr std::chrono::milliseconds CUT_ANSWERS_TIME{1000};
 
   void accept();
+  void take_handed(tcp::socket socket);
   void begin_stop(std::chrono::milliseconds grace);
 
   // No lane work is waiting, running or being answered: a job's work after
@@ -78,10 +84,21 @@ void HttpServer::Impl::accept() {
   });
 }
 
+void HttpServer::Impl::take_handed(tcp::socket socket) {
+  if (lanes.stopping()) {
+    beast::error_code ignored;
+    socket.close(ignored);
+    return;
+  }
+  auto adopted = adopt_socket(std::move(socket), io);
+  if (adopted) serve_connection(std::move(*adopted), connections, lanes);
+}
+
 void HttpServer::Impl::begin_stop(std::chrono::milliseconds grace) {
   if (lanes.stopping()) return;
   beast::error_code ignored;
-  acceptor->close(ignored);
+  if (acceptor) acceptor->close(ignored);
+  no_listener_guard.reset();
   lanes.stop();
   if (idle()) return io.stop();
   grace_timer.expires_after(grace);
@@ -112,12 +129,30 @@ Outcome<std::unique_ptr<HttpServer>> HttpServer::bind(std::uint16_t port, Server
   return std::unique_ptr<HttpServer>(new HttpServer(std::move(impl)));
 }
 
-std::uint16_t HttpServer::port() const { return impl_->acceptor->local_endpoint().port(); }
+std::unique_ptr<HttpServer> HttpServer::without_listener(ServerLimits limits) {
+  auto impl = std::make_unique<Impl>(limits);
+  impl->no_listener_guard.emplace(impl->io.get_executor());
+  return std::unique_ptr<HttpServer>(new HttpServer(std::move(impl)));
+}
+
+std::uint16_t HttpServer::port() const {
+  if (!impl_->acceptor) return 0;
+  return impl_->acceptor->local_endpoint().port();
+}
+
+net::io_context& HttpServer::io_context() { return impl_->io; }
+
+void HttpServer::serve_handed(tcp::socket socket) {
+  net::post(impl_->io,
+            [impl = impl_.get(), handed = std::make_shared<tcp::socket>(std::move(socket))]() mutable {
+              impl->take_handed(std::move(*handed));
+            });
+}
 
 void HttpServer::serve(const AdmissionHook& admit) {
   Impl& s = *impl_;
   s.connections.admit = admit;
-  s.accept();
+  if (s.acceptor) s.accept();
   for (;;) {
     try {
       s.io.run();

@@ -18,6 +18,9 @@
 #include <functional>
 #include <memory>
 
+#include <boost/asio/io_context.hpp>
+#include <boost/asio/ip/tcp.hpp>
+
 #include "base/outcome.h"
 #include "printing/print_body_bound.h"
 #include "server/http_message.h"
@@ -38,9 +41,9 @@ struct ServerLimits {
   // connection ends.
   std::size_t max_bodies_in_flight = 192u << 20;
   std::chrono::milliseconds first_byte_timeout{2'000};  // from connect to the first byte
-  std::chrono::milliseconds header_timeout{10'000};  // from the first byte to the full header
-  std::chrono::milliseconds idle_timeout{30'000};    // between requests on one connection
-  std::chrono::milliseconds body_timeout{120'000};   // to receive a whole body
+  std::chrono::milliseconds header_timeout{10'000};     // from the first byte to the full header
+  std::chrono::milliseconds idle_timeout{30'000};       // between requests on one connection
+  std::chrono::milliseconds body_timeout{120'000};      // to receive a whole body
   // Connections being read, idle between requests or being answered. A
   // request whose work waits or runs in a lane gives its slot back until its
   // answer is ready (the lanes bound those), so waiting jobs never crowd out
@@ -82,9 +85,26 @@ class HttpServer {
   // the operating system's text.
   [[nodiscard]] static Outcome<std::unique_ptr<HttpServer>> bind(std::uint16_t port,
                                                                  ServerLimits limits = {});
+  // A server without a listener of its own: it serves only the connections
+  // handed to it (serve_handed), such as those another process accepted
+  // and passed on.
+  [[nodiscard]] static std::unique_ptr<HttpServer> without_listener(ServerLimits limits = {});
   ~HttpServer();
 
+  // The listener's port; 0 for a server without one.
   std::uint16_t port() const;
+
+  // Serves a connected socket accepted elsewhere exactly as one its own
+  // listener accepted: the same slots, admission, gates and lanes. Callable
+  // from any thread; the socket is taken over on the I/O thread. Best made
+  // in io_context(): from another I/O context its descriptor is released
+  // and adopted, which POSIX systems allow and Windows only from 8.1 (not
+  // Wine). A stopping server closes it unanswered.
+  void serve_handed(boost::asio::ip::tcp::socket socket);
+
+  // The server's I/O context, for making the sockets handed to it; it is
+  // run only by serve().
+  boost::asio::io_context& io_context();
 
   // Runs the server's I/O on the calling thread until stop(). Call once.
   void serve(const AdmissionHook& admit);

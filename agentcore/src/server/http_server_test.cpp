@@ -32,11 +32,15 @@ using RequestHandler = std::function<HttpResponse(const HttpRequest&)>;
 // request the admission lets through is handled by `handler` in one lane.
 class RunningServer {
  public:
-  explicit RunningServer(RequestHandler handler, ServerLimits limits = {},
-                         AdmissionHook admit = {}, std::function<void()> after_answer = {}) {
-    auto bound = HttpServer::bind(0, limits);
-    EXPECT_TRUE(bound.ok()) << bound.error();
-    server_ = std::move(*bound);
+  explicit RunningServer(RequestHandler handler, ServerLimits limits = {}, AdmissionHook admit = {},
+                         std::function<void()> after_answer = {}, bool own_listener = true) {
+    if (own_listener) {
+      auto bound = HttpServer::bind(0, limits);
+      EXPECT_TRUE(bound.ok()) << bound.error();
+      server_ = std::move(*bound);
+    } else {
+      server_ = HttpServer::without_listener(limits);
+    }
     thread_ = std::thread([this, handler, admit, after_answer] {
       server_->serve([handler, admit, after_answer](const HttpRequest& head) {
         Admission admission;
@@ -103,8 +107,9 @@ class Client {
 HttpResponse echo(const HttpRequest& req) {
   HttpResponse res;
   res.status = 200;
-  res.headers = {{"X-Method", req.method}, {"X-Target", req.target}, {"X-Body-State",
-                 std::to_string(static_cast<int>(req.body_state))}};
+  res.headers = {{"X-Method", req.method},
+                 {"X-Target", req.target},
+                 {"X-Body-State", std::to_string(static_cast<int>(req.body_state))}};
   std::string joined;
   for (const auto& [k, v] : req.headers) joined += k + "=" + v + ";";
   res.headers.emplace_back("X-Headers", joined);
@@ -187,8 +192,9 @@ TEST(HttpServer, HandlesOneRequestAtATimeAcrossConnections) {
 TEST(HttpServer, ChunkedBodyIsAssembled) {
   RunningServer server(echo);
   Client client(server.port());
-  client.send("POST / HTTP/1.1\r\nHost: h\r\nTransfer-Encoding: chunked\r\n\r\n"
-              "3\r\nabc\r\n4\r\ndefg\r\n0\r\n\r\n");
+  client.send(
+      "POST / HTTP/1.1\r\nHost: h\r\nTransfer-Encoding: chunked\r\n\r\n"
+      "3\r\nabc\r\n4\r\ndefg\r\n0\r\n\r\n");
   auto res = client.read_response();
   EXPECT_EQ(res.body(), "abcdefg");
   EXPECT_EQ(res["X-Body-State"], "0");
@@ -218,8 +224,9 @@ TEST(HttpServer, OversizedBodiesAreHandedOverUnreadAndTheConnectionCloses) {
   }
   {
     Client client(server.port());
-    client.send("POST / HTTP/1.1\r\nHost: h\r\nTransfer-Encoding: chunked\r\n\r\n"
-                "10\r\n0123456789abcdef\r\n1\r\nX\r\n0\r\n\r\n");
+    client.send(
+        "POST / HTTP/1.1\r\nHost: h\r\nTransfer-Encoding: chunked\r\n\r\n"
+        "10\r\n0123456789abcdef\r\n1\r\nX\r\n0\r\n\r\n");
     auto res = client.read_response();
     EXPECT_EQ(res["X-Body-State"], "2");
     EXPECT_TRUE(client.closed_by_server());
@@ -242,7 +249,10 @@ TEST(HttpServer, BrokenChunkFramingIsHandedOverAsUnreadable) {
 
 TEST(HttpServer, MalformedRequestGets400AndClose) {
   std::atomic<int> handled{0};
-  RunningServer server([&](const HttpRequest& r) { ++handled; return echo(r); });
+  RunningServer server([&](const HttpRequest& r) {
+    ++handled;
+    return echo(r);
+  });
   Client client(server.port());
   client.send("GARBAGE\r\n\r\n");
   auto res = client.read_response();
@@ -366,8 +376,12 @@ Admission admit_with_host(const HttpRequest& head) {
 
 TEST(HttpServer, AdmissionAnswersFromTheHeaderWithoutReadingTheBody) {
   std::atomic<int> handled{0};
-  RunningServer server([&](const HttpRequest& r) { ++handled; return echo(r); }, {},
-                       admit_with_host);
+  RunningServer server(
+      [&](const HttpRequest& r) {
+        ++handled;
+        return echo(r);
+      },
+      {}, admit_with_host);
   {
     Client client(server.port());  // 60 MB declared, none sent: answered at once
     client.send("POST /v1/pair HTTP/1.1\r\nContent-Length: 62914560\r\n\r\n");
@@ -411,8 +425,7 @@ TEST(HttpServer, AClientThatWritesItsWholeBodyBeforeReadingSeesTheEarlyAnswer) {
   for (const auto& row : rows) {
     Client client(server.port());
     // Without the server reading on, this write would meet a reset.
-    client.send(std::string(row.head) + "Content-Length: " + std::to_string(body.size()) +
-                "\r\n\r\n" + body);
+    client.send(std::string(row.head) + "Content-Length: " + std::to_string(body.size()) + "\r\n\r\n" + body);
     EXPECT_EQ(client.read_response().result_int(), row.status) << row.head;
     EXPECT_TRUE(client.closed_by_server()) << row.head;
   }
@@ -448,7 +461,8 @@ TEST(HttpServer, AConsumerTakesTheBodyInsteadOfItsTextInAnyPieces) {
       {"POST / HTTP/1.1\r\nHost: h\r\nContent-Length: 20\r\n\r\n" + body, 1,
        "begin:20;finish:0123456789abcdefghij;"},
       {"POST / HTTP/1.1\r\nHost: h\r\nTransfer-Encoding: chunked\r\n\r\n7\r\n0123456\r\n"
-       "d\r\n789abcdefghij\r\n0\r\n\r\n", 7, "begin:0;finish:0123456789abcdefghij;"},
+       "d\r\n789abcdefghij\r\n0\r\n\r\n",
+       7, "begin:0;finish:0123456789abcdefghij;"},
       // An empty body is a body too: the consumer is given it.
       {"POST / HTTP/1.1\r\nHost: h\r\nContent-Length: 0\r\n\r\n", 1, "begin:0;finish:;"},
   };
@@ -474,7 +488,7 @@ TEST(HttpServer, BodiesInFlightShareOneBudget) {
   };
   Client holder(server.port());
   holder.send(post(60) + std::string(10, 'x'));  // 60 reserved while it arrives
-  std::this_thread::sleep_for(200ms);             // for the server to read the header
+  std::this_thread::sleep_for(200ms);            // for the server to read the header
 
   Client over(server.port());
   over.send(post(41));
@@ -486,8 +500,10 @@ TEST(HttpServer, BodiesInFlightShareOneBudget) {
   EXPECT_TRUE(over.closed_by_server());
 
   Client chunked(server.port());  // charged as it grows: 30, then 60
-  chunked.send("POST / HTTP/1.1\r\nHost: h\r\nTransfer-Encoding: chunked\r\n\r\n"
-               "1e\r\n" + std::string(30, 'a') + "\r\n1e\r\n" + std::string(30, 'b') + "\r\n0\r\n\r\n");
+  chunked.send(
+      "POST / HTTP/1.1\r\nHost: h\r\nTransfer-Encoding: chunked\r\n\r\n"
+      "1e\r\n" +
+      std::string(30, 'a') + "\r\n1e\r\n" + std::string(30, 'b') + "\r\n0\r\n\r\n");
   EXPECT_EQ(chunked.read_response().result_int(), 503);
 
   Client fits(server.port());
@@ -508,12 +524,11 @@ TEST(HttpServer, RunningOutOfMemoryCostsOneRequestOrOneConnection) {
       return req;
     };
   };
-  RunningServer server(
-      [&](const HttpRequest& req) { return echo(throws_on("/handler")(req)); }, {},
-      [&](const HttpRequest& head) {
-        throws_on("/admission")(head);
-        return Admission{std::nullopt, 64, nullptr, "https://page.example", {}};
-      });
+  RunningServer server([&](const HttpRequest& req) { return echo(throws_on("/handler")(req)); }, {},
+                       [&](const HttpRequest& head) {
+                         throws_on("/admission")(head);
+                         return Admission{std::nullopt, 64, nullptr, "https://page.example", {}};
+                       });
   Client client(server.port());
   client.send("GET /handler HTTP/1.1\r\nHost: h\r\n\r\n");
   auto res = client.read_response();
@@ -592,7 +607,8 @@ TEST(HttpServer, ShutDownReturnsOnceTheWorkAfterTheAnswerHasEnded) {
   EXPECT_EQ(client.read_response().result_int(), 200);
   server.server().shut_down(10s);
   server.join();
-  EXPECT_TRUE(after_ended) << "serve() returned while a job's work after its answer (its journal line) ran on";
+  EXPECT_TRUE(after_ended)
+      << "serve() returned while a job's work after its answer (its journal line) ran on";
   EXPECT_FALSE(server.server().work_outlived_grace());
 }
 
@@ -611,6 +627,22 @@ TEST(HttpServer, ShutDownReturnsAfterTheGraceWhenWorkStillRuns) {
   server.join();
   EXPECT_TRUE(server.server().work_outlived_grace());
   gate.release();  // so that the server's destruction, which waits for it, ends
+}
+
+TEST(HttpServer, AConnectionAcceptedElsewhereIsServedWhenHandedIn) {
+  RunningServer server(echo, {}, {}, {}, false);
+  EXPECT_EQ(server.port(), 0);
+  // Accepted by a listener of the test, on an I/O context of its own.
+  net::io_context io;
+  tcp::acceptor elsewhere(io, tcp::endpoint(net::ip::address_v4::loopback(), 0));
+  Client client(elsewhere.local_endpoint().port());
+  server.server().serve_handed(elsewhere.accept(server.server().io_context()));
+  client.send("GET /handed HTTP/1.1\r\nHost: h\r\n\r\n");
+  const auto first = client.read_response();
+  EXPECT_EQ(first.result_int(), 200);
+  EXPECT_EQ(first["X-Target"], "/handed");
+  client.send("GET /again HTTP/1.1\r\nHost: h\r\n\r\n");
+  EXPECT_EQ(client.read_response()["X-Target"], "/again") << "kept alive like an accepted one";
 }
 
 TEST(HttpServer, APortInUseFailsWithTheSystemText) {

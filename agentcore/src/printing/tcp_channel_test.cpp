@@ -107,11 +107,12 @@ TEST(SendTcpJob, FailsOnlyOnceThePrinterTookNothingForFiveSeconds) {
   FakeMonotonicClock clock;
   FakeTcpNetwork network;
   network.clock = &clock;  // each send that takes nothing waits its whole wait
+  const Outcome<std::size_t> nothing = std::size_t{0}, one_byte = std::size_t{1};
   for (int byte = 0; byte < 3; ++byte) {
-    for (int wait = 0; wait < 49; ++wait) network.sends.push_back(std::size_t{0});
-    network.sends.push_back(std::size_t{1});
+    network.sends.insert(network.sends.end(), 49, nothing);
+    network.sends.push_back(one_byte);
   }
-  for (int wait = 0; wait < 60; ++wait) network.sends.push_back(std::size_t{0});
+  network.sends.insert(network.sends.end(), 60, nothing);
   auto connection = open_tcp(network, "printer", 9100, TCP_CONNECT_TIMEOUT);
   ASSERT_TRUE(connection.ok());
   const auto start = clock.now();

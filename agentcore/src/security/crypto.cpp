@@ -15,6 +15,11 @@ void ensure_sodium() {
 }
 
 std::optional<std::vector<std::uint8_t>> base64_decode_variant(std::string_view text, int variant) {
+  // libsodium 1.0.18 reads some bytes over 0x7f as letters of the alphabet
+  // ("G0B\xc6\xbcg==" decodes): only ASCII reaches it.
+  for (const char c : text) {
+    if (static_cast<unsigned char>(c) > 0x7f) return std::nullopt;
+  }
   ensure_sodium();
   std::vector<std::uint8_t> out(text.size() / 4 * 3 + 3);
   std::size_t len = 0;
